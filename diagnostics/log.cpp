@@ -1,0 +1,153 @@
+#include "diagnostics/log.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "platform/clock.h"
+#include "platform/file_io.h"
+#include "platform/paths.h"
+#include "platform/process.h"
+
+namespace quarnel {
+
+const char* const LogLevelNames[8] = {"OFF  ", "FATAL", "ERROR", "WARN ",
+                                      "INFO ", "DEBUG", "TRACE", "ALL  "};
+
+namespace {
+
+// The process's log file, opened by the first entry that passes the filter and kept open until
+// the process ends. Guarded by the log lock.
+UniqueFd logFile;
+
+std::string BaseName(std::string_view path) {
+    const std::size_t cut = path.find_last_of("\\/");
+    return std::string(cut == std::string_view::npos ? path : path.substr(cut + 1));
+}
+
+// Pads on the left with "0" to width, or keeps only the first width characters.
+std::string FixedWidth(std::string text, std::size_t width) {
+    if (text.size() < width) {
+        text.insert(0, width - text.size(), '0');
+    } else if (text.size() > width) {
+        text.resize(width);
+    }
+    return text;
+}
+
+void PutLittleEndian(std::uint8_t* out, std::uint64_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) {
+        out[i] = static_cast<std::uint8_t>(value >> (8 * i));
+    }
+}
+
+}  // namespace
+
+std::string GetErrorText(std::uint32_t code) {
+    if (code == 0) {
+        return {};
+    }
+    std::string text = SystemErrorText(code);
+    const std::size_t first = text.find_first_not_of(' ');
+    if (first == std::string::npos) {
+        return {};
+    }
+    const std::size_t last = text.find_last_not_of(' ');
+    return text.substr(first, last - first + 1);
+}
+
+void SendLogString(const LoopbackDatagramSender& connection, std::string_view text) {
+    if (text.empty()) {
+        const std::uint8_t zero = 0;
+        connection.Send(&zero, 1);
+    } else {
+        connection.Send(text.data(), text.size());
+    }
+}
+
+UniqueFd OpenLogFile() {
+    const std::string folder = DebugLogFolder();
+    if (!IsDirectory(folder)) {
+        // Parents are created too: on a fresh account ~/.local/state may not exist yet. The
+        // folder is private because entries name hosts, accounts and addresses.
+        (void)CreateFolders(folder, 0700);
+    }
+    const std::string path = folder + "/debug" +
+                             FormatClock(".%yy%mm%dd.%hh%ii%ss.", LocalClockSeconds()) +
+                             std::to_string(CurrentProcessId()) + ".log";
+    return OpenReadWriteFile(path, 0600);
+}
+
+void WriteLog(int level, std::string_view sourceFile, std::string_view procedure, int line,
+              std::string_view message, std::uint32_t lastError) {
+    if (!globalHandles.logLockCreated.load(std::memory_order_acquire)) {
+        return;
+    }
+    if (!LogLevelEnabled(level)) {
+        return;
+    }
+    std::lock_guard<std::mutex> lock(globalHandles.logLock);
+
+    if (!logFile.Valid()) {
+        logFile = OpenLogFile();
+    }
+
+    const std::uint64_t processId = CurrentProcessId();
+    const std::uint64_t threadId = CurrentThreadId();
+    const std::int64_t now = LocalClockSeconds();
+
+    const std::string fileName = BaseName(sourceFile);
+    const std::string errorText = GetErrorText(lastError);
+
+    if (globalHandles.logPort != 0) {
+        const LoopbackDatagramSender connection(
+            static_cast<std::uint16_t>(static_cast<std::uint32_t>(globalHandles.logPort)));
+        if (connection.Valid()) {
+            std::uint8_t header[32];
+            PutLittleEndian(header + 0, processId, 8);
+            PutLittleEndian(header + 8, threadId, 8);
+            PutLittleEndian(header + 16, static_cast<std::uint32_t>(now), 4);
+            PutLittleEndian(header + 20, static_cast<std::uint32_t>(level), 4);
+            PutLittleEndian(header + 24, static_cast<std::uint32_t>(line), 4);
+            PutLittleEndian(header + 28, lastError, 4);
+            connection.Send(header, sizeof header);
+            SendLogString(connection, fileName);
+            SendLogString(connection, procedure);
+            SendLogString(connection, message);
+            SendLogString(connection, errorText);
+        }
+    }
+
+    if (logFile.Valid()) {
+        char threadText[32];
+        std::snprintf(threadText, sizeof threadText, "%llX",
+                      static_cast<unsigned long long>(threadId));
+        std::string entry;
+        entry.reserve(64 + fileName.size() + procedure.size() + message.size());
+        entry += FixedWidth(threadText, 4);
+        entry += FormatClock(" %yyyy-%mm-%dd %hh:%ii:%ss ", now);
+        entry += globalHandles.logLevelNames[level] ? globalHandles.logLevelNames[level]
+                                                    : LogLevelNames[level];
+        entry += " [";
+        entry += fileName;
+        entry += ':';
+        entry += procedure;
+        entry += ':';
+        entry += FixedWidth(std::to_string(line), 4);
+        entry += "] ";
+        entry += message;
+        entry += "\r\n";
+        if (lastError != 0) {
+            char codeText[16];
+            std::snprintf(codeText, sizeof codeText, "%08X", lastError);
+            entry += codeText;
+            entry += ": ";
+            entry += errorText;
+            entry += "\r\n";
+        }
+        // One write per entry: the file is complete up to this entry when it returns.
+        (void)WriteAll(logFile.Get(), entry.data(), entry.size());
+    }
+}
+
+}  // namespace quarnel

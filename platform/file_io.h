@@ -1,0 +1,21 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/unique_fd.h"
+
+namespace quarnel {
+
+// Opens path for reading and writing, creating it with the given mode when missing; an existing
+// file is opened at its start and not truncated. Close-on-exec.
+UniqueFd OpenReadWriteFile(const std::string& path, unsigned mode);
+// Writes all bytes, retrying short writes and interruptions; false on any failure.
+bool WriteAll(int fd, const void* data, std::size_t size);
+// Reads a whole file up to maxBytes; false when it cannot be opened or read or is larger.
+bool ReadWholeFile(const std::string& path, std::size_t maxBytes, std::vector<std::uint8_t>& out);
+bool IsDirectory(const std::string& path);
+
+}  // namespace quarnel

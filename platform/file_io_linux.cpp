@@ -1,0 +1,62 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "platform/file_io.h"
+
+namespace quarnel {
+
+UniqueFd OpenReadWriteFile(const std::string& path, unsigned mode) {
+    return UniqueFd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, static_cast<mode_t>(mode)));
+}
+
+bool WriteAll(int fd, const void* data, std::size_t size) {
+    const auto* bytes = static_cast<const std::uint8_t*>(data);
+    while (size > 0) {
+        const ssize_t written = ::write(fd, bytes, size);
+        if (written < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        bytes += written;
+        size -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+bool ReadWholeFile(const std::string& path, std::size_t maxBytes, std::vector<std::uint8_t>& out) {
+    out.clear();
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
+    if (!fd) {
+        return false;
+    }
+    std::uint8_t buffer[8192];
+    while (true) {
+        const ssize_t got = ::read(fd.Get(), buffer, sizeof buffer);
+        if (got < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        if (got == 0) {
+            return true;
+        }
+        if (out.size() + static_cast<std::size_t>(got) > maxBytes) {
+            out.clear();
+            return false;
+        }
+        out.insert(out.end(), buffer, buffer + got);
+    }
+}
+
+bool IsDirectory(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+}  // namespace quarnel

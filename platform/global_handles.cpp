@@ -1,0 +1,7 @@
+#include "platform/global_handles.h"
+
+namespace quarnel {
+
+GlobalHandles globalHandles;
+
+}  // namespace quarnel

@@ -1,0 +1,34 @@
+#pragma once
+
+// Where the program keeps its files. Every path is prefixed by the environment variable
+// QUARNEL_ROOT when it is set, so tests and a first try without root never touch the system.
+
+#include <string>
+#include <string_view>
+
+namespace quarnel {
+
+// The value of QUARNEL_ROOT without trailing slashes, or the empty text.
+std::string QuarnelRoot();
+// absolutePath below QUARNEL_ROOT (unchanged when it is not set).
+std::string RootedPath(std::string_view absolutePath);
+
+// The debug-log folder: /var/log/quarnel-updater for root, $XDG_STATE_HOME/quarnel-updater for
+// other users (~/.local/state when unset); never a shared, world-writable folder.
+std::string DebugLogFolder();
+// Machine-wide registry hives: /var/lib/quarnel-updater/registry.
+std::string MachineRegistryFolder();
+// The current user's hive: $XDG_CONFIG_HOME/quarnel-updater/registry (~/.config when unset).
+std::string UserRegistryFolder();
+// The event log: /var/lib/quarnel-updater/eventlog.
+std::string EventLogFolder();
+// Runtime files of the service (its control socket): /run/quarnel-updater.
+std::string RuntimeFolder();
+// A short text that keeps abstract socket names of different QUARNEL_ROOT trees apart; empty
+// when QUARNEL_ROOT is not set.
+std::string SocketNamespaceTag();
+
+// Creates a folder and its missing parents with the given mode; true when it exists afterwards.
+bool CreateFolders(const std::string& path, unsigned mode);
+
+}  // namespace quarnel

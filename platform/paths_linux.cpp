@@ -1,0 +1,115 @@
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "platform/paths.h"
+
+namespace quarnel {
+namespace {
+
+std::string Environment(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? std::string(value) : std::string();
+}
+
+std::string HomeFolder() {
+    std::string home = Environment("HOME");
+    if (!home.empty()) {
+        return home;
+    }
+    struct passwd entry {};
+    struct passwd* found = nullptr;
+    char buffer[4096];
+    if (getpwuid_r(geteuid(), &entry, buffer, sizeof buffer, &found) == 0 && found &&
+        found->pw_dir) {
+        return found->pw_dir;
+    }
+    return "/";
+}
+
+// An XDG base folder: the variable when it holds an absolute path, else HOME + fallback.
+std::string XdgFolder(const char* variable, const char* fallback) {
+    std::string value = Environment(variable);
+    if (!value.empty() && value.front() == '/') {
+        return value;
+    }
+    return HomeFolder() + fallback;
+}
+
+}  // namespace
+
+std::string QuarnelRoot() {
+    std::string root = Environment("QUARNEL_ROOT");
+    while (root.size() > 1 && root.back() == '/') {
+        root.pop_back();
+    }
+    if (root == "/") {
+        root.clear();
+    }
+    return root;
+}
+
+std::string RootedPath(std::string_view absolutePath) {
+    return QuarnelRoot() + std::string(absolutePath);
+}
+
+std::string DebugLogFolder() {
+    if (geteuid() == 0) {
+        return RootedPath("/var/log/quarnel-updater");
+    }
+    return RootedPath(XdgFolder("XDG_STATE_HOME", "/.local/state") + "/quarnel-updater");
+}
+
+std::string MachineRegistryFolder() {
+    return RootedPath("/var/lib/quarnel-updater/registry");
+}
+
+std::string UserRegistryFolder() {
+    return RootedPath(XdgFolder("XDG_CONFIG_HOME", "/.config") + "/quarnel-updater/registry");
+}
+
+std::string EventLogFolder() {
+    return RootedPath("/var/lib/quarnel-updater/eventlog");
+}
+
+std::string RuntimeFolder() {
+    return RootedPath("/run/quarnel-updater");
+}
+
+std::string SocketNamespaceTag() {
+    const std::string root = QuarnelRoot();
+    if (root.empty()) {
+        return {};
+    }
+    // FNV-1a keeps the tag short and stable for one root path.
+    std::uint64_t hash = 14695981039346656037ull;
+    for (const char c : root) {
+        hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+    }
+    char text[17];
+    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(hash));
+    return text;
+}
+
+bool CreateFolders(const std::string& path, unsigned mode) {
+    if (path.empty()) {
+        return false;
+    }
+    for (std::size_t pos = 1; pos <= path.size(); ++pos) {
+        if (pos == path.size() || path[pos] == '/') {
+            const std::string part = path.substr(0, pos);
+            if (::mkdir(part.c_str(), static_cast<mode_t>(mode)) != 0 && errno != EEXIST) {
+                return false;
+            }
+        }
+    }
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+}  // namespace quarnel

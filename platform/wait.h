@@ -1,0 +1,62 @@
+#pragma once
+
+// Waitable notifications. Every change source of the program (a registry key, a timer, an
+// address or route change, a semaphore) is a descriptor that poll() reports readable, wrapped
+// with the rule that decides whether what arrived counts as the notification having fired.
+// One WaitForHandles call covers any mix of them; destroying a handle closes its descriptor,
+// which cancels its notification.
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "platform/unique_fd.h"
+
+namespace quarnel {
+
+class WaitEvent {
+  public:
+    explicit WaitEvent(UniqueFd fd) : fd_(std::move(fd)) {}
+    virtual ~WaitEvent() = default;
+    WaitEvent(const WaitEvent&) = delete;
+    WaitEvent& operator=(const WaitEvent&) = delete;
+
+    int Descriptor() const { return fd_.Get(); }
+
+    // Called when the descriptor polls readable. Consumes what is pending without blocking and
+    // returns true when the notification fired (the wait is then satisfied, like an auto-reset
+    // event). The default reads and discards everything pending and fires when anything was
+    // read.
+    virtual bool TakeSignal();
+
+  private:
+    UniqueFd fd_;
+};
+
+using WaitHandle = std::unique_ptr<WaitEvent>;
+
+inline constexpr std::uint32_t kWaitObject0 = 0;
+inline constexpr std::uint32_t kWaitAbandoned0 = 0x80;
+inline constexpr std::uint32_t kWaitTimeout = 0x102;
+inline constexpr std::uint32_t kWaitFailed = 0xFFFFFFFF;
+inline constexpr std::int64_t kWaitInfinite = -1;
+// The most handles one wait accepts.
+inline constexpr std::size_t kMaximumWaitHandles = 64;
+
+// Waits until one handle fires (waitAll false: returns its index) or every handle has fired
+// (waitAll true: returns 0), or until timeoutMs passes (kWaitTimeout; a negative time-out waits
+// without limit). An empty slot, a bad descriptor or a poll error gives kWaitFailed at once.
+std::uint32_t WaitForHandles(const WaitHandle* handles, std::size_t count, std::int64_t timeoutMs,
+                             bool waitAll);
+
+// Closes the handle when it holds one; returns the close result (0 on success), or 0.
+int CloseWaitHandle(WaitHandle& handle);
+
+// A counting semaphore (eventfd in semaphore mode): each wait that it satisfies takes one count.
+WaitHandle CreateSemaphoreHandle(std::uint32_t initialCount);
+// Adds count; false when the handle is no semaphore or the count cannot be added.
+bool ReleaseSemaphoreHandle(const WaitHandle& semaphore, std::uint32_t count = 1);
+// Takes one count without waiting; false when the count was 0.
+bool TryTakeSemaphoreHandle(const WaitHandle& semaphore);
+
+}  // namespace quarnel

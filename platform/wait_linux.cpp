@@ -1,0 +1,138 @@
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <vector>
+
+#include "platform/wait.h"
+
+namespace quarnel {
+namespace {
+
+std::int64_t MonotonicMilliseconds() {
+    struct timespec now {};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+class SemaphoreEvent final : public WaitEvent {
+  public:
+    using WaitEvent::WaitEvent;
+    bool TakeSignal() override {
+        std::uint64_t value = 0;
+        return ::read(Descriptor(), &value, sizeof value) == sizeof value;
+    }
+};
+
+}  // namespace
+
+bool WaitEvent::TakeSignal() {
+    bool any = false;
+    char buffer[4096];
+    // Bounded: a source that never stops producing still returns control.
+    for (int i = 0; i < 64; ++i) {
+        const ssize_t got = ::read(Descriptor(), buffer, sizeof buffer);
+        if (got <= 0) {
+            break;
+        }
+        any = true;
+    }
+    return any;
+}
+
+std::uint32_t WaitForHandles(const WaitHandle* handles, std::size_t count, std::int64_t timeoutMs,
+                             bool waitAll) {
+    if (count > kMaximumWaitHandles) {
+        return kWaitFailed;
+    }
+    if (count == 0 || handles == nullptr) {
+        return kWaitFailed;
+    }
+    std::vector<pollfd> polls(count);
+    std::vector<bool> fired(count, false);
+    for (std::size_t i = 0; i < count; ++i) {
+        if (!handles[i] || handles[i]->Descriptor() < 0) {
+            return kWaitFailed;
+        }
+        polls[i] = {handles[i]->Descriptor(), POLLIN, 0};
+    }
+    const std::int64_t deadline = timeoutMs < 0 ? -1 : MonotonicMilliseconds() + timeoutMs;
+    while (true) {
+        int pollTimeout = -1;
+        if (deadline >= 0) {
+            const std::int64_t left = deadline - MonotonicMilliseconds();
+            pollTimeout = left <= 0 ? 0 : static_cast<int>(left > 0x7FFFFFFF ? 0x7FFFFFFF : left);
+        }
+        for (std::size_t i = 0; i < count; ++i) {
+            polls[i].events = fired[i] ? 0 : POLLIN;
+            polls[i].revents = 0;
+        }
+        const int ready = ::poll(polls.data(), polls.size(), pollTimeout);
+        if (ready < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return kWaitFailed;
+        }
+        for (std::size_t i = 0; i < count; ++i) {
+            if (polls[i].revents & POLLNVAL) {
+                return kWaitFailed;
+            }
+            if (!fired[i] && (polls[i].revents & (POLLIN | POLLERR | POLLHUP))) {
+                if (handles[i]->TakeSignal()) {
+                    if (!waitAll) {
+                        return kWaitObject0 + static_cast<std::uint32_t>(i);
+                    }
+                    fired[i] = true;
+                }
+            }
+        }
+        if (waitAll) {
+            bool all = true;
+            for (std::size_t i = 0; i < count; ++i) {
+                all = all && fired[i];
+            }
+            if (all) {
+                return kWaitObject0;
+            }
+        }
+        if (ready == 0 && deadline >= 0 && MonotonicMilliseconds() >= deadline) {
+            return kWaitTimeout;
+        }
+    }
+}
+
+int CloseWaitHandle(WaitHandle& handle) {
+    if (!handle) {
+        return 0;
+    }
+    handle.reset();
+    return 0;
+}
+
+WaitHandle CreateSemaphoreHandle(std::uint32_t initialCount) {
+    UniqueFd fd(::eventfd(initialCount, EFD_SEMAPHORE | EFD_NONBLOCK | EFD_CLOEXEC));
+    if (!fd) {
+        return nullptr;
+    }
+    return std::make_unique<SemaphoreEvent>(std::move(fd));
+}
+
+bool ReleaseSemaphoreHandle(const WaitHandle& semaphore, std::uint32_t count) {
+    if (!semaphore || dynamic_cast<const SemaphoreEvent*>(semaphore.get()) == nullptr) {
+        return false;
+    }
+    const std::uint64_t value = count;
+    return ::write(semaphore->Descriptor(), &value, sizeof value) == sizeof value;
+}
+
+bool TryTakeSemaphoreHandle(const WaitHandle& semaphore) {
+    if (!semaphore || dynamic_cast<const SemaphoreEvent*>(semaphore.get()) == nullptr) {
+        return false;
+    }
+    return semaphore->TakeSignal();
+}
+
+}  // namespace quarnel

@@ -1,0 +1,80 @@
+#include "resources/texts.h"
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "resources/string_table.h"
+
+namespace quarnel {
+namespace {
+
+Language ReadLanguageFromEnvironment() {
+    for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+        const char* value = std::getenv(name);
+        if (value != nullptr && value[0] != '\0') {
+            return (value[0] == 'd' && value[1] == 'e') ? Language::German : Language::English;
+        }
+    }
+    return Language::English;
+}
+
+void ReplaceAll(std::string& text, const std::string& placeholder, std::string_view value) {
+    std::size_t pos = 0;
+    while ((pos = text.find(placeholder, pos)) != std::string::npos) {
+        text.replace(pos, placeholder.size(), value);
+        pos += value.size();
+    }
+}
+
+}  // namespace
+
+Language CurrentLanguage() {
+    static const Language language = ReadLanguageFromEnvironment();
+    return language;
+}
+
+std::string LoadResourceText(int textId, Language language) {
+    const StringTableEntry* entry = FindStringTableEntry(textId);
+    if (entry == nullptr) {
+        return {};
+    }
+    return language == Language::German ? entry->german : entry->english;
+}
+
+std::string LoadResourceText(int textId) {
+    return LoadResourceText(textId, CurrentLanguage());
+}
+
+std::string FillPlaceholders(std::string text, std::string_view parameters) {
+    if (parameters.empty()) {
+        return text;
+    }
+    // Values are taken from the list as it was given; the loop runs downwards so "%10" is
+    // replaced before "%1" could take its first two characters.
+    std::vector<std::string_view> values;
+    std::size_t start = 0;
+    while (true) {
+        const std::size_t end = parameters.find('\n', start);
+        if (end == std::string_view::npos) {
+            values.push_back(parameters.substr(start));
+            break;
+        }
+        values.push_back(parameters.substr(start, end - start));
+        start = end + 1;
+    }
+    for (std::size_t k = values.size(); k >= 1; --k) {
+        ReplaceAll(text, "%" + std::to_string(k), values[k - 1]);
+    }
+    return text;
+}
+
+std::string GetLocalizedText(int textId, std::string_view parameters, Language language) {
+    return FillPlaceholders(LoadResourceText(textId, language), parameters);
+}
+
+std::string GetLocalizedText(int textId, std::string_view parameters) {
+    return GetLocalizedText(textId, parameters, CurrentLanguage());
+}
+
+}  // namespace quarnel

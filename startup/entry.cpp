@@ -1,0 +1,62 @@
+#include "startup/entry.h"
+
+#include <cstdlib>
+
+#include "diagnostics/log.h"
+#include "platform/global_handles.h"
+#include "platform/guid.h"
+#include "platform/lenient_integer.h"
+#include "platform/network_capabilities.h"
+#include "startup/process_main.h"
+
+namespace quarnel {
+namespace {
+
+// {B7D5E900-AF40-11DD-AD8B-0800200C9A66}: the name of the channel that carries the instance
+// message between the processes of a session.
+constexpr Guid kInstanceMessageGuid = {
+    0xB7D5E900, 0xAF40, 0x11DD, {0xAD, 0x8B, 0x08, 0x00, 0x20, 0x0C, 0x9A, 0x66}};
+
+std::string EnvironmentText(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? value : "";
+}
+
+}  // namespace
+
+void InitializeProcess() {
+    std::int32_t level = LenientAbsoluteLow32(EnvironmentText("LOGLEVEL"));
+    globalHandles.logPort = LenientAbsoluteLow32(EnvironmentText("LOGPORT"));
+    globalHandles.logLockCreated.store(true, std::memory_order_release);
+    if (level < kLogOff) {
+        level = kLogOff;
+    } else if (level > kLogAll) {
+        level = kLogAll;
+    }
+    globalHandles.logLevel = level;
+    for (int i = 0; i < 8; ++i) {
+        globalHandles.logLevelNames[i] = LogLevelNames[i];
+    }
+
+    globalHandles.netlinkUsable = IsNetlinkUsable();
+    globalHandles.nl80211Usable = IsNl80211Usable();
+
+    QLOG(kLogInfo, "", "Initiating application");
+    QLOG(kLogTrace, "", "Creating global handle structure");
+
+    // The desktop toolkit tells the tray itself when the panel comes back; nothing to register.
+    QLOG(kLogTrace, "", "Registering window message TaskbarCreated");
+
+    QLOG(kLogTrace, "", "Registering window message for instance communication");
+    globalHandles.instanceMessageName = GuidToString(kInstanceMessageGuid);
+
+    QLOG(kLogInfo, "", "Initiating service library");
+}
+
+std::int64_t RunProcess(const std::vector<std::string>& arguments) {
+    InitializeProcess();
+    globalHandles.exitCode = ProcessMain(arguments, DefaultProcessActions());
+    return globalHandles.exitCode;
+}
+
+}  // namespace quarnel

@@ -1,0 +1,91 @@
+#include "startup/process_main.h"
+
+#include "diagnostics/log.h"
+#include "platform/text.h"
+
+namespace quarnel {
+namespace {
+
+constexpr int kInstanceCodeQuit = 1;
+constexpr int kAutostartAllUsers = 0x01;
+constexpr int kAutostartThisUser = 0x10;
+
+// The service waits for the network to be configured before it starts.
+constexpr const char* kServiceDependencies = "network-online.target\n";
+
+}  // namespace
+
+std::int64_t ProcessMain(const std::vector<std::string>& arguments, const ProcessActions& actions) {
+    ProcessMode mode = ModeSystray;
+    std::int64_t result = 0;
+
+    for (const std::string& argument : arguments) {
+        const std::string option = ToLowerAscii(argument);
+        if (option == "/install" || option == "/enable") {
+            // Every step runs even when an earlier one failed; the exit code tells which failed.
+            const std::int64_t identity = actions.recordClientIdentity();
+            const std::int64_t migrated = actions.migrateSettings();
+            const std::int64_t installed =
+                actions.installService(ServiceName, actions.loadText(100), actions.programPath(),
+                                       "/service", actions.loadText(121), kServiceDependencies);
+            const std::int64_t started = actions.startServiceByName(ServiceName);
+            result = identity & migrated & installed & started;
+            mode = ModeNone;
+        } else if (option == "/uninstall" || option == "/disable") {
+            const std::int64_t stopped = actions.stopServiceByName(ServiceName);
+            const std::int64_t deleted = actions.deleteServiceByName(ServiceName);
+            result = stopped & deleted;
+            mode = ModeNone;
+        } else if (option == "/shutdown" || option == "/stop") {
+            const std::int64_t stopped = actions.stopServiceByName(ServiceName);
+            const std::int64_t broadcast = actions.broadcastInstanceMessage(kInstanceCodeQuit);
+            result = stopped & broadcast;
+            mode = ModeNone;
+        } else if (option == "/quit") {
+            result = actions.broadcastInstanceMessage(kInstanceCodeQuit);
+            mode = ModeNone;
+        } else if (option == "/signature") {
+            result = actions.verifyFileSignature(actions.programPath());
+            mode = ModeNone;
+        } else if (option == "/autostart") {
+            result = actions.setAutostart(ServiceName, actions.programPath(), kAutostartAllUsers);
+            mode = ModeNone;
+        } else if (option == "/userstart") {
+            result = actions.setAutostart(ServiceName, actions.programPath(), kAutostartThisUser);
+            mode = ModeNone;
+        } else if (option == "/nostart") {
+            result = actions.setAutostart(ServiceName, actions.programPath(), 0);
+            mode = ModeNone;
+        } else if (option == "/setting") {
+            mode = ModeSetting;
+        } else if (option == "/service") {
+            mode = ModeService;
+        } else if (option == "/update") {
+            mode = ModeUpdate;
+        }
+    }
+
+    switch (mode) {
+        case ModeSystray:
+            QLOG(kLogInfo, "ProcessMain", "Running systray process");
+            result = actions.runSystrayProcess();
+            break;
+        case ModeSetting:
+            QLOG(kLogInfo, "ProcessMain", "Running setting process");
+            result = actions.runSettingProcess();
+            break;
+        case ModeService:
+            QLOG(kLogInfo, "ProcessMain", "Running service process");
+            result = actions.runServiceProcess();
+            break;
+        case ModeUpdate:
+            QLOG(kLogInfo, "ProcessMain", "Running update process");
+            result = actions.runUpdateProcess(actions.readSoftwareBeta() != 0);
+            break;
+        case ModeNone:
+            break;
+    }
+    return result;
+}
+
+}  // namespace quarnel

@@ -1,0 +1,152 @@
+#include "startup/process_main.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace quarnel {
+namespace {
+
+// Records every dispatched operation as one text, in order, and answers with preset results.
+struct Recorder {
+    std::vector<std::string> calls;
+    std::int64_t identity = 1, migrate = 1, install = 1, start = 1, stop = 1, remove = 1;
+    std::int64_t broadcast = 1, signature = 1, autostartState = 0, beta = 0;
+
+    ProcessActions Actions() {
+        ProcessActions a;
+        a.recordClientIdentity = [this] { return Log("identity", identity); };
+        a.migrateSettings = [this] { return Log("migrate", migrate); };
+        a.installService = [this](const std::string& name, const std::string& display,
+                                  const std::string& path, const std::string& args,
+                                  const std::string& description, const std::string&) {
+            return Log(
+                "install " + name + "|" + display + "|" + path + "|" + args + "|" + description,
+                install);
+        };
+        a.startServiceByName = [this](const std::string& n) { return Log("start " + n, start); };
+        a.stopServiceByName = [this](const std::string& n) { return Log("stop " + n, stop); };
+        a.deleteServiceByName = [this](const std::string& n) { return Log("delete " + n, remove); };
+        a.broadcastInstanceMessage = [this](int code) {
+            return Log("broadcast " + std::to_string(code), broadcast);
+        };
+        a.verifyFileSignature = [this](const std::string& p) {
+            return Log("signature " + p, signature);
+        };
+        a.setAutostart = [this](const std::string& n, const std::string& p, int flags) {
+            return Log("autostart " + n + "|" + p + "|" + std::to_string(flags), autostartState);
+        };
+        a.readSoftwareBeta = [this] { return beta; };
+        a.runSystrayProcess = [this] { return Log("systray", 11); };
+        a.runSettingProcess = [this] { return Log("setting", 12); };
+        a.runServiceProcess = [this] { return Log("service", 0); };
+        a.runUpdateProcess = [this](bool b) { return Log(b ? "update beta" : "update", 14); };
+        a.programPath = [] { return std::string("/opt/q/quarnel-updater"); };
+        a.loadText = [](int id) { return "text" + std::to_string(id); };
+        return a;
+    }
+    std::int64_t Log(const std::string& call, std::int64_t result) {
+        calls.push_back(call);
+        return result;
+    }
+};
+
+std::int64_t Scan(Recorder& recorder, const std::vector<std::string>& arguments) {
+    return ProcessMain(arguments, recorder.Actions());
+}
+
+TEST(ProcessMain, NoArgumentsRunsTheSystray) {
+    Recorder r;
+    EXPECT_EQ(Scan(r, {}), 11);
+    EXPECT_EQ(r.calls, std::vector<std::string>{"systray"});
+}
+
+TEST(ProcessMain, InstallRunsFourStepsInOrderAndCombinesTheirResults) {
+    Recorder r;
+    EXPECT_EQ(Scan(r, {"/INSTALL"}), 1);
+    EXPECT_EQ(r.calls,
+              (std::vector<std::string>{
+                  "identity", "migrate",
+                  "install Quarnel Updater|text100|/opt/q/quarnel-updater|/service|text121",
+                  "start Quarnel Updater"}));
+
+    Recorder failing;
+    failing.identity = 0;  // installing as root records no identity; the rest still runs
+    EXPECT_EQ(Scan(failing, {"/enable"}), 0);
+    EXPECT_EQ(failing.calls.size(), 4u);
+}
+
+TEST(ProcessMain, OneShotSwitchesRunInCommandLineOrderAndTheLastResultIsTheExitCode) {
+    Recorder r;
+    r.stop = 1;
+    r.remove = 0;
+    r.broadcast = 1;
+    EXPECT_EQ(Scan(r, {"/quit", "/uninstall"}), 0);
+    EXPECT_EQ(r.calls, (std::vector<std::string>{"broadcast 1", "stop Quarnel Updater",
+                                                 "delete Quarnel Updater"}));
+
+    Recorder twice;
+    twice.broadcast = 1;
+    EXPECT_EQ(Scan(twice, {"/quit", "/quit"}), 1);
+    EXPECT_EQ(twice.calls, (std::vector<std::string>{"broadcast 1", "broadcast 1"}));
+
+    Recorder stop;
+    stop.stop = 0;
+    EXPECT_EQ(Scan(stop, {"/Shutdown"}), 0);
+    EXPECT_EQ(stop.calls, (std::vector<std::string>{"stop Quarnel Updater", "broadcast 1"}));
+}
+
+TEST(ProcessMain, AutostartSwitchesGiveTheStateReadBack) {
+    Recorder r;
+    r.autostartState = 17;
+    EXPECT_EQ(Scan(r, {"/userstart"}), 17);
+    EXPECT_EQ(Scan(r, {"/autostart"}), 17);
+    r.autostartState = 0;
+    EXPECT_EQ(Scan(r, {"/nostart"}), 0);
+    EXPECT_EQ(r.calls,
+              (std::vector<std::string>{"autostart Quarnel Updater|/opt/q/quarnel-updater|16",
+                                        "autostart Quarnel Updater|/opt/q/quarnel-updater|1",
+                                        "autostart Quarnel Updater|/opt/q/quarnel-updater|0"}));
+}
+
+TEST(ProcessMain, TheLastModeSwitchDecidesAndAOneShotAfterwardsEndsInNoMode) {
+    Recorder installThenSetting;
+    EXPECT_EQ(Scan(installThenSetting, {"/install", "/setting"}), 12);
+    EXPECT_EQ(installThenSetting.calls.back(), "setting");
+
+    Recorder settingThenInstall;
+    EXPECT_EQ(Scan(settingThenInstall, {"/setting", "/install"}), 1);
+    EXPECT_EQ(settingThenInstall.calls.back(), "start Quarnel Updater");
+
+    Recorder modes;
+    EXPECT_EQ(Scan(modes, {"/update", "/setting", "/SERVICE"}), 0);
+    EXPECT_EQ(modes.calls, std::vector<std::string>{"service"});
+}
+
+TEST(ProcessMain, UpdateModeReadsTheBetaChoice) {
+    Recorder normal;
+    EXPECT_EQ(Scan(normal, {"/update"}), 14);
+    EXPECT_EQ(normal.calls, std::vector<std::string>{"update"});
+    Recorder beta;
+    beta.beta = 1;
+    Scan(beta, {"/update"});
+    EXPECT_EQ(beta.calls, std::vector<std::string>{"update beta"});
+}
+
+TEST(ProcessMain, LookAlikesAreIgnored) {
+    Recorder r;
+    EXPECT_EQ(Scan(r, {"/install=1", "-install", "install", "/installx", " /install", "/", ""}),
+              11);
+    EXPECT_EQ(r.calls, std::vector<std::string>{"systray"});
+}
+
+TEST(ProcessMain, SignatureChecksTheProgramItself) {
+    Recorder r;
+    r.signature = 0;
+    EXPECT_EQ(Scan(r, {"/signature"}), 0);
+    EXPECT_EQ(r.calls, std::vector<std::string>{"signature /opt/q/quarnel-updater"});
+}
+
+}  // namespace
+}  // namespace quarnel
