@@ -2,6 +2,8 @@
 #include <string>
 
 #include "diagnostics/log.h"
+#include "libraries/src/service/autostart.h"
+#include "libraries/src/service/service_manager.h"
 #include "platform/process.h"
 #include "resources/texts.h"
 #include "startup/process_main.h"
@@ -23,27 +25,17 @@ ProcessActions DefaultProcessActions() {
     ProcessActions actions;
     actions.recordClientIdentity = [] { return NotAvailableYet("RecordClientIdentity"); };
     actions.migrateSettings = [] { return NotAvailableYet("MigrateSettings"); };
-    actions.installService = [](const std::string&, const std::string&, const std::string&,
-                                const std::string&, const std::string&,
-                                const std::string&) { return NotAvailableYet("InstallService"); };
-    actions.startServiceByName = [](const std::string&) {
-        return NotAvailableYet("StartServiceByName");
-    };
-    actions.stopServiceByName = [](const std::string&) {
-        return NotAvailableYet("StopServiceByName");
-    };
-    actions.deleteServiceByName = [](const std::string&) {
-        return NotAvailableYet("DeleteServiceByName");
-    };
+    actions.installService = InstallService;
+    actions.startServiceByName = StartServiceByName;
+    actions.stopServiceByName = StopServiceByName;
+    actions.deleteServiceByName = DeleteServiceByName;
     actions.broadcastInstanceMessage = [](int) {
         return NotAvailableYet("BroadcastInstanceMessage");
     };
     actions.verifyFileSignature = [](const std::string&) {
         return NotAvailableYet("VerifyFileSignature");
     };
-    actions.setAutostart = [](const std::string&, const std::string&, int) {
-        return NotAvailableYet("SetAutostart");
-    };
+    actions.setAutostart = SetAutostart;
     actions.readSoftwareBeta = [] { return std::int64_t{0}; };
     actions.runSystrayProcess = [] { return NotAvailableYet("RunSystrayProcess"); };
     actions.runSettingProcess = [] { return NotAvailableYet("RunSettingProcess"); };

@@ -1,0 +1,180 @@
+#include "libraries/src/service/unit_file.h"
+
+#include <cstdio>
+
+namespace quarnel {
+namespace {
+
+bool IsPlainUnitCharacter(unsigned char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '/' ||
+           c == '.' || c == '_' || c == '-' || c == '+' || c == ',' || c == ':' || c == '=' ||
+           c == '@' || c >= 0x80;
+}
+
+// Splits on blanks; empty words are dropped.
+template <typename Visit>
+void ForEachWord(std::string_view text, Visit visit) {
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find(' ', start);
+        if (end == std::string_view::npos) {
+            end = text.size();
+        }
+        if (end > start) {
+            visit(text.substr(start, end - start));
+        }
+        start = end + 1;
+    }
+}
+
+}  // namespace
+
+std::string UnitFileName(std::string_view serviceName) {
+    std::string name;
+    for (const char c : serviceName) {
+        if ((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')) {
+            name += c;
+        } else if (c >= 'A' && c <= 'Z') {
+            name += static_cast<char>(c - 'A' + 'a');
+        } else {
+            name += '-';
+        }
+    }
+    return name + ".service";
+}
+
+std::string QuoteUnitWord(std::string_view word) {
+    bool plain = !word.empty();
+    for (const char c : word) {
+        plain = plain && IsPlainUnitCharacter(static_cast<unsigned char>(c));
+    }
+    if (plain) {
+        return std::string(word);
+    }
+    std::string quoted = "\"";
+    for (const char c : word) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            quoted += '\\';
+            quoted += c;
+        } else if (c == '%' || c == '$') {
+            quoted += c;
+            quoted += c;
+        } else if (byte < 0x20 || byte == 0x7F) {
+            char escape[5];
+            std::snprintf(escape, sizeof escape, "\\x%02x", byte);
+            quoted += escape;
+        } else {
+            quoted += c;
+        }
+    }
+    return quoted + "\"";
+}
+
+std::string UnitCommandLine(std::string_view programPath, std::string_view arguments) {
+    std::string line = QuoteUnitWord(programPath);
+    ForEachWord(arguments, [&line](std::string_view word) { line += " " + QuoteUnitWord(word); });
+    return line;
+}
+
+std::string UnitDescription(std::string_view description) {
+    std::string line;
+    for (const char c : description) {
+        if (c == '\r') {
+            continue;
+        }
+        if (c == '\n') {
+            line += ' ';
+        } else if (c == '%') {
+            line += "%%";
+        } else {
+            line += c;
+        }
+    }
+    return line;
+}
+
+std::string BuildServiceUnit(const ServiceUnitSettings& settings) {
+    std::string dependencies;
+    std::size_t start = 0;
+    while (start < settings.dependencies.size()) {
+        std::size_t end = settings.dependencies.find('\n', start);
+        if (end == std::string::npos) {
+            end = settings.dependencies.size();
+        }
+        if (end > start) {
+            dependencies += (dependencies.empty() ? "" : " ") +
+                            settings.dependencies.substr(start, end - start);
+        }
+        start = end + 1;
+    }
+
+    std::string unit;
+    unit += "# " + UnitDescription(settings.displayName) + "\n";
+    unit +=
+        "# Written by \"quarnel-updater /install\"; \"quarnel-updater /uninstall\" removes it.\n";
+    unit += "[Unit]\n";
+    if (!settings.description.empty()) {
+        unit += "Description=" + UnitDescription(settings.description) + "\n";
+    }
+    if (!dependencies.empty()) {
+        unit += "After=" + dependencies + "\n";
+        unit += "Wants=" + dependencies + "\n";
+    }
+    unit +=
+        "\n"
+        "[Service]\n"
+        // The service reports READY=1 itself once its update thread runs.
+        "Type=notify\n"
+        "ExecStart=" +
+        UnitCommandLine(settings.programPath, settings.arguments) +
+        "\n"
+        // SIGHUP makes the service re-read its settings and run an update at once.
+        "ExecReload=/bin/kill -HUP $MAINPID\n"
+        "Restart=on-failure\n"
+        "NoNewPrivileges=yes\n"
+        "ProtectSystem=strict\n"
+        "ProtectHome=yes\n"
+        "PrivateTmp=yes\n"
+        // The store and event log, the debug logs (private to root, as the tmpfiles rule
+        // creates them) and the control socket are the only places the service writes.
+        "StateDirectory=quarnel-updater\n"
+        "LogsDirectory=quarnel-updater\n"
+        "LogsDirectoryMode=0700\n"
+        "RuntimeDirectory=quarnel-updater\n"
+        // Keep the folder over an automatic restart so a client never sees it vanish and
+        // come back; it is removed when the service stops for good.
+        "RuntimeDirectoryPreserve=restart\n"
+        // Local sockets (instance channel, control socket, syslog), IPv4/IPv6 for the
+        // providers, netlink for addresses, routes and the wireless network name.
+        "RestrictAddressFamilies=AF_UNIX AF_INET AF_INET6 AF_NETLINK\n"
+        "\n"
+        "[Install]\n"
+        "WantedBy=multi-user.target\n";
+    return unit;
+}
+
+std::string FindUnitCommandLine(std::string_view unitText) {
+    constexpr std::string_view kKey = "ExecStart=";
+    std::size_t start = 0;
+    while (start < unitText.size()) {
+        std::size_t end = unitText.find('\n', start);
+        if (end == std::string_view::npos) {
+            end = unitText.size();
+        }
+        std::string_view line = unitText.substr(start, end - start);
+        while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) {
+            line.remove_prefix(1);
+        }
+        while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) {
+            line.remove_suffix(1);
+        }
+        if (line.substr(0, kKey.size()) == kKey) {
+            return std::string(line.substr(kKey.size()));
+        }
+        start = end + 1;
+    }
+    return {};
+}
+
+}  // namespace quarnel

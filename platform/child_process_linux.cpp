@@ -1,0 +1,174 @@
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+
+#include "platform/child_process.h"
+#include "platform/unique_fd.h"
+
+extern char** environ;
+
+namespace quarnel {
+namespace {
+
+constexpr std::size_t kMaximumOutput = 64 * 1024;
+
+// Owns the spawn attribute and file-action objects for the one spawn call.
+class SpawnSetup {
+  public:
+    SpawnSetup() {
+        ::posix_spawnattr_init(&attributes_);
+        ::posix_spawn_file_actions_init(&actions_);
+    }
+    ~SpawnSetup() {
+        ::posix_spawn_file_actions_destroy(&actions_);
+        ::posix_spawnattr_destroy(&attributes_);
+    }
+    SpawnSetup(const SpawnSetup&) = delete;
+    SpawnSetup& operator=(const SpawnSetup&) = delete;
+
+    posix_spawnattr_t attributes_;
+    posix_spawn_file_actions_t actions_;
+};
+
+int RemainingMilliseconds(std::chrono::steady_clock::time_point deadline) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+}
+
+void AppendOutput(CommandResult& result, const char* data, std::size_t size) {
+    const std::size_t room = kMaximumOutput - result.output.size();
+    result.output.append(data, size < room ? size : room);
+}
+
+// Reads what is available without blocking; false once the write ends are all closed.
+bool DrainPipe(int fd, CommandResult& result) {
+    char buffer[4096];
+    while (true) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got > 0) {
+            AppendOutput(result, buffer, static_cast<std::size_t>(got));
+            continue;
+        }
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        return got < 0 && errno == EAGAIN;
+    }
+}
+
+void RecordStatus(CommandResult& result, int status) {
+    result.finished = true;
+    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+}  // namespace
+
+CommandResult RunCommand(const std::vector<std::string>& arguments, int timeoutMilliseconds) {
+    CommandResult result;
+    if (arguments.empty() || arguments[0].empty() || arguments[0][0] != '/') {
+        return result;
+    }
+    int pipeFds[2];
+    if (::pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) != 0) {
+        return result;
+    }
+    UniqueFd readEnd(pipeFds[0]);
+    UniqueFd writeEnd(pipeFds[1]);
+
+    std::vector<std::string> copies(arguments);
+    std::vector<char*> argv;
+    for (std::string& argument : copies) {
+        argv.push_back(argument.data());
+    }
+    argv.push_back(nullptr);
+
+    SpawnSetup setup;
+    // The caller may block or catch signals (the service does); the child starts clean.
+    sigset_t empty;
+    sigset_t all;
+    ::sigemptyset(&empty);
+    ::sigfillset(&all);
+    ::posix_spawnattr_setsigmask(&setup.attributes_, &empty);
+    ::posix_spawnattr_setsigdefault(&setup.attributes_, &all);
+    ::posix_spawnattr_setflags(&setup.attributes_, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    ::posix_spawn_file_actions_addopen(&setup.actions_, 0, "/dev/null", O_RDONLY, 0);
+    ::posix_spawn_file_actions_adddup2(&setup.actions_, writeEnd.Get(), 1);
+    ::posix_spawn_file_actions_adddup2(&setup.actions_, writeEnd.Get(), 2);
+
+    pid_t pid = -1;
+    if (::posix_spawn(&pid, argv[0], &setup.actions_, &setup.attributes_, argv.data(), environ) !=
+        0) {
+        return result;
+    }
+    result.started = true;
+    writeEnd.Reset();
+
+    // The process descriptor lets one poll wait for output and for the end together.
+    UniqueFd processFd(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMilliseconds);
+    bool pipeOpen = true;
+    int status = 0;
+    while (true) {
+        if (::waitpid(pid, &status, WNOHANG) == pid) {
+            RecordStatus(result, status);
+            break;
+        }
+        const int left = RemainingMilliseconds(deadline);
+        if (left == 0) {
+            break;
+        }
+        pollfd watched[2] = {{processFd.Get(), POLLIN, 0}, {readEnd.Get(), POLLIN, 0}};
+        const nfds_t count = pipeOpen ? 2 : 1;
+        // Without a process descriptor (an old kernel) poll in short slices instead.
+        const int slice = processFd ? left : (left < 20 ? left : 20);
+        if (::poll(processFd ? watched : watched + 1, processFd ? count : count - 1, slice) < 0 &&
+            errno != EINTR) {
+            break;
+        }
+        if (pipeOpen) {
+            pipeOpen = DrainPipe(readEnd.Get(), result);
+        }
+    }
+    if (!result.finished) {
+        ::kill(pid, SIGKILL);
+        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+    }
+    if (pipeOpen) {
+        DrainPipe(readEnd.Get(), result);
+    }
+    return result;
+}
+
+std::string FindExecutable(const std::string& name, const std::string& folders) {
+    std::size_t start = 0;
+    while (start <= folders.size()) {
+        std::size_t end = folders.find(':', start);
+        if (end == std::string::npos) {
+            end = folders.size();
+        }
+        const std::string folder = folders.substr(start, end - start);
+        if (!folder.empty() && folder[0] == '/') {
+            const std::string candidate = folder + "/" + name;
+            struct stat info {};
+            if (::stat(candidate.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+                ::access(candidate.c_str(), X_OK) == 0) {
+                return candidate;
+            }
+        }
+        start = end + 1;
+    }
+    return {};
+}
+
+}  // namespace quarnel
