@@ -137,6 +137,14 @@ bool SameName(std::string_view a, std::string_view b) {
 // matches name case-insensitively; an exact match wins over one that differs in case.
 std::optional<std::string> FindEntry(const std::string& folder, std::string_view name,
                                      bool wantFolder) {
+    // The name as this store writes it is the usual case and needs no scan of the folder.
+    const std::string exact =
+        Encode(name, wantFolder) + (wantFolder ? std::string() : std::string(kValueSuffix));
+    struct stat exactInfo {};
+    if (::lstat((folder + "/" + exact).c_str(), &exactInfo) == 0 &&
+        (wantFolder ? S_ISDIR(exactInfo.st_mode) : S_ISREG(exactInfo.st_mode))) {
+        return exact;
+    }
     DirPtr dir(::opendir(folder.c_str()));
     if (!dir) {
         return std::nullopt;
