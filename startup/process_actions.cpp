@@ -6,6 +6,8 @@
 #include "libraries/src/service/service_manager.h"
 #include "platform/process.h"
 #include "resources/texts.h"
+#include "settings/identity.h"
+#include "settings/migration.h"
 #include "startup/process_main.h"
 
 namespace quarnel {
@@ -23,8 +25,8 @@ std::int64_t NotAvailableYet(const char* procedure) {
 
 ProcessActions DefaultProcessActions() {
     ProcessActions actions;
-    actions.recordClientIdentity = [] { return NotAvailableYet("RecordClientIdentity"); };
-    actions.migrateSettings = [] { return NotAvailableYet("MigrateSettings"); };
+    actions.recordClientIdentity = [] { return std::int64_t{RecordClientIdentity()}; };
+    actions.migrateSettings = [] { return std::int64_t{MigrateSettings()}; };
     actions.installService = InstallService;
     actions.startServiceByName = StartServiceByName;
     actions.stopServiceByName = StopServiceByName;
