@@ -1,4 +1,5 @@
 #include <signal.h>
+#include <stddef.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -42,7 +43,7 @@ HiddenInput::HiddenInput(int fd) {
     struct sigaction action {};
     action.sa_handler = RestoreAndRaise;
     ::sigemptyset(&action.sa_mask);
-    for (std::size_t i = 0; i < sizeof kRestoredSignals / sizeof kRestoredSignals[0]; ++i) {
+    for (size_t i = 0; i < sizeof kRestoredSignals / sizeof kRestoredSignals[0]; ++i) {
         ::sigaction(kRestoredSignals[i], &action, &previousActions[i]);
     }
     settings.c_lflag &= static_cast<tcflag_t>(~ECHO);
@@ -55,7 +56,7 @@ HiddenInput::~HiddenInput() {
         return;
     }
     ::tcsetattr(hiddenFd, TCSANOW, &savedSettings);
-    for (std::size_t i = 0; i < sizeof kRestoredSignals / sizeof kRestoredSignals[0]; ++i) {
+    for (size_t i = 0; i < sizeof kRestoredSignals / sizeof kRestoredSignals[0]; ++i) {
         ::sigaction(kRestoredSignals[i], &previousActions[i], nullptr);
     }
     hiddenFd = -1;
