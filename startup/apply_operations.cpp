@@ -4,12 +4,16 @@
 #include <string>
 
 #include "diagnostics/log.h"
+#include "libraries/src/service/autostart.h"
+#include "libraries/src/service/service_manager.h"
+#include "platform/process.h"
+#include "startup/process_main.h"
 
 namespace quarnel {
 namespace {
 
-// Service management, the administrator test and the program start come with later parts of
-// the program: until then, say so in the log and on standard error, and report failure (0).
+// The administrator test and the program start come with later parts of the program: until
+// then, say so in the log and on standard error, and report failure (0).
 std::int64_t NotAvailableYet(const char* procedure) {
     QLOG(kLogWarn, procedure, std::string(procedure) + " is not available in this build yet");
     std::fprintf(stderr, "quarnel-updater: %s is not available in this build yet\n", procedure);
@@ -20,10 +24,12 @@ std::int64_t NotAvailableYet(const char* procedure) {
 
 ApplyOperations DefaultApplyOperations() {
     ApplyOperations operations;
-    operations.setAutostart = [](int) { return NotAvailableYet("SetAutostart"); };
-    operations.serviceExists = [] { return NotAvailableYet("ServiceExists"); };
-    operations.controlService = [](std::uint32_t) {
-        return NotAvailableYet("ControlServiceByName");
+    operations.setAutostart = [](int mode) {
+        return SetAutostart(ServiceName, GetProgramPath(), mode);
+    };
+    operations.serviceExists = [] { return ServiceExists(ServiceName); };
+    operations.controlService = [](std::uint32_t code) {
+        return ControlServiceByName(ServiceName, code);
     };
     operations.isCurrentUserAdmin = [] { return NotAvailableYet("IsCurrentUserAdmin"); };
     operations.startProgram = [](const std::string&) { return NotAvailableYet("StartProgram"); };

@@ -32,6 +32,23 @@ bool HasControlCharacter(std::string_view text) {
     return false;
 }
 
+// The text as it can be shown in a message: control characters as \xNN, at most 40 bytes.
+std::string Printable(std::string_view text) {
+    std::string shown;
+    for (const char c : text.substr(0, 40)) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) {
+            const char* digits = "0123456789abcdef";
+            shown += "\\x";
+            shown += digits[byte >> 4];
+            shown += digits[byte & 15];
+        } else {
+            shown += c;
+        }
+    }
+    return text.size() > 40 ? shown + "..." : shown;
+}
+
 bool CheckText(const char* what, std::string_view value, std::string& error) {
     if (value.size() > kMaximumTextLength) {
         error = std::string(what) + " is longer than " + std::to_string(kMaximumTextLength) +
@@ -48,13 +65,13 @@ bool CheckText(const char* what, std::string_view value, std::string& error) {
 // Letters, digits and hyphens in labels of 1 to 63 characters that neither start nor end with a
 // hyphen, joined by dots; at most 253 characters.
 bool CheckHostName(const char* what, std::string_view name, std::string& error) {
-    const std::string shown = "\"" + std::string(name) + "\"";
+    const std::string shown = "\"" + Printable(name) + "\"";
     if (name.empty()) {
         error = std::string(what) + " has an empty entry";
         return false;
     }
     if (name.size() > kMaximumHostNameLength) {
-        error = std::string(what) + " " + shown.substr(0, 40) + "... is longer than " +
+        error = std::string(what) + " " + shown + " is longer than " +
                 std::to_string(kMaximumHostNameLength) + " characters";
         return false;
     }
@@ -126,7 +143,7 @@ bool ParseFlag(const char* what, std::string_view value, bool& flag, std::string
         flag = false;
         return true;
     }
-    error = std::string(what) + " must be yes or no (1 or 0), not \"" + std::string(value) + "\"";
+    error = std::string(what) + " must be yes or no (1 or 0), not \"" + Printable(value) + "\"";
     return false;
 }
 
@@ -167,7 +184,7 @@ bool AcceptProvider(std::string_view value, SettingsChanges& changes, std::strin
         }
     }
     if (index < 0 || index >= static_cast<std::int64_t>(names.size())) {
-        error = "unknown provider \"" + std::string(value) + "\"; give 0 to 5 or one of: ";
+        error = "unknown provider \"" + Printable(value) + "\"; give 0 to 5 or one of: ";
         for (std::size_t i = 0; i < names.size(); ++i) {
             error += (i == 0 ? "" : ", ") + names[i];
         }
@@ -181,7 +198,7 @@ bool AcceptInterval(std::string_view value, SettingsChanges& changes, std::strin
     std::int64_t minutes = 0;
     if (!ParseCount(value, minutes) || minutes < 1 || minutes > kMaximumIntervalMinutes) {
         error = "the interval must be a whole number of minutes from 1 to " +
-                std::to_string(kMaximumIntervalMinutes) + ", not \"" + std::string(value) + "\"";
+                std::to_string(kMaximumIntervalMinutes) + ", not \"" + Printable(value) + "\"";
         return false;
     }
     changes.intervalMinutes = minutes;
@@ -210,7 +227,7 @@ bool AcceptWirelessNetworks(std::string_view value, SettingsChanges& changes, st
     }
     for (const std::string& entry : entries) {
         if (entry.empty() || entry.size() > kMaximumSsidLength) {
-            error = "the wireless network name \"" + entry + "\" must have 1 to " +
+            error = "the wireless network name \"" + Printable(entry) + "\" must have 1 to " +
                     std::to_string(kMaximumSsidLength) + " bytes";
             return false;
         }
@@ -323,7 +340,7 @@ bool AcceptSettingLine(std::string_view line, SettingsChanges& changes, std::str
     }
     const std::size_t equals = line.find('=');
     if (equals == std::string_view::npos) {
-        error = "\"" + std::string(trimmed.substr(0, 40)) + "\" is not of the form Name=Value";
+        error = "\"" + Printable(trimmed) + "\" is not of the form Name=Value";
         return false;
     }
     const std::string name = ToLowerAscii(TrimBlanks(line.substr(0, equals)));
@@ -337,8 +354,8 @@ bool AcceptSettingLine(std::string_view line, SettingsChanges& changes, std::str
             return AcceptSettingValue(info.field, value, changes, error);
         }
     }
-    error = "unknown setting \"" + std::string(TrimBlanks(line.substr(0, equals))).substr(0, 40) +
-            "\"; known are: ";
+    error =
+        "unknown setting \"" + Printable(TrimBlanks(line.substr(0, equals))) + "\"; known are: ";
     for (const SettingFieldInfo& info : SettingFields()) {
         error +=
             std::string(info.name) + (info.field == SettingField::WirelessNetworks ? "" : ", ");

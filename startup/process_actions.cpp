@@ -8,7 +8,10 @@
 #include "resources/texts.h"
 #include "settings/identity.h"
 #include "settings/migration.h"
+#include "startup/apply_operations.h"
+#include "startup/configure_command.h"
 #include "startup/process_main.h"
+#include "startup/status_command.h"
 
 namespace quarnel {
 namespace {
@@ -38,6 +41,15 @@ ProcessActions DefaultProcessActions() {
         return NotAvailableYet("VerifyFileSignature");
     };
     actions.setAutostart = SetAutostart;
+    actions.configure = [] {
+        // Changing settings from a command line never starts the window of the software
+        // update, whatever the beta choice.
+        ApplyOperations operations = DefaultApplyOperations();
+        operations.isCurrentUserAdmin = nullptr;
+        operations.startProgram = nullptr;
+        return RunConfigure(operations);
+    };
+    actions.showStatus = RunStatus;
     actions.readSoftwareBeta = [] { return std::int64_t{0}; };
     actions.runSystrayProcess = [] { return NotAvailableYet("RunSystrayProcess"); };
     actions.runSettingProcess = [] { return NotAvailableYet("RunSettingProcess"); };

@@ -56,6 +56,12 @@ std::int64_t ProcessMain(const std::vector<std::string>& arguments, const Proces
         } else if (option == "/nostart") {
             result = actions.setAutostart(ServiceName, actions.programPath(), 0);
             mode = ModeNone;
+        } else if (option == "/configure") {
+            result = actions.configure();
+            mode = ModeNone;
+        } else if (option == "/status") {
+            result = actions.showStatus();
+            mode = ModeNone;
         } else if (option == "/setting") {
             mode = ModeSetting;
         } else if (option == "/service") {

@@ -39,6 +39,10 @@ struct ProcessActions {
     // Returns the autostart state read back afterwards.
     std::function<std::int64_t(const std::string& name, const std::string& programPath, int flags)>
         setAutostart;
+    // The settings and the service's state without a window ("/configure", "/status"); 1 on
+    // success.
+    std::function<std::int64_t()> configure;
+    std::function<std::int64_t()> showStatus;
     std::function<std::int64_t()> readSoftwareBeta;
     std::function<std::int64_t()> runSystrayProcess;
     std::function<std::int64_t()> runSettingProcess;

@@ -1,0 +1,73 @@
+#include "startup/stored_settings.h"
+
+#include "libraries/src/service/autostart.h"
+#include "platform/accounts.h"
+#include "platform/process.h"
+#include "settings/network_list.h"
+#include "settings/protection.h"
+#include "settings/registry.h"
+#include "settings/schema.h"
+#include "startup/configure_input.h"
+#include "startup/process_main.h"
+
+namespace quarnel {
+namespace {
+
+constexpr RegistryHive kMachine = RegistryHive::LocalMachine;
+constexpr std::int64_t kDefaultIntervalMinutes = 5;
+
+std::vector<std::string> StoredList(std::string_view valueName) {
+    const std::string text =
+        NetworkListFromStored(ReadRegistryMultiString(kMachine, kSettingsKey, valueName));
+    std::vector<std::string> entries;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        const std::size_t end = text.find('\n', start);
+        entries.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return entries;
+}
+
+}  // namespace
+
+SettingsValues ReadStoredSettings() {
+    SettingsValues values;
+    values.userName = ReadRegistryString(kMachine, kSettingsKey, kValueUsername);
+    values.password =
+        ReadProtectedPassword(kMachine, kSettingsKey, kValuePassword, GetHardwareProfileId());
+    values.hostName = ReadRegistryString(kMachine, kSettingsKey, kValueHostname);
+    values.intervalMinutes = ReadRegistryDword(kMachine, kSettingsKey, kValueInterval);
+    if (values.intervalMinutes <= 0) {
+        values.intervalMinutes = kDefaultIntervalMinutes;
+    }
+    values.providerIndex = ReadRegistryDword(kMachine, kSettingsKey, kValueService);
+    values.localFilter = ReadRegistryDword(kMachine, kSettingsKey, kValueLocalFilter) != 0;
+    values.wirelessFilter = ReadRegistryDword(kMachine, kSettingsKey, kValueWirelessFilter) != 0;
+    values.localNetworks = StoredList(kValueLocalNetworks);
+    values.wirelessNetworks = StoredList(kValueWirelessNetworks);
+    values.beta = ReadRegistryDword(kMachine, kProductKey, kValueSoftwareBeta) != 0;
+    values.autostartMode = static_cast<int>(GetAutostart(ServiceName, GetProgramPath()));
+    return values;
+}
+
+std::string ProviderDisplayName(std::int64_t index) {
+    const auto& names = ProviderNames();
+    if (index >= 0 && index < static_cast<std::int64_t>(names.size())) {
+        return names[static_cast<std::size_t>(index)];
+    }
+    return std::to_string(index);
+}
+
+std::string ListDisplay(const std::optional<std::vector<std::string>>& entries) {
+    if (!entries || entries->empty()) {
+        return "(none)";
+    }
+    std::string text;
+    for (const std::string& entry : *entries) {
+        text += (text.empty() ? "" : ", ") + entry;
+    }
+    return text;
+}
+
+}  // namespace quarnel
