@@ -1,0 +1,38 @@
+# The Debian package: `cpack -G DEB` in a build folder. It holds the program in /usr/bin, the
+# desktop entry and icons, the polkit action of the settings window and the tmpfiles rule of the
+# debug logs; its maintainer scripts install the service on installation and remove it on
+# removal. Library dependencies come from dpkg-shlibdeps.
+
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/polkit/org.quarnel-updater.policy
+        DESTINATION share/polkit-1/actions)
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/tmpfiles.d/quarnel-updater.conf
+        DESTINATION lib/tmpfiles.d)
+
+set(CPACK_PACKAGE_NAME quarnel-updater)
+set(CPACK_PACKAGE_VENDOR "The Quarnel Updater Developers")
+set(CPACK_PACKAGE_CONTACT "The Quarnel Updater Developers <maintainers@quarnel-updater.example>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "dynamic-DNS update client with a service and a tray")
+string(CONCAT CPACK_PACKAGE_DESCRIPTION
+    "Quarnel Updater keeps a host name at a dynamic-DNS provider (DynDNS, OpenDNS, DNS-O-Matic,\n"
+    "spDNS, STRATO, No-IP) pointed at the machine's public IPv4 address. A systemd service does\n"
+    "the work and reacts at once to address, route and network changes; a tray process shows\n"
+    "every outcome; the settings window and the /configure switch edit the settings.")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_GENERATOR DEB)
+set(CPACK_STRIP_FILES ON)
+
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION net)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The unit's reload command is kill from procps.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "procps")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "systemd, pkexec")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+    ${PROJECT_SOURCE_DIR}/packaging/debian/postinst
+    ${PROJECT_SOURCE_DIR}/packaging/debian/prerm
+    ${PROJECT_SOURCE_DIR}/packaging/debian/postrm)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+
+include(CPack)

@@ -1,0 +1,57 @@
+// Running another program without a shell, with its output captured and its time bounded.
+
+#include "platform/child_process.h"
+
+#include <gtest/gtest.h>
+
+namespace quarnel {
+namespace {
+
+TEST(RunCommand, ArgumentsReachTheProgramLiterallyAndOutputAndExitCodeComeBack) {
+    // No shell: the separators, quotes and variables stay text.
+    const CommandResult result = RunCommand({"/bin/echo", "a;b", "$HOME", "'q'", "x y"}, 10000);
+    EXPECT_TRUE(result.started);
+    EXPECT_TRUE(result.finished);
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.output, "a;b $HOME 'q' x y\n");
+
+    const CommandResult failed = RunCommand({"/bin/sh", "-c", "echo oops >&2; exit 3"}, 10000);
+    EXPECT_TRUE(failed.finished);
+    EXPECT_EQ(failed.exitCode, 3);
+    EXPECT_EQ(failed.output, "oops\n");
+}
+
+TEST(RunCommand, StandardInputIsEmptyAndAHangingProgramIsKilledInTime) {
+    const CommandResult reading = RunCommand({"/bin/cat"}, 10000);
+    EXPECT_TRUE(reading.finished);
+    EXPECT_EQ(reading.output, "");
+
+    const CommandResult hanging = RunCommand({"/bin/sleep", "30"}, 200);
+    EXPECT_TRUE(hanging.started);
+    EXPECT_FALSE(hanging.finished);
+    EXPECT_EQ(hanging.exitCode, -1);
+}
+
+TEST(RunCommand, OnlyFullPathsOfExistingProgramsStart) {
+    EXPECT_FALSE(RunCommand({"echo", "x"}, 1000).started);
+    EXPECT_FALSE(RunCommand({}, 1000).started);
+    EXPECT_FALSE(RunCommand({"/nonexistent/program"}, 1000).started);
+}
+
+TEST(RunCommand, OutputIsCappedButTheProgramRunsToItsEnd) {
+    const CommandResult result =
+        RunCommand({"/bin/sh", "-c", "head -c 200000 /dev/zero; exit 4"}, 10000);
+    EXPECT_TRUE(result.finished);
+    EXPECT_EQ(result.exitCode, 4);
+    EXPECT_EQ(result.output.size(), 64u * 1024u);
+}
+
+TEST(FindExecutable, SearchesOnlyTheGivenFoldersForFiles) {
+    EXPECT_EQ(FindExecutable("sh", "/nonexistent:/bin"), "/bin/sh");
+    EXPECT_EQ(FindExecutable("sh", "relative:/nonexistent"), "");
+    // A folder of that name is no program.
+    EXPECT_EQ(FindExecutable("bin", "/usr"), "");
+}
+
+}  // namespace
+}  // namespace quarnel
