@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include "diagnostics/log.h"
@@ -74,18 +75,18 @@ bool AskOnTerminal(const SettingsValues& stored, SettingsChanges& changes, std::
     for (const SettingFieldInfo& info : SettingFields()) {
         bool accepted = false;
         for (int attempt = 0; attempt < kAttemptsPerQuestion && !accepted; ++attempt) {
+            // Echo goes off before the prompt shows, so nothing typed after it is echoed.
+            std::optional<HiddenInput> hidden;
+            if (info.secret) {
+                hidden.emplace(STDIN_FILENO);
+            }
             const std::string current = CurrentDisplay(info.field, stored);
             std::printf("%s%s: ", info.prompt,
                         current.empty() ? "" : (" [" + current + "]").c_str());
             std::fflush(stdout);
             std::string line;
-            LineStatus status;
-            if (info.secret) {
-                HiddenInput hidden(STDIN_FILENO);
-                status = reader.ReadLine(line);
-            } else {
-                status = reader.ReadLine(line);
-            }
+            const LineStatus status = reader.ReadLine(line);
+            hidden.reset();
             if (status != LineStatus::Line) {
                 problem = LineProblem(status);
                 return false;

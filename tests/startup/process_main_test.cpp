@@ -12,7 +12,7 @@ namespace {
 struct Recorder {
     std::vector<std::string> calls;
     std::int64_t identity = 1, migrate = 1, install = 1, start = 1, stop = 1, remove = 1;
-    std::int64_t broadcast = 1, signature = 1, autostartState = 0, beta = 0;
+    std::int64_t broadcast = 1, signature = 1, autostartState = 0, beta = 0, configured = 1;
 
     ProcessActions Actions() {
         ProcessActions a;
@@ -37,6 +37,8 @@ struct Recorder {
         a.setAutostart = [this](const std::string& n, const std::string& p, int flags) {
             return Log("autostart " + n + "|" + p + "|" + std::to_string(flags), autostartState);
         };
+        a.configure = [this] { return Log("configure", configured); };
+        a.showStatus = [this] { return Log("status", 1); };
         a.readSoftwareBeta = [this] { return beta; };
         a.runSystrayProcess = [this] { return Log("systray", 11); };
         a.runSettingProcess = [this] { return Log("setting", 12); };
@@ -146,6 +148,14 @@ TEST(ProcessMain, SignatureChecksTheProgramItself) {
     r.signature = 0;
     EXPECT_EQ(Scan(r, {"/signature"}), 0);
     EXPECT_EQ(r.calls, std::vector<std::string>{"signature /opt/q/quarnel-updater"});
+}
+
+TEST(ProcessMain, ConfigureAndStatusAreOneShotSwitches) {
+    Recorder r;
+    r.configured = 0;
+    EXPECT_EQ(Scan(r, {"/setting", "/CONFIGURE"}), 0);
+    EXPECT_EQ(Scan(r, {"/configure", "/status"}), 1);
+    EXPECT_EQ(r.calls, (std::vector<std::string>{"configure", "configure", "status"}));
 }
 
 }  // namespace

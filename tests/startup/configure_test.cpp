@@ -1,0 +1,248 @@
+// "/configure" and "/status" of the real program, in a temporary tree: settings from standard
+// input or typed on a terminal, refused input that changes nothing, and the status report.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "libraries/src/service/autostart.h"
+#include "settings/protection.h"
+#include "settings/registry.h"
+#include "settings/schema.h"
+#include "tests/startup/program_io.h"
+#include "tests/support/test_support.h"
+
+namespace quarnel {
+namespace {
+
+constexpr RegistryHive kMachine = RegistryHive::LocalMachine;
+constexpr const char* kMachineId = "00112233445566778899aabbccddeeff";
+constexpr const char* kHardwareId = "{00112233-4455-6677-8899-AABBCCDDEEFF}";
+
+class ConfigureTest : public ::testing::Test {
+  protected:
+    ConfigureTest()
+        : rootEnvironment_("QUARNEL_ROOT", root_.Path()),
+          configEnvironment_("XDG_CONFIG_HOME", "/home/user/.config") {
+        std::filesystem::create_directories(root_.Path() + "/etc");
+        std::ofstream(root_.Path() + "/etc/machine-id") << kMachineId << "\n";
+    }
+
+    std::map<std::string, std::string> Environment() const {
+        return {{"QUARNEL_ROOT", root_.Path()},
+                {"XDG_CONFIG_HOME", "/home/user/.config"},
+                {"HOME", "/home/user"},
+                {"LANG", "C"},
+                {"LC_ALL", ""},
+                {"LC_MESSAGES", ""}};
+    }
+    test::ProgramResult Configure(const std::string& input) {
+        return test::RunProgramWithInput({"/configure"}, Environment(), input);
+    }
+    test::ProgramResult Status() { return test::RunProgram({"/status"}, Environment()); }
+
+    // Every file of the machine's store with its content, to prove that nothing changed.
+    std::map<std::string, std::string> StoreSnapshot() const {
+        std::map<std::string, std::string> files;
+        const std::string store = root_.Path() + "/var/lib/quarnel-updater";
+        if (!std::filesystem::exists(store)) {
+            return files;
+        }
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(store)) {
+            files[entry.path().string()] =
+                entry.is_regular_file() ? test::ReadFileText(entry.path().string()) : "(folder)";
+        }
+        return files;
+    }
+
+    static std::string Setting(std::string_view name) {
+        return ReadRegistryString(kMachine, kSettingsKey, name);
+    }
+    static std::int64_t Number(std::string_view name) {
+        return ReadRegistryDword(kMachine, kSettingsKey, name);
+    }
+    static std::string Password() {
+        return ReadProtectedPassword(kMachine, kSettingsKey, kValuePassword, kHardwareId);
+    }
+
+    test::TemporaryFolder root_;
+    test::ScopedEnvironment rootEnvironment_;
+    test::ScopedEnvironment configEnvironment_;
+};
+
+// The value that a status line shows after its label, or "(missing)".
+std::string Shown(const std::string& output, const std::string& label) {
+    const std::size_t at = output.find("\n" + label);
+    if (at == std::string::npos) {
+        return "(missing)";
+    }
+    std::size_t start = at + 1 + label.size();
+    while (start < output.size() && output[start] == ' ') {
+        ++start;
+    }
+    return output.substr(start, output.find('\n', start) - start);
+}
+
+const char* const kGoodInput =
+    "# account of the demo\n"
+    "\n"
+    "Username = alice\n"
+    "Password= s3 cret\n"
+    "Hostname=home.example.org,office.example.org\n"
+    "provider=No-IP\n"
+    "Interval=15\n"
+    "LocalFilter=yes\n"
+    "LocalNetworks=fritz.box, 192.168.178.1\n"
+    "WirelessFilter=0\n"
+    "WirelessNetworks=My Home,Cafe\r\n";
+
+TEST_F(ConfigureTest, SettingsFromStandardInputAreStoredAndStatusShowsThemAndTheOutcome) {
+    const std::int64_t before = CurrentTimeStamp();
+    const auto result = Configure(kGoodInput);
+    ASSERT_EQ(result.exitCode, 1) << result.output;
+    EXPECT_NE(result.output.find("Settings saved."), std::string::npos);
+
+    EXPECT_EQ(Setting(kValueUsername), "alice");
+    EXPECT_EQ(Password(), " s3 cret");  // blanks of a password are kept
+    EXPECT_EQ(Setting(kValueHostname), "home.example.org,office.example.org");
+    EXPECT_EQ(Number(kValueService), 5);
+    EXPECT_EQ(Number(kValueInterval), 15);
+    EXPECT_EQ(Number(kValueLocalFilter), 1);
+    EXPECT_EQ(Number(kValueWirelessFilter), 0);
+    EXPECT_EQ(ReadRegistryMultiString(kMachine, kSettingsKey, kValueLocalNetworks),
+              "fritz.box\n192.168.178.1\n\n");
+    EXPECT_EQ(ReadRegistryMultiString(kMachine, kSettingsKey, kValueWirelessNetworks),
+              "My Home\nCafe\n\n");
+    EXPECT_GE(ReadTimeStamp(kMachine, kSettingsKey, kValueTime), before);
+
+    // The service's last outcome, as the update cycle records it.
+    CreateRegistryKey(kMachine, kServiceKey);
+    WriteRegistryString(kMachine, kServiceKey, kValueResult, "good 198.51.100.7");
+    WriteRegistryString(kMachine, kServiceKey, kValueIp, "198.51.100.7");
+    WriteTimeStamp(kMachine, kServiceKey, kValueTime, 1700000000);  // 2023-11-14 22:13:20
+
+    const auto status = Status();
+    ASSERT_EQ(status.exitCode, 1) << status.output;
+    EXPECT_EQ(Shown(status.output, "Host name:"), "home.example.org,office.example.org");
+    EXPECT_EQ(Shown(status.output, "User name:"), "alice");
+    EXPECT_EQ(Shown(status.output, "Provider:"), "No-IP");
+    EXPECT_EQ(Shown(status.output, "Interval:"), "15 minutes");
+    EXPECT_EQ(Shown(status.output, "Local filter:"), "on; networks: fritz.box, 192.168.178.1");
+    EXPECT_EQ(Shown(status.output, "Wireless filter:"), "off; networks: My Home, Cafe");
+    EXPECT_EQ(Shown(status.output, "Last update:"), "2023-11-14 22:13:20");
+    EXPECT_EQ(Shown(status.output, "Result:"), "good 198.51.100.7");
+    EXPECT_EQ(Shown(status.output, "Address:"), "198.51.100.7");
+    EXPECT_NE(status.output.find("\nNewest events:\n"), std::string::npos) << status.output;
+    EXPECT_EQ(status.output.find("s3 cret"), std::string::npos);
+}
+
+TEST_F(ConfigureTest, WhatIsNotGivenKeepsItsStoredValueAndTheTrayAutostartSurvives) {
+    ASSERT_EQ(Configure(kGoodInput).exitCode, 1);
+    CreateRegistryKey(kMachine, kProductKey);
+    WriteRegistryDword(kMachine, kProductKey, kValueSoftwareBeta, 1);
+    ASSERT_EQ(test::RunProgram({"/userstart"}, Environment()).exitCode, AutostartThisUser);
+
+    const auto result = Configure("Interval=30\nHostname=\n");
+    ASSERT_EQ(result.exitCode, 1) << result.output;
+    EXPECT_EQ(Number(kValueInterval), 30);
+    EXPECT_EQ(Setting(kValueHostname), "home.example.org,office.example.org");
+    EXPECT_EQ(Setting(kValueUsername), "alice");
+    EXPECT_EQ(Password(), " s3 cret");
+    EXPECT_EQ(Number(kValueService), 5);
+    EXPECT_EQ(ReadRegistryMultiString(kMachine, kSettingsKey, kValueWirelessNetworks),
+              "My Home\nCafe\n\n");
+    // Applying writes the beta choice and the autostart mode too: both stay as they were.
+    EXPECT_EQ(ReadRegistryDword(kMachine, kProductKey, kValueSoftwareBeta), 1);
+    EXPECT_EQ(GetAutostart("Quarnel Updater", test::ProgramPath()), AutostartThisUser);
+}
+
+TEST_F(ConfigureTest, BadInputIsNamedAndChangesNothing) {
+    ASSERT_EQ(Configure(kGoodInput).exitCode, 1);
+    const auto stored = StoreSnapshot();
+    struct Case {
+        std::string input;
+        std::string problem;
+    };
+    const std::vector<Case> cases = {
+        {"Provider=7\n", "line 1: unknown provider \"7\""},
+        {"Provider=NoSuchDNS\n", "unknown provider \"NoSuchDNS\""},
+        {"Interval=0\n", "interval must be a whole number of minutes from 1 to"},
+        {"Interval=-5\n", "not \"-5\""},
+        {"Interval=ten\n", "not \"ten\""},
+        {"Hostname=my host.example.org\n", "\"my host.example.org\" contains a blank"},
+        {"Hostname=a\x01.example.org\n", "\"a\\x01.example.org\" contains a control character"},
+        {"Hostname=-a.example.org\n", "starts or ends with a hyphen"},
+        {"Hostname=a..example.org\n", "empty or over-long part"},
+        {"Hostname=" + std::string(64, 'a') + ".org\n", "empty or over-long part"},
+        {"WirelessNetworks=" + std::string(33, 'w') + "\n", "must have 1 to 32 bytes"},
+        {"LocalFilter=maybe\n", "must be yes or no"},
+        {"Username=a\tb\n", "the user name contains a control character"},
+        {"Colour=blue\n", "unknown setting \"Colour\""},
+        {"Interval\n", "is not of the form Name=Value"},
+        {"Username=" + std::string(10000, 'u') + "\n", "longer than 4096 characters"},
+        // Good lines first: the bad one after them still stops everything.
+        {"Interval=20\nHostname=x.example.org\nPassword=half",
+         "line 3: the input ended in the "
+         "middle of a line"},
+        {"", "no settings on standard input"},
+        {"# only a comment\n\n", "no settings on standard input"},
+    };
+    for (const Case& c : cases) {
+        const auto result = Configure(c.input);
+        EXPECT_EQ(result.exitCode, 0) << c.input.substr(0, 60);
+        EXPECT_NE(result.output.find(c.problem), std::string::npos) << c.input.substr(0, 60) << "\n"
+                                                                    << result.output.substr(0, 300);
+        EXPECT_NE(result.output.find("nothing was changed"), std::string::npos);
+        EXPECT_EQ(StoreSnapshot(), stored) << c.input.substr(0, 60);
+    }
+}
+
+TEST_F(ConfigureTest, AStoreThatCannotBeWrittenIsReportedBeforeAnythingChanges) {
+    // A file where the store's folder would be.
+    std::filesystem::create_directories(root_.Path() + "/var/lib");
+    std::ofstream(root_.Path() + "/var/lib/quarnel-updater") << "not a folder";
+    const auto result = Configure("Interval=20\n");
+    EXPECT_EQ(result.exitCode, 0) << result.output;
+    EXPECT_NE(result.output.find("cannot be written"), std::string::npos) << result.output;
+}
+
+TEST_F(ConfigureTest, OnATerminalEveryQuestionIsAskedAndThePasswordIsNotEchoed) {
+    const std::vector<test::TerminalAnswer> answers = {
+        {"User name: ", "bob"},
+        {"Password: ", "pw-Secret-42"},
+        {"Host name (several separated by commas): ", "bob.example.org"},
+        {"Provider (0 DynDNS", "9"},  // refused: asked again
+        {"Provider (0 DynDNS", "1"},
+        {"Check interval in minutes [5]: ", ""},
+        {"local networks (yes/no) [no]: ", ""},
+        {"Local networks:", ""},
+        {"wireless networks (yes/no) [no]: ", "y"},
+        {"Wireless networks:", "Bob's WLAN"},
+    };
+    const auto result = test::RunProgramOnTerminal({"/configure"}, Environment(), answers);
+    ASSERT_EQ(result.exitCode, 1) << result.output;
+    EXPECT_NE(result.output.find("bob.example.org"), std::string::npos) << result.output;
+    EXPECT_NE(result.output.find("unknown provider \"9\""), std::string::npos) << result.output;
+    EXPECT_EQ(result.output.find("pw-Secret-42"), std::string::npos) << result.output;
+
+    EXPECT_EQ(Setting(kValueUsername), "bob");
+    EXPECT_EQ(Password(), "pw-Secret-42");
+    EXPECT_EQ(Setting(kValueHostname), "bob.example.org");
+    EXPECT_EQ(Number(kValueService), 1);
+    EXPECT_EQ(Number(kValueInterval), 5);
+    EXPECT_EQ(Number(kValueWirelessFilter), 1);
+    EXPECT_EQ(ReadRegistryMultiString(kMachine, kSettingsKey, kValueWirelessNetworks),
+              "Bob's WLAN\n\n");
+
+    // Ending the input half-way through the questions stores nothing.
+    const auto before = StoreSnapshot();
+    const auto cut = test::RunProgramOnTerminal(
+        {"/configure"}, Environment(), {{"User name [bob]: ", "carol"}, {"Password", "\x04"}});
+    EXPECT_EQ(cut.exitCode, 0) << cut.output;
+    EXPECT_NE(cut.output.find("the input ended"), std::string::npos) << cut.output;
+    EXPECT_EQ(StoreSnapshot(), before);
+}
+
+}  // namespace
+}  // namespace quarnel
