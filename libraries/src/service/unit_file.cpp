@@ -43,7 +43,7 @@ std::string UnitFileName(std::string_view serviceName) {
     return name + ".service";
 }
 
-std::string QuoteUnitWord(std::string_view word) {
+std::string QuoteUnitWord(std::string_view word, bool isArgument) {
     bool plain = !word.empty();
     for (const char c : word) {
         plain = plain && IsPlainUnitCharacter(static_cast<unsigned char>(c));
@@ -57,7 +57,7 @@ std::string QuoteUnitWord(std::string_view word) {
         if (c == '"' || c == '\\') {
             quoted += '\\';
             quoted += c;
-        } else if (c == '%' || c == '$') {
+        } else if (c == '%' || (c == '$' && isArgument)) {
             quoted += c;
             quoted += c;
         } else if (byte < 0x20 || byte == 0x7F) {
@@ -72,7 +72,7 @@ std::string QuoteUnitWord(std::string_view word) {
 }
 
 std::string UnitCommandLine(std::string_view programPath, std::string_view arguments) {
-    std::string line = QuoteUnitWord(programPath);
+    std::string line = QuoteUnitWord(programPath, false);
     ForEachWord(arguments, [&line](std::string_view word) { line += " " + QuoteUnitWord(word); });
     return line;
 }

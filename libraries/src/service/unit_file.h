@@ -21,9 +21,10 @@ struct ServiceUnitSettings {
 std::string UnitFileName(std::string_view serviceName);
 
 // One word of a unit's command line as systemd reads it back: unchanged when it holds only
-// plain characters, else in double quotes with backslash escapes; '%' and '$' doubled so that
-// neither specifiers nor variables are expanded.
-std::string QuoteUnitWord(std::string_view word);
+// plain characters, else in double quotes with backslash escapes; '%' doubled so that no
+// specifier is expanded, and '$' doubled in arguments, where systemd expands variables (it
+// does not in the program's path, which keeps a '$' as it is).
+std::string QuoteUnitWord(std::string_view word, bool isArgument = true);
 
 // The value of ExecStart= for the program and its arguments.
 std::string UnitCommandLine(std::string_view programPath, std::string_view arguments);

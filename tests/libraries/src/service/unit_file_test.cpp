@@ -49,6 +49,8 @@ TEST(UnitFile, WordsAreQuotedOnlyWhenSystemdWouldReadThemOtherwise) {
     EXPECT_EQ(QuoteUnitWord("/opt/a\"b\\c"), "\"/opt/a\\\"b\\\\c\"");
     // Specifiers and variables would be expanded: doubled.
     EXPECT_EQ(QuoteUnitWord("/opt/100%/$HOME"), "\"/opt/100%%/$$HOME\"");
+    EXPECT_EQ(QuoteUnitWord("/opt/100%/$HOME", false), "\"/opt/100%%/$HOME\"");
+    EXPECT_EQ(UnitCommandLine("/opt/$x/q", "$y"), "\"/opt/$x/q\" \"$$y\"");
     EXPECT_EQ(QuoteUnitWord(std::string("/opt/a\tb\x01", 9)), "\"/opt/a\\x09b\\x01\"");
     EXPECT_EQ(UnitCommandLine("/opt/my apps/q", "/service  /x"), "\"/opt/my apps/q\" /service /x");
     EXPECT_EQ(UnitCommandLine("/usr/bin/q", ""), "/usr/bin/q");
