@@ -75,6 +75,12 @@ struct FolderEntry {
     std::int64_t modified = 0;
 };
 
+void SortNewestFirst(std::vector<FolderEntry>& entries) {
+    std::sort(entries.begin(), entries.end(), [](const FolderEntry& a, const FolderEntry& b) {
+        return a.modified != b.modified ? a.modified > b.modified : a.path < b.path;
+    });
+}
+
 // The lease files of a folder, newest first (ties by name, so the order is stable).
 std::vector<FolderEntry> ListLeaseFiles(const LeaseFolder& folder) {
     std::vector<FolderEntry> entries;
@@ -94,15 +100,13 @@ std::vector<FolderEntry> ListLeaseFiles(const LeaseFolder& folder) {
         FolderEntry item{folder.path + "/" + name, name, 0};
         struct stat info {};
         if (::stat(item.path.c_str(), &info) == 0) {
-            item.modified = static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 +
-                            info.st_mtim.tv_nsec;
+            item.modified =
+                static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
         }
         entries.push_back(std::move(item));
     }
     ::closedir(directory);
-    std::sort(entries.begin(), entries.end(), [](const FolderEntry& a, const FolderEntry& b) {
-        return a.modified != b.modified ? a.modified > b.modified : a.name < b.name;
-    });
+    SortNewestFirst(entries);
     return entries;
 }
 
@@ -136,6 +140,13 @@ bool NetworkManagerLeaseFor(std::string_view name, std::string_view interfaceNam
     return false;
 }
 
+void NoteRefusedDomain(const std::string& path, const LeaseDomain& lease,
+                       DhcpDomainAnswer& answer) {
+    if (!lease.problem.empty()) {
+        answer.problems.push_back(path + ": " + lease.problem);
+    }
+}
+
 // Source 1: systemd-networkd keeps one lease file per interface index while it holds a lease.
 bool FromNetworkd(const std::string& interfaceName, DhcpDomainAnswer& answer) {
     const unsigned index = ::if_nametoindex(interfaceName.c_str());
@@ -159,6 +170,7 @@ bool FromNetworkd(const std::string& interfaceName, DhcpDomainAnswer& answer) {
         answer.problems.push_back(path + " is malformed: " + lease.problem);
         return true;
     }
+    NoteRefusedDomain(path, lease, answer);
     answer.domain = lease.domain;
     return true;
 }
@@ -179,42 +191,49 @@ bool FromNetworkManagerFiles(const std::string& interfaceName, DhcpDomainAnswer&
             answer.problems.push_back(problem.empty() ? entry.path + " vanished" : problem);
             return true;
         }
-        const LeaseDomain lease = dhclientSyntax ? ParseDhclientLeases(text, interfaceName)
-                                                 : ParseKeyValueLease(text);
+        const LeaseDomain lease =
+            dhclientSyntax ? ParseDhclientLeases(text, interfaceName) : ParseKeyValueLease(text);
         if (!lease.wellFormed) {
             answer.problems.push_back(entry.path + " is malformed: " + lease.problem);
             return true;
         }
+        NoteRefusedDomain(entry.path, lease, answer);
         answer.domain = lease.domain;
         return true;
     }
     return false;
 }
 
-// Source 3: dhclient's lease lists. A file that cannot be read or parsed may or may not be
-// about this interface, so it is noted and passed over.
+// Source 3: dhclient's lease lists, newest file first across both folders. A file that cannot be
+// read or parsed may or may not be about this interface, so it is noted and passed over.
 bool FromDhclient(const std::string& interfaceName, DhcpDomainAnswer& answer) {
+    std::vector<FolderEntry> files;
     for (const char* folderPath : {"/var/lib/dhcp", "/var/lib/dhclient"}) {
-        const LeaseFolder folder{RootedPath(folderPath), LeaseFolderKind::Dhclient};
-        for (const FolderEntry& entry : ListLeaseFiles(folder)) {
-            std::string text;
-            std::string problem;
-            if (ReadLeaseFile(entry.path, text, problem) != FileRead::Read) {
-                if (!problem.empty()) {
-                    answer.problems.push_back(problem);
-                }
-                continue;
+        for (FolderEntry& entry :
+             ListLeaseFiles({RootedPath(folderPath), LeaseFolderKind::Dhclient})) {
+            files.push_back(std::move(entry));
+        }
+    }
+    SortNewestFirst(files);
+    for (const FolderEntry& entry : files) {
+        std::string text;
+        std::string problem;
+        if (ReadLeaseFile(entry.path, text, problem) != FileRead::Read) {
+            if (!problem.empty()) {
+                answer.problems.push_back(problem);
             }
-            const LeaseDomain lease = ParseDhclientLeases(text, interfaceName);
-            if (!lease.wellFormed) {
-                answer.problems.push_back(entry.path + " is malformed: " + lease.problem);
-                continue;
-            }
-            if (lease.leaseFound) {
-                answer.source = "dhclient lease " + entry.path;
-                answer.domain = lease.domain;
-                return true;
-            }
+            continue;
+        }
+        const LeaseDomain lease = ParseDhclientLeases(text, interfaceName);
+        if (!lease.wellFormed) {
+            answer.problems.push_back(entry.path + " is malformed: " + lease.problem);
+            continue;
+        }
+        if (lease.leaseFound) {
+            NoteRefusedDomain(entry.path, lease, answer);
+            answer.source = "dhclient lease " + entry.path;
+            answer.domain = lease.domain;
+            return true;
         }
     }
     return false;

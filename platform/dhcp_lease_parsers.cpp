@@ -5,7 +5,9 @@
 namespace quarnel {
 namespace {
 
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f'; }
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f';
+}
 
 std::string_view Trim(std::string_view text) {
     while (!text.empty() && IsBlank(text.front())) {
@@ -23,7 +25,6 @@ void TakeDomain(std::string_view domain, LeaseDomain& answer) {
         return;
     }
     if (!IsAcceptableDomainName(domain)) {
-        answer.wellFormed = false;
         answer.problem = "the lease's domain name holds characters a domain cannot have";
         return;
     }
@@ -99,8 +100,8 @@ class DhclientTokenizer {
             }
             if (at_ + 2 < text_.size() && IsOctal(text_[at_]) && IsOctal(text_[at_ + 1]) &&
                 IsOctal(text_[at_ + 2])) {
-                const int value = (text_[at_] - '0') * 64 + (text_[at_ + 1] - '0') * 8 +
-                                  (text_[at_ + 2] - '0');
+                const int value =
+                    (text_[at_] - '0') * 64 + (text_[at_ + 1] - '0') * 8 + (text_[at_ + 2] - '0');
                 out += static_cast<char>(value & 0xFF);
                 at_ += 3;
             } else {
@@ -150,7 +151,7 @@ LeaseDomain ParseKeyValueLease(std::string_view text) {
             answer.problem = "a line is not of the form KEY=VALUE";
             return answer;
         }
-        if (line.substr(0, equals) == "DOMAINNAME") {
+        if (Trim(line.substr(0, equals)) == "DOMAINNAME") {
             domain = Trim(line.substr(equals + 1));
             if (domain.size() >= 2 && domain.front() == '"' && domain.back() == '"') {
                 domain = domain.substr(1, domain.size() - 2);

@@ -16,7 +16,8 @@ struct LeaseDomain {
     bool leaseFound = false;
     // The lease's domain name; empty when the lease has none.
     std::string domain;
-    // Why the file was refused; empty when it was not.
+    // Why the file was refused, or (with wellFormed) why the lease's domain was; empty when
+    // neither was.
     std::string problem;
 };
 

@@ -1,9 +1,10 @@
+#include "platform/dhcp_networkmanager_linux.h"
+
 #include <systemd/sd-bus.h>
 
 #include <cstring>
 #include <memory>
 
-#include "platform/dhcp_networkmanager_linux.h"
 #include "platform/paths.h"
 
 namespace quarnel {
@@ -51,8 +52,7 @@ Bus OpenSystemBus(std::string& problem) {
     } else {
         result = sd_bus_new(&bus);
         if (result >= 0) {
-            const std::string address =
-                "unix:path=" + RootedPath("/run/dbus/system_bus_socket");
+            const std::string address = "unix:path=" + RootedPath("/run/dbus/system_bus_socket");
             if ((result = sd_bus_set_address(bus, address.c_str())) >= 0 &&
                 (result = sd_bus_set_bus_client(bus, 1)) >= 0) {
                 result = sd_bus_start(bus);
@@ -113,9 +113,9 @@ NetworkManagerDhcp AskNetworkManagerDhcp(const std::string& interfaceName) {
     {
         BusError error;
         sd_bus_message* raw = nullptr;
-        const int result = sd_bus_call_method(
-            bus.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
-            "NameHasOwner", error.Get(), &raw, "s", kService);
+        const int result = sd_bus_call_method(bus.get(), "org.freedesktop.DBus",
+                                              "/org/freedesktop/DBus", "org.freedesktop.DBus",
+                                              "NameHasOwner", error.Get(), &raw, "s", kService);
         Message reply(raw);
         int hasOwner = 0;
         if (result < 0 || sd_bus_message_read(reply.get(), "b", &hasOwner) < 0) {
@@ -132,9 +132,9 @@ NetworkManagerDhcp AskNetworkManagerDhcp(const std::string& interfaceName) {
     {
         BusError error;
         sd_bus_message* raw = nullptr;
-        const int result = sd_bus_call_method(bus.get(), kService, "/org/freedesktop/NetworkManager",
-                                              kService, "GetDeviceByIpIface", error.Get(), &raw,
-                                              "s", interfaceName.c_str());
+        const int result =
+            sd_bus_call_method(bus.get(), kService, "/org/freedesktop/NetworkManager", kService,
+                               "GetDeviceByIpIface", error.Get(), &raw, "s", interfaceName.c_str());
         Message reply(raw);
         const char* path = nullptr;
         if (result < 0 || sd_bus_message_read(reply.get(), "o", &path) < 0 || path == nullptr) {
@@ -147,9 +147,9 @@ NetworkManagerDhcp AskNetworkManagerDhcp(const std::string& interfaceName) {
     {
         BusError error;
         int managed = 0;
-        const int result = sd_bus_get_property_trivial(bus.get(), kService, devicePath.c_str(),
-                                                       kDeviceInterface, "Managed", error.Get(),
-                                                       'b', &managed);
+        const int result =
+            sd_bus_get_property_trivial(bus.get(), kService, devicePath.c_str(), kDeviceInterface,
+                                        "Managed", error.Get(), 'b', &managed);
         if (result < 0) {
             answer.problem = "NetworkManager did not say whether it manages " + interfaceName +
                              ": " + error.Text(result);
@@ -165,9 +165,9 @@ NetworkManagerDhcp AskNetworkManagerDhcp(const std::string& interfaceName) {
     {
         BusError error;
         sd_bus_message* raw = nullptr;
-        const int result = sd_bus_get_property(bus.get(), kService, devicePath.c_str(),
-                                               kDeviceInterface, "Dhcp4Config", error.Get(), &raw,
-                                               "o");
+        const int result =
+            sd_bus_get_property(bus.get(), kService, devicePath.c_str(), kDeviceInterface,
+                                "Dhcp4Config", error.Get(), &raw, "o");
         Message reply(raw);
         const char* path = nullptr;
         if (result < 0 || sd_bus_message_read(reply.get(), "o", &path) < 0 || path == nullptr) {
@@ -189,8 +189,8 @@ NetworkManagerDhcp AskNetworkManagerDhcp(const std::string& interfaceName) {
                                            error.Get(), &raw, "a{sv}");
     Message reply(raw);
     if (result < 0) {
-        answer.problem = "NetworkManager gave no DHCP4 options for " + interfaceName + ": " +
-                         error.Text(result);
+        answer.problem =
+            "NetworkManager gave no DHCP4 options for " + interfaceName + ": " + error.Text(result);
         return answer;
     }
     if (const int read = ReadDomainOption(reply.get(), answer.domain); read < 0) {

@@ -65,7 +65,8 @@ class NetworkChangeEvent final : public WaitEvent {
           deadline_(timeoutMs < 0 ? -1 : MonotonicMilliseconds() + timeoutMs + kTimeoutGraceMs) {}
 
     // Owns the sockets the epoll set refers to (configuration kind only).
-    void AdoptSources(UniqueFd netlink, UniqueFd leaseWatch, std::map<int, LeaseFolderKind> folders) {
+    void AdoptSources(UniqueFd netlink, UniqueFd leaseWatch,
+                      std::map<int, LeaseFolderKind> folders) {
         netlinkOwned_ = std::move(netlink);
         leaseWatch_ = std::move(leaseWatch);
         folders_ = std::move(folders);
@@ -451,6 +452,8 @@ WaitHandle CreateOneShotTimerHandle(std::int64_t milliseconds) {
     return std::make_unique<OneShotTimer>(std::move(fd));
 }
 
-bool IsNetworkConfigurationAvailable() { return IsNetlinkUsable(); }
+bool IsNetworkConfigurationAvailable() {
+    return IsNetlinkUsable();
+}
 
 }  // namespace quarnel

@@ -7,9 +7,9 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <string>
 #include <memory>
 #include <optional>
+#include <string>
 
 #include "platform/network_info.h"
 
@@ -112,10 +112,9 @@ std::vector<InterfaceAddress> ReadAddresses(nl_cache* cache) {
         if (!local) {
             continue;
         }
-        addresses.push_back({rtnl_addr_get_ifindex(address), *local,
-                             rtnl_addr_get_prefixlen(address),
-                             (rtnl_addr_get_flags(address) & IFA_F_SECONDARY) != 0,
-                             rtnl_addr_get_scope(address)});
+        addresses.push_back(
+            {rtnl_addr_get_ifindex(address), *local, rtnl_addr_get_prefixlen(address),
+             (rtnl_addr_get_flags(address) & IFA_F_SECONDARY) != 0, rtnl_addr_get_scope(address)});
     }
     return addresses;
 }
@@ -128,7 +127,8 @@ std::vector<DefaultRoute> ReadDefaultRoutes(nl_cache* cache) {
          object = nl_cache_get_next(object)) {
         auto* route = reinterpret_cast<rtnl_route*>(object);
         nl_addr* destination = rtnl_route_get_dst(route);
-        if (rtnl_route_get_family(route) != AF_INET || rtnl_route_get_table(route) != RT_TABLE_MAIN ||
+        if (rtnl_route_get_family(route) != AF_INET ||
+            rtnl_route_get_table(route) != RT_TABLE_MAIN ||
             rtnl_route_get_type(route) != RTN_UNICAST ||
             (destination != nullptr && nl_addr_get_prefixlen(destination) != 0)) {
             continue;
@@ -144,10 +144,9 @@ std::vector<DefaultRoute> ReadDefaultRoutes(nl_cache* cache) {
                               IPv4Of(rtnl_route_nh_get_gateway(hop)), preferred});
         }
     }
-    std::stable_sort(routes.begin(), routes.end(),
-                     [](const DefaultRoute& a, const DefaultRoute& b) {
-                         return a.priority < b.priority;
-                     });
+    std::stable_sort(
+        routes.begin(), routes.end(),
+        [](const DefaultRoute& a, const DefaultRoute& b) { return a.priority < b.priority; });
     return routes;
 }
 
@@ -188,15 +187,15 @@ NetworkSnapshot ReadNetworkSnapshot() {
         return snapshot;
     }
     nl_sock* raw = sock.get();
-    NetlinkCache links = AllocateCache(
-        [raw](nl_cache** out) { return rtnl_link_alloc_cache(raw, AF_UNSPEC, out); },
-        snapshot.problem, "link");
+    NetlinkCache links =
+        AllocateCache([raw](nl_cache** out) { return rtnl_link_alloc_cache(raw, AF_UNSPEC, out); },
+                      snapshot.problem, "link");
     if (!links) {
         return snapshot;
     }
-    NetlinkCache addressCache = AllocateCache(
-        [raw](nl_cache** out) { return rtnl_addr_alloc_cache(raw, out); }, snapshot.problem,
-        "address");
+    NetlinkCache addressCache =
+        AllocateCache([raw](nl_cache** out) { return rtnl_addr_alloc_cache(raw, out); },
+                      snapshot.problem, "address");
     if (!addressCache) {
         return snapshot;
     }
@@ -234,10 +233,9 @@ NetworkSnapshot ReadNetworkSnapshot() {
         }
         snapshot.adapters.push_back(std::move(adapter));
     }
-    std::stable_sort(snapshot.adapters.begin(), snapshot.adapters.end(),
-                     [](const NetworkAdapter& a, const NetworkAdapter& b) {
-                         return a.index < b.index;
-                     });
+    std::stable_sort(
+        snapshot.adapters.begin(), snapshot.adapters.end(),
+        [](const NetworkAdapter& a, const NetworkAdapter& b) { return a.index < b.index; });
     for (const DefaultRoute& route : routes) {
         if (const auto source = SourceFor(route, addresses)) {
             snapshot.defaultRouteSource = DottedText(*source);
@@ -260,7 +258,8 @@ std::vector<std::uint32_t> ResolveHostNameIPv4(std::string& problem) {
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* found = nullptr;
     if (const int error = ::getaddrinfo(name, nullptr, &hints, &found); error != 0) {
-        problem = std::string("resolving the host name ") + name + " failed: " + gai_strerror(error);
+        problem =
+            std::string("resolving the host name ") + name + " failed: " + gai_strerror(error);
         return result;
     }
     for (const addrinfo* entry = found; entry != nullptr; entry = entry->ai_next) {

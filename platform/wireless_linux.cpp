@@ -105,9 +105,9 @@ int OnScanEntry(nl_msg* message, void* argument) {
                            ? bss[NL80211_BSS_INFORMATION_ELEMENTS]
                            : bss[NL80211_BSS_BEACON_IES];
     if (elements != nullptr && nla_len(elements) > 0) {
-        state->ssid = SsidFromInformationElements(
-            static_cast<const std::uint8_t*>(nla_data(elements)),
-            static_cast<std::size_t>(nla_len(elements)));
+        state->ssid =
+            SsidFromInformationElements(static_cast<const std::uint8_t*>(nla_data(elements)),
+                                        static_cast<std::size_t>(nla_len(elements)));
     }
     return NL_SKIP;
 }
@@ -123,8 +123,8 @@ int Request(nl_sock* sock, int family, std::uint8_t command, int flags, int inte
     }
     if (genlmsg_put(message.get(), NL_AUTO_PORT, NL_AUTO_SEQ, family, 0, flags, command, 0) ==
             nullptr ||
-        nla_put_u32(message.get(), NL80211_ATTR_IFINDEX, static_cast<std::uint32_t>(interfaceIndex)) <
-            0) {
+        nla_put_u32(message.get(), NL80211_ATTR_IFINDEX,
+                    static_cast<std::uint32_t>(interfaceIndex)) < 0) {
         return -NLE_NOMEM;
     }
     nl_cb_set(callbacks.get(), NL_CB_VALID, NL_CB_CUSTOM, onValid, &state);

@@ -10,7 +10,9 @@
 namespace quarnel {
 namespace {
 
-bool IsLoopback(std::uint32_t packed) { return (packed & 0xFFu) == 127; }
+bool IsLoopback(std::uint32_t packed) {
+    return (packed & 0xFFu) == 127;
+}
 
 }  // namespace
 
@@ -44,9 +46,9 @@ std::uint32_t GetPrimaryIPAddress(int n) {
             QLOG(kLogTrace, "GetPrimaryIPAddress", problem);
         }
     }
-    const std::uint32_t result =
-        addresses.size() >= static_cast<std::size_t>(n) ? addresses[static_cast<std::size_t>(n - 1)]
-                                                        : 0;
+    const std::uint32_t result = addresses.size() >= static_cast<std::size_t>(n)
+                                     ? addresses[static_cast<std::size_t>(n - 1)]
+                                     : 0;
     QLOG(kLogTrace, "GetPrimaryIPAddress", "GetPrimaryIPAddress = " + FormatIPAddress(result));
     return result;
 }

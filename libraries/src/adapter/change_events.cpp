@@ -16,6 +16,8 @@ WaitHandle NetworkConfigurationChangeEvent(std::int64_t timeoutMs) {
     return CreateNetworkChangeHandle(NetworkChangeKind::Configuration, timeoutMs);
 }
 
-WaitHandle TimerEvent(std::int64_t milliseconds) { return CreateOneShotTimerHandle(milliseconds); }
+WaitHandle TimerEvent(std::int64_t milliseconds) {
+    return CreateOneShotTimerHandle(milliseconds);
+}
 
 }  // namespace quarnel
