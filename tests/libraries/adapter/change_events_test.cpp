@@ -157,12 +157,15 @@ TEST_F(ChangeEventsTest, TimeOutEndsTheWatchAfterTheGrace) {
     ENTER_NETWORK_OR_SKIP();
     WaitHandle expiring = AddressChangeEvent(0);
     WaitHandle watching = AddressChangeEvent(60000);
+    WaitHandle unlimited = AddressChangeEvent(-1);
     ASSERT_TRUE(expiring);
     ASSERT_TRUE(watching);
+    ASSERT_TRUE(unlimited);
     // Past the time-out plus the one second of grace nothing counts any more.
     std::this_thread::sleep_for(std::chrono::milliseconds(1300));
     ASSERT_TRUE(RunIp({"addr", "add", "198.51.100.40/24", "dev", wired_}));
     EXPECT_EQ(WaitForHandles(&watching, 1, kEventMs, false), 0u);
+    EXPECT_EQ(WaitForHandles(&unlimited, 1, kEventMs, false), 0u);
     EXPECT_EQ(WaitForHandles(&expiring, 1, kQuietMs, false), kWaitTimeout);
     ASSERT_TRUE(RunIp({"addr", "del", "198.51.100.40/24", "dev", wired_}));
     EXPECT_EQ(WaitForHandles(&expiring, 1, kQuietMs, false), kWaitTimeout);

@@ -60,12 +60,10 @@ bool EnterPrivateNetwork(const std::string& hostName, const std::string& hostsLi
         reason = std::string("cannot set the host name: ") + std::strerror(errno);
         return false;
     }
-    // The files live in a folder that outlasts every test of this process.
-    static const std::string folder = [] {
-        char pattern[] = "/tmp/quarnel-netns-XXXXXX";
-        const char* made = ::mkdtemp(pattern);
-        return std::string(made ? made : "/tmp");
-    }();
+    // A bind mount keeps its file reachable after the file's name is gone, so the folder can go
+    // at once.
+    const TemporaryFolder files;
+    const std::string& folder = files.Path();
     const std::string hosts = folder + "/hosts";
     const std::string nsswitch = folder + "/nsswitch.conf";
     const std::string resolver = folder + "/resolv.conf";
