@@ -5,17 +5,17 @@
 #include "libraries/src/adapter/dhcp_domain.h"
 #include "libraries/src/adapter/wlan_identifier.h"
 #include "network/network_filter_sources.h"
-#include "network/network_list.h"
+#include "network/network_match.h"
 #include "settings/registry.h"
+#include "settings/schema.h"
 
 namespace quarnel {
 namespace {
 
 constexpr RegistryHive kSettingsHive = RegistryHive::LocalMachine;
-constexpr const char* kSettingsKey = "SOFTWARE\\Quarnel Updater\\Settings";
 
 // Applies one filter's list; logs and returns the match position (0: not listed).
-std::int64_t MatchList(const char* listValue, const std::string& network) {
+std::int64_t MatchList(std::string_view listValue, const std::string& network) {
     const std::string list = ReadRegistryMultiString(kSettingsHive, kSettingsKey, listValue);
     QLOG(kLogTrace, "TestNetwork", "Networks = " + list);
     const std::int64_t result = FindNetworkEntry(list, network);
@@ -49,20 +49,20 @@ std::string GetNetwork() {
 std::int64_t TestNetworkWith(const NetworkIdentifierSources& sources) {
     QLOG(kLogTrace, "TestNetwork", "Testing network filter");
     std::int64_t result = 1;
-    if (ReadRegistryDword(kSettingsHive, kSettingsKey, "LocalFilter") != 0) {
+    if (ReadRegistryDword(kSettingsHive, kSettingsKey, kValueLocalFilter) != 0) {
         QLOG(kLogTrace, "TestNetwork", "Local network filter active");
         const std::string network = sources.localNetwork();
         QLOG(kLogTrace, "TestNetwork", "Network = " + network);
         if (!network.empty()) {
-            result = MatchList("LocalNetworks", network);
+            result = MatchList(kValueLocalNetworks, network);
         }
     }
-    if (result != 0 && ReadRegistryDword(kSettingsHive, kSettingsKey, "WirelessFilter") != 0) {
+    if (result != 0 && ReadRegistryDword(kSettingsHive, kSettingsKey, kValueWirelessFilter) != 0) {
         QLOG(kLogTrace, "TestNetwork", "Wireless network filter active");
         const std::string network = sources.wirelessNetwork();
         QLOG(kLogTrace, "TestNetwork", "Network = " + network);
         if (!network.empty()) {
-            result = MatchList("WirelessNetworks", network);
+            result = MatchList(kValueWirelessNetworks, network);
         }
     }
     return result;

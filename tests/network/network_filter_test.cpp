@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "network/network_filter_sources.h"
-#include "network/network_list.h"
+#include "network/network_match.h"
 #include "settings/registry.h"
 #include "tests/libraries/adapter/network_test_support.h"
 

@@ -1,4 +1,4 @@
-#include "network/network_list.h"
+#include "network/network_match.h"
 
 namespace quarnel {
 
