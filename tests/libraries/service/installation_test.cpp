@@ -8,7 +8,7 @@
 #include <fstream>
 
 #include "platform/child_process.h"
-#include "tests/libraries/src/service/private_systemd.h"
+#include "tests/libraries/service/private_systemd.h"
 #include "tests/support/test_support.h"
 
 namespace quarnel {
@@ -22,15 +22,9 @@ constexpr const char* kUnit = "quarnel-updater.service";
     }                                           \
     ASSERT_TRUE((systemd).Booted()) << (systemd).ManagerLog()
 
+// The top of the source tree, where the package's scripts are.
 std::string SourceFolder() {
-    // tests/libraries/src/service/installation_test.cpp -> the top of the tree
-    return std::filesystem::path(__FILE__)
-        .parent_path()
-        .parent_path()
-        .parent_path()
-        .parent_path()
-        .parent_path()
-        .string();
+    return QUARNEL_SOURCE_DIR;
 }
 
 class InstallationTest : public ::testing::Test {

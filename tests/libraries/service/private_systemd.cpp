@@ -1,4 +1,4 @@
-#include "tests/libraries/src/service/private_systemd.h"
+#include "tests/libraries/service/private_systemd.h"
 
 #include <fcntl.h>
 #include <ftw.h>
