@@ -4,6 +4,7 @@
 #include "diagnostics/log.h"
 #include "platform/process.h"
 #include "resources/texts.h"
+#include "startup/instance.h"
 #include "startup/process_main.h"
 
 namespace quarnel {
@@ -35,9 +36,7 @@ ProcessActions DefaultProcessActions() {
     actions.deleteServiceByName = [](const std::string&) {
         return NotAvailableYet("DeleteServiceByName");
     };
-    actions.broadcastInstanceMessage = [](int) {
-        return NotAvailableYet("BroadcastInstanceMessage");
-    };
+    actions.broadcastInstanceMessage = [](int code) { return BroadcastInstanceMessage(code); };
     actions.verifyFileSignature = [](const std::string&) {
         return NotAvailableYet("VerifyFileSignature");
     };
