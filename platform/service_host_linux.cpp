@@ -364,6 +364,12 @@ ServiceHostControls::~ServiceHostControls() {
         }
     }
     state_->CloseBus();
+    // A stop signal that came after the last control was taken would end the process the moment
+    // the mask is restored; the services have stopped already, so it is consumed here.
+    signalfd_siginfo info{};
+    while (state_->signalFd && ::read(state_->signalFd.Get(), &info, sizeof info) ==
+                                   static_cast<ssize_t>(sizeof info)) {
+    }
     ::pthread_sigmask(SIG_SETMASK, &state_->previousMask, nullptr);
 }
 

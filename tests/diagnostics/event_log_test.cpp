@@ -342,17 +342,20 @@ TEST_F(EventLog, TwoProcessesAppendingAtOnceLeaveEveryRecordWholeAndInOrder) {
     for (const std::size_t bound : {kEventLogMaximumBytes, std::size_t{6000}}) {
         ::unlink(Path().c_str());
         const std::string path = Path();
-        int results[2] = {-1, -1};
-        std::thread a([&] {
-            results[0] = test::RunInChild([&] { return AppendMany(path, "a", 150, bound); });
-        });
-        std::thread b([&] {
-            results[1] = test::RunInChild([&] { return AppendMany(path, "b", 150, bound); });
-        });
-        a.join();
-        b.join();
-        EXPECT_EQ(results[0], 0);
-        EXPECT_EQ(results[1], 0);
+        // Both writers start before either is waited for; each is its own process.
+        pid_t writers[2];
+        for (int w = 0; w < 2; ++w) {
+            writers[w] = ::fork();
+            ASSERT_GE(writers[w], 0);
+            if (writers[w] == 0) {
+                ::_exit(AppendMany(path, w == 0 ? "a" : "b", 150, bound));
+            }
+        }
+        for (const pid_t writer : writers) {
+            int status = -1;
+            ASSERT_EQ(::waitpid(writer, &status, 0), writer);
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        }
 
         const auto seen = Walk();
         if (bound == kEventLogMaximumBytes) {

@@ -79,9 +79,12 @@ struct TestService {
     std::vector<bool> runningAtControl;
     std::atomic<int> handled{1};
     std::atomic<bool> mainEntered{false};
+    std::thread::id mainThread;
+    std::vector<std::thread::id> controlThreads;
     WaitHandle stop = CreateSemaphoreHandle(0);
 
     void Main(const std::string& name) {
+        mainThread = std::this_thread::get_id();
         mainEntered = true;
         if (IsServiceActive(name)) {
             WaitForHandles(&stop, 1, 60000, false);
@@ -91,6 +94,7 @@ struct TestService {
         const std::lock_guard<std::mutex> guard(lock);
         controls.push_back(control);
         runningAtControl.push_back(IsServiceRunning(name));
+        controlThreads.push_back(std::this_thread::get_id());
         if (control == ServiceControlStop || control == ServiceControlShutdown) {
             ReleaseSemaphoreHandle(stop);
         }
@@ -352,6 +356,19 @@ TEST_F(ServiceLibrary, HangupIsTheSettingsControlAndTerminateStops) {
     ASSERT_TRUE(DispatcherEnds());
     EXPECT_EQ(dispatcherResult_, 0);
     EXPECT_FALSE(IsServiceActive(kName));
+}
+
+TEST_F(ServiceLibrary, ShutdownStopsLikeStopAndControlsRunOnTheDispatchersThread) {
+    StartDispatcher();
+    EXPECT_EQ(Control(ServiceControlInterrogate).currentState, ServiceRunning);
+    EXPECT_GE(Control(ServiceControlShutdown).checkPoint, 5u);
+    ASSERT_TRUE(DispatcherEnds());
+    EXPECT_EQ(service_.Controls(), (std::vector<std::uint32_t>{4, 5}));
+    const std::lock_guard<std::mutex> guard(service_.lock);
+    EXPECT_EQ(service_.controlThreads[0], service_.controlThreads[1]);
+    EXPECT_NE(service_.controlThreads[0], service_.mainThread);
+    EXPECT_NE(service_.controlThreads[0], std::this_thread::get_id());
+    EXPECT_NE(service_.mainThread, std::this_thread::get_id());
 }
 
 TEST_F(ServiceLibrary, InterruptStopsInTheForegroundWithoutAServiceManager) {
