@@ -11,7 +11,7 @@ namespace quarnel {
 int IsCurrentUserAdmin();
 
 // The user on whose behalf the process runs: for a root process started through pkexec or sudo
-// the user who started it (PKEXEC_UID, else SUDO_UID), otherwise the effective user.
+// the user who started it (SUDO_UID, else PKEXEC_UID), otherwise the effective user.
 std::uint32_t InvokingUserId();
 
 }  // namespace quarnel

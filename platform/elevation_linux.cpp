@@ -79,8 +79,8 @@ std::uint32_t InvokingUserId() {
     const uid_t uid = ::geteuid();
     if (uid == 0) {
         std::uint32_t invoking = 0;
-        if (ParseUserId(std::getenv("PKEXEC_UID"), invoking) ||
-            ParseUserId(std::getenv("SUDO_UID"), invoking)) {
+        if (ParseUserId(std::getenv("SUDO_UID"), invoking) ||
+            ParseUserId(std::getenv("PKEXEC_UID"), invoking)) {
             return invoking;
         }
     }

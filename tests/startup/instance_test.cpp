@@ -151,16 +151,16 @@ TEST_F(Instance, QuitSwitchClosesTrayAndSettingAndSucceedsWithNobodyListening) {
     EXPECT_NE(tray.Output().find("code=1"), std::string::npos);
 }
 
-TEST_F(Instance, InvokingUserComesFromPkexecThenSudoOnlyForRoot) {
+TEST_F(Instance, InvokingUserComesFromSudoThenPkexecOnlyForRoot) {
     const uid_t self = ::geteuid();
     {
         const test::ScopedEnvironment pkexec("PKEXEC_UID", "1234");
         const test::ScopedEnvironment sudo("SUDO_UID", "4321");
-        EXPECT_EQ(InvokingUserId(), IsRoot() ? 1234u : self);
+        EXPECT_EQ(InvokingUserId(), IsRoot() ? 4321u : self);
     }
     {
-        const test::ScopedEnvironment sudo("SUDO_UID", "4321");
-        EXPECT_EQ(InvokingUserId(), IsRoot() ? 4321u : self);
+        const test::ScopedEnvironment pkexec("PKEXEC_UID", "1234");
+        EXPECT_EQ(InvokingUserId(), IsRoot() ? 1234u : self);
     }
     for (const char* bad : {"", "12a", "-5", "99999999999", "4294967295"}) {
         const test::ScopedEnvironment sudo("SUDO_UID", std::string(bad));

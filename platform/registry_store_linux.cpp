@@ -1,0 +1,465 @@
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <memory>
+#include <optional>
+
+#include "platform/file_io.h"
+#include "platform/paths.h"
+#include "platform/process.h"
+#include "platform/registry_store.h"
+#include "platform/text.h"
+#include "platform/unique_fd.h"
+
+namespace quarnel::registry_store {
+namespace {
+
+constexpr std::string_view kValueSuffix = ".value";
+constexpr std::string_view kTemporaryPrefix = ".tmp.";
+// A write takes milliseconds; a temporary file this old was left by a writer that was killed.
+constexpr time_t kStaleTemporarySeconds = 600;
+constexpr std::string_view kHeaderTag = "REGVALUE ";
+// No value the program stores comes near this; a larger file is damage, not data.
+constexpr std::size_t kMaximumValueFileSize = 16u << 20;
+
+struct DirCloser {
+    void operator()(DIR* dir) const { ::closedir(dir); }
+};
+using DirPtr = std::unique_ptr<DIR, DirCloser>;
+
+// Permissions, set explicitly so that the umask of whoever writes does not matter.
+struct HiveModes {
+    mode_t folder;
+    mode_t file;
+};
+
+HiveModes ModesOf(RegistryHive hive) {
+    if (hive == RegistryHive::CurrentUser) {
+        return {0700, 0600};  // the user's own settings: private to the user
+    }
+    return {0755, 0644};  // machine-wide: every user reads, only the owner (root) writes
+}
+
+bool EndsWith(std::string_view text, std::string_view suffix) {
+    return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
+}
+
+std::string Encode(std::string_view name, bool isKey) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(name.size() + 8);
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        const auto c = static_cast<unsigned char>(name[i]);
+        if (c == '%' || c == '/' || c < 0x20 || c == 0x7F || (i == 0 && c == '.')) {
+            out.push_back('%');
+            out.push_back(kHex[c >> 4]);
+            out.push_back(kHex[c & 0x0F]);
+        } else {
+            out.push_back(static_cast<char>(c));
+        }
+    }
+    if (isKey && EndsWith(out, kValueSuffix)) {
+        out.replace(out.size() - kValueSuffix.size(), 1, "%2E");
+    }
+    if (!isKey && name.empty()) {
+        out = "%00";
+    }
+    return out;
+}
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    return -1;
+}
+
+std::optional<std::string> Decode(std::string_view encoded) {
+    if (encoded == "%00") {
+        return std::string();
+    }
+    std::string out;
+    out.reserve(encoded.size());
+    for (std::size_t i = 0; i < encoded.size(); ++i) {
+        if (encoded[i] != '%') {
+            out.push_back(encoded[i]);
+            continue;
+        }
+        if (i + 2 >= encoded.size()) {
+            return std::nullopt;
+        }
+        const int high = HexDigit(encoded[i + 1]);
+        const int low = HexDigit(encoded[i + 2]);
+        if (high < 0 || low < 0) {
+            return std::nullopt;
+        }
+        out.push_back(static_cast<char>(high * 16 + low));
+        i += 2;
+    }
+    return out;
+}
+
+bool SameName(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        char x = a[i];
+        char y = b[i];
+        if (x >= 'A' && x <= 'Z') {
+            x = static_cast<char>(x - 'A' + 'a');
+        }
+        if (y >= 'A' && y <= 'Z') {
+            y = static_cast<char>(y - 'A' + 'a');
+        }
+        if (x != y) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The on-disk name of the key folder (wantFolder) or value file in folder whose decoded name
+// matches name case-insensitively; an exact match wins over one that differs in case.
+std::optional<std::string> FindEntry(const std::string& folder, std::string_view name,
+                                     bool wantFolder) {
+    // The name as this store writes it is the usual case and needs no scan of the folder.
+    const std::string exact =
+        Encode(name, wantFolder) + (wantFolder ? std::string() : std::string(kValueSuffix));
+    struct stat exactInfo {};
+    if (::lstat((folder + "/" + exact).c_str(), &exactInfo) == 0 &&
+        (wantFolder ? S_ISDIR(exactInfo.st_mode) : S_ISREG(exactInfo.st_mode))) {
+        return exact;
+    }
+    DirPtr dir(::opendir(folder.c_str()));
+    if (!dir) {
+        return std::nullopt;
+    }
+    std::optional<std::string> found;
+    while (const dirent* entry = ::readdir(dir.get())) {
+        std::string_view fileName = entry->d_name;
+        if (fileName.empty() || fileName.front() == '.') {
+            continue;
+        }
+        std::string_view encoded = fileName;
+        if (!wantFolder) {
+            if (!EndsWith(fileName, kValueSuffix)) {
+                continue;
+            }
+            encoded = fileName.substr(0, fileName.size() - kValueSuffix.size());
+        }
+        const std::optional<std::string> decoded = Decode(encoded);
+        if (!decoded || !SameName(*decoded, name)) {
+            continue;
+        }
+        struct stat info {};
+        if (::fstatat(::dirfd(dir.get()), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0) {
+            continue;
+        }
+        if (wantFolder ? !S_ISDIR(info.st_mode) : !S_ISREG(info.st_mode)) {
+            continue;
+        }
+        if (*decoded == name) {
+            return std::string(fileName);
+        }
+        if (!found || fileName < *found) {
+            found = std::string(fileName);
+        }
+    }
+    return found;
+}
+
+// Splits a key path at backslashes; an empty component (also a leading backslash) makes the
+// path invalid. One trailing backslash is tolerated.
+std::optional<std::vector<std::string>> SplitKeyPath(std::string_view keyPath) {
+    if (!keyPath.empty() && keyPath.back() == '\\') {
+        keyPath.remove_suffix(1);
+    }
+    std::vector<std::string> parts;
+    if (keyPath.empty()) {
+        return parts;
+    }
+    for (std::string& part : SplitText(keyPath, '\\')) {
+        if (part.empty()) {
+            return std::nullopt;
+        }
+        parts.push_back(std::move(part));
+    }
+    return parts;
+}
+
+// Creates folder and its missing parents; every folder created here gets exactly mode.
+bool CreateFoldersWithMode(const std::string& path, mode_t mode) {
+    if (path.empty() || path.front() != '/') {
+        return false;
+    }
+    for (std::size_t pos = 1; pos <= path.size(); ++pos) {
+        if (pos != path.size() && path[pos] != '/') {
+            continue;
+        }
+        const std::string part = path.substr(0, pos);
+        if (::mkdir(part.c_str(), mode) == 0) {
+            if (::chmod(part.c_str(), mode) != 0) {
+                return false;
+            }
+        } else if (errno != EEXIST) {
+            return false;
+        }
+    }
+    return IsDirectory(path);
+}
+
+bool SyncFolder(const std::string& folder) {
+    UniqueFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    return fd.Valid() && ::fsync(fd.Get()) == 0;
+}
+
+std::string TemporaryName() {
+    static std::atomic<unsigned> counter{0};
+    char name[96];
+    std::snprintf(name, sizeof name, "%s%llu.%llu.%u", kTemporaryPrefix.data(),
+                  static_cast<unsigned long long>(CurrentProcessId()),
+                  static_cast<unsigned long long>(CurrentThreadId()), counter.fetch_add(1));
+    return name;
+}
+
+// Removes temporary files that writers killed in the middle of a write left behind.
+void RemoveStaleTemporaries(const std::string& folder) {
+    DirPtr dir(::opendir(folder.c_str()));
+    if (!dir) {
+        return;
+    }
+    const time_t now = ::time(nullptr);
+    while (const dirent* entry = ::readdir(dir.get())) {
+        if (std::string_view(entry->d_name).substr(0, kTemporaryPrefix.size()) !=
+            kTemporaryPrefix) {
+            continue;
+        }
+        struct stat info {};
+        if (::fstatat(::dirfd(dir.get()), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISREG(info.st_mode) && now - info.st_mtime > kStaleTemporarySeconds) {
+            ::unlinkat(::dirfd(dir.get()), entry->d_name, 0);
+        }
+    }
+}
+
+bool ParseValueFile(const std::vector<std::uint8_t>& bytes, RegistryValue& value) {
+    const auto newline = std::find(bytes.begin(), bytes.end(), '\n');
+    if (newline == bytes.end()) {
+        return false;
+    }
+    const std::string header(bytes.begin(), newline);
+    if (header.compare(0, kHeaderTag.size(), kHeaderTag) != 0) {
+        return false;
+    }
+    unsigned long long type = 0;
+    unsigned long long size = 0;
+    char extra = 0;
+    if (std::sscanf(header.c_str() + kHeaderTag.size(), "%llu %llu%c", &type, &size, &extra) != 2 ||
+        type > 0xFFFFFFFFull) {
+        return false;
+    }
+    const auto dataStart = static_cast<std::size_t>(newline - bytes.begin()) + 1;
+    if (bytes.size() - dataStart != size) {
+        return false;
+    }
+    value.type = static_cast<std::uint32_t>(type);
+    value.data.assign(bytes.begin() + static_cast<std::ptrdiff_t>(dataStart), bytes.end());
+    return true;
+}
+
+}  // namespace
+
+std::string HiveFolder(RegistryHive hive) {
+    switch (hive) {
+        case RegistryHive::LocalMachine:
+            return MachineRegistryFolder() + "/HKEY_LOCAL_MACHINE";
+        case RegistryHive::ClassesRoot:
+            return MachineRegistryFolder() + "/HKEY_CLASSES_ROOT";
+        case RegistryHive::CurrentUser:
+            return UserRegistryFolder() + "/HKEY_CURRENT_USER";
+    }
+    return {};
+}
+
+std::string KeyFolder(RegistryHive hive, std::string_view keyPath) {
+    const auto parts = SplitKeyPath(keyPath);
+    if (!parts) {
+        return {};
+    }
+    std::string folder = HiveFolder(hive);
+    if (folder.empty() || !IsDirectory(folder)) {
+        return {};
+    }
+    for (const std::string& part : *parts) {
+        const auto entry = FindEntry(folder, part, true);
+        if (!entry) {
+            return {};
+        }
+        folder += "/" + *entry;
+    }
+    return folder;
+}
+
+bool KeyExists(RegistryHive hive, std::string_view keyPath) {
+    const std::string folder = KeyFolder(hive, keyPath);
+    return !folder.empty() && ::faccessat(AT_FDCWD, folder.c_str(), R_OK | X_OK, AT_EACCESS) == 0;
+}
+
+bool CreateKey(RegistryHive hive, std::string_view keyPath) {
+    const auto parts = SplitKeyPath(keyPath);
+    if (!parts) {
+        return false;
+    }
+    const HiveModes modes = ModesOf(hive);
+    std::string folder = HiveFolder(hive);
+    if (!IsDirectory(folder) && !CreateFoldersWithMode(folder, modes.folder)) {
+        return false;
+    }
+    for (const std::string& part : *parts) {
+        auto entry = FindEntry(folder, part, true);
+        if (!entry) {
+            const std::string created = folder + "/" + Encode(part, true);
+            if (::mkdir(created.c_str(), modes.folder) == 0) {
+                if (::chmod(created.c_str(), modes.folder) != 0) {
+                    return false;
+                }
+            } else if (errno != EEXIST) {
+                return false;
+            }
+            (void)SyncFolder(folder);
+            entry = FindEntry(folder, part, true);
+            if (!entry) {
+                return false;
+            }
+        }
+        folder += "/" + *entry;
+    }
+    RemoveStaleTemporaries(folder);
+    return true;
+}
+
+bool DeleteKey(RegistryHive hive, std::string_view keyPath) {
+    const auto parts = SplitKeyPath(keyPath);
+    if (!parts || parts->empty()) {
+        return false;
+    }
+    const std::string folder = KeyFolder(hive, keyPath);
+    if (folder.empty()) {
+        return false;
+    }
+    {
+        DirPtr dir(::opendir(folder.c_str()));
+        if (!dir) {
+            return false;
+        }
+        while (const dirent* entry = ::readdir(dir.get())) {
+            const std::string_view name = entry->d_name;
+            if (name == "." || name == "..") {
+                continue;
+            }
+            struct stat info {};
+            if (::fstatat(::dirfd(dir.get()), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+                S_ISDIR(info.st_mode) && name.front() != '.') {
+                return false;  // subkeys stay; only a leaf key can be deleted
+            }
+        }
+        ::rewinddir(dir.get());
+        while (const dirent* entry = ::readdir(dir.get())) {
+            const std::string_view name = entry->d_name;
+            if (name != "." && name != "..") {
+                ::unlinkat(::dirfd(dir.get()), entry->d_name, 0);
+            }
+        }
+    }
+    if (::rmdir(folder.c_str()) != 0) {
+        return false;
+    }
+    (void)SyncFolder(folder.substr(0, folder.rfind('/')));
+    return true;
+}
+
+bool ReadValue(RegistryHive hive, std::string_view keyPath, std::string_view valueName,
+               RegistryValue& value) {
+    const std::string folder = KeyFolder(hive, keyPath);
+    if (folder.empty()) {
+        return false;
+    }
+    const auto entry = FindEntry(folder, valueName, false);
+    if (!entry) {
+        return false;
+    }
+    std::vector<std::uint8_t> bytes;
+    if (!ReadWholeFile(folder + "/" + *entry, kMaximumValueFileSize, bytes)) {
+        return false;
+    }
+    return ParseValueFile(bytes, value);
+}
+
+bool WriteValue(RegistryHive hive, std::string_view keyPath, std::string_view valueName,
+                const RegistryValue& value) {
+    const std::string folder = KeyFolder(hive, keyPath);
+    if (folder.empty()) {
+        return false;
+    }
+    const auto existing = FindEntry(folder, valueName, false);
+    const std::string target =
+        folder + "/" +
+        (existing ? *existing : Encode(valueName, false) + std::string(kValueSuffix));
+    const std::string temporary = folder + "/" + TemporaryName();
+
+    // Created with its final mode, so a secret is never readable by others, not even briefly.
+    const mode_t mode = IsSecretValueName(valueName) ? 0600 : ModesOf(hive).file;
+    UniqueFd fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
+    if (!fd) {
+        return false;
+    }
+    const std::string header = std::string(kHeaderTag) + std::to_string(value.type) + " " +
+                               std::to_string(value.data.size()) + "\n";
+    bool written =
+        ::fchmod(fd.Get(), mode) == 0 && WriteAll(fd.Get(), header.data(), header.size()) &&
+        WriteAll(fd.Get(), value.data.data(), value.data.size()) && ::fsync(fd.Get()) == 0;
+    written = fd.Reset() == 0 && written;
+    if (!written || ::rename(temporary.c_str(), target.c_str()) != 0) {
+        ::unlink(temporary.c_str());
+        return false;
+    }
+    return SyncFolder(folder);
+}
+
+bool DeleteValue(RegistryHive hive, std::string_view keyPath, std::string_view valueName) {
+    const std::string folder = KeyFolder(hive, keyPath);
+    if (folder.empty()) {
+        return false;
+    }
+    const auto entry = FindEntry(folder, valueName, false);
+    if (!entry || ::unlink((folder + "/" + *entry).c_str()) != 0) {
+        return false;
+    }
+    (void)SyncFolder(folder);
+    return true;
+}
+
+bool IsSecretValueName(std::string_view valueName) {
+    return SameName(valueName, "Password");
+}
+
+bool IsTransientEntryName(std::string_view fileName) {
+    return !fileName.empty() && fileName.front() == '.';
+}
+
+}  // namespace quarnel::registry_store
