@@ -30,8 +30,8 @@ struct EventLogSetup {
         EventRecordFields fields;
         fields.sourceName = "Quarnel Updater";
         fields.computerName = "host";
-        fields.eventId = kEventIdInformation;
-        fields.eventType = kEventTypeInformation;
+        fields.eventId = kEventRecordIdInformation;
+        fields.eventType = kEventRecordTypeInformation;
         fields.strings = {"good 198.51.100.7"};
         while (!std::filesystem::exists(path) || std::filesystem::file_size(path) < bytes) {
             AppendEventRecord(path, fields, kEventLogMaximumBytes);
@@ -46,7 +46,7 @@ void AppendToAlmostFullLog(benchmark::State& state) {
     setup.Fill(kEventLogMaximumBytes / 2);
     EventRecordFields fields;
     fields.sourceName = "Quarnel Updater";
-    fields.eventId = kEventIdInformation;
+    fields.eventId = kEventRecordIdInformation;
     fields.strings = {"nochg 198.51.100.7"};
     for (auto _ : state) {
         benchmark::DoNotOptimize(AppendEventRecord(setup.path, fields, kEventLogMaximumBytes));

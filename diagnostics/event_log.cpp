@@ -76,10 +76,10 @@ std::string TextAt(const EventRecord& record, std::size_t offset, std::size_t li
 }
 
 SystemLogPriority PriorityOfType(std::uint16_t type) {
-    if (type == kEventTypeError) {
+    if (type == kEventRecordTypeError) {
         return SystemLogPriority::Error;
     }
-    if (type == kEventTypeWarning) {
+    if (type == kEventRecordTypeWarning) {
         return SystemLogPriority::Warning;
     }
     return SystemLogPriority::Information;
@@ -230,9 +230,9 @@ std::vector<HistoryEntry> ReadEventLogHistory(std::string_view logName,
         entry.line = FormatClock("[%yyyy-%mm-%dd %hh:%ii:%ss] ", GetEventRecordTime(*record)) +
                      GetEventRecordString(*record, 0);
         const std::int32_t id = GetEventRecordId(*record);
-        if (id == static_cast<std::int32_t>(kEventIdInformation)) {
+        if (id == static_cast<std::int32_t>(kEventRecordIdInformation)) {
             entry.imageSlot = 0;
-        } else if (id == static_cast<std::int32_t>(kEventIdWarning)) {
+        } else if (id == static_cast<std::int32_t>(kEventRecordIdWarning)) {
             entry.imageSlot = 2;
         } else {
             entry.imageSlot = 3;

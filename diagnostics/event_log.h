@@ -15,12 +15,12 @@
 namespace quarnel {
 
 // Event types and the ids of the outcome records.
-inline constexpr std::uint16_t kEventTypeError = 1;
-inline constexpr std::uint16_t kEventTypeWarning = 2;
-inline constexpr std::uint16_t kEventTypeInformation = 4;
-inline constexpr std::uint32_t kEventIdInformation = 0x40000064;
-inline constexpr std::uint32_t kEventIdWarning = 0x80000065;
-inline constexpr std::uint32_t kEventIdError = 0xC0000066;
+inline constexpr std::uint16_t kEventRecordTypeError = 1;
+inline constexpr std::uint16_t kEventRecordTypeWarning = 2;
+inline constexpr std::uint16_t kEventRecordTypeInformation = 4;
+inline constexpr std::uint32_t kEventRecordIdInformation = 0x40000064;
+inline constexpr std::uint32_t kEventRecordIdWarning = 0x80000065;
+inline constexpr std::uint32_t kEventRecordIdError = 0xC0000066;
 
 // Read direction flags; the log is read forwards.
 inline constexpr std::uint32_t kEventLogSequentialRead = 1;

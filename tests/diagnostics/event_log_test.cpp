@@ -91,7 +91,7 @@ TEST_F(EventLog, AReportedOutcomeIsStoredInTheRecordLayoutAndReadBack) {
     const auto before = static_cast<std::uint32_t>(::time(nullptr));
     EventSourceHandle source = OpenEventSource(kSource);
     ASSERT_TRUE(source);
-    EXPECT_EQ(ReportOutcomeEvent(source, kEventTypeInformation, 0, kEventIdInformation,
+    EXPECT_EQ(ReportOutcomeEvent(source, kEventRecordTypeInformation, 0, kEventRecordIdInformation,
                                  {"good 198.51.100.7"}),
               1);
     CloseEventHandle(source);
@@ -141,7 +141,8 @@ TEST_F(EventLog, AReportedOutcomeIsStoredInTheRecordLayoutAndReadBack) {
     EXPECT_FALSE(ReadNextEventRecord(log, kEventLogForwardsRead));
 
     source = OpenEventSource(kSource);
-    EXPECT_EQ(ReportOutcomeEvent(source, kEventTypeError, 0, kEventIdError, {"!noauth"}), 1);
+    EXPECT_EQ(
+        ReportOutcomeEvent(source, kEventRecordTypeError, 0, kEventRecordIdError, {"!noauth"}), 1);
     const auto seen = Walk();
     ASSERT_EQ(seen.size(), 2u);
     EXPECT_EQ(seen[1], std::make_pair(2u, std::string("!noauth")));
@@ -187,7 +188,7 @@ TEST_F(EventLog, OtherSourcesOnlyOrNoLogAtAllGiveAnEmptyHistory) {
     EXPECT_FALSE(OpenEventLogByName("../Application"));
     EXPECT_FALSE(OpenEventLogByName(""));
     EXPECT_FALSE(OpenEventSource(""));
-    EXPECT_EQ(ReportOutcomeEvent(EventSourceHandle(), 4, 0, kEventIdInformation, {"x"}), 0);
+    EXPECT_EQ(ReportOutcomeEvent(EventSourceHandle(), 4, 0, kEventRecordIdInformation, {"x"}), 0);
     EventLogHandle log = OpenEventLogByName("Application");
     EXPECT_FALSE(ReadNextEventRecord(log, 8));  // backwards is not offered
 }
@@ -418,7 +419,7 @@ TEST_F(EventLog, OtherUsersReadTheHistory) {
     ASSERT_TRUE(
         AppendEventRecord(Path(), Fields(kSource, 0, 0x40000064, {"good"}), kEventLogMaximumBytes));
     ASSERT_EQ(::chmod(root_.Path().c_str(), 0755), 0);
-    EXPECT_EQ(test::RunInChild(
+    EXPECT_EQ(test::RunInForkedChild(
                   [] {
                       const auto history = ReadEventLogHistory("Application", kSource);
                       return history.size() == 1 && history[0].line == "[1970-01-01 00:00:00] good"
@@ -449,7 +450,7 @@ TEST_F(EventLog, EveryRecordAlsoGoesToTheSystemLogWithItsPriorityAndMessage) {
     }
     int pipeFds[2];
     ASSERT_EQ(::pipe(pipeFds), 0);
-    const int result = test::RunInChild([&] {
+    const int result = test::RunInForkedChild([&] {
         if (::unshare(CLONE_NEWNS) != 0 ||
             ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
             ::mount("tmpfs", "/dev", "tmpfs", 0, "mode=0755") != 0) {
@@ -463,9 +464,10 @@ TEST_F(EventLog, EveryRecordAlsoGoesToTheSystemLogWithItsPriorityAndMessage) {
             return 3;
         }
         EventSourceHandle source = OpenEventSource(kSource);
-        ReportOutcomeEvent(source, kEventTypeError, 0, kEventIdError, {"badauth"});
-        ReportOutcomeEvent(source, kEventTypeWarning, 0, kEventIdWarning, {"dnserr"});
-        ReportOutcomeEvent(source, kEventTypeInformation, 0, kEventIdInformation, {"nochg"});
+        ReportOutcomeEvent(source, kEventRecordTypeError, 0, kEventRecordIdError, {"badauth"});
+        ReportOutcomeEvent(source, kEventRecordTypeWarning, 0, kEventRecordIdWarning, {"dnserr"});
+        ReportOutcomeEvent(source, kEventRecordTypeInformation, 0, kEventRecordIdInformation,
+                           {"nochg"});
         for (int i = 0; i < 3; ++i) {
             char buffer[1024];
             const ssize_t got = ::recv(sink, buffer, sizeof buffer - 1, MSG_DONTWAIT);

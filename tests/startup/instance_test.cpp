@@ -81,12 +81,12 @@ TEST_F(Instance, PerUserMarkersAreApartWhileTheServiceMarkerIsMachineWide) {
     Hold(tray, "systray");
     test::ChildProcess service;
     Hold(service, "service");
-    EXPECT_EQ(
-        test::RunInChild([] { return IsInstanceRunning(SystrayInstanceGuid); }, test::kNobodyUser),
-        0);
-    EXPECT_EQ(
-        test::RunInChild([] { return IsInstanceRunning(ServiceInstanceGuid); }, test::kNobodyUser),
-        1);
+    EXPECT_EQ(test::RunInForkedChild([] { return IsInstanceRunning(SystrayInstanceGuid); },
+                                     test::kNobodyUser),
+              0);
+    EXPECT_EQ(test::RunInForkedChild([] { return IsInstanceRunning(ServiceInstanceGuid); },
+                                     test::kNobodyUser),
+              1);
 }
 
 TEST_F(Instance, BroadcastReachesTheUsersProcessesAndCodesFromOtherUsersAreRefused) {
@@ -100,7 +100,7 @@ TEST_F(Instance, BroadcastReachesTheUsersProcessesAndCodesFromOtherUsersAreRefus
         // must look at who sent it.
         const std::string trayName =
             InstanceEndpointName(GuidToString(SystrayInstanceGuid), ::geteuid());
-        EXPECT_EQ(test::RunInChild(
+        EXPECT_EQ(test::RunInForkedChild(
                       [&trayName] {
                           const UniqueFd sender = CreateInstanceSender();
                           return SendInstanceCode(sender.Get(), trayName, InstanceCodeQuit) ? 1 : 0;
@@ -173,7 +173,7 @@ TEST(ProcessHelpers, ParentProcessIdIsReadEvenThroughAnAwkwardName) {
               static_cast<std::uint32_t>(::getppid()));
     const std::uint32_t self = static_cast<std::uint32_t>(::getpid());
     // A name with blanks and parentheses must not shift the fields after it.
-    EXPECT_EQ(test::RunInChild([self] {
+    EXPECT_EQ(test::RunInForkedChild([self] {
                   ::prctl(PR_SET_NAME, "a) 7 (b) 9");
                   return GetParentProcessId(static_cast<std::uint32_t>(::getpid())) == self ? 0 : 1;
               }),
@@ -206,7 +206,7 @@ TEST(ProcessHelpers, PriorityClassesApplyToEveryThreadAndBackgroundModeIsRestore
         GTEST_SKIP() << "lowering the nice value again needs root";
     }
     // Run in a child: the test process keeps its own priority.
-    EXPECT_EQ(test::RunInChild([] {
+    EXPECT_EQ(test::RunInForkedChild([] {
                   std::atomic<pid_t> other{0};
                   std::atomic<bool> done{false};
                   std::thread worker([&] {
@@ -248,7 +248,7 @@ TEST(Accounts, RootIsAnAdministratorAndNobodyIsNot) {
         GTEST_SKIP() << "switching users needs root";
     }
     EXPECT_EQ(IsCurrentUserAdmin(), 1);
-    EXPECT_EQ(test::RunInChild([] { return IsCurrentUserAdmin(); }, test::kNobodyUser), 0);
+    EXPECT_EQ(test::RunInForkedChild([] { return IsCurrentUserAdmin(); }, test::kNobodyUser), 0);
 }
 
 }  // namespace

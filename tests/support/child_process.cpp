@@ -177,7 +177,7 @@ void ChildProcess::Signal(int signal) {
     }
 }
 
-int RunInChild(const std::function<int()>& body, std::optional<uid_t> user, int timeoutMs) {
+int RunInForkedChild(const std::function<int()>& body, std::optional<uid_t> user, int timeoutMs) {
     const pid_t pid = ::fork();
     if (pid < 0) {
         return -1;

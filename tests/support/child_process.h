@@ -50,8 +50,8 @@ class ChildProcess {
 
 // Runs body in a forked child (as user when given; root only) and returns its result (0..255),
 // or -1 when the child did not end normally within timeoutMs.
-int RunInChild(const std::function<int()>& body, std::optional<uid_t> user = std::nullopt,
-               int timeoutMs = 20000);
+int RunInForkedChild(const std::function<int()>& body, std::optional<uid_t> user = std::nullopt,
+                     int timeoutMs = 20000);
 
 // Switches the calling process to user completely (groups too); false when that fails.
 bool BecomeUser(uid_t user);

@@ -471,7 +471,7 @@ TEST_F(ServiceLibrary, TheControlSocketServesRootAndTheServiceUserOnly) {
     }
     StartDispatcher();
     auto fromNobody = [] {
-        return test::RunInChild(
+        return test::RunInForkedChild(
             [] {
                 ServiceStatus status;
                 return SendServiceControl(kName, 128, status) ? 1 : 0;
