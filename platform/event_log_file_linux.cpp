@@ -1,3 +1,4 @@
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -131,6 +132,24 @@ bool ReplaceFile(const std::string& path, const std::vector<std::uint8_t>& bytes
     return SyncFolder(folder);
 }
 
+// Removes what a writer killed during a rewrite left behind: temporary files beside path. Called
+// under the exclusive lock, when no other writer can be writing one.
+void RemoveLeftoverTemporaries(const std::string& path) {
+    const std::string folder = FolderOf(path);
+    const std::string prefix = path.substr(path.rfind('/') + 1) + ".";
+    DIR* listing = ::opendir(folder.c_str());
+    if (listing == nullptr) {
+        return;
+    }
+    while (const dirent* entry = ::readdir(listing)) {
+        const std::string name = entry->d_name;
+        if (name.size() == prefix.size() + 6 && name.compare(0, prefix.size(), prefix) == 0) {
+            ::unlinkat(::dirfd(listing), name.c_str(), 0);
+        }
+    }
+    ::closedir(listing);
+}
+
 }  // namespace
 
 bool EditEventLogFile(
@@ -148,6 +167,7 @@ bool EditEventLogFile(
     if (!ReadAll(fd.Get(), maxBytes, contents)) {
         return false;
     }
+    RemoveLeftoverTemporaries(path);
     const EventLogFileEdit edit = decide(contents);
     switch (edit.kind) {
         case EventLogFileEdit::Kind::Nothing:
@@ -171,7 +191,11 @@ bool EditEventLogFile(
         (void)::ftruncate(fd.Get(), static_cast<off_t>(edit.keep));
         return false;
     }
-    return ::fdatasync(fd.Get()) == 0;
+    if (::fdatasync(fd.Get()) != 0) {
+        return false;
+    }
+    // The first record also made the file: its name must last as well.
+    return !contents.empty() || SyncFolder(folder);
 }
 
 bool ReadEventLogFile(const std::string& path, std::size_t maxBytes,

@@ -350,6 +350,11 @@ ServiceHostControls::ServiceHostControls() : state_(std::make_unique<State>()) {
     sigaddset(&state_->signals, SIGHUP);
     ::pthread_sigmask(SIG_BLOCK, &state_->signals, &state_->previousMask);
     state_->signalFd.Reset(::signalfd(-1, &state_->signals, SFD_NONBLOCK | SFD_CLOEXEC));
+    if (!state_->signalFd) {
+        // Blocked signals nobody reads would make the service unstoppable; without the
+        // descriptor they keep their default action and end the process.
+        ::pthread_sigmask(SIG_SETMASK, &state_->previousMask, nullptr);
+    }
     state_->OpenControlSocket();
     state_->OpenBus();
 }

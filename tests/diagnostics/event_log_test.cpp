@@ -319,13 +319,18 @@ TEST_F(EventLog, TheSizeBoundDropsTheOldestRecordsWhole) {
         const std::uint32_t number = 200 - static_cast<std::uint32_t>(seen.size() - 1 - i);
         EXPECT_EQ(seen[i], std::make_pair(number, std::to_string(number)));
     }
-    // The rewrite leaves no temporary file behind.
+    // A leftover of a writer killed while rewriting is cleared by the next writer; its own
+    // rewrite leaves nothing behind either.
+    std::ofstream(Path() + ".Ab12Cd") << "partial";
+    ASSERT_TRUE(AppendEventRecord(Path(), Fields(kSource, 201, 0x40000064, {"201"}), kBound));
+    ASSERT_TRUE(AppendEventRecord(Path(), Fields(kSource, 202, 0x40000064, {"202"}), kBound));
     EXPECT_EQ(test::ListFolder(root_.Path() + "/var/lib/quarnel-updater/eventlog"),
               std::vector<std::string>{"Application.evt"});
     // A record that can never fit is refused without touching the log.
+    const std::vector<std::uint8_t> before = ReadBytes(Path());
     EXPECT_FALSE(
         AppendEventRecord(Path(), Fields(kSource, 1, 1, {std::string(5000, 'x')}), kBound));
-    EXPECT_EQ(ReadBytes(Path()), file);
+    EXPECT_EQ(ReadBytes(Path()), before);
 }
 
 // Appends count records "<tag> <n>" as a child process would.
@@ -409,6 +414,9 @@ TEST_F(EventLog, AWriterKilledAtAnyMomentLeavesAReadableLog) {
         const auto after = Walk();
         ASSERT_FALSE(after.empty());
         EXPECT_EQ(after.back(), std::make_pair(seen.back().first + 1, std::string("survivor")));
+        // A rewrite cut short leaves a temporary file; the next writer removes it.
+        EXPECT_EQ(test::ListFolder(root_.Path() + "/var/lib/quarnel-updater/eventlog"),
+                  std::vector<std::string>{"Application.evt"});
     }
 }
 
