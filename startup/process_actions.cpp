@@ -10,6 +10,7 @@
 #include "settings/migration.h"
 #include "startup/apply_operations.h"
 #include "startup/configure_command.h"
+#include "startup/instance.h"
 #include "startup/process_main.h"
 #include "startup/status_command.h"
 
@@ -34,9 +35,7 @@ ProcessActions DefaultProcessActions() {
     actions.startServiceByName = StartServiceByName;
     actions.stopServiceByName = StopServiceByName;
     actions.deleteServiceByName = DeleteServiceByName;
-    actions.broadcastInstanceMessage = [](int) {
-        return NotAvailableYet("BroadcastInstanceMessage");
-    };
+    actions.broadcastInstanceMessage = [](int code) { return BroadcastInstanceMessage(code); };
     actions.verifyFileSignature = [](const std::string&) {
         return NotAvailableYet("VerifyFileSignature");
     };

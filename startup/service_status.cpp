@@ -1,20 +1,45 @@
 #include "startup/service_status.h"
 
-#include "diagnostics/log.h"
+#include "diagnostics/event_log.h"
+#include "libraries/src/service/service_control.h"
+#include "libraries/src/service/service_library.h"
 
 namespace quarnel {
 
 std::string QueryServiceState(const std::string& name) {
-    (void)name;
-    QLOG(kLogWarn, "QueryServiceState", "The control socket client is not available yet");
-    return "unknown (not available in this build yet)";
+    ServiceStatus status;
+    if (!SendServiceControl(name, ServiceControlInterrogate, status)) {
+        return "not running";
+    }
+    switch (status.currentState) {
+        case ServiceStopped:
+            return "stopped";
+        case ServiceStartPending:
+            return "starting";
+        case ServiceStopPending:
+            return "stopping";
+        case ServiceRunning:
+            return "running";
+        case ServiceContinuePending:
+            return "continuing";
+        case ServicePausePending:
+            return "pausing";
+        case ServicePaused:
+            return "paused";
+        default:
+            return "in state " + std::to_string(status.currentState);
+    }
 }
 
 std::vector<std::string> NewestServiceEvents(const std::string& name, std::size_t count) {
-    (void)name;
-    (void)count;
-    QLOG(kLogWarn, "NewestServiceEvents", "The event log reader is not available yet");
-    return {"(the event log reader is not available in this build yet)"};
+    std::vector<std::string> lines;
+    for (const HistoryEntry& entry : ReadEventLogHistory("Application", name)) {
+        if (lines.size() == count) {
+            break;
+        }
+        lines.push_back(entry.line);
+    }
+    return lines;
 }
 
 }  // namespace quarnel

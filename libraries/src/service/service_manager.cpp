@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "diagnostics/log.h"
+#include "libraries/src/service/service_control.h"
 #include "libraries/src/service/unit_file.h"
 #include "platform/atomic_file.h"
 #include "platform/file_io.h"
@@ -218,12 +219,17 @@ std::int64_t ServiceExists(const std::string& name) {
 }
 
 std::int64_t ControlServiceByName(const std::string& name, std::uint32_t controlCode) {
-    (void)name;
-    (void)controlCode;
-    QLOG(kLogWarn, "ControlServiceByName", "The control socket client is not available yet");
-    std::fprintf(stderr,
-                 "quarnel-updater: ControlServiceByName is not available in this build yet\n");
-    return 0;
+    ServiceStatus status;
+    if (!SendServiceControl(name, controlCode, status)) {
+        // Not running, or not reachable by this user: the caller decides whether that matters.
+        QLOG(kLogInfo, "ControlServiceByName",
+             "Control " + std::to_string(controlCode) + " did not reach the service");
+        return 0;
+    }
+    QLOG(kLogDebug, "ControlServiceByName",
+         "Control " + std::to_string(controlCode) + " delivered; state " +
+             std::to_string(status.currentState));
+    return 1;
 }
 
 }  // namespace quarnel
