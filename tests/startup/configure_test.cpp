@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "diagnostics/event_log.h"
 #include "libraries/src/service/autostart.h"
 #include "settings/protection.h"
 #include "settings/registry.h"
@@ -121,6 +122,13 @@ TEST_F(ConfigureTest, SettingsFromStandardInputAreStoredAndStatusShowsThemAndThe
     WriteRegistryString(kMachine, kServiceKey, kValueResult, "good 198.51.100.7");
     WriteRegistryString(kMachine, kServiceKey, kValueIp, "198.51.100.7");
     WriteTimeStamp(kMachine, kServiceKey, kValueTime, 1700000000);  // 2023-11-14 22:13:20
+    EventSourceHandle source = OpenEventSource("Quarnel Updater");
+    ASSERT_EQ(
+        ReportOutcomeEvent(source, kEventRecordTypeWarning, 0, kEventRecordIdWarning, {"badauth"}),
+        1);
+    ASSERT_EQ(ReportOutcomeEvent(source, kEventRecordTypeInformation, 0, kEventRecordIdInformation,
+                                 {"good 198.51.100.7"}),
+              1);
 
     const auto status = Status();
     ASSERT_EQ(status.exitCode, 1) << status.output;
@@ -133,7 +141,14 @@ TEST_F(ConfigureTest, SettingsFromStandardInputAreStoredAndStatusShowsThemAndThe
     EXPECT_EQ(Shown(status.output, "Last update:"), "2023-11-14 22:13:20");
     EXPECT_EQ(Shown(status.output, "Result:"), "good 198.51.100.7");
     EXPECT_EQ(Shown(status.output, "Address:"), "198.51.100.7");
-    EXPECT_NE(status.output.find("\nNewest events:\n"), std::string::npos) << status.output;
+    // The newest record first.
+    const std::size_t events = status.output.find("\nNewest events:\n  [");
+    ASSERT_NE(events, std::string::npos) << status.output;
+    const std::size_t good = status.output.find("] good 198.51.100.7\n", events);
+    const std::size_t bad = status.output.find("] badauth\n", events);
+    EXPECT_NE(good, std::string::npos) << status.output;
+    EXPECT_NE(bad, std::string::npos) << status.output;
+    EXPECT_LT(good, bad);
     EXPECT_EQ(status.output.find("s3 cret"), std::string::npos);
 }
 
