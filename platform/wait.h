@@ -49,6 +49,10 @@ inline constexpr std::size_t kMaximumWaitHandles = 64;
 std::uint32_t WaitForHandles(const WaitHandle* handles, std::size_t count, std::int64_t timeoutMs,
                              bool waitAll);
 
+// The same over borrowed events (null entries fail like empty slots).
+std::uint32_t WaitForEvents(WaitEvent* const* events, std::size_t count, std::int64_t timeoutMs,
+                            bool waitAll);
+
 // Closes the handle when it holds one; returns the close result (0 on success), or 0.
 int CloseWaitHandle(WaitHandle& handle);
 
@@ -58,5 +62,13 @@ WaitHandle CreateSemaphoreHandle(std::uint32_t initialCount);
 bool ReleaseSemaphoreHandle(const WaitHandle& semaphore, std::uint32_t count = 1);
 // Takes one count without waiting; false when the count was 0.
 bool TryTakeSemaphoreHandle(const WaitHandle& semaphore);
+
+// A manual-reset event: once set it satisfies every wait until it is reset. Used to tell every
+// worker of a process at once that it is stopping.
+WaitHandle CreateManualEventHandle();
+bool SetEventHandle(const WaitHandle& event);
+bool ResetEventHandle(const WaitHandle& event);
+// Whether the event is set, without waiting.
+bool IsEventHandleSet(const WaitHandle& event);
 
 }  // namespace quarnel

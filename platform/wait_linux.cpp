@@ -26,6 +26,13 @@ class SemaphoreEvent final : public WaitEvent {
     }
 };
 
+// An eventfd whose counter is only read by Reset: polling stays readable while it is set.
+class ManualEvent final : public WaitEvent {
+  public:
+    using WaitEvent::WaitEvent;
+    bool TakeSignal() override { return true; }
+};
+
 }  // namespace
 
 bool WaitEvent::TakeSignal() {
@@ -44,10 +51,19 @@ bool WaitEvent::TakeSignal() {
 
 std::uint32_t WaitForHandles(const WaitHandle* handles, std::size_t count, std::int64_t timeoutMs,
                              bool waitAll) {
-    if (count > kMaximumWaitHandles) {
+    if (count > kMaximumWaitHandles || count == 0 || handles == nullptr) {
         return kWaitFailed;
     }
-    if (count == 0 || handles == nullptr) {
+    WaitEvent* events[kMaximumWaitHandles];
+    for (std::size_t i = 0; i < count; ++i) {
+        events[i] = handles[i].get();
+    }
+    return WaitForEvents(events, count, timeoutMs, waitAll);
+}
+
+std::uint32_t WaitForEvents(WaitEvent* const* handles, std::size_t count, std::int64_t timeoutMs,
+                            bool waitAll) {
+    if (count > kMaximumWaitHandles || count == 0 || handles == nullptr) {
         return kWaitFailed;
     }
     std::vector<pollfd> polls(count);
@@ -126,6 +142,39 @@ bool ReleaseSemaphoreHandle(const WaitHandle& semaphore, std::uint32_t count) {
     }
     const std::uint64_t value = count;
     return ::write(semaphore->Descriptor(), &value, sizeof value) == sizeof value;
+}
+
+WaitHandle CreateManualEventHandle() {
+    UniqueFd fd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
+    if (!fd) {
+        return nullptr;
+    }
+    return std::make_unique<ManualEvent>(std::move(fd));
+}
+
+bool SetEventHandle(const WaitHandle& event) {
+    if (!event || dynamic_cast<const ManualEvent*>(event.get()) == nullptr) {
+        return false;
+    }
+    const std::uint64_t one = 1;
+    return ::write(event->Descriptor(), &one, sizeof one) == sizeof one;
+}
+
+bool ResetEventHandle(const WaitHandle& event) {
+    if (!event || dynamic_cast<const ManualEvent*>(event.get()) == nullptr) {
+        return false;
+    }
+    std::uint64_t value = 0;
+    (void)::read(event->Descriptor(), &value, sizeof value);
+    return true;
+}
+
+bool IsEventHandleSet(const WaitHandle& event) {
+    if (!event) {
+        return false;
+    }
+    pollfd poller{event->Descriptor(), POLLIN, 0};
+    return ::poll(&poller, 1, 0) == 1 && (poller.revents & POLLIN);
 }
 
 bool TryTakeSemaphoreHandle(const WaitHandle& semaphore) {

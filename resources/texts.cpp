@@ -9,16 +9,6 @@
 namespace quarnel {
 namespace {
 
-Language ReadLanguageFromEnvironment() {
-    for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
-        const char* value = std::getenv(name);
-        if (value != nullptr && value[0] != '\0') {
-            return (value[0] == 'd' && value[1] == 'e') ? Language::German : Language::English;
-        }
-    }
-    return Language::English;
-}
-
 void ReplaceAll(std::string& text, const std::string& placeholder, std::string_view value) {
     std::size_t pos = 0;
     while ((pos = text.find(placeholder, pos)) != std::string::npos) {
@@ -28,6 +18,16 @@ void ReplaceAll(std::string& text, const std::string& placeholder, std::string_v
 }
 
 }  // namespace
+
+Language ReadLanguageFromEnvironment() {
+    for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+        const char* value = std::getenv(name);
+        if (value != nullptr && value[0] != '\0') {
+            return (value[0] == 'd' && value[1] == 'e') ? Language::German : Language::English;
+        }
+    }
+    return Language::English;
+}
 
 Language CurrentLanguage() {
     static const Language language = ReadLanguageFromEnvironment();

@@ -12,6 +12,8 @@ enum class Language { English, German };
 // German when the first of LC_ALL, LC_MESSAGES and LANG that is set (not empty) starts with
 // "de", English otherwise. Read once; later calls return the first answer.
 Language CurrentLanguage();
+// The same rule applied to the environment as it is now, without the caching.
+Language ReadLanguageFromEnvironment();
 
 // The table's text for an id in the current language (or the given one), or the empty text when
 // the id has none.

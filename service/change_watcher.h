@@ -1,0 +1,40 @@
+#pragma once
+
+// The change watcher: after each update cycle one watcher waits for the first of a network
+// configuration change, its timer, an IPv4 address change or an IPv4 route change, then lets
+// exactly one further cycle run.
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+
+#include "platform/wait.h"
+
+namespace quarnel {
+
+// Where the watcher's handles come from; the service uses the real notifications, tests their
+// own sources.
+struct ChangeSources {
+    std::function<bool()> networkConfigurationAvailable;
+    std::function<WaitHandle()> networkConfigurationChange;
+    std::function<WaitHandle(std::int64_t milliseconds)> timer;
+    std::function<WaitHandle()> addressChange;
+    std::function<WaitHandle()> routeChange;
+};
+
+struct ChangeWatch {
+    std::int64_t timeoutSeconds = 0;
+    // A change that arrives earlier than this is held back until then, so that a storm of
+    // changes yields a bounded number of cycles while a single change is answered at once. The
+    // timer is never held back.
+    std::chrono::steady_clock::time_point releaseNotBefore{};
+    // A manual-reset event set when the service stops; the watcher then ends without waking the
+    // worker.
+    const WaitHandle* stop = nullptr;
+};
+
+// The watcher thread's body. Releases the wake semaphore in GlobalHandles once (folding any
+// releases that were pending into it) unless the service is stopping. Returns 0.
+int ThreadServiceWait(const ChangeWatch& watch, const ChangeSources& sources);
+
+}  // namespace quarnel

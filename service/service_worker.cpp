@@ -1,0 +1,104 @@
+#include "service/service_worker.h"
+
+#include <atomic>
+#include <memory>
+#include <thread>
+
+#include "diagnostics/log.h"
+#include "platform/global_handles.h"
+#include "settings/registry.h"
+
+namespace quarnel {
+namespace {
+
+constexpr const char* kProcedure = "ThreadServiceMain";
+constexpr const char* kServiceKey = "SOFTWARE\\Quarnel Updater\\Service";
+
+// The armed watcher thread and whether its body has finished.
+class WaitingThread {
+  public:
+    WaitingThread(const ChangeWatch& watch, const ChangeSources& sources)
+        : done_(std::make_shared<std::atomic<bool>>(false)) {
+        thread_ = std::thread([watch, sources, done = done_] {
+            ThreadServiceWait(watch, sources);
+            done->store(true);
+        });
+    }
+    ~WaitingThread() {
+        if (thread_.joinable()) {
+            thread_.join();
+        }
+    }
+    WaitingThread(const WaitingThread&) = delete;
+    WaitingThread& operator=(const WaitingThread&) = delete;
+
+    // Waits up to the given time for the body to finish; true when it has.
+    bool WaitForEnd(std::chrono::milliseconds limit) const {
+        const auto deadline = std::chrono::steady_clock::now() + limit;
+        while (!done_->load()) {
+            if (std::chrono::steady_clock::now() >= deadline) {
+                return false;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return true;
+    }
+
+  private:
+    std::shared_ptr<std::atomic<bool>> done_;
+    std::thread thread_;
+};
+
+}  // namespace
+
+int ThreadServiceMain(const ServiceWorker& worker) {
+    QLOG(kLogDebug, kProcedure, "Thread started");
+    const UpdateCycleLimits limits = DrawUpdateCycleLimits(worker.cycle);
+    if (!RegistryKeyExists(RegistryHive::LocalMachine, kServiceKey)) {
+        CreateRegistryKey(RegistryHive::LocalMachine, kServiceKey);
+    }
+
+    std::unique_ptr<WaitingThread> waitingThread;
+    while (worker.isActive()) {
+        QLOG(kLogTrace, kProcedure, "Service running, waiting for semaphore signal");
+        if (WaitForHandles(&globalHandles.wakeSemaphore, 1, kWaitInfinite, false) != 0) {
+            QLOG(kLogError, kProcedure, "Waiting for the semaphore failed");
+            break;
+        }
+        QLOG(kLogInfo, kProcedure, "Semaphore signaled, checking service state");
+        if (worker.isPaused()) {
+            QLOG(kLogInfo, kProcedure, "Service is paused, skipping semaphore signal");
+            continue;
+        }
+        QLOG(kLogInfo, kProcedure, "Semaphore signaled, continuing service");
+        if (!worker.isRunning()) {
+            continue;
+        }
+        QLOG(kLogInfo, kProcedure, "Service is running, handling semaphore signal");
+        const auto cycleStart = std::chrono::steady_clock::now();
+        const std::int64_t nextTimeout = RunUpdateCycle(limits, worker.cycle);
+
+        if (waitingThread) {
+            QLOG(kLogTrace, kProcedure, "Checking for waiting thread");
+            if (waitingThread->WaitForEnd(std::chrono::milliseconds(100))) {
+                QLOG(kLogTrace, kProcedure, "Waiting thread is gone");
+                waitingThread.reset();
+            }
+        }
+        QLOG(kLogTrace, kProcedure, "Checking if new waiting thread is needed");
+        if (!waitingThread && nextTimeout > 0) {
+            QLOG(kLogTrace, kProcedure, "Starting new waiting thread");
+            ChangeWatch watch;
+            watch.timeoutSeconds = nextTimeout;
+            watch.releaseNotBefore = cycleStart + worker.changeSpacing;
+            watch.stop = worker.stop;
+            waitingThread = std::make_unique<WaitingThread>(watch, worker.sources);
+        }
+    }
+    // The stop event ends the watcher; its destructor joins it.
+    waitingThread.reset();
+    QLOG(kLogDebug, kProcedure, "Thread stopped");
+    return 0;
+}
+
+}  // namespace quarnel

@@ -1,0 +1,46 @@
+#pragma once
+
+// One update cycle of the service: check that the network is allowed and the internet reachable,
+// learn the public address, decide whether the provider must be told, tell it, record the
+// outcome and choose when to look again.
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace quarnel {
+
+// What the cycle needs from the rest of the program; tests replace any of it.
+struct UpdateCycleEnvironment {
+    std::function<std::int64_t()> testNetwork;  // nonzero when no network filter objects
+    std::function<bool()> testConnectivity;     // the probe host resolves
+    std::function<std::string()> getIPAddressHTTPS;
+    std::function<std::string(const std::string& currentIP)> sendUpdateRequest;
+    // Records one outcome in the event log (type, event id, the answer as insert string).
+    std::function<void(int eventType, std::uint32_t eventId, const std::string& text)> reportEvent;
+    std::function<std::int64_t()> now;                 // the program's Time clock
+    std::function<std::int64_t(std::int64_t)> random;  // Random(N): 0 to N inclusive
+    std::function<void(std::int64_t milliseconds)> sleep;
+    std::string probeHostName;  // named in the log when the internet is unreachable
+};
+
+// Limits drawn once per service start.
+struct UpdateCycleLimits {
+    std::int64_t weekLimit = 0;     // 7 days plus up to 30 minutes
+    std::int64_t openDnsLimit = 0;  // 2.5 hours plus up to 30 minutes
+};
+
+inline constexpr int kEventTypeError = 1;
+inline constexpr int kEventTypeWarning = 2;
+inline constexpr int kEventTypeInformation = 4;
+inline constexpr std::uint32_t kEventIdInformation = 0x40000064;
+inline constexpr std::uint32_t kEventIdWarning = 0x80000065;
+inline constexpr std::uint32_t kEventIdError = 0xC0000066;
+
+UpdateCycleLimits DrawUpdateCycleLimits(const UpdateCycleEnvironment& environment);
+
+// Runs one cycle and returns the next time-out in seconds; 0 or less arms no timer or watch.
+std::int64_t RunUpdateCycle(const UpdateCycleLimits& limits,
+                            const UpdateCycleEnvironment& environment);
+
+}  // namespace quarnel

@@ -1,0 +1,226 @@
+#include "service/update_cycle.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "settings/registry.h"
+#include "tests/support/test_support.h"
+
+namespace quarnel {
+namespace {
+
+constexpr RegistryHive kHive = RegistryHive::LocalMachine;
+constexpr const char* kSettings = "SOFTWARE\\Quarnel Updater\\Settings";
+constexpr const char* kService = "SOFTWARE\\Quarnel Updater\\Service";
+constexpr std::int64_t kNow = 1'700'000'000;
+
+struct Event {
+    int type;
+    std::uint32_t id;
+    std::string text;
+};
+
+// A cycle against the real store in a temporary root, with the network, the provider, the clock
+// and the random source scripted by the test.
+class UpdateCycleTest : public ::testing::Test {
+  protected:
+    UpdateCycleTest() : rootEnvironment_("QUARNEL_ROOT", root_.Path()) {
+        CreateRegistryKey(kHive, kSettings);
+        CreateRegistryKey(kHive, kService);
+        WriteRegistryDword(kHive, kSettings, "Interval", 10);
+        WriteRegistryString(kHive, kSettings, "Username", "alice");
+        WriteRegistryDword(kHive, kSettings, "Time", kNow - 7200);
+    }
+
+    UpdateCycleEnvironment Environment() {
+        UpdateCycleEnvironment e;
+        e.testNetwork = [this] { return networkAllowed ? 1 : 0; };
+        e.testConnectivity = [this] { return ++connectivityTests > failingConnectivityTests; };
+        e.getIPAddressHTTPS = [this] { return echoAnswer; };
+        e.sendUpdateRequest = [this](const std::string& ip) {
+            requests.push_back(ip);
+            return providerAnswer;
+        };
+        e.reportEvent = [this](int type, std::uint32_t id, const std::string& text) {
+            events.push_back({type, id, text});
+        };
+        e.now = [] { return kNow; };
+        e.random = [this](std::int64_t n) {
+            randomArguments.push_back(n);
+            return n / 3;
+        };
+        e.sleep = [this](std::int64_t ms) { pauses.push_back(ms); };
+        e.probeHostName = "probe.example";
+        return e;
+    }
+
+    std::int64_t RunCycle() { return RunUpdateCycle({604800 + 900, 9000 + 900}, Environment()); }
+
+    void StoreLastUpdate(std::int64_t time, const std::string& ip, const std::string& result) {
+        WriteRegistryDword(kHive, kService, "Time", time);
+        WriteRegistryString(kHive, kService, "IP", ip);
+        WriteRegistryString(kHive, kService, "Result", result);
+    }
+
+    test::TemporaryFolder root_;
+    test::ScopedEnvironment rootEnvironment_;
+
+    bool networkAllowed = true;
+    int failingConnectivityTests = 0;
+    int connectivityTests = 0;
+    std::string echoAnswer = "203.0.113.5";
+    std::string providerAnswer = "good 203.0.113.5";
+    std::vector<std::string> requests;
+    std::vector<Event> events;
+    std::vector<std::int64_t> randomArguments;
+    std::vector<std::int64_t> pauses;
+};
+
+TEST_F(UpdateCycleTest, FirstStartSendsAnUpdateAndRecordsTheOutcome) {
+    EXPECT_EQ(RunCycle(), 600 + 150 / 3);
+    EXPECT_EQ(requests, std::vector<std::string>{"203.0.113.5"});
+    EXPECT_EQ(ReadRegistryDword(kHive, kService, "Time"), kNow);
+    EXPECT_EQ(ReadRegistryDword(kHive, kService, "Limit"), 0);
+    EXPECT_EQ(ReadRegistryString(kHive, kService, "Result"), "good 203.0.113.5");
+    EXPECT_EQ(ReadRegistryString(kHive, kService, "IP"), "203.0.113.5");
+    EXPECT_EQ(ReadRegistryDword(kHive, kService, "EventType"), 4);
+    EXPECT_EQ(ReadRegistryDword(kHive, kService, "EventID"), static_cast<std::int32_t>(0x40000064));
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].type, 4);
+    EXPECT_EQ(events[0].id, 0x40000064u);
+    EXPECT_EQ(events[0].text, "good 203.0.113.5");
+}
+
+TEST_F(UpdateCycleTest, NothingIsSentWhenNothingChangedAndNoLimitExpired) {
+    StoreLastUpdate(kNow - 3600, "203.0.113.5", "good 203.0.113.5");
+    EXPECT_EQ(RunCycle(), 600 + 50);
+    EXPECT_TRUE(requests.empty());
+    EXPECT_TRUE(events.empty());
+    EXPECT_EQ(ReadRegistryDword(kHive, kService, "Time"), kNow - 3600);
+}
+
+TEST_F(UpdateCycleTest, EachOfTheThreeReasonsSendsARequest) {
+    // The address changed.
+    StoreLastUpdate(kNow - 3600, "203.0.113.4", "good 203.0.113.4");
+    RunCycle();
+    EXPECT_EQ(requests.size(), 1u);
+    EXPECT_EQ(ReadRegistryDword(kHive, kService, "Limit"), 0);
+
+    // The settings were applied after the last update.
+    WriteRegistryDword(kHive, kSettings, "Time", kNow + 10);
+    RunCycle();
+    EXPECT_EQ(requests.size(), 2u);
+
+    // The week limit expired (strictly greater than the drawn limit).
+    StoreLastUpdate(kNow - (604800 + 900), "203.0.113.5", "good 203.0.113.5");
+    WriteRegistryDword(kHive, kSettings, "Time", 1);
+    RunCycle();
+    EXPECT_EQ(requests.size(), 2u);
+    StoreLastUpdate(kNow - (604800 + 901), "203.0.113.5", "good 203.0.113.5");
+    RunCycle();
+    EXPECT_EQ(requests.size(), 3u);
+    EXPECT_EQ(ReadRegistryDword(kHive, kService, "Limit"), 1);
+}
+
+TEST_F(UpdateCycleTest, TheOpenDnsLimitAppliesToOpenDnsOnly) {
+    WriteRegistryDword(kHive, kSettings, "Time", 1);
+    StoreLastUpdate(kNow - 10860, "203.0.113.5", "good 203.0.113.5");
+    RunCycle();
+    EXPECT_TRUE(requests.empty());
+    WriteRegistryDword(kHive, kSettings, "Service", 1);
+    RunCycle();
+    EXPECT_EQ(requests.size(), 1u);
+    EXPECT_EQ(ReadRegistryDword(kHive, kService, "Limit"), 1);
+}
+
+TEST_F(UpdateCycleTest, AnswersAreClassifiedAndTheRawAnswerIsKept) {
+    providerAnswer = "GOOD 203.0.113.9";
+    EXPECT_GT(RunCycle(), 0);
+    EXPECT_EQ(ReadRegistryString(kHive, kService, "Result"), "GOOD 203.0.113.9");
+    EXPECT_EQ(ReadRegistryString(kHive, kService, "IP"), "203.0.113.9");
+    EXPECT_EQ(events.back().type, 4);
+
+    providerAnswer = "nochg";
+    WriteRegistryDword(kHive, kSettings, "Time", kNow + 1);
+    EXPECT_GT(RunCycle(), 0);
+    EXPECT_EQ(ReadRegistryString(kHive, kService, "IP"), "203.0.113.5");
+
+    for (const char* warning : {"dnserr", "911"}) {
+        providerAnswer = warning;
+        WriteRegistryDword(kHive, kSettings, "Time", kNow + 2);
+        EXPECT_EQ(RunCycle(), 1800 + 600) << warning;
+        EXPECT_EQ(events.back().type, 2);
+        EXPECT_EQ(events.back().id, 0x80000065u);
+    }
+
+    for (const char* error : {"badauth", "nohost", "abuse", "!yours", "unexpected"}) {
+        providerAnswer = error;
+        WriteRegistryDword(kHive, kSettings, "Time", kNow + 3);
+        EXPECT_EQ(RunCycle(), -1) << error;
+        EXPECT_EQ(events.back().type, 1);
+        EXPECT_EQ(events.back().id, 0xC0000066u);
+        EXPECT_EQ(ReadRegistryString(kHive, kService, "IP"), "203.0.113.5");
+        EXPECT_EQ(ReadRegistryString(kHive, kService, "Result"), error);
+    }
+}
+
+TEST_F(UpdateCycleTest, AnEmptyAnswerIsRecordedButTheServiceLooksAgainLater) {
+    StoreLastUpdate(kNow - 3600, "203.0.113.4", "good 203.0.113.4");
+    providerAnswer = "";
+    EXPECT_EQ(RunCycle(), 1800 + 600);
+    EXPECT_EQ(ReadRegistryString(kHive, kService, "Result"), "good 203.0.113.4");
+    EXPECT_EQ(ReadRegistryString(kHive, kService, "IP"), "203.0.113.5");
+    EXPECT_EQ(ReadRegistryDword(kHive, kService, "EventType"), 1);
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].text, "");
+}
+
+TEST_F(UpdateCycleTest, WithoutUserNameNothingIsSentAndNoauthIsRecorded) {
+    DeleteRegistryValue(kHive, kSettings, "Username");
+    EXPECT_EQ(RunCycle(), -1);
+    EXPECT_TRUE(requests.empty());
+    EXPECT_EQ(ReadRegistryString(kHive, kService, "Result"), "!noauth");
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].text, "!noauth");
+    EXPECT_EQ(events[0].type, 1);
+}
+
+TEST_F(UpdateCycleTest, FilterAndConnectivityAndAddressFailuresEndTheCycleEarly) {
+    networkAllowed = false;
+    EXPECT_EQ(RunCycle(), 600 + 50);
+    EXPECT_EQ(connectivityTests, 0);
+
+    networkAllowed = true;
+    failingConnectivityTests = 100;
+    EXPECT_EQ(RunCycle(), 30 + 20);
+    EXPECT_EQ(connectivityTests, 6);
+    EXPECT_EQ(pauses, (std::vector<std::int64_t>{0, 500, 1000, 1500, 2000, 2500}));
+
+    failingConnectivityTests = 0;
+    pauses.clear();
+    for (const char* bad : {"", "203.0.113.5\n", "not an address", "010.1.1.1"}) {
+        connectivityTests = 0;
+        echoAnswer = bad;
+        EXPECT_EQ(RunCycle(), 30 + 20) << bad;
+    }
+    EXPECT_TRUE(pauses.empty());
+    EXPECT_TRUE(requests.empty());
+    EXPECT_TRUE(events.empty());
+}
+
+TEST_F(UpdateCycleTest, AMissingOrNonPositiveIntervalCountsAsFiveMinutes) {
+    for (const std::int64_t stored : {std::int64_t{0}, std::int64_t{-10}}) {
+        WriteRegistryDword(kHive, kSettings, "Interval", stored);
+        randomArguments.clear();
+        EXPECT_EQ(RunCycle(), 300 + 25);
+        EXPECT_EQ(randomArguments, std::vector<std::int64_t>{75});
+    }
+    DeleteRegistryValue(kHive, kSettings, "Interval");
+    networkAllowed = false;
+    EXPECT_EQ(RunCycle(), 300 + 25);
+}
+
+}  // namespace
+}  // namespace quarnel
