@@ -133,6 +133,9 @@ bool StartListener(Listener& listener, std::unique_ptr<httplib::Server> server,
     if (!server->is_valid()) {
         return false;
     }
+    // Headers and body go out as separate writes; without this, Nagle's algorithm holds the body
+    // back until the client's delayed acknowledgement, 40 ms per answer.
+    server->set_tcp_nodelay(true);
     if (port == 0) {
         port = server->bind_to_any_port(address);
         if (port <= 0) {
