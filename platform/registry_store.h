@@ -23,7 +23,16 @@
 // Names match without regard to ASCII letter case and keep the case they were created with.
 // Writes replace a value file atomically and durably (temporary file, fsync, rename, fsync of the
 // folder), so a crash or kill at any moment leaves the old value or the new one, never a torn one.
+// Temporary files are named ".tmp.<pid>.<thread>.<n>"; readers skip every name that starts with
+// ".", and creating a key removes the ones older than ten minutes that a killed writer left.
 // A file that does not parse (wrong header, size that does not match) reads as absent.
+//
+// Permissions, set explicitly whatever the umask:
+//   machine hives (HKEY_LOCAL_MACHINE, HKEY_CLASSES_ROOT): key folders 0755, value files 0644,
+//     so every user reads the settings and outcomes while only the owner (root) writes;
+//   values named "Password" (in any letter case, in any key of any hive): 0600, owner only;
+//   the user hive: folders 0700, files 0600, private to its user.
+// A process without the rights gets the empty results of a missing key or value.
 
 #include <cstdint>
 #include <string>
@@ -70,6 +79,9 @@ bool ReadValue(RegistryHive hive, std::string_view keyPath, std::string_view val
 bool WriteValue(RegistryHive hive, std::string_view keyPath, std::string_view valueName,
                 const RegistryValue& value);
 bool DeleteValue(RegistryHive hive, std::string_view keyPath, std::string_view valueName);
+
+// Whether values of this name hold a secret and are readable by their owner only ("Password").
+bool IsSecretValueName(std::string_view valueName);
 
 // Whether a file name in a key folder belongs to the store's own bookkeeping (temporary files of
 // a write in progress) rather than to a value or key. Change watchers ignore such names.

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <memory>
 #include <optional>
 
@@ -22,6 +23,9 @@ namespace quarnel::registry_store {
 namespace {
 
 constexpr std::string_view kValueSuffix = ".value";
+constexpr std::string_view kTemporaryPrefix = ".tmp.";
+// A write takes milliseconds; a temporary file this old was left by a writer that was killed.
+constexpr time_t kStaleTemporarySeconds = 600;
 constexpr std::string_view kHeaderTag = "REGVALUE ";
 // No value the program stores comes near this; a larger file is damage, not data.
 constexpr std::size_t kMaximumValueFileSize = 16u << 20;
@@ -30,6 +34,19 @@ struct DirCloser {
     void operator()(DIR* dir) const { ::closedir(dir); }
 };
 using DirPtr = std::unique_ptr<DIR, DirCloser>;
+
+// Permissions, set explicitly so that the umask of whoever writes does not matter.
+struct HiveModes {
+    mode_t folder;
+    mode_t file;
+};
+
+HiveModes ModesOf(RegistryHive hive) {
+    if (hive == RegistryHive::CurrentUser) {
+        return {0700, 0600};  // the user's own settings: private to the user
+    }
+    return {0755, 0644};  // machine-wide: every user reads, only the owner (root) writes
+}
 
 bool EndsWith(std::string_view text, std::string_view suffix) {
     return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
@@ -120,6 +137,14 @@ bool SameName(std::string_view a, std::string_view b) {
 // matches name case-insensitively; an exact match wins over one that differs in case.
 std::optional<std::string> FindEntry(const std::string& folder, std::string_view name,
                                      bool wantFolder) {
+    // The name as this store writes it is the usual case and needs no scan of the folder.
+    const std::string exact =
+        Encode(name, wantFolder) + (wantFolder ? std::string() : std::string(kValueSuffix));
+    struct stat exactInfo {};
+    if (::lstat((folder + "/" + exact).c_str(), &exactInfo) == 0 &&
+        (wantFolder ? S_ISDIR(exactInfo.st_mode) : S_ISREG(exactInfo.st_mode))) {
+        return exact;
+    }
     DirPtr dir(::opendir(folder.c_str()));
     if (!dir) {
         return std::nullopt;
@@ -177,6 +202,27 @@ std::optional<std::vector<std::string>> SplitKeyPath(std::string_view keyPath) {
     return parts;
 }
 
+// Creates folder and its missing parents; every folder created here gets exactly mode.
+bool CreateFoldersWithMode(const std::string& path, mode_t mode) {
+    if (path.empty() || path.front() != '/') {
+        return false;
+    }
+    for (std::size_t pos = 1; pos <= path.size(); ++pos) {
+        if (pos != path.size() && path[pos] != '/') {
+            continue;
+        }
+        const std::string part = path.substr(0, pos);
+        if (::mkdir(part.c_str(), mode) == 0) {
+            if (::chmod(part.c_str(), mode) != 0) {
+                return false;
+            }
+        } else if (errno != EEXIST) {
+            return false;
+        }
+    }
+    return IsDirectory(path);
+}
+
 bool SyncFolder(const std::string& folder) {
     UniqueFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     return fd.Valid() && ::fsync(fd.Get()) == 0;
@@ -185,10 +231,30 @@ bool SyncFolder(const std::string& folder) {
 std::string TemporaryName() {
     static std::atomic<unsigned> counter{0};
     char name[96];
-    std::snprintf(name, sizeof name, ".tmp.%llu.%llu.%u",
+    std::snprintf(name, sizeof name, "%s%llu.%llu.%u", kTemporaryPrefix.data(),
                   static_cast<unsigned long long>(CurrentProcessId()),
                   static_cast<unsigned long long>(CurrentThreadId()), counter.fetch_add(1));
     return name;
+}
+
+// Removes temporary files that writers killed in the middle of a write left behind.
+void RemoveStaleTemporaries(const std::string& folder) {
+    DirPtr dir(::opendir(folder.c_str()));
+    if (!dir) {
+        return;
+    }
+    const time_t now = ::time(nullptr);
+    while (const dirent* entry = ::readdir(dir.get())) {
+        if (std::string_view(entry->d_name).substr(0, kTemporaryPrefix.size()) !=
+            kTemporaryPrefix) {
+            continue;
+        }
+        struct stat info {};
+        if (::fstatat(::dirfd(dir.get()), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISREG(info.st_mode) && now - info.st_mtime > kStaleTemporarySeconds) {
+            ::unlinkat(::dirfd(dir.get()), entry->d_name, 0);
+        }
+    }
 }
 
 bool ParseValueFile(const std::vector<std::uint8_t>& bytes, RegistryValue& value) {
@@ -251,7 +317,7 @@ std::string KeyFolder(RegistryHive hive, std::string_view keyPath) {
 
 bool KeyExists(RegistryHive hive, std::string_view keyPath) {
     const std::string folder = KeyFolder(hive, keyPath);
-    return !folder.empty() && ::access(folder.c_str(), R_OK | X_OK) == 0;
+    return !folder.empty() && ::faccessat(AT_FDCWD, folder.c_str(), R_OK | X_OK, AT_EACCESS) == 0;
 }
 
 bool CreateKey(RegistryHive hive, std::string_view keyPath) {
@@ -259,15 +325,20 @@ bool CreateKey(RegistryHive hive, std::string_view keyPath) {
     if (!parts) {
         return false;
     }
+    const HiveModes modes = ModesOf(hive);
     std::string folder = HiveFolder(hive);
-    if (!IsDirectory(folder) && !CreateFolders(folder, 0755)) {
+    if (!IsDirectory(folder) && !CreateFoldersWithMode(folder, modes.folder)) {
         return false;
     }
     for (const std::string& part : *parts) {
         auto entry = FindEntry(folder, part, true);
         if (!entry) {
-            const std::string encoded = Encode(part, true);
-            if (::mkdir((folder + "/" + encoded).c_str(), 0755) != 0 && errno != EEXIST) {
+            const std::string created = folder + "/" + Encode(part, true);
+            if (::mkdir(created.c_str(), modes.folder) == 0) {
+                if (::chmod(created.c_str(), modes.folder) != 0) {
+                    return false;
+                }
+            } else if (errno != EEXIST) {
                 return false;
             }
             (void)SyncFolder(folder);
@@ -278,6 +349,7 @@ bool CreateKey(RegistryHive hive, std::string_view keyPath) {
         }
         folder += "/" + *entry;
     }
+    RemoveStaleTemporaries(folder);
     return true;
 }
 
@@ -350,14 +422,16 @@ bool WriteValue(RegistryHive hive, std::string_view keyPath, std::string_view va
         (existing ? *existing : Encode(valueName, false) + std::string(kValueSuffix));
     const std::string temporary = folder + "/" + TemporaryName();
 
-    UniqueFd fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+    // Created with its final mode, so a secret is never readable by others, not even briefly.
+    const mode_t mode = IsSecretValueName(valueName) ? 0600 : ModesOf(hive).file;
+    UniqueFd fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
     if (!fd) {
         return false;
     }
     const std::string header = std::string(kHeaderTag) + std::to_string(value.type) + " " +
                                std::to_string(value.data.size()) + "\n";
     bool written =
-        ::fchmod(fd.Get(), 0644) == 0 && WriteAll(fd.Get(), header.data(), header.size()) &&
+        ::fchmod(fd.Get(), mode) == 0 && WriteAll(fd.Get(), header.data(), header.size()) &&
         WriteAll(fd.Get(), value.data.data(), value.data.size()) && ::fsync(fd.Get()) == 0;
     written = fd.Reset() == 0 && written;
     if (!written || ::rename(temporary.c_str(), target.c_str()) != 0) {
@@ -378,6 +452,10 @@ bool DeleteValue(RegistryHive hive, std::string_view keyPath, std::string_view v
     }
     (void)SyncFolder(folder);
     return true;
+}
+
+bool IsSecretValueName(std::string_view valueName) {
+    return SameName(valueName, "Password");
 }
 
 bool IsTransientEntryName(std::string_view fileName) {

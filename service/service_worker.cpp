@@ -7,12 +7,12 @@
 #include "diagnostics/log.h"
 #include "platform/global_handles.h"
 #include "settings/registry.h"
+#include "settings/schema.h"
 
 namespace quarnel {
 namespace {
 
 constexpr const char* kProcedure = "ThreadServiceMain";
-constexpr const char* kServiceKey = "SOFTWARE\\Quarnel Updater\\Service";
 
 // The armed watcher thread and whether its body has finished.
 class WaitingThread {

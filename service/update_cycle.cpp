@@ -6,21 +6,20 @@
 #include "diagnostics/log.h"
 #include "platform/text.h"
 #include "settings/registry.h"
+#include "settings/schema.h"
 
 namespace quarnel {
 namespace {
 
 constexpr const char* kProcedure = "ThreadServiceMain";
 constexpr RegistryHive kHive = RegistryHive::LocalMachine;
-constexpr const char* kSettingsKey = "SOFTWARE\\Quarnel Updater\\Settings";
-constexpr const char* kServiceKey = "SOFTWARE\\Quarnel Updater\\Service";
 constexpr std::int64_t kProviderOpenDns = 1;
 // The interval installation writes; used when the stored one is missing or not positive, so
 // that the service never stops looking.
 constexpr std::int64_t kDefaultIntervalMinutes = 5;
 
 std::int64_t ReadInterval() {
-    const std::int64_t interval = ReadRegistryDword(kHive, kSettingsKey, "Interval");
+    const std::int64_t interval = ReadRegistryDword(kHive, kSettingsKey, kValueInterval);
     if (interval > 0) {
         return interval;
     }
@@ -101,11 +100,11 @@ std::int64_t RunUpdateCycle(const UpdateCycleLimits& limits,
     }
 
     QLOG(kLogTrace, kProcedure, "Reading previous results from registry");
-    const std::int64_t provider = ReadRegistryDword(kHive, kSettingsKey, "Service");
+    const std::int64_t provider = ReadRegistryDword(kHive, kSettingsKey, kValueService);
     const std::int64_t interval = ReadInterval();
-    const std::int64_t settingsTime = ReadRegistryDword(kHive, kSettingsKey, "Time");
-    const std::int64_t lastUpdateTime = ReadRegistryDword(kHive, kServiceKey, "Time");
-    const std::string previousIP = ReadRegistryString(kHive, kServiceKey, "IP");
+    const std::int64_t settingsTime = ReadRegistryDword(kHive, kSettingsKey, kValueTime);
+    const std::int64_t lastUpdateTime = ReadRegistryDword(kHive, kServiceKey, kValueTime);
+    const std::string previousIP = ReadRegistryString(kHive, kServiceKey, kValueIp);
 
     QLOG(kLogInfo, kProcedure, "Compare last update time to settings time");
     QLOG(kLogTrace, kProcedure, "Update = " + std::to_string(lastUpdateTime));
@@ -147,7 +146,7 @@ std::int64_t RunUpdateCycle(const UpdateCycleLimits& limits,
     }
 
     QLOG(kLogInfo, kProcedure, "Reading username from registry");
-    const std::string username = ReadRegistryString(kHive, kSettingsKey, "Username");
+    const std::string username = ReadRegistryString(kHive, kSettingsKey, kValueUsername);
     std::string result;
     if (!username.empty()) {
         QLOG(kLogInfo, kProcedure, "Sending IP update to remote service");
@@ -195,12 +194,12 @@ std::int64_t RunUpdateCycle(const UpdateCycleLimits& limits,
     }
 
     QLOG(kLogTrace, kProcedure, "Updating registry with latest result");
-    WriteRegistryDword(kHive, kServiceKey, "Time", now);
-    WriteRegistryDword(kHive, kServiceKey, "Limit", limit);
-    WriteRegistryString(kHive, kServiceKey, "Result", result);
-    WriteRegistryString(kHive, kServiceKey, "IP", resultIP);
-    WriteRegistryDword(kHive, kServiceKey, "EventType", eventType);
-    WriteRegistryDword(kHive, kServiceKey, "EventID", eventId);
+    WriteRegistryDword(kHive, kServiceKey, kValueTime, now);
+    WriteRegistryDword(kHive, kServiceKey, kValueLimit, limit);
+    WriteRegistryString(kHive, kServiceKey, kValueResult, result);
+    WriteRegistryString(kHive, kServiceKey, kValueIp, resultIP);
+    WriteRegistryDword(kHive, kServiceKey, kValueEventType, eventType);
+    WriteRegistryDword(kHive, kServiceKey, kValueEventId, eventId);
 
     environment.reportEvent(eventType, eventId, result);
     return nextTimeout;

@@ -4,6 +4,8 @@
 #include "diagnostics/log.h"
 #include "platform/process.h"
 #include "resources/texts.h"
+#include "settings/identity.h"
+#include "settings/migration.h"
 #include "startup/process_main.h"
 
 namespace quarnel {
@@ -21,8 +23,8 @@ std::int64_t NotAvailableYet(const char* procedure) {
 
 ProcessActions DefaultProcessActions() {
     ProcessActions actions;
-    actions.recordClientIdentity = [] { return NotAvailableYet("RecordClientIdentity"); };
-    actions.migrateSettings = [] { return NotAvailableYet("MigrateSettings"); };
+    actions.recordClientIdentity = [] { return std::int64_t{RecordClientIdentity()}; };
+    actions.migrateSettings = [] { return std::int64_t{MigrateSettings()}; };
     actions.installService = [](const std::string&, const std::string&, const std::string&,
                                 const std::string&, const std::string&,
                                 const std::string&) { return NotAvailableYet("InstallService"); };

@@ -1,0 +1,72 @@
+#pragma once
+
+// Every key and value the program stores, and the clock of its time stamps.
+//
+// HKEY_LOCAL_MACHINE
+//   SOFTWARE\Quarnel Updater            SoftwareBuild, SoftwareBeta (product bookkeeping)
+//   SOFTWARE\Quarnel Updater\Settings   the user's settings, Time written last
+//   SOFTWARE\Quarnel Updater\Service    the outcome of the last update, EventID written last
+// HKEY_CLASSES_ROOT
+//   CLSID\{B7D5E900-AF40-11DD-AD8B-0800200C9A00}   SecurityIdentifier (the installing user)
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "platform/guid.h"
+#include "platform/registry_store.h"
+
+namespace quarnel {
+
+// The build that writes the store in its current layout.
+inline constexpr std::int64_t CurrentBuild = 294;
+
+inline constexpr std::string_view kProductKey = "SOFTWARE\\Quarnel Updater";
+inline constexpr std::string_view kSettingsKey = "SOFTWARE\\Quarnel Updater\\Settings";
+inline constexpr std::string_view kServiceKey = "SOFTWARE\\Quarnel Updater\\Service";
+
+// Product key.
+inline constexpr std::string_view kValueSoftwareBuild = "SoftwareBuild";  // REG_DWORD
+inline constexpr std::string_view kValueSoftwareBeta = "SoftwareBeta";    // REG_DWORD, 0 or 1
+
+// Settings key.
+inline constexpr std::string_view kValueUsername = "Username";        // REG_SZ
+inline constexpr std::string_view kValuePassword = "Password";        // REG_BINARY, protected
+inline constexpr std::string_view kValueHostname = "Hostname";        // REG_SZ
+inline constexpr std::string_view kValueInterval = "Interval";        // REG_DWORD, minutes
+inline constexpr std::string_view kValueService = "Service";          // REG_DWORD, provider index
+inline constexpr std::string_view kValueLocalFilter = "LocalFilter";  // REG_DWORD
+inline constexpr std::string_view kValueLocalNetworks = "LocalNetworks";        // REG_MULTI_SZ
+inline constexpr std::string_view kValueWirelessFilter = "WirelessFilter";      // REG_DWORD
+inline constexpr std::string_view kValueWirelessNetworks = "WirelessNetworks";  // REG_MULTI_SZ
+inline constexpr std::string_view kValueTime = "Time";  // REG_DWORD, settings and service key
+
+// Service key (besides Time).
+inline constexpr std::string_view kValueLimit = "Limit";          // REG_DWORD, 0 or 1
+inline constexpr std::string_view kValueResult = "Result";        // REG_SZ
+inline constexpr std::string_view kValueIp = "IP";                // REG_SZ
+inline constexpr std::string_view kValueEventType = "EventType";  // REG_DWORD
+inline constexpr std::string_view kValueEventId = "EventID";      // REG_DWORD
+
+// Values that older builds kept in the product key; only the migration reads and removes them
+// (besides the settings names above, which those builds also kept there).
+inline constexpr std::string_view kLegacyBeta = "Beta";                // REG_DWORD
+inline constexpr std::string_view kLegacyFilter = "Filter";            // REG_DWORD
+inline constexpr std::string_view kLegacyNetworks = "Networks";        // REG_MULTI_SZ
+inline constexpr std::string_view kLegacyForceUpdate = "ForceUpdate";  // any type
+
+// The client identity: key below HKEY_CLASSES_ROOT and its REG_SZ value.
+inline constexpr Guid kClientIdentityGuid{
+    0xB7D5E900, 0xAF40, 0x11DD, {0xAD, 0x8B, 0x08, 0x00, 0x20, 0x0C, 0x9A, 0x00}};
+// "CLSID\{B7D5E900-AF40-11DD-AD8B-0800200C9A00}"
+std::string ClientIdentityKey();
+inline constexpr std::string_view kValueSecurityIdentifier = "SecurityIdentifier";
+
+// Time stamps: the program's clock (local wall-clock fields counted as if they were UTC) in
+// seconds, stored as a REG_DWORD and read back as a signed 32-bit number.
+std::int64_t CurrentTimeStamp();
+int WriteTimeStamp(RegistryHive hive, std::string_view keyPath, std::string_view valueName,
+                   std::int64_t seconds);
+std::int64_t ReadTimeStamp(RegistryHive hive, std::string_view keyPath, std::string_view valueName);
+
+}  // namespace quarnel

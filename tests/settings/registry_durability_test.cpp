@@ -1,0 +1,124 @@
+// A value is always whole: a writer killed at any moment leaves the old or the new value, and
+// processes that write and read the same key at once never see a torn one.
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <time.h>
+
+#include <random>
+
+#include "settings/registry.h"
+#include "tests/settings/store_fixture.h"
+
+namespace quarnel {
+namespace {
+
+constexpr RegistryHive kMachine = RegistryHive::LocalMachine;
+constexpr const char* kKey = "SOFTWARE\\Quarnel Updater\\Service";
+
+// Two versions of each value, of different lengths, so a torn file cannot pass for either.
+struct Versions {
+    std::string name;
+    std::string first;
+    std::string second;
+};
+
+std::vector<Versions> TestValues() {
+    return {
+        {"Result", "good 198.51.100.7", std::string(3000, 'x') + " nochg"},
+        {"IP", std::string(700, '1'), "203.0.113.9"},
+        {"Hostname", "a.example", std::string(9000, 'h') + ".example"},
+    };
+}
+
+bool IsOneOf(const std::string& text, const Versions& versions) {
+    return text == versions.first || text == versions.second;
+}
+
+void SleepMicroseconds(long microseconds) {
+    const struct timespec delay = {microseconds / 1000000, (microseconds % 1000000) * 1000};
+    ::nanosleep(&delay, nullptr);
+}
+
+class RegistryDurabilityTest : public test::StoreTest {};
+
+TEST_F(RegistryDurabilityTest, AWriterKilledAtRandomMomentsLeavesOnlyWholeValues) {
+    const auto values = TestValues();
+    ASSERT_EQ(CreateRegistryKey(kMachine, kKey), 1);
+    for (const Versions& value : values) {
+        ASSERT_EQ(WriteRegistryString(kMachine, kKey, value.name, value.first), 1);
+    }
+    std::random_device device;
+    const unsigned seed = device();
+    std::mt19937 random(seed);
+    std::uniform_int_distribution<long> delay(500, 20000);
+    SCOPED_TRACE("seed " + std::to_string(seed));
+
+    int changed = 0;
+    for (int kill = 0; kill < 30; ++kill) {
+        const pid_t pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            ::alarm(30);
+            for (unsigned round = 0;; ++round) {
+                for (const Versions& value : values) {
+                    WriteRegistryString(kMachine, kKey, value.name,
+                                        round % 2 ? value.first : value.second);
+                }
+            }
+        }
+        SleepMicroseconds(delay(random));
+        ASSERT_EQ(::kill(pid, SIGKILL), 0);
+        int status = 0;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        ASSERT_TRUE(WIFSIGNALED(status));
+        for (const Versions& value : values) {
+            const std::string text = ReadRegistryString(kMachine, kKey, value.name);
+            EXPECT_TRUE(IsOneOf(text, value)) << value.name << " after kill " << kill;
+            changed += text == value.second ? 1 : 0;
+        }
+    }
+    EXPECT_GT(changed, 0) << "the writer never got to write";
+    // Only the values and the temporary files of interrupted writes are there.
+    for (const std::string& name : test::ListFolder(MachineFolder(kKey))) {
+        EXPECT_TRUE(name.rfind(".tmp.", 0) == 0 || name == "Result.value" || name == "IP.value" ||
+                    name == "Hostname.value")
+            << name;
+    }
+}
+
+TEST_F(RegistryDurabilityTest, TwoProcessesWritingAndReadingOneKeySeeWholeValues) {
+    const auto values = TestValues();
+    ASSERT_EQ(CreateRegistryKey(kMachine, kKey), 1);
+    for (const Versions& value : values) {
+        ASSERT_EQ(WriteRegistryString(kMachine, kKey, value.name, value.first), 1);
+    }
+    // Each process writes the shared value and one of its own, and reads all of them.
+    auto worker = [&values](std::size_t own) {
+        return [&values, own] {
+            int torn = 0;
+            for (unsigned round = 0; round < 150; ++round) {
+                const bool ok =
+                    WriteRegistryString(kMachine, kKey, values[0].name,
+                                        round % 2 ? values[0].first : values[0].second) == 1 &&
+                    WriteRegistryString(kMachine, kKey, values[own].name,
+                                        round % 3 ? values[own].first : values[own].second) == 1;
+                torn += ok ? 0 : 1;
+                for (const Versions& value : values) {
+                    torn += IsOneOf(ReadRegistryString(kMachine, kKey, value.name), value) ? 0 : 1;
+                }
+            }
+            return torn > 0 ? 1 : 0;
+        };
+    };
+    const pid_t first = test::StartChild(worker(1));
+    const pid_t second = test::StartChild(worker(2));
+    EXPECT_EQ(test::WaitForChild(first), 0);
+    EXPECT_EQ(test::WaitForChild(second), 0);
+    for (const Versions& value : values) {
+        EXPECT_TRUE(IsOneOf(ReadRegistryString(kMachine, kKey, value.name), value));
+    }
+}
+
+}  // namespace
+}  // namespace quarnel
