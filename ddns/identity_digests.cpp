@@ -5,26 +5,11 @@
 #include <mutex>
 #include <vector>
 
-#include "diagnostics/log.h"
+#include "platform/accounts.h"
 #include "platform/text.h"
+#include "settings/identity.h"
 
 namespace quarnel {
-namespace {
-
-// Placeholder until the settings store's identity procedures are part of this build: no
-// identity is known, so identified requests go out without identification headers.
-std::string ReadClientIdentity() {
-    QLOG(kLogWarn, "ReadClientIdentity", "Client identity not available in this build yet");
-    return {};
-}
-
-std::string ReadHardwareProfileId() {
-    QLOG(kLogWarn, "ReadHardwareProfileId",
-         "Hardware profile identifier not available in this build yet");
-    return {};
-}
-
-}  // namespace
 
 std::string IdentityDigest(std::string_view text) {
     if (text.empty()) {
@@ -41,10 +26,10 @@ IdentityDigests ObtainIdentityDigests() {
     static IdentityDigests digests;
     std::lock_guard guard(lock);
     if (digests.user.empty()) {
-        digests.user = IdentityDigest(ReadClientIdentity());
+        digests.user = IdentityDigest(GetClientIdentity());
     }
     if (digests.hardware.empty()) {
-        digests.hardware = IdentityDigest(ReadHardwareProfileId());
+        digests.hardware = IdentityDigest(GetHardwareProfileId());
     }
     return digests;
 }

@@ -4,11 +4,15 @@
 #include <sys/stat.h>
 #include <sys/utsname.h>
 
+#include <filesystem>
+#include <fstream>
 #include <regex>
 #include <thread>
 
 #include "ddns/http_session.h"
 #include "ddns/user_agent.h"
+#include "settings/registry.h"
+#include "settings/schema.h"
 #include "tests/ddns/emulator_test_base.h"
 
 namespace quarnel {
@@ -114,6 +118,39 @@ TEST_F(HttpClientTest, SendsTheFixedHeadersCredentialsAndDefaultUserAgent) {
     HttpRequestMemory(HttpsUrl("/"), "GET", 0, "", "", "", "", "Custom Agent/1.0");
     EXPECT_EQ(LastRecord().Header("User-Agent"), "Custom Agent/1.0");
     EXPECT_TRUE(LastRecord().HeaderValues("Authorization").empty());
+}
+
+TEST_F(HttpClientTest, IdentityHeadersAreSentOnceTheirSourcesExist) {
+    // Nothing recorded yet: no headers, and the next identified request looks again.
+    HttpRequestMemory(HttpsUrl("/"), "GET", HttpFlagIdentify, "", "", "", "");
+    EXPECT_FALSE(LastRecord().Header("X-User-Ident").has_value());
+    EXPECT_FALSE(LastRecord().Header("X-Hardware-Ident").has_value());
+
+    std::filesystem::create_directories(root_.Path() + "/etc");
+    std::ofstream(root_.Path() + "/etc/machine-id") << "0123456789abcdef0123456789abcdef\n";
+    HttpRequestMemory(HttpsUrl("/"), "GET", HttpFlagIdentify, "", "", "", "");
+    EXPECT_FALSE(LastRecord().Header("X-User-Ident").has_value());
+    // SHA-1 of the UTF-16LE text "{01234567-89AB-CDEF-0123-456789ABCDEF}".
+    EXPECT_EQ(LastRecord().Header("X-Hardware-Ident"), "674f5269c57f08bc3a3839d650e453f97f0a4088");
+
+    ASSERT_EQ(CreateRegistryKey(RegistryHive::ClassesRoot, ClientIdentityKey()), 1);
+    ASSERT_EQ(WriteRegistryString(RegistryHive::ClassesRoot, ClientIdentityKey(),
+                                  kValueSecurityIdentifier, "S-1-22-1-1000"),
+              1);
+    HttpRequestMemory(HttpsUrl("/"), "GET", HttpFlagIdentify, "", "", "", "");
+    EXPECT_EQ(LastRecord().Header("X-User-Ident"), "4f64a3a7b1d23a91b1464c3527858b065f66df33");
+    EXPECT_EQ(LastRecord().Header("X-Hardware-Ident"), "674f5269c57f08bc3a3839d650e453f97f0a4088");
+
+    // Requests that do not ask for identification never carry it.
+    HttpRequestMemory(HttpsUrl("/"), "GET", 0, "", "", "", "");
+    EXPECT_FALSE(LastRecord().Header("X-User-Ident").has_value());
+
+    // Once known, the digests stay for the life of the process.
+    ASSERT_EQ(DeleteRegistryValue(RegistryHive::ClassesRoot, ClientIdentityKey(),
+                                  kValueSecurityIdentifier),
+              1);
+    HttpRequestMemory(HttpsUrl("/"), "HEAD", HttpFlagIdentify, "", "", "", "");
+    EXPECT_EQ(LastRecord().Header("X-User-Ident"), "4f64a3a7b1d23a91b1464c3527858b065f66df33");
 }
 
 TEST_F(HttpClientTest, UserAgentNamesBuildToolchainAndKernelVersion) {
