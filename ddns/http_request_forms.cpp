@@ -1,6 +1,7 @@
 // The two thin forms of the HTTP request: answer as text, answer into a file.
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "ddns/answer_text.h"
@@ -52,9 +53,14 @@ std::uint64_t HttpRequestFile(std::string_view url, const std::string& filePath,
     if (!file) {
         return 0;
     }
-    // A file that holds only part of the answer (disk full) must not pass for a download.
+    // A file that holds only part of the answer (disk full) must not pass for a download; it is
+    // removed, unless the path names something other than a plain file (a device, a pipe).
+    struct stat info{};
+    const bool plainFile = ::fstat(file.Get(), &info) == 0 && S_ISREG(info.st_mode);
     if (!WriteAll(file.Get(), answer->data(), answer->size()) || file.Reset() != 0) {
-        ::unlink(filePath.c_str());
+        if (plainFile) {
+            ::unlink(filePath.c_str());
+        }
         return 0;
     }
     return answer->size();

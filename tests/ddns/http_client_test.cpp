@@ -1,6 +1,8 @@
 #include "ddns/http_client.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/utsname.h>
 
@@ -396,6 +398,22 @@ TEST_F(HttpClientTest, FileFormWritesTheWholeAnswerPrivately) {
     Admin("/admin/echo?text=");
     EXPECT_EQ(HttpRequestFile(HttpsUrl("/"), missing, "GET", "", "", "", ""), 0u);
     EXPECT_NE(::access(missing.c_str(), F_OK), 0) << "no answer, no file";
+}
+
+TEST_F(HttpClientTest, FileFormRemovesAFileItCouldNotWriteCompletely) {
+    Admin("/admin/echo?text=0123456789abcdef");
+    const std::string path = root_.Path() + "/partial.bin";
+    // Files of this process may grow to 4 bytes only; the write fails with EFBIG.
+    ::signal(SIGXFSZ, SIG_IGN);
+    rlimit original{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &original), 0);
+    rlimit small = original;
+    small.rlim_cur = 4;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const std::uint64_t written = HttpRequestFile(HttpsUrl("/"), path, "GET", "", "", "", "");
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &original), 0);
+    EXPECT_EQ(written, 0u);
+    EXPECT_NE(::access(path.c_str(), F_OK), 0) << "the cut file was left behind";
 }
 
 TEST_F(HttpClientTest, ConnectionRefusedCompletesWithNoResult) {
