@@ -9,8 +9,9 @@
 //
 // On this platform the header block (HttpFlagHeaders) is the response's status line and header
 // lines as received, each ended by CR LF, followed by the empty line: bytes, not UTF-16 text.
-// HttpRequestString returns it unchanged; HttpFlagUnicode decodes a UTF-16LE body and
-// HttpFlagAscii a Windows-1252 body; otherwise the body is UTF-8.
+// HttpRequestString returns it as UTF-8 text; HttpFlagUnicode decodes a UTF-16LE body and
+// HttpFlagAscii a Windows-1252 body; otherwise the body is read as UTF-8. Bytes that do not
+// decode become U+FFFD.
 //
 // Proxies come from the usual http_proxy / https_proxy / no_proxy variables; certificates are
 // checked against the system's store, or against SSL_CERT_FILE / SSL_CERT_DIR when set.

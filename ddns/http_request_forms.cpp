@@ -25,7 +25,8 @@ std::string HttpRequestString(std::string_view url, std::string_view method, std
         return {};
     }
     if ((flags & HttpFlagHeaders) != 0) {
-        return std::string(answer->begin(), answer->end());
+        // The block is ASCII in practice; anything else must not leave invalid UTF-8 behind.
+        return DecodeUtf8Answer(*answer);
     }
     if ((flags & HttpFlagUnicode) != 0) {
         return DecodeUtf16Answer(*answer);
@@ -55,7 +56,7 @@ std::uint64_t HttpRequestFile(std::string_view url, const std::string& filePath,
     }
     // A file that holds only part of the answer (disk full) must not pass for a download; it is
     // removed, unless the path names something other than a plain file (a device, a pipe).
-    struct stat info{};
+    struct stat info {};
     const bool plainFile = ::fstat(file.Get(), &info) == 0 && S_ISREG(info.st_mode);
     if (!WriteAll(file.Get(), answer->data(), answer->size()) || file.Reset() != 0) {
         if (plainFile) {
