@@ -1,17 +1,34 @@
 #include <linux/netlink.h>
+#include <linux/rtnetlink.h>
 #include <netlink/genl/ctrl.h>
 #include <netlink/genl/genl.h>
 #include <netlink/netlink.h>
 #include <sys/socket.h>
 
 #include "platform/network_capabilities.h"
-#include "platform/unique_fd.h"
+#include "platform/rtnetlink_socket_linux.h"
 
 namespace quarnel {
 
+// Usable means more than that the socket opens: the change notifications need the multicast
+// groups, and the queries need the kernel to answer a dump (a sandbox may allow the socket and
+// refuse the rest).
 bool IsNetlinkUsable() {
-    UniqueFd fd(::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE));
-    return fd.Valid();
+    UniqueFd fd = OpenRouteSocket({RTNLGRP_LINK, RTNLGRP_IPV4_IFADDR, RTNLGRP_IPV4_ROUTE});
+    if (!fd || !SendDumpRequest(fd.Get(), RTM_GETLINK, AF_UNSPEC, 1)) {
+        return false;
+    }
+    constexpr int kAnswerTimeoutMs = 2000;
+    if (!WaitReadable(fd.Get(), kAnswerTimeoutMs)) {
+        return false;
+    }
+    char buffer[16384];
+    const ssize_t got = ::recv(fd.Get(), buffer, sizeof buffer, MSG_DONTWAIT);
+    if (got < static_cast<ssize_t>(sizeof(nlmsghdr))) {
+        return false;
+    }
+    const auto* header = reinterpret_cast<const nlmsghdr*>(buffer);
+    return header->nlmsg_type != NLMSG_ERROR;
 }
 
 bool IsNl80211Usable() {

@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "diagnostics/log.h"
+#include "libraries/src/service/service_library.h"
 #include "platform/global_handles.h"
 #include "platform/guid.h"
 #include "platform/lenient_integer.h"
@@ -51,6 +52,7 @@ void InitializeProcess() {
     globalHandles.instanceMessageName = GuidToString(kInstanceMessageGuid);
 
     QLOG(kLogInfo, "", "Initiating service library");
+    CreateServiceRecordTable();
 }
 
 std::int64_t RunProcess(const std::vector<std::string>& arguments) {

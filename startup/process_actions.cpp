@@ -6,6 +6,7 @@
 #include "resources/texts.h"
 #include "settings/identity.h"
 #include "settings/migration.h"
+#include "startup/instance.h"
 #include "startup/process_main.h"
 
 namespace quarnel {
@@ -37,9 +38,7 @@ ProcessActions DefaultProcessActions() {
     actions.deleteServiceByName = [](const std::string&) {
         return NotAvailableYet("DeleteServiceByName");
     };
-    actions.broadcastInstanceMessage = [](int) {
-        return NotAvailableYet("BroadcastInstanceMessage");
-    };
+    actions.broadcastInstanceMessage = [](int code) { return BroadcastInstanceMessage(code); };
     actions.verifyFileSignature = [](const std::string&) {
         return NotAvailableYet("VerifyFileSignature");
     };

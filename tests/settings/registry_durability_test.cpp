@@ -1,9 +1,11 @@
 // A value is always whole: a writer killed at any moment leaves the old or the new value, and
 // processes that write and read the same key at once never see a torn one.
 
+#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <random>
 
@@ -56,21 +58,34 @@ TEST_F(RegistryDurabilityTest, AWriterKilledAtRandomMomentsLeavesOnlyWholeValues
 
     int changed = 0;
     for (int kill = 0; kill < 30; ++kill) {
+        // The writer reports each finished round through a pipe; every fifth kill waits for the
+        // first report, so a heavily loaded machine still sees some writes complete.
+        int rounds[2];
+        ASSERT_EQ(::pipe(rounds), 0);
         const pid_t pid = ::fork();
         ASSERT_GE(pid, 0);
         if (pid == 0) {
             ::alarm(30);
+            ::close(rounds[0]);
             for (unsigned round = 0;; ++round) {
                 for (const Versions& value : values) {
                     WriteRegistryString(kMachine, kKey, value.name,
                                         round % 2 ? value.first : value.second);
                 }
+                const char done = 1;
+                (void)!::write(rounds[1], &done, 1);
             }
+        }
+        ::close(rounds[1]);
+        if (kill % 5 == 4) {
+            pollfd reader{rounds[0], POLLIN, 0};
+            ::poll(&reader, 1, 20000);
         }
         SleepMicroseconds(delay(random));
         ASSERT_EQ(::kill(pid, SIGKILL), 0);
         int status = 0;
         ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        ::close(rounds[0]);
         ASSERT_TRUE(WIFSIGNALED(status));
         for (const Versions& value : values) {
             const std::string text = ReadRegistryString(kMachine, kKey, value.name);

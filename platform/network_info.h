@@ -1,0 +1,41 @@
+#pragma once
+
+// The machine's IPv4 adapters, addresses and default routes as the kernel reports them. An
+// adapter is identified by its interface name (for example "wlp3s0").
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace quarnel {
+
+struct NetworkAdapter {
+    std::string name;
+    int index = 0;
+    // Dotted text of the adapter's first IPv4 address; empty when it has none.
+    std::string firstAddress;
+    // Dotted text of the gateway of the adapter's first IPv4 default route (lowest metric
+    // first); empty when no default route with a gateway leaves through it.
+    std::string firstGateway;
+};
+
+struct NetworkSnapshot {
+    // False when the kernel could not be asked; problem then says why.
+    bool complete = false;
+    std::string problem;
+    // Every interface except loopback, in interface-index order.
+    std::vector<NetworkAdapter> adapters;
+    // The address the kernel uses as source on the IPv4 default route of lowest metric (its
+    // preferred source, else the adapter address that fits the gateway); empty without one.
+    std::string defaultRouteSource;
+};
+
+// One read of links, addresses and routes. Interfaces that vanish while it runs are left out.
+NetworkSnapshot ReadNetworkSnapshot();
+
+// The IPv4 addresses that resolving the machine's own host name gives, in order, packed with
+// the first number in the lowest byte. problem tells why the list is empty when it could not be
+// obtained.
+std::vector<std::uint32_t> ResolveHostNameIPv4(std::string& problem);
+
+}  // namespace quarnel

@@ -1,0 +1,175 @@
+#include "tests/libraries/adapter/network_test_support.h"
+
+#include <sched.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/mount.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <thread>
+
+#include "diagnostics/log.h"
+#include "platform/global_handles.h"
+#include "platform/paths.h"
+
+extern char** environ;
+
+namespace quarnel::test {
+namespace {
+
+bool WriteText(const std::string& path, const std::string& text) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+    return static_cast<bool>(out);
+}
+
+bool BindOver(const std::string& source, const char* target, std::string& reason) {
+    if (::access(target, F_OK) != 0) {
+        return true;  // nothing there to hide
+    }
+    if (::mount(source.c_str(), target, nullptr, MS_BIND, nullptr) != 0) {
+        reason = std::string("cannot bind-mount over ") + target + ": " + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool EnterPrivateNetwork(const std::string& hostName, const std::string& hostsLines,
+                         std::string& reason) {
+    if (::geteuid() != 0) {
+        reason = "needs root: the test creates a network namespace with veth interfaces";
+        return false;
+    }
+    if (::unshare(CLONE_NEWNET | CLONE_NEWNS | CLONE_NEWUTS) != 0) {
+        reason = std::string("cannot create network namespace: ") + std::strerror(errno);
+        return false;
+    }
+    if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+        reason = std::string("cannot make mounts private: ") + std::strerror(errno);
+        return false;
+    }
+    if (::sethostname(hostName.data(), hostName.size()) != 0) {
+        reason = std::string("cannot set the host name: ") + std::strerror(errno);
+        return false;
+    }
+    // A bind mount keeps its file reachable after the file's name is gone, so the folder can go
+    // at once.
+    const TemporaryFolder files;
+    const std::string& folder = files.Path();
+    const std::string hosts = folder + "/hosts";
+    const std::string nsswitch = folder + "/nsswitch.conf";
+    const std::string resolver = folder + "/resolv.conf";
+    if (!WriteText(hosts, "127.0.0.1 localhost\n" + hostsLines) ||
+        !WriteText(nsswitch, "hosts: files\n") || !WriteText(resolver, "nameserver 127.0.0.1\n")) {
+        reason = "cannot write the namespace's name files";
+        return false;
+    }
+    if (!BindOver(hosts, "/etc/hosts", reason) ||
+        !BindOver(nsswitch, "/etc/nsswitch.conf", reason) ||
+        !BindOver(resolver, "/etc/resolv.conf", reason)) {
+        return false;
+    }
+    if (!RunIp({"link", "set", "lo", "up"})) {
+        reason = "cannot bring up the namespace's loopback interface";
+        return false;
+    }
+    return true;
+}
+
+bool RunIp(const std::vector<std::string>& arguments) {
+    std::vector<std::string> args{"ip"};
+    args.insert(args.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (std::string& arg : args) {
+        argv.push_back(arg.data());
+    }
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    if (::posix_spawnp(&pid, "ip", nullptr, nullptr, argv.data(), environ) != 0) {
+        return false;
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    int status = 0;
+    while (true) {
+        const pid_t done = ::waitpid(pid, &status, WNOHANG);
+        if (done == pid) {
+            return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+        }
+        if (done < 0 || std::chrono::steady_clock::now() > deadline) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, &status, 0);
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+}
+
+std::string UniqueName(const std::string& prefix) {
+    std::string name = prefix + std::to_string(::getpid());
+    return name.substr(0, 15);
+}
+
+bool AddVethPair(const std::string& name, const std::string& peer, const std::string& address) {
+    return RunIp({"link", "add", name, "type", "veth", "peer", "name", peer}) &&
+           RunIp({"link", "set", name, "up"}) && RunIp({"link", "set", peer, "up"}) &&
+           (address.empty() || RunIp({"addr", "add", address, "dev", name}));
+}
+
+void EnableTraceLog() {
+    globalHandles.logLockCreated = true;
+    for (int i = 0; i < 8; ++i) {
+        globalHandles.logLevelNames[i] = LogLevelNames[i];
+    }
+    globalHandles.logPort = 0;
+    globalHandles.logLevel = kLogTrace;
+}
+
+std::string TraceLogText() {
+    const std::string folder = DebugLogFolder();
+    std::string text;
+    for (const std::string& name : ListFolder(folder)) {
+        text += ReadFileText(folder + "/" + name);
+    }
+    return text;
+}
+
+int CountLogEntries(const std::string& log, const std::string& procedure,
+                    const std::string& message) {
+    // An entry reads "... [file:Procedure:line] message\r\n".
+    int count = 0;
+    std::size_t start = 0;
+    while (start < log.size()) {
+        std::size_t end = log.find("\r\n", start);
+        if (end == std::string::npos) {
+            end = log.size();
+        }
+        const std::string line = log.substr(start, end - start);
+        start = end + 2;
+        const std::size_t close = line.find("] ");
+        if (close == std::string::npos) {
+            continue;
+        }
+        const std::string head = line.substr(0, close);
+        const std::size_t lastColon = head.rfind(':');
+        const std::size_t procedureColon =
+            lastColon == std::string::npos ? std::string::npos : head.rfind(':', lastColon - 1);
+        if (procedureColon == std::string::npos) {
+            continue;
+        }
+        if (head.substr(procedureColon + 1, lastColon - procedureColon - 1) == procedure &&
+            line.substr(close + 2) == message) {
+            ++count;
+        }
+    }
+    return count;
+}
+
+}  // namespace quarnel::test
