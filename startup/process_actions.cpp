@@ -4,6 +4,7 @@
 #include "diagnostics/log.h"
 #include "platform/process.h"
 #include "resources/texts.h"
+#include "service/service_process.h"
 #include "settings/identity.h"
 #include "settings/migration.h"
 #include "startup/instance.h"
@@ -48,7 +49,7 @@ ProcessActions DefaultProcessActions() {
     actions.readSoftwareBeta = [] { return std::int64_t{0}; };
     actions.runSystrayProcess = [] { return NotAvailableYet("RunSystrayProcess"); };
     actions.runSettingProcess = [] { return NotAvailableYet("RunSettingProcess"); };
-    actions.runServiceProcess = [] { return NotAvailableYet("RunServiceProcess"); };
+    actions.runServiceProcess = [] { return RunServiceProcess(); };
     actions.runUpdateProcess = [](bool) { return NotAvailableYet("RunUpdateProcess"); };
     actions.programPath = [] { return GetProgramPath(); };
     actions.loadText = [](int textId) { return LoadResourceText(textId); };
