@@ -85,6 +85,8 @@ std::int64_t RunServiceProcess() {
     if (IsInstanceRunning(ServiceInstanceGuid)) {
         return 0;
     }
+    // The service runs for months with a handful of threads: one arena keeps it small.
+    UseOneAllocationArena();
     RegisterServiceRecord(ServiceName, ServiceMainCallback, ServiceControlCallback);
     RunServiceDispatcher();
     RemoveServiceRecord(ServiceName);
