@@ -204,5 +204,59 @@ TEST_F(ServiceProcessTest, AnErrorAnswerStopsTheTimedChecksUntilTheSettingsChang
     EXPECT_EQ(service_.Wait(10000), 0) << service_.Output();
 }
 
+TEST_F(ServiceProcessTest, AStormOfAddressChangesRunsABoundedNumberOfCycles) {
+    ASSERT_TRUE(StartService());
+    ASSERT_TRUE(Eventually([&] { return RecordedEventId() != 0; })) << service_.Output();
+    const std::string veth = test::UniqueName("qsv");
+    ASSERT_TRUE(test::AddVethPair(veth, test::UniqueName("qsp"), "198.51.100.2/24"));
+    ASSERT_TRUE(Eventually([&] { return CountRequests(emulator_, "/\"") >= 2; }));
+    const int echoes = CountRequests(emulator_, "/\"");
+
+    // 200 address changes within about a second.
+    const std::string batch = root_->Path() + "/addresses";
+    {
+        std::ofstream commands(batch);
+        for (int i = 0; i < 100; ++i) {
+            const std::string address = "203.0.113." + std::to_string(100 + i) + "/32";
+            commands << "address add " << address << " dev " << veth << "\n";
+            commands << "address del " << address << " dev " << veth << "\n";
+        }
+    }
+    ASSERT_TRUE(test::RunIp({"-batch", batch}));
+    std::this_thread::sleep_for(std::chrono::seconds(5));
+    // One cycle right away and at most one per hold-back interval after it.
+    EXPECT_LE(CountRequests(emulator_, "/\"") - echoes, 4);
+    EXPECT_GE(CountRequests(emulator_, "/\"") - echoes, 1);
+
+    service_.Signal(SIGTERM);
+    EXPECT_EQ(service_.Wait(10000), 0) << service_.Output();
+}
+
+TEST_F(ServiceProcessTest, AServiceKilledDuringACycleLeavesAnIntactStoreAndLog) {
+    // A first outcome on record, then a cycle that is killed while the provider is answering.
+    ASSERT_TRUE(StartService());
+    ASSERT_TRUE(Eventually([&] { return RecordedEventId() != 0; })) << service_.Output();
+    emulator_.Admin("/admin/echo?text=203.0.113.66");
+    emulator_.Admin("/admin/fault?kind=delay&ms=3000&path=/nic/update");
+    ASSERT_TRUE(SendControl(ControlCodeSettingsChanged));
+    ASSERT_TRUE(Eventually([&] { return CountRequests(emulator_, "/nic/update") == 2; }));
+    service_.Signal(SIGKILL);
+    service_.Wait(5000);
+
+    EXPECT_EQ(ReadRegistryString(kHive, kServiceKey, kValueResult), "good 203.0.113.5");
+    EXPECT_EQ(ReadEventLogHistory("Application", ServiceName).size(), 1u);
+
+    // Started again, it finishes the interrupted update and both records are readable.
+    ASSERT_TRUE(StartService());
+    EXPECT_TRUE(Eventually([&] {
+        return ReadRegistryString(kHive, kServiceKey, kValueResult) == "good 203.0.113.66";
+    })) << service_.Output();
+    EXPECT_TRUE(
+        Eventually([&] { return ReadEventLogHistory("Application", ServiceName).size() == 2; }));
+
+    service_.Signal(SIGTERM);
+    EXPECT_EQ(service_.Wait(10000), 0) << service_.Output();
+}
+
 }  // namespace
 }  // namespace quarnel
