@@ -1,3 +1,4 @@
+#include <malloc.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -27,6 +28,14 @@ std::string GetProgramPath() {
         return {};
     }
     return std::string(buffer, static_cast<std::size_t>(length));
+}
+
+void UseOneAllocationArena() {
+    (void)::mallopt(M_ARENA_MAX, 1);
+}
+
+void ReleaseUnusedMemory() {
+    (void)::malloc_trim(0);
 }
 
 std::uint32_t GetLastErrorCode() {

@@ -6,6 +6,7 @@
 
 #include "diagnostics/log.h"
 #include "platform/global_handles.h"
+#include "platform/process.h"
 #include "settings/registry.h"
 #include "settings/schema.h"
 
@@ -77,6 +78,8 @@ int ThreadServiceMain(const ServiceWorker& worker) {
         QLOG(kLogInfo, kProcedure, "Service is running, handling semaphore signal");
         const auto cycleStart = std::chrono::steady_clock::now();
         const std::int64_t nextTimeout = RunUpdateCycle(limits, worker.cycle);
+        // What a cycle allocated (TLS sessions, answers) is not needed until the next one.
+        ReleaseUnusedMemory();
 
         if (waitingThread) {
             QLOG(kLogTrace, kProcedure, "Checking for waiting thread");

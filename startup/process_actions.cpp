@@ -6,6 +6,7 @@
 #include "libraries/src/service/service_manager.h"
 #include "platform/process.h"
 #include "resources/texts.h"
+#include "service/service_process.h"
 #include "settings/identity.h"
 #include "settings/migration.h"
 #include "startup/apply_operations.h"
@@ -52,7 +53,7 @@ ProcessActions DefaultProcessActions() {
     actions.readSoftwareBeta = [] { return std::int64_t{0}; };
     actions.runSystrayProcess = [] { return NotAvailableYet("RunSystrayProcess"); };
     actions.runSettingProcess = [] { return NotAvailableYet("RunSettingProcess"); };
-    actions.runServiceProcess = [] { return NotAvailableYet("RunServiceProcess"); };
+    actions.runServiceProcess = [] { return RunServiceProcess(); };
     actions.runUpdateProcess = [](bool) { return NotAvailableYet("RunUpdateProcess"); };
     actions.programPath = [] { return GetProgramPath(); };
     actions.loadText = [](int textId) { return LoadResourceText(textId); };

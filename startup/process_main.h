@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/product.h"
+
 namespace quarnel {
 
 enum ProcessMode : int {
@@ -17,9 +19,6 @@ enum ProcessMode : int {
     ModeService = 3,
     ModeUpdate = 4,
 };
-
-// The fixed name of the service, its event source and its autostart entries.
-inline constexpr const char* ServiceName = "Quarnel Updater";
 
 // The operations ProcessMain dispatches to. Each returns its own result as the specification of
 // the switch table gives it; tests replace them to observe the scan.

@@ -41,7 +41,7 @@ void ServiceCtrlMain(const std::vector<std::string>& arguments) {
     if (!record) {
         return;
     }
-    ServiceMainCallback mainCallback;
+    ServiceMainFunction mainCallback;
     {
         const std::lock_guard<std::mutex> guard(record->statusLock);
         record->status = {
@@ -109,7 +109,7 @@ bool DeliverServiceControl(std::uint32_t control, std::uint32_t eventType,
             QLOG(kLogTrace, "ServiceCtrlHandler", "PBT_APMRESUMEAUTOMATIC");
         }
     }
-    ServiceControlCallback callback;
+    ServiceControlFunction callback;
     {
         const std::lock_guard<std::mutex> guard(record->statusLock);
         if (record->statusHandle == 0 || !TakesControl(record->status.currentState, control)) {

@@ -41,16 +41,16 @@ inline constexpr std::uint32_t PowerEventResumeAutomatic = 0x12;
 // The service's work: returns when the service is to stop. A stop may arrive as soon as the
 // service runs, before the callback is ready to notice it: once ready, it checks
 // IsServiceActive(name) and returns at once when that is false.
-using ServiceMainCallback = std::function<void(const std::string& name)>;
+using ServiceMainFunction = std::function<void(const std::string& name)>;
 // Reacts to a control; nonzero means handled (pause and continue complete only then). A
 // continue is delivered with the state already running, so that work it wakes sees it so.
-using ServiceControlCallback = std::function<int(const std::string& name, std::uint32_t control)>;
+using ServiceControlFunction = std::function<int(const std::string& name, std::uint32_t control)>;
 
 struct ServiceRecord {
     std::string name;
     std::uintptr_t statusHandle = 0;  // nonzero from the moment ServiceCtrlMain registered
-    ServiceMainCallback mainCallback;
-    ServiceControlCallback controlCallback;
+    ServiceMainFunction mainCallback;
+    ServiceControlFunction controlCallback;
     ServiceStatus status;
     // Guards status and statusHandle; held while a status is changed and reported.
     std::mutex statusLock;
@@ -62,8 +62,8 @@ struct ServiceRecord {
 void CreateServiceRecordTable();
 // Adds or finds the record for name, clears its status handle and stores both callbacks. False
 // when the table does not exist yet.
-bool RegisterServiceRecord(const std::string& name, ServiceMainCallback mainCallback,
-                           ServiceControlCallback controlCallback);
+bool RegisterServiceRecord(const std::string& name, ServiceMainFunction mainCallback,
+                           ServiceControlFunction controlCallback);
 // Deletes the record when it exists (not while the dispatcher runs it).
 void RemoveServiceRecord(const std::string& name);
 

@@ -36,8 +36,8 @@ void CreateServiceRecordTable() {
     table.created = true;
 }
 
-bool RegisterServiceRecord(const std::string& name, ServiceMainCallback mainCallback,
-                           ServiceControlCallback controlCallback) {
+bool RegisterServiceRecord(const std::string& name, ServiceMainFunction mainCallback,
+                           ServiceControlFunction controlCallback) {
     RecordTable& table = Table();
     const std::lock_guard<std::mutex> guard(table.lock);
     if (!table.created) {

@@ -1,0 +1,153 @@
+#include "ddns/dns_resolver.h"
+
+#include <arpa/inet.h>
+#include <arpa/nameser.h>
+#include <netinet/in.h>
+#include <resolv.h>
+
+#include <cstring>
+#include <memory>
+
+#include "ddns/endpoints.h"
+#include "ddns/ip_address.h"
+
+namespace quarnel {
+namespace {
+
+// Each step is a new query, so a loop of aliases must end somewhere.
+constexpr int kMaxAliasSteps = 8;
+
+bool ReadPort(std::string_view text, std::uint16_t& port) {
+    if (text.empty() || text.size() > 5) {
+        return false;
+    }
+    unsigned value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') {
+            return false;
+        }
+        value = value * 10 + static_cast<unsigned>(c - '0');
+    }
+    if (value < 1 || value > 65535) {
+        return false;
+    }
+    port = static_cast<std::uint16_t>(value);
+    return true;
+}
+
+// A resolver state of our own (never the process-wide one), released in every case.
+class ResolverState {
+  public:
+    ResolverState() : state_(std::make_unique<struct __res_state>()) {
+        std::memset(state_.get(), 0, sizeof(struct __res_state));
+        ready_ = res_ninit(state_.get()) == 0;
+    }
+    ~ResolverState() {
+        if (ready_) {
+            res_nclose(state_.get());
+        }
+    }
+    ResolverState(const ResolverState&) = delete;
+    ResolverState& operator=(const ResolverState&) = delete;
+
+    bool Ready() const { return ready_; }
+    res_state Get() { return state_.get(); }
+
+    // Replaces the configured servers; false when none of the entries names one.
+    bool UseServers(const std::vector<ResolverAddress>& servers) {
+        int count = 0;
+        for (const ResolverAddress& server : servers) {
+            if (server.packed == 0 || count == MAXNS) {
+                continue;
+            }
+            sockaddr_in& address = state_->nsaddr_list[count++];
+            address = sockaddr_in{};
+            address.sin_family = AF_INET;
+            address.sin_port = htons(server.port);
+            address.sin_addr.s_addr = server.packed;
+        }
+        state_->nscount = count;
+        return count > 0;
+    }
+
+  private:
+    std::unique_ptr<struct __res_state> state_;
+    bool ready_ = false;
+};
+
+std::string Resolve(const std::string& host, std::string_view resolvers, int aliasSteps) {
+    if (host.empty()) {
+        return {};
+    }
+    std::string servers(resolvers);
+    if (servers.empty()) {
+        servers = GetEndpoint(Endpoint::Resolvers);
+    }
+    ResolverState state;
+    if (!state.Ready()) {
+        return {};
+    }
+    if (const auto list = ParseServerList(servers); list && !state.UseServers(*list)) {
+        return {};
+    }
+    std::vector<unsigned char> answer(65536);
+    const int length = res_nquery(state.Get(), host.c_str(), ns_c_in, ns_t_a, answer.data(),
+                                  static_cast<int>(answer.size()));
+    if (length <= 0) {
+        return {};
+    }
+    ns_msg message{};
+    ns_rr record{};
+    if (ns_initparse(answer.data(), length, &message) != 0 || ns_msg_count(message, ns_s_an) == 0 ||
+        ns_parserr(&message, ns_s_an, 0, &record) != 0) {
+        return {};
+    }
+    if (ns_rr_type(record) == ns_t_a && ns_rr_rdlen(record) == 4) {
+        std::uint32_t packed = 0;
+        std::memcpy(&packed, ns_rr_rdata(record), 4);
+        return FormatIPAddress(packed);
+    }
+    if (ns_rr_type(record) == ns_t_cname && aliasSteps < kMaxAliasSteps) {
+        char target[NS_MAXDNAME];
+        if (ns_name_uncompress(ns_msg_base(message), ns_msg_end(message), ns_rr_rdata(record),
+                               target, sizeof target) < 0 ||
+            target[0] == '\0') {
+            return {};
+        }
+        // The alias target is asked at the system's resolvers, not the given ones.
+        return Resolve(target, {}, aliasSteps + 1);
+    }
+    return {};
+}
+
+}  // namespace
+
+std::optional<std::vector<ResolverAddress>> ParseServerList(std::string_view list) {
+    if (list.empty()) {
+        return std::nullopt;
+    }
+    std::vector<ResolverAddress> servers;
+    std::size_t start = 0;
+    while (true) {
+        const std::size_t end = list.find(',', start);
+        const std::string_view field = list.substr(
+            start, end == std::string_view::npos ? std::string_view::npos : end - start);
+        ResolverAddress server;
+        const std::size_t colon = field.find(':');
+        server.packed = ParseIPAddress(field.substr(0, colon));
+        if (colon != std::string_view::npos && !ReadPort(field.substr(colon + 1), server.port)) {
+            server.packed = 0;
+        }
+        servers.push_back(server);
+        if (end == std::string_view::npos) {
+            return servers;
+        }
+        start = end + 1;
+    }
+}
+
+std::string ResolveHostName(std::string_view host, std::string_view resolvers) {
+    return Resolve(std::string(host), resolvers, 0);
+}
+
+}  // namespace quarnel

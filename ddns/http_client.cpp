@@ -1,0 +1,462 @@
+#include "ddns/http_client.h"
+
+#include <curl/curl.h>
+#include <openssl/ssl.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <memory>
+
+#include "ddns/http_session.h"
+#include "ddns/identity_digests.h"
+#include "ddns/request_url.h"
+#include "ddns/user_agent.h"
+#include "platform/text.h"
+
+namespace quarnel {
+namespace {
+
+constexpr int kMaxRedirects = 10;
+
+struct EasyDeleter {
+    void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
+};
+struct ListDeleter {
+    void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
+using UniqueEasy = std::unique_ptr<CURL, EasyDeleter>;
+using UniqueList = std::unique_ptr<curl_slist, ListDeleter>;
+
+class Stopwatch {
+  public:
+    std::uint64_t Seconds() const {
+        const auto elapsed = std::chrono::steady_clock::now() - start_;
+        return static_cast<std::uint64_t>(
+                   std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count()) /
+               1000;
+    }
+
+  private:
+    std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+};
+
+enum class Scheme { Http, Https, Other };
+
+// The scheme a Location value leads to; a relative reference keeps the current one.
+Scheme RedirectScheme(std::string_view location, bool currentSecure) {
+    const std::size_t colon = location.find(':');
+    const std::size_t delimiter = location.find_first_of("/?#");
+    if (colon == std::string_view::npos ||
+        (delimiter != std::string_view::npos && delimiter < colon)) {
+        return currentSecure ? Scheme::Https : Scheme::Http;
+    }
+    const std::string scheme = ToLowerAscii(location.substr(0, colon));
+    if (scheme == "https")
+        return Scheme::Https;
+    if (scheme == "http")
+        return Scheme::Http;
+    return Scheme::Other;
+}
+
+// http requests follow redirects only when asked to, then to http and https alike; https
+// requests follow redirects to https only, so a secure exchange never continues in plain text.
+bool RedirectAllowed(bool originalSecure, std::uint32_t flags, Scheme target) {
+    if (!originalSecure) {
+        return (flags & HttpFlagRedirect) != 0 && target != Scheme::Other;
+    }
+    return target == Scheme::Https;
+}
+
+bool IsRedirectStatus(int status) {
+    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+std::string_view TrimBlanks(std::string_view text) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
+        text.remove_prefix(1);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
+        text.remove_suffix(1);
+    return text;
+}
+
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+    return text.size() >= prefix.size() && ToLowerAscii(text.substr(0, prefix.size())) == prefix;
+}
+
+// One exchange, possibly over several redirect hops; callbacks from the transport fill it.
+struct Exchange {
+    std::uint32_t flags = 0;
+    bool originalSecure = false;
+    bool currentSecure = false;
+    std::int64_t context = 0;
+    const HttpProgressCallback* onProgress = nullptr;
+    const Stopwatch* clock = nullptr;
+
+    // The latest response's head.
+    int status = 0;
+    std::string headerBlock;
+    bool headersComplete = false;
+    std::optional<std::uint64_t> contentLength;
+    std::string location;
+    bool following = false;  // this response is a redirect we follow: its body is not the answer
+
+    // The answer's body.
+    HttpBuffer body;
+    bool sawBody = false;
+    std::uint64_t expected = 0;
+    bool bodyRefused = false;  // header mode: the body was left unread on purpose
+    bool failed = false;       // too large, or memory ran out
+
+    // The stall watch: when bytes last moved in either direction.
+    long stallSeconds = 30;
+    curl_off_t lastMoved = -1;
+    std::chrono::steady_clock::time_point lastMoveTime = std::chrono::steady_clock::now();
+
+    void StartResponse() {
+        status = 0;
+        headerBlock.clear();
+        headersComplete = false;
+        contentLength.reset();
+        location.clear();
+        following = false;
+    }
+};
+
+void ReadHeaderLine(Exchange& exchange, std::string_view line) {
+    if (StartsWithNoCase(line, "http/")) {
+        exchange.StartResponse();
+        const std::size_t blank = line.find(' ');
+        if (blank != std::string_view::npos) {
+            int status = 0;
+            for (std::size_t i = blank + 1; i < line.size() && i < blank + 4; ++i) {
+                if (line[i] < '0' || line[i] > '9') {
+                    status = 0;
+                    break;
+                }
+                status = status * 10 + (line[i] - '0');
+            }
+            exchange.status = status;
+        }
+    } else if (StartsWithNoCase(line, "content-length:")) {
+        const std::string_view value = TrimBlanks(line.substr(15));
+        std::uint64_t number = 0;
+        bool numeric = !value.empty() && value.size() <= 18;
+        for (const char c : value) {
+            numeric = numeric && c >= '0' && c <= '9';
+            number = number * 10 + static_cast<std::uint64_t>(c - '0');
+        }
+        if (numeric) {
+            exchange.contentLength = number;
+        } else {
+            exchange.contentLength.reset();
+        }
+    } else if (StartsWithNoCase(line, "location:")) {
+        exchange.location = std::string(TrimBlanks(line.substr(9)));
+    }
+}
+
+std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user) {
+    auto& exchange = *static_cast<Exchange*>(user);
+    const std::size_t length = size * count;
+    std::string_view line(data, length);
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) {
+        line.remove_suffix(1);
+    }
+    try {
+        ReadHeaderLine(exchange, line);
+        if (exchange.headerBlock.size() + line.size() + 2 > kHttpAnswerLimit) {
+            exchange.failed = true;
+            return 0;
+        }
+        exchange.headerBlock.append(line);
+        exchange.headerBlock.append("\r\n");
+    } catch (...) {
+        exchange.failed = true;
+        return 0;
+    }
+    if (line.empty()) {
+        exchange.headersComplete = true;
+        exchange.following =
+            IsRedirectStatus(exchange.status) && !exchange.location.empty() &&
+            RedirectAllowed(exchange.originalSecure, exchange.flags,
+                            RedirectScheme(exchange.location, exchange.currentSecure));
+    }
+    return length;
+}
+
+std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) {
+    auto& exchange = *static_cast<Exchange*>(user);
+    const std::size_t length = size * count;
+    if (exchange.following) {
+        return length;
+    }
+    if ((exchange.flags & HttpFlagHeaders) != 0) {
+        exchange.bodyRefused = true;
+        return 0;  // ends the transfer: header mode never reads the body
+    }
+    if (!exchange.sawBody) {
+        exchange.sawBody = true;
+        exchange.expected = exchange.contentLength.value_or(length);
+    }
+    if (exchange.body.size() + length > kHttpAnswerLimit) {
+        exchange.failed = true;
+        return 0;
+    }
+    try {
+        exchange.body.insert(exchange.body.end(), data, data + length);
+    } catch (...) {
+        exchange.failed = true;
+        return 0;
+    }
+    if (length > 0 && exchange.onProgress && *exchange.onProgress) {
+        (*exchange.onProgress)(exchange.context, exchange.body.size(), exchange.expected,
+                               exchange.clock->Seconds());
+    }
+    return length;
+}
+
+// Aborts the transfer when no byte moved for the stall time; the transport calls this at least
+// once a second.
+int OnTransferProgress(void* user, curl_off_t, curl_off_t downloaded, curl_off_t,
+                       curl_off_t uploaded) {
+    auto& exchange = *static_cast<Exchange*>(user);
+    const auto now = std::chrono::steady_clock::now();
+    if (downloaded + uploaded != exchange.lastMoved) {
+        exchange.lastMoved = downloaded + uploaded;
+        exchange.lastMoveTime = now;
+        return 0;
+    }
+    return now - exchange.lastMoveTime > std::chrono::seconds(exchange.stallSeconds) ? 1 : 0;
+}
+
+// Accepts certificates outside their validity period; everything else is still checked.
+CURLcode IgnoreCertificateDates(CURL*, void* sslContext, void*) {
+    X509_VERIFY_PARAM* parameters = SSL_CTX_get0_param(static_cast<SSL_CTX*>(sslContext));
+    X509_VERIFY_PARAM_set_flags(parameters, X509_V_FLAG_NO_CHECK_TIME);
+    return CURLE_OK;
+}
+
+bool Append(UniqueList& list, const std::string& line) {
+    curl_slist* grown = curl_slist_append(list.get(), line.c_str());
+    if (grown == nullptr) {
+        return false;
+    }
+    list.release();
+    list.reset(grown);
+    return true;
+}
+
+// The request headers in their fixed order, then the caller's lines.
+UniqueList BuildHeaderList(std::uint32_t flags, std::string_view headers, std::string_view body,
+                           bool emptyBodyPost, const IdentityDigests& digests) {
+    UniqueList list;
+    bool ok = Append(list, "Accept: text/html,text/plain,*/*;q=0.5") &&
+              Append(list, "Accept-Charset: utf-8,*;q=0.5");
+    // An exact, case-sensitive search, so a caller's "content-type:" line does not count.
+    if (ok && !body.empty() && headers.find("Content-Type:") == std::string_view::npos) {
+        ok = Append(list, "Content-Type: text/plain; charset=utf-8");
+    }
+    if (ok && (flags & HttpFlagIdentify) != 0 && !digests.user.empty()) {
+        ok = Append(list, "X-User-Ident: " + digests.user);
+    }
+    if (ok && (flags & HttpFlagIdentify) != 0 && !digests.hardware.empty()) {
+        ok = Append(list, "X-Hardware-Ident: " + digests.hardware);
+    }
+    // The transport's own additions that were never part of the request: the form content
+    // type of a body-less POST and the 100-continue handshake.
+    if (ok && emptyBodyPost) {
+        ok = Append(list, "Content-Type:");
+    }
+    ok = ok && Append(list, "Expect:");
+    std::size_t start = 0;
+    while (ok && start < headers.size()) {
+        std::size_t end = headers.find('\n', start);
+        if (end == std::string_view::npos) {
+            end = headers.size();
+        }
+        std::string_view line = headers.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r') {
+            line.remove_suffix(1);
+        }
+        if (!line.empty()) {
+            ok = Append(list, std::string(line));
+        }
+        start = end + 1;
+    }
+    return ok ? std::move(list) : UniqueList();
+}
+
+void SetTransportOptions(CURL* easy, Exchange& exchange, const std::string& userAgent) {
+    const HttpTimeouts timeouts = CurrentHttpTimeouts();
+    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
+    curl_easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
+    curl_easy_setopt(easy, CURLOPT_USERAGENT, userAgent.c_str());
+    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, timeouts.connectSeconds);
+    exchange.stallSeconds = timeouts.stallSeconds;
+    curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, OnTransferProgress);
+    curl_easy_setopt(easy, CURLOPT_XFERINFODATA, &exchange);
+    curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, OnHeader);
+    curl_easy_setopt(easy, CURLOPT_HEADERDATA, &exchange);
+    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, OnBody);
+    curl_easy_setopt(easy, CURLOPT_WRITEDATA, &exchange);
+    // Debian's libcurl does not read these itself; OpenSSL's own tools do, and a private CA is
+    // named through them.
+    if (const char* file = std::getenv("SSL_CERT_FILE"); file != nullptr && *file != '\0') {
+        curl_easy_setopt(easy, CURLOPT_CAINFO, file);
+    }
+    if (const char* folder = std::getenv("SSL_CERT_DIR"); folder != nullptr && *folder != '\0') {
+        curl_easy_setopt(easy, CURLOPT_CAPATH, folder);
+    }
+    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST,
+                     (exchange.flags & HttpFlagIgnoreCertName) != 0 ? 0L : 2L);
+    if ((exchange.flags & HttpFlagIgnoreCertDate) != 0) {
+        curl_easy_setopt(easy, CURLOPT_SSL_CTX_FUNCTION, IgnoreCertificateDates);
+    }
+}
+
+void SetMethodAndBody(CURL* easy, const std::string& method, const std::string& body) {
+    if (method == "HEAD") {
+        curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
+        return;
+    }
+    if (!body.empty() || method == "POST" || method == "PUT") {
+        curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
+        curl_easy_setopt(easy, CURLOPT_POSTFIELDS, body.c_str());
+    }
+    if (method != "GET" && method != "POST") {
+        curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, method.c_str());
+    } else if (method == "GET" && !body.empty()) {
+        curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, "GET");
+    }
+}
+
+// Prepares the handle for the next hop of a redirect; false when it must not be followed.
+bool PrepareRedirect(CURL* easy, const RequestUrl& from, RequestUrl& to, int status,
+                     std::string& method, std::uint32_t flags, bool originalSecure) {
+    char* next = nullptr;
+    if (curl_easy_getinfo(easy, CURLINFO_REDIRECT_URL, &next) != CURLE_OK || next == nullptr) {
+        return false;
+    }
+    const std::optional<RequestUrl> target = SplitRequestUrl(next);
+    if (!target || target->path.empty() ||
+        !RedirectAllowed(originalSecure, flags, target->secure ? Scheme::Https : Scheme::Http)) {
+        return false;
+    }
+    // Credentials go only to the server they were given for.
+    if (ToLowerAscii(target->host) != ToLowerAscii(from.host) || target->port != from.port ||
+        target->secure != from.secure) {
+        curl_easy_setopt(easy, CURLOPT_USERNAME, nullptr);
+        curl_easy_setopt(easy, CURLOPT_PASSWORD, nullptr);
+        curl_easy_setopt(easy, CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_NONE));
+    }
+    // As browsers do: 303, and 301/302 after a POST, continue with GET and no body.
+    if ((status == 303 && method != "HEAD") ||
+        ((status == 301 || status == 302) && method == "POST")) {
+        method = "GET";
+        curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, nullptr);
+        curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
+    }
+    to = *target;
+    return true;
+}
+
+}  // namespace
+
+std::optional<HttpBuffer> HttpRequestMemory(
+    std::string_view url, std::string_view method, std::uint32_t flags, std::string_view user,
+    std::string_view password, std::string_view headers, std::string_view body,
+    std::string_view userAgent, std::int64_t context, const HttpRequestCallback& onRequest,
+    const HttpProgressCallback& onProgress, const HttpCompleteCallback& onComplete) {
+    const Stopwatch clock;
+    std::optional<RequestUrl> current = SplitRequestUrl(url);
+    if (!current) {
+        return std::nullopt;
+    }
+    IdentityDigests digests;
+    if ((flags & HttpFlagIdentify) != 0) {
+        digests = ObtainIdentityDigests();
+    }
+    const std::string agent = userAgent.empty() ? DefaultUserAgent() : std::string(userAgent);
+    if (current->host.empty() || current->path.empty() || !EnsureHttpSession()) {
+        return std::nullopt;
+    }
+    UniqueEasy easy(curl_easy_init());
+    std::string verb = method.empty() ? "GET" : std::string(method);
+    const std::string content(body);
+    UniqueList headerList = BuildHeaderList(
+        flags, headers, body, content.empty() && (verb == "POST" || verb == "PUT"), digests);
+    if (!easy || !headerList) {
+        return std::nullopt;
+    }
+
+    Exchange exchange;
+    exchange.flags = flags;
+    exchange.originalSecure = current->secure;
+    exchange.context = context;
+    exchange.onProgress = &onProgress;
+    exchange.clock = &clock;
+    SetTransportOptions(easy.get(), exchange, agent);
+    SetMethodAndBody(easy.get(), verb, content);
+    curl_easy_setopt(easy.get(), CURLOPT_HTTPHEADER, headerList.get());
+    const std::string userText(user);
+    const std::string passwordText(password);
+    if (!userText.empty()) {
+        curl_easy_setopt(easy.get(), CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC));
+        curl_easy_setopt(easy.get(), CURLOPT_USERNAME, userText.c_str());
+        curl_easy_setopt(easy.get(), CURLOPT_PASSWORD, passwordText.c_str());
+    }
+    if (onRequest) {
+        onRequest(context, easy.get());
+    }
+
+    CURLcode code = CURLE_OK;
+    for (int hop = 0;; ++hop) {
+        exchange.currentSecure = current->secure;
+        const std::string transportUrl = TransportUrl(*current);
+        curl_easy_setopt(easy.get(), CURLOPT_URL, transportUrl.c_str());
+        code = curl_easy_perform(easy.get());
+        if (code != CURLE_OK || !exchange.following) {
+            break;
+        }
+        RequestUrl next;
+        if (hop + 1 >= kMaxRedirects ||
+            !PrepareRedirect(easy.get(), *current, next, exchange.status, verb, flags,
+                             exchange.originalSecure)) {
+            // The redirect's body was skipped, so there is nothing to hand back.
+            exchange.failed = true;
+            break;
+        }
+        current = next;
+    }
+
+    std::optional<HttpBuffer> result;
+    std::uint64_t received = 0;
+    std::uint64_t expected = 0;
+    if ((flags & HttpFlagHeaders) != 0) {
+        const bool complete =
+            code == CURLE_OK || (code == CURLE_WRITE_ERROR && exchange.bodyRefused);
+        if (complete && exchange.headersComplete && !exchange.failed) {
+            result = HttpBuffer(exchange.headerBlock.begin(), exchange.headerBlock.end());
+        }
+    } else {
+        received = exchange.body.size();
+        expected = exchange.expected;
+        // A transfer that ended in an error is incomplete even when some bytes arrived: a body
+        // cut short must never pass for the whole answer.
+        if (code == CURLE_OK && !exchange.failed && exchange.sawBody && !exchange.body.empty() &&
+            received >= expected) {
+            result = std::move(exchange.body);
+        }
+    }
+    if (onComplete) {
+        onComplete(context, result ? &*result : nullptr, received, expected, clock.Seconds());
+    }
+    return result;
+}
+
+}  // namespace quarnel

@@ -1,0 +1,70 @@
+// The two thin forms of the HTTP request: answer as text, answer into a file.
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "ddns/answer_text.h"
+#include "ddns/http_client.h"
+#include "platform/file_io.h"
+#include "platform/unique_fd.h"
+
+namespace quarnel {
+
+std::string HttpRequestString(std::string_view url, std::string_view method, std::uint32_t flags,
+                              std::string_view user, std::string_view password,
+                              std::string_view headers, std::string_view body,
+                              std::string_view userAgent, std::int64_t context,
+                              const HttpRequestCallback& onRequest,
+                              const HttpProgressCallback& onProgress,
+                              const HttpCompleteCallback& onComplete) {
+    const std::optional<HttpBuffer> answer =
+        HttpRequestMemory(url, method, flags, user, password, headers, body, userAgent, context,
+                          onRequest, onProgress, onComplete);
+    if (!answer) {
+        return {};
+    }
+    if ((flags & HttpFlagHeaders) != 0) {
+        // The block is ASCII in practice; anything else must not leave invalid UTF-8 behind.
+        return DecodeUtf8Answer(*answer);
+    }
+    if ((flags & HttpFlagUnicode) != 0) {
+        return DecodeUtf16Answer(*answer);
+    }
+    if ((flags & HttpFlagAscii) != 0) {
+        return DecodeWindows1252Answer(*answer);
+    }
+    return DecodeUtf8Answer(*answer);
+}
+
+std::uint64_t HttpRequestFile(std::string_view url, const std::string& filePath,
+                              std::string_view method, std::string_view user,
+                              std::string_view password, std::string_view headers,
+                              std::string_view body, std::string_view userAgent,
+                              std::int64_t context, const HttpRequestCallback& onRequest,
+                              const HttpProgressCallback& onProgress,
+                              const HttpCompleteCallback& onComplete) {
+    const std::optional<HttpBuffer> answer =
+        HttpRequestMemory(url, method, 0, user, password, headers, body, userAgent, context,
+                          onRequest, onProgress, onComplete);
+    if (!answer) {
+        return 0;
+    }
+    UniqueFd file(::open(filePath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+    if (!file) {
+        return 0;
+    }
+    // A file that holds only part of the answer (disk full) must not pass for a download; it is
+    // removed, unless the path names something other than a plain file (a device, a pipe).
+    struct stat info {};
+    const bool plainFile = ::fstat(file.Get(), &info) == 0 && S_ISREG(info.st_mode);
+    if (!WriteAll(file.Get(), answer->data(), answer->size()) || file.Reset() != 0) {
+        if (plainFile) {
+            ::unlink(filePath.c_str());
+        }
+        return 0;
+    }
+    return answer->size();
+}
+
+}  // namespace quarnel

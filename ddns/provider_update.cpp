@@ -1,0 +1,62 @@
+#include "ddns/provider_update.h"
+
+#include <cstdio>
+
+#include "ddns/endpoints.h"
+
+namespace quarnel {
+namespace {
+
+bool KeptInQuery(unsigned char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+           c == '.' || c == '_' || c == '~' || c == ',';
+}
+
+std::string EncodeQueryValue(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (KeptInQuery(byte)) {
+            out.push_back(c);
+        } else {
+            char escaped[4];
+            std::snprintf(escaped, sizeof escaped, "%%%02X", byte);
+            out += escaped;
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+std::string BuildUpdateUrl(std::int64_t service, std::string_view hostname,
+                           std::string_view address) {
+    static constexpr Endpoint kUpdateHosts[] = {
+        Endpoint::DynDnsUpdate, Endpoint::OpenDnsUpdate, Endpoint::DnsOMaticUpdate,
+        Endpoint::SpDnsUpdate,  Endpoint::StratoUpdate,  Endpoint::NoIpUpdate,
+    };
+    if (service < kProviderDynDns || service > kProviderNoIp) {
+        return {};
+    }
+    std::string names(hostname);
+    if (service == kProviderDnsOMatic && names.empty()) {
+        names = GetEndpoint(Endpoint::DnsOMaticAllHosts);
+    }
+    return "https://" + GetEndpoint(kUpdateHosts[service]) +
+           "/nic/update?hostname=" + EncodeQueryValue(names) + "&myip=" + EncodeQueryValue(address);
+}
+
+std::string TrimUpdateAnswer(std::string_view answer) {
+    const auto trim = [](std::string_view& text, char c) {
+        while (!text.empty() && text.front() == c)
+            text.remove_prefix(1);
+        while (!text.empty() && text.back() == c)
+            text.remove_suffix(1);
+    };
+    trim(answer, '\n');
+    trim(answer, '\r');
+    return std::string(answer);
+}
+
+}  // namespace quarnel

@@ -1,0 +1,25 @@
+#pragma once
+
+// A provider's answer: its return code, the address it names, and the message shown for it.
+
+#include <string>
+#include <string_view>
+
+namespace quarnel {
+
+struct UpdateResult {
+    std::string code;     // the first blank-separated field, lower-cased
+    std::string address;  // the second field; the current address when that is empty
+};
+
+// Splits at blanks only: in an answer of two lines the address field runs up to the next blank,
+// so it holds the line break and the second line's code.
+UpdateResult SplitUpdateResult(std::string_view answer, std::string_view currentAddress);
+
+// The localized message for a return code ("good", "nochg", "dnserr", "911", "abuse", "nohost",
+// "notfqdn", "numhost", "badauth", "badagent", "!yours", "!donator", "!unknown", "!empty",
+// "!noauth"; compared exactly, so pass the lower-cased code) with "%1" filled from insertion;
+// the empty text for any other code.
+std::string GetResultMessage(std::string_view code, std::string_view insertion);
+
+}  // namespace quarnel

@@ -1,0 +1,57 @@
+#include "ddns/user_agent.h"
+
+#include <sys/utsname.h>
+
+#include <mutex>
+
+namespace quarnel {
+namespace {
+
+// The second product token names the compiler that built the program.
+std::string ToolchainToken() {
+#if defined(__clang__)
+    return "Clang/" + std::to_string(__clang_major__) + "." + std::to_string(__clang_minor__) +
+           "." + std::to_string(__clang_patchlevel__);
+#elif defined(__GNUC__)
+    return "GCC/" + std::to_string(__GNUC__) + "." + std::to_string(__GNUC_MINOR__) + "." +
+           std::to_string(__GNUC_PATCHLEVEL__);
+#else
+    return "Unknown/0";
+#endif
+}
+
+// The decimal number at text[pos...], moving pos past it; 0 when there is none.
+unsigned ReadNumber(std::string_view text, std::size_t& pos) {
+    unsigned value = 0;
+    while (pos < text.size() && text[pos] >= '0' && text[pos] <= '9' && value < 100000) {
+        value = value * 10 + static_cast<unsigned>(text[pos] - '0');
+        ++pos;
+    }
+    return value;
+}
+
+}  // namespace
+
+std::string BuildUserAgent(std::string_view kernelRelease) {
+    std::size_t pos = 0;
+    const unsigned major = ReadNumber(kernelRelease, pos);
+    unsigned minor = 0;
+    if (pos < kernelRelease.size() && kernelRelease[pos] == '.') {
+        ++pos;
+        minor = ReadNumber(kernelRelease, pos);
+    }
+    return "Quarnel Updater/" + std::to_string(QUARNEL_BUILD_NUMBER) + " " + ToolchainToken() +
+           " (Linux; Linux " + std::to_string(major) + "." + std::to_string(minor) + ")";
+}
+
+const std::string& DefaultUserAgent() {
+    static std::once_flag once;
+    static std::string userAgent;
+    std::call_once(once, [] {
+        utsname names{};
+        userAgent = BuildUserAgent(::uname(&names) == 0 ? names.release : "");
+    });
+    return userAgent;
+}
+
+}  // namespace quarnel

@@ -1,0 +1,145 @@
+#include "service/service_process.h"
+
+#include <mutex>
+#include <random>
+#include <thread>
+
+#include "ddns/address_detection.h"
+#include "ddns/endpoints.h"
+#include "ddns/provider_update.h"
+#include "diagnostics/event_log.h"
+#include "diagnostics/log.h"
+#include "libraries/src/adapter/change_events.h"
+#include "libraries/src/service/service_library.h"
+#include "network/network_filter.h"
+#include "platform/global_handles.h"
+#include "platform/network_change.h"
+#include "platform/process.h"
+#include "platform/product.h"
+#include "service/check_in.h"
+#include "service/service_worker.h"
+#include "settings/apply.h"
+#include "settings/schema.h"
+#include "startup/instance.h"
+
+namespace quarnel {
+namespace {
+
+// Guards the two semaphores in GlobalHandles while they are made and released: the control
+// callback runs on the dispatcher's thread.
+std::mutex semaphoreLock;
+
+std::int64_t RandomUpTo(std::int64_t n) {
+    static std::mutex lock;
+    static std::mt19937_64 generator{std::random_device{}()};
+    if (n <= 0) {
+        return 0;
+    }
+    std::lock_guard<std::mutex> guard(lock);
+    return std::uniform_int_distribution<std::int64_t>(0, n)(generator);
+}
+
+void ReportOutcome(int eventType, std::uint32_t eventId, const std::string& text) {
+    EventSourceHandle source = OpenEventSource(ServiceName);
+    if (source) {
+        ReportOutcomeEvent(source, static_cast<std::uint16_t>(eventType), 0, eventId, {text});
+        CloseEventHandle(source);
+    }
+}
+
+ServiceWorker MakeWorker(const std::string& name, const WaitHandle& stopping) {
+    ServiceWorker worker;
+    worker.isActive = [name] { return IsServiceActive(name); };
+    worker.isPaused = [name] { return IsServicePaused(name); };
+    worker.isRunning = [name] { return IsServiceRunning(name); };
+
+    UpdateCycleEnvironment& cycle = worker.cycle;
+    cycle.testNetwork = [] { return TestNetwork(); };
+    cycle.testConnectivity = [] { return TestConnectivity(); };
+    cycle.getIPAddressHTTPS = [] { return GetIPAddressHTTPS(); };
+    cycle.sendUpdateRequest = [](const std::string& ip) { return SendUpdateRequest(ip); };
+    cycle.reportEvent = ReportOutcome;
+    cycle.now = [] { return CurrentTimeStamp(); };
+    cycle.random = RandomUpTo;
+    // Pauses between connectivity tests end early when the service stops.
+    cycle.sleep = [&stopping](std::int64_t milliseconds) {
+        (void)WaitForHandles(&stopping, 1, milliseconds, false);
+    };
+    cycle.probeHostName = GetEndpoint(Endpoint::ProbeHost);
+
+    ChangeSources& sources = worker.sources;
+    sources.networkConfigurationAvailable = [] { return IsNetworkConfigurationAvailable(); };
+    sources.networkConfigurationChange = [] {
+        return NetworkConfigurationChangeEvent(kWaitInfinite);
+    };
+    sources.timer = [](std::int64_t milliseconds) { return TimerEvent(milliseconds); };
+    sources.addressChange = [] { return AddressChangeEvent(kWaitInfinite); };
+    sources.routeChange = [] { return RouteChangeEvent(kWaitInfinite); };
+    worker.stop = &stopping;
+    return worker;
+}
+
+}  // namespace
+
+std::int64_t RunServiceProcess() {
+    if (IsInstanceRunning(ServiceInstanceGuid)) {
+        return 0;
+    }
+    // The service runs for months with a handful of threads: one arena keeps it small.
+    UseOneAllocationArena();
+    RegisterServiceRecord(ServiceName, ServiceMainCallback, ServiceControlCallback);
+    RunServiceDispatcher();
+    RemoveServiceRecord(ServiceName);
+    return 0;
+}
+
+void ServiceMainCallback(const std::string& name) {
+    if (!IsNetworkConfigurationAvailable()) {
+        QLOG(kLogError, "ServiceMainCallback",
+             "Network configuration is not available, the service stops");
+        return;
+    }
+    {
+        std::lock_guard<std::mutex> guard(semaphoreLock);
+        globalHandles.wakeSemaphore = CreateSemaphoreHandle(1);
+        globalHandles.stopSemaphore = CreateSemaphoreHandle(0);
+        if (!globalHandles.wakeSemaphore || !globalHandles.stopSemaphore) {
+            QLOG_ERROR_CODE(kLogError, "ServiceMainCallback", "Creating the semaphores failed",
+                            GetLastErrorCode());
+            globalHandles.wakeSemaphore.reset();
+            globalHandles.stopSemaphore.reset();
+            return;
+        }
+    }
+    // A stop that arrived while the semaphores were being made found nothing to release.
+    if (IsServiceActive(name)) {
+        const WaitHandle stopping = CreateManualEventHandle();
+        const ServiceWorker worker = MakeWorker(name, stopping);
+        std::thread main([&worker] { ThreadServiceMain(worker); });
+        std::thread checkIn([&stopping] { CheckInThread(stopping, RandomUpTo); });
+
+        WaitForHandles(&globalHandles.stopSemaphore, 1, kWaitInfinite, false);
+
+        // End the workers before the stop is reported: the watcher and the check-in wake on the
+        // stopping event, the worker on a last release of its semaphore.
+        SetEventHandle(stopping);
+        ReleaseSemaphoreHandle(globalHandles.wakeSemaphore);
+        main.join();
+        checkIn.join();
+    }
+    std::lock_guard<std::mutex> guard(semaphoreLock);
+    globalHandles.stopSemaphore.reset();
+    globalHandles.wakeSemaphore.reset();
+}
+
+int ServiceControlCallback(const std::string& /*name*/, std::uint32_t control) {
+    std::lock_guard<std::mutex> guard(semaphoreLock);
+    if (control == ServiceControlStop || control == ServiceControlShutdown) {
+        ReleaseSemaphoreHandle(globalHandles.stopSemaphore);
+    } else if (control == ServiceControlContinue || control == ControlCodeSettingsChanged) {
+        ReleaseSemaphoreHandle(globalHandles.wakeSemaphore);
+    }
+    return 1;
+}
+
+}  // namespace quarnel

@@ -1,0 +1,146 @@
+#include "ddns/address_detection.h"
+
+#include <gtest/gtest.h>
+
+#include "ddns/dns_resolver.h"
+#include "ddns/endpoints.h"
+#include "ddns/ip_address.h"
+#include "tests/ddns/emulator_test_base.h"
+#include "tests/fixtures/endpoint_overrides.h"
+
+namespace quarnel {
+namespace {
+
+using test::EmulatorTest;
+using test::ProviderEmulator;
+using test::SetEndpointOverride;
+
+TEST(ParseServerListTest, GivesOneEntryPerFieldWithOptionalPorts) {
+    EXPECT_FALSE(ParseServerList("").has_value());
+
+    const auto list = ParseServerList("208.67.222.222,,127.0.0.1:5353,300.2.3.4");
+    ASSERT_TRUE(list.has_value());
+    ASSERT_EQ(list->size(), 4u);
+    EXPECT_EQ((*list)[0].packed, ParseIPAddress("208.67.222.222"));
+    EXPECT_EQ((*list)[0].port, 53);
+    EXPECT_EQ((*list)[1].packed, 0u);
+    EXPECT_EQ((*list)[2].packed, ParseIPAddress("127.0.0.1"));
+    EXPECT_EQ((*list)[2].port, 5353);
+    EXPECT_EQ((*list)[3].packed, ParseIPAddress("44.3.3.4"));
+
+    for (const char* bad : {"127.0.0.1:0", "127.0.0.1:65536", "127.0.0.1:53x", "127.0.0.1:"}) {
+        const auto entry = ParseServerList(bad);
+        ASSERT_TRUE(entry.has_value());
+        EXPECT_EQ(entry->at(0).packed, 0u) << bad << " names no resolver";
+    }
+}
+
+TEST(EndpointsTest, DefaultsAndOverridesValueByValue) {
+    test::TemporaryFolder root;
+    test::ScopedEnvironment quarnelRoot("QUARNEL_ROOT", root.Path());
+    EXPECT_EQ(GetEndpoint(Endpoint::DynDnsUpdate), "members.dyndns.org");
+    EXPECT_EQ(GetEndpoint(Endpoint::DnsOMaticAllHosts), "all.dnsomatic.com");
+    EXPECT_EQ(GetEndpoint(Endpoint::Resolvers), "");
+    EXPECT_EQ(GetEndpoint(Endpoint::IpEchoHttp), "myip.dnsomatic.com");
+    // The maker's hosts stay under the reserved example domain until set for a distribution.
+    EXPECT_EQ(GetEndpoint(Endpoint::Website), "quarnel-updater.example");
+    EXPECT_TRUE(GetEndpoint(Endpoint::IssueTracker).ends_with(".example"));
+
+    ASSERT_TRUE(SetEndpointOverride(Endpoint::IpEcho, "  127.0.0.1:8443 "));
+    EXPECT_EQ(GetEndpoint(Endpoint::IpEcho), "127.0.0.1:8443");
+    EXPECT_EQ(GetEndpoint(Endpoint::IpEchoHttp), "127.0.0.1:8443");
+    ASSERT_TRUE(SetEndpointOverride(Endpoint::IpEchoHttp, "127.0.0.1:8080"));
+    EXPECT_EQ(GetEndpoint(Endpoint::IpEchoHttp), "127.0.0.1:8080");
+    EXPECT_EQ(GetEndpoint(Endpoint::NoIpUpdate), "dynupdate.no-ip.com");
+}
+
+class ResolverTest : public EmulatorTest {
+  protected:
+    std::string Responder() const { return "127.0.0.1:" + std::to_string(emulator_.DnsPort()); }
+    int QueriesFor(const std::string& name) const {
+        int count = 0;
+        for (const auto& record : Records()) {
+            count += record.server == "dns" && record.name == name ? 1 : 0;
+        }
+        return count;
+    }
+};
+
+TEST_F(ResolverTest, OnlyTheFirstAnswerRecordCounts) {
+    Admin("/admin/dns?name=plain.test&answer=A:203.0.113.7,A:203.0.113.8");
+    Admin("/admin/dns?name=six.test&answer=AAAA:2001:db8::1,A:203.0.113.9");
+    Admin("/admin/dns?name=empty.test&answer=");
+    Admin("/admin/dns?name=broken.test&rcode=SERVFAIL");
+    EXPECT_EQ(ResolveHostName("plain.test", Responder()), "203.0.113.7");
+    EXPECT_EQ(ResolveHostName("PLAIN.test.", Responder()), "203.0.113.7");
+    EXPECT_EQ(ResolveHostName("six.test", Responder()), "") << "an A record after AAAA is ignored";
+    EXPECT_EQ(ResolveHostName("empty.test", Responder()), "");
+    EXPECT_EQ(ResolveHostName("broken.test", Responder()), "");
+    EXPECT_EQ(ResolveHostName("unknown.test", Responder()), "");
+    EXPECT_EQ(ResolveHostName("", Responder()), "");
+    EXPECT_EQ(QueriesFor("plain.test"), 1);
+}
+
+TEST_F(ResolverTest, EntriesThatNameNoResolverAreNeverAsked) {
+    Admin("/admin/dns?name=plain.test&answer=A:203.0.113.7");
+    ASSERT_TRUE(SetEndpointOverride(Endpoint::Resolvers, Responder()));
+    EXPECT_EQ(ResolveHostName("plain.test", ",0.0.0.0,127.0.0.1:0"), "");
+    EXPECT_EQ(QueriesFor("plain.test"), 0) << "no fall-back to the system's resolvers";
+    EXPECT_EQ(ResolveHostName("plain.test", ",0.0.0.0," + Responder()), "203.0.113.7");
+}
+
+TEST_F(ResolverTest, AnAliasIsResolvedAtTheSystemResolversNotTheGivenOnes) {
+    ProviderEmulator system;
+    ProviderEmulator::Options options;
+    options.httpPort = -1;
+    options.httpsPort = -1;
+    options.commands = {"/admin/dns?name=target.test&answer=A:198.51.100.20"};
+    ASSERT_TRUE(system.Start(options));
+    ASSERT_TRUE(
+        SetEndpointOverride(Endpoint::Resolvers, "127.0.0.1:" + std::to_string(system.DnsPort())));
+
+    Admin("/admin/dns?name=alias.test&answer=CNAME:target.test,A:203.0.113.99");
+    Admin("/admin/dns?name=target.test&answer=A:203.0.113.99");
+    EXPECT_EQ(ResolveHostName("alias.test", Responder()), "198.51.100.20");
+    EXPECT_EQ(QueriesFor("target.test"), 0);
+}
+
+TEST_F(ResolverTest, AnAliasLoopEndsAfterABoundedNumberOfSteps) {
+    ASSERT_TRUE(SetEndpointOverride(Endpoint::Resolvers, Responder()));
+    Admin("/admin/dns?name=ping.test&answer=CNAME:pong.test");
+    Admin("/admin/dns?name=pong.test&answer=CNAME:ping.test");
+    EXPECT_EQ(ResolveHostName("ping.test", ""), "");
+    EXPECT_EQ(QueriesFor("ping.test") + QueriesFor("pong.test"), 9);
+}
+
+TEST_F(ResolverTest, PublicAddressSourcesUseTheirEndpoints) {
+    ASSERT_TRUE(test::PointEndpointsAtEmulator(emulator_));
+    ASSERT_TRUE(SetEndpointOverride(Endpoint::OpenDnsMyIp, "myip.test"));
+    ASSERT_TRUE(SetEndpointOverride(Endpoint::ProbeHost, "probe.test"));
+    Admin("/admin/dns?name=myip.test&answer=A:203.0.113.50");
+    Admin("/admin/echo?text=203.0.113.51%0A");
+
+    EXPECT_EQ(GetIPAddressDNS(), "203.0.113.50");
+    EXPECT_EQ(GetIPAddressHTTP(), "203.0.113.51\n") << "the page's text comes back unchanged";
+    EXPECT_EQ(Records().back().server, "http");
+    EXPECT_EQ(GetIPAddressHTTPS(), "203.0.113.51\n");
+    EXPECT_EQ(Records().back().server, "https");
+    EXPECT_FALSE(IsValidIPAddress(GetIPAddressHTTPS()));
+
+    EXPECT_FALSE(TestConnectivity());
+    Admin("/admin/dns?name=probe.test&answer=A:203.0.113.52");
+    EXPECT_TRUE(TestConnectivity());
+}
+
+TEST_F(ResolverTest, HttpsEchoAcceptsAnotherNameButNotAnExpiredCertificate) {
+    Admin("/admin/echo?text=203.0.113.60");
+    ASSERT_TRUE(SetEndpointOverride(Endpoint::IpEcho,
+                                    "127.0.0.1:" + std::to_string(emulator_.HttpsOtherNamePort())));
+    EXPECT_EQ(GetIPAddressHTTPS(), "203.0.113.60");
+    ASSERT_TRUE(SetEndpointOverride(Endpoint::IpEcho,
+                                    "127.0.0.1:" + std::to_string(emulator_.HttpsExpiredPort())));
+    EXPECT_EQ(GetIPAddressHTTPS(), "");
+}
+
+}  // namespace
+}  // namespace quarnel

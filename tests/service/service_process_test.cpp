@@ -1,0 +1,262 @@
+// The real service process, started in the foreground inside a network namespace of its own,
+// against the provider emulator: the first cycle updates, changes and controls run further
+// cycles, an error answer stops the timed checks, a stop ends the process cleanly.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <thread>
+
+#include "diagnostics/event_log.h"
+#include "libraries/src/service/service_control.h"
+#include "libraries/src/service/service_library.h"
+#include "platform/product.h"
+#include "settings/apply.h"
+#include "settings/identity.h"
+#include "settings/protection.h"
+#include "settings/registry.h"
+#include "settings/schema.h"
+#include "tests/fixtures/endpoint_overrides.h"
+#include "tests/fixtures/provider_emulator.h"
+#include "tests/libraries/adapter/network_test_support.h"
+#include "tests/support/child_process.h"
+#include "tests/support/test_support.h"
+
+namespace quarnel {
+namespace {
+
+constexpr RegistryHive kHive = RegistryHive::LocalMachine;
+constexpr const char* kAddress = "203.0.113.5";
+
+// Polls condition every 20 ms for at most timeoutMs.
+bool Eventually(const std::function<bool()>& condition, int timeoutMs = 20000) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (condition()) {
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return condition();
+}
+
+int CountRequests(const test::ProviderEmulator& emulator, const std::string& targetStart) {
+    int count = 0;
+    for (const std::string& line : emulator.Requests()) {
+        if (line.find("\"server\":\"https\"") != std::string::npos &&
+            line.find("\"target\":\"" + targetStart) != std::string::npos) {
+            ++count;
+        }
+    }
+    return count;
+}
+
+class ServiceProcessTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        QUARNEL_ENTER_PRIVATE_NETWORK("quarnel-service", "");
+        root_ = std::make_unique<test::TemporaryFolder>();
+        rootEnvironment_ = std::make_unique<test::ScopedEnvironment>("QUARNEL_ROOT", root_->Path());
+        std::filesystem::create_directories(root_->Path() + "/etc");
+        std::ofstream(root_->Path() + "/etc/machine-id") << "0123456789abcdef0123456789abcdef\n";
+
+        test::ProviderEmulator::Options options;
+        options.commands = {
+            "/admin/account?user=alice&password=s3cret",
+            "/admin/host?name=home.example.org&user=alice",
+            "/admin/dns?name=probe.test&answer=A:198.51.100.1",
+            std::string("/admin/echo?text=") + kAddress,
+        };
+        ASSERT_TRUE(emulator_.Start(options));
+        ASSERT_TRUE(test::PointEndpointsAtEmulator(emulator_));
+        ASSERT_TRUE(test::SetEndpointOverride(Endpoint::ProbeHost, "probe.test"));
+
+        ASSERT_EQ(CreateRegistryKey(kHive, kSettingsKey), 1);
+        WriteRegistryString(kHive, kSettingsKey, kValueUsername, "alice");
+        WriteProtectedPassword(kHive, kSettingsKey, kValuePassword, "s3cret",
+                               GetHardwareProfileId());
+        WriteRegistryString(kHive, kSettingsKey, kValueHostname, "home.example.org");
+        WriteRegistryDword(kHive, kSettingsKey, kValueInterval, 5);
+        WriteRegistryDword(kHive, kSettingsKey, kValueService, 0);
+        WriteTimeStamp(kHive, kSettingsKey, kValueTime, CurrentTimeStamp());
+    }
+
+    void TearDown() override {
+        if (service_.Pid() > 0) {
+            service_.Signal(SIGKILL);
+            service_.Wait(5000);
+        }
+        emulator_.Stop();
+    }
+
+    std::map<std::string, std::string> ServiceEnvironment() const {
+        return {{"QUARNEL_ROOT", root_->Path()},
+                {"SSL_CERT_FILE", emulator_.CaFile()},
+                {"LOGLEVEL", "6"}};
+    }
+
+    bool StartService() {
+        return service_.Start(test::ProgramPath(), {"/service"}, ServiceEnvironment());
+    }
+
+    std::int64_t RecordedEventId() const {
+        return ReadRegistryDword(kHive, kServiceKey, kValueEventId);
+    }
+
+    bool SendControl(std::uint32_t control) {
+        ServiceStatus status;
+        return SendServiceControl(ServiceName, control, status);
+    }
+
+    std::unique_ptr<test::TemporaryFolder> root_;
+    std::unique_ptr<test::ScopedEnvironment> rootEnvironment_;
+    test::ProviderEmulator emulator_;
+    test::ChildProcess service_;
+};
+
+TEST_F(ServiceProcessTest, FirstCycleUpdatesAndRecordsTheOutcome) {
+    ASSERT_TRUE(StartService());
+    ASSERT_TRUE(Eventually([&] { return RecordedEventId() != 0; })) << service_.Output();
+
+    EXPECT_EQ(ReadRegistryString(kHive, kServiceKey, kValueResult), "good 203.0.113.5");
+    EXPECT_EQ(ReadRegistryString(kHive, kServiceKey, kValueIp), kAddress);
+    EXPECT_EQ(ReadRegistryDword(kHive, kServiceKey, kValueEventType), 4);
+    EXPECT_EQ(RecordedEventId(), static_cast<std::int32_t>(0x40000064));
+    EXPECT_EQ(ReadRegistryDword(kHive, kServiceKey, kValueLimit), 0);
+    EXPECT_EQ(emulator_.Admin("/admin/host?name=home.example.org"), std::string(kAddress) + "\n");
+
+    const auto history = ReadEventLogHistory("Application", ServiceName);
+    ASSERT_EQ(history.size(), 1u);
+    EXPECT_NE(history[0].line.find("] good 203.0.113.5"), std::string::npos);
+    EXPECT_EQ(history[0].imageSlot, 0);
+
+    // A second service process ends at once, leaving the first alone.
+    test::ChildProcess second;
+    ASSERT_TRUE(second.Start(test::ProgramPath(), {"/service"}, ServiceEnvironment()));
+    EXPECT_EQ(second.Wait(10000), 0);
+
+    service_.Signal(SIGTERM);
+    EXPECT_EQ(service_.Wait(10000), 0) << service_.Output();
+}
+
+TEST_F(ServiceProcessTest, ChangesAndControlsRunFurtherCycles) {
+    ASSERT_TRUE(StartService());
+    ASSERT_TRUE(Eventually([&] { return RecordedEventId() != 0; })) << service_.Output();
+    const int echoesAfterStart = CountRequests(emulator_, "/\"");
+    ASSERT_EQ(echoesAfterStart, 1);
+
+    // Control 128, as sent after new settings are applied, runs one cycle.
+    ASSERT_TRUE(Eventually([&] { return SendControl(ControlCodeSettingsChanged); }));
+    EXPECT_TRUE(Eventually([&] { return CountRequests(emulator_, "/\"") == 2; }));
+
+    // A new address on an interface runs one cycle, which finds the public address unchanged
+    // and so sends no update.
+    ASSERT_TRUE(
+        test::AddVethPair(test::UniqueName("qsv"), test::UniqueName("qsp"), "198.51.100.10/24"));
+    EXPECT_TRUE(Eventually([&] { return CountRequests(emulator_, "/\"") == 3; }));
+    EXPECT_EQ(CountRequests(emulator_, "/nic/update"), 1);
+
+    // A changed public address is sent on the next wake-up.
+    emulator_.Admin("/admin/echo?text=203.0.113.77");
+    ASSERT_TRUE(SendControl(ControlCodeSettingsChanged));
+    EXPECT_TRUE(Eventually([&] {
+        return ReadRegistryString(kHive, kServiceKey, kValueResult) == "good 203.0.113.77";
+    }));
+
+    // Pause consumes wake-ups without a cycle; continue runs one.
+    ASSERT_TRUE(SendControl(ServiceControlPause));
+    const int echoesWhilePaused = CountRequests(emulator_, "/\"");
+    ASSERT_TRUE(SendControl(ControlCodeSettingsChanged));
+    ASSERT_TRUE(SendControl(ServiceControlContinue));
+    EXPECT_TRUE(
+        Eventually([&] { return CountRequests(emulator_, "/\"") == echoesWhilePaused + 1; }));
+
+    service_.Signal(SIGTERM);
+    EXPECT_EQ(service_.Wait(10000), 0) << service_.Output();
+}
+
+TEST_F(ServiceProcessTest, AnErrorAnswerStopsTheTimedChecksUntilTheSettingsChange) {
+    emulator_.Admin("/admin/script?body=badauth&status=401");
+    ASSERT_TRUE(StartService());
+    ASSERT_TRUE(Eventually([&] { return RecordedEventId() != 0; })) << service_.Output();
+    EXPECT_EQ(ReadRegistryString(kHive, kServiceKey, kValueResult), "badauth");
+    EXPECT_EQ(RecordedEventId(), static_cast<std::int32_t>(0xC0000066));
+    const int echoes = CountRequests(emulator_, "/\"");
+
+    // No watcher is armed: an address change runs no cycle.
+    ASSERT_TRUE(
+        test::AddVethPair(test::UniqueName("qsv"), test::UniqueName("qsp"), "198.51.100.20/24"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+    EXPECT_EQ(CountRequests(emulator_, "/\""), echoes);
+
+    // New settings and control 128 run the next cycle, which succeeds.
+    WriteTimeStamp(kHive, kSettingsKey, kValueTime, CurrentTimeStamp() + 1);
+    ASSERT_TRUE(SendControl(ControlCodeSettingsChanged));
+    EXPECT_TRUE(Eventually([&] {
+        return ReadRegistryString(kHive, kServiceKey, kValueResult) == "good 203.0.113.5";
+    }));
+
+    service_.Signal(SIGTERM);
+    EXPECT_EQ(service_.Wait(10000), 0) << service_.Output();
+}
+
+TEST_F(ServiceProcessTest, AStormOfAddressChangesRunsABoundedNumberOfCycles) {
+    ASSERT_TRUE(StartService());
+    ASSERT_TRUE(Eventually([&] { return RecordedEventId() != 0; })) << service_.Output();
+    const std::string veth = test::UniqueName("qsv");
+    ASSERT_TRUE(test::AddVethPair(veth, test::UniqueName("qsp"), "198.51.100.2/24"));
+    ASSERT_TRUE(Eventually([&] { return CountRequests(emulator_, "/\"") >= 2; }));
+    const int echoes = CountRequests(emulator_, "/\"");
+
+    // 200 address changes within about a second.
+    const std::string batch = root_->Path() + "/addresses";
+    {
+        std::ofstream commands(batch);
+        for (int i = 0; i < 100; ++i) {
+            const std::string address = "203.0.113." + std::to_string(100 + i) + "/32";
+            commands << "address add " << address << " dev " << veth << "\n";
+            commands << "address del " << address << " dev " << veth << "\n";
+        }
+    }
+    ASSERT_TRUE(test::RunIp({"-batch", batch}));
+    std::this_thread::sleep_for(std::chrono::seconds(5));
+    // One cycle right away and at most one per hold-back interval after it.
+    EXPECT_LE(CountRequests(emulator_, "/\"") - echoes, 4);
+    EXPECT_GE(CountRequests(emulator_, "/\"") - echoes, 1);
+
+    service_.Signal(SIGTERM);
+    EXPECT_EQ(service_.Wait(10000), 0) << service_.Output();
+}
+
+TEST_F(ServiceProcessTest, AServiceKilledDuringACycleLeavesAnIntactStoreAndLog) {
+    // A first outcome on record, then a cycle that is killed while the provider is answering.
+    ASSERT_TRUE(StartService());
+    ASSERT_TRUE(Eventually([&] { return RecordedEventId() != 0; })) << service_.Output();
+    emulator_.Admin("/admin/echo?text=203.0.113.66");
+    emulator_.Admin("/admin/fault?kind=delay&ms=3000&path=/nic/update");
+    ASSERT_TRUE(SendControl(ControlCodeSettingsChanged));
+    ASSERT_TRUE(Eventually([&] { return CountRequests(emulator_, "/nic/update") == 2; }));
+    service_.Signal(SIGKILL);
+    service_.Wait(5000);
+
+    EXPECT_EQ(ReadRegistryString(kHive, kServiceKey, kValueResult), "good 203.0.113.5");
+    EXPECT_EQ(ReadEventLogHistory("Application", ServiceName).size(), 1u);
+
+    // Started again, it finishes the interrupted update and both records are readable.
+    ASSERT_TRUE(StartService());
+    EXPECT_TRUE(Eventually([&] {
+        return ReadRegistryString(kHive, kServiceKey, kValueResult) == "good 203.0.113.66";
+    })) << service_.Output();
+    EXPECT_TRUE(
+        Eventually([&] { return ReadEventLogHistory("Application", ServiceName).size() == 2; }));
+
+    service_.Signal(SIGTERM);
+    EXPECT_EQ(service_.Wait(10000), 0) << service_.Output();
+}
+
+}  // namespace
+}  // namespace quarnel

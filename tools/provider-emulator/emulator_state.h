@@ -1,0 +1,102 @@
+#pragma once
+
+// Everything the emulator answers from, changeable while it runs (through the admin commands).
+// All access goes through one lock; readers get copies.
+
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace emulator {
+
+struct HostRecord {
+    std::string owner;    // account that holds the host name
+    std::string address;  // stored address; empty until the first update
+};
+
+// A scripted answer for the next update request(s), replacing what the emulator would answer.
+struct ScriptedAnswer {
+    int status = 200;
+    std::string body;
+    int remaining = 1;  // 0: until cleared
+};
+
+// A fault applied to the next request(s) on the service ports.
+struct Fault {
+    std::string
+        kind;  // delay, trickle, stall, short, chunked, chunked-cut, redirect, huge, endless
+    std::string path;  // only requests for this path; empty for any
+    int milliseconds = 200;
+    std::size_t chunk = 4;
+    std::size_t missing = 40;
+    std::size_t bytes = 0;
+    int status = 302;
+    std::string location;
+    int remaining = 1;  // 0: until cleared
+};
+
+struct DnsRecord {
+    std::uint16_t type = 1;  // 1 A, 5 CNAME, 28 AAAA
+    std::string data;        // address text or target name
+};
+
+struct DnsEntry {
+    int rcode = 0;  // 0 NOERROR, 2 SERVFAIL, 3 NXDOMAIN
+    std::vector<DnsRecord> answer;
+};
+
+class EmulatorState {
+  public:
+    explicit EmulatorState(std::string allHostsName) : allHostsName_(std::move(allHostsName)) {}
+
+    const std::string& AllHostsName() const { return allHostsName_; }
+
+    void SetAccount(const std::string& user, const std::string& password);
+    void DeleteAccount(const std::string& user);
+    // True when the account exists with this password.
+    bool CheckAccount(const std::string& user, const std::string& password) const;
+
+    void SetHost(const std::string& name, const HostRecord& record);
+    std::optional<HostRecord> FindHost(const std::string& name) const;
+    // Stores a new address for a host; returns the previous one.
+    std::string UpdateHost(const std::string& name, const std::string& address);
+    // Host names held by an account, sorted.
+    std::vector<std::string> HostsOf(const std::string& user) const;
+
+    // The echo page's exact body; nothing means the caller's address.
+    void SetEchoText(std::optional<std::string> text);
+    std::optional<std::string> EchoText() const;
+
+    void AddScript(const ScriptedAnswer& answer);
+    void ClearScripts();
+    // Takes the next scripted answer, counting it down.
+    std::optional<ScriptedAnswer> TakeScript();
+
+    void AddFault(const Fault& fault);
+    void ClearFaults();
+    // Takes the first fault that applies to the path, counting it down.
+    std::optional<Fault> TakeFault(const std::string& path);
+
+    void SetDnsEntry(const std::string& name, const DnsEntry& entry);
+    void DeleteDnsEntry(const std::string& name);
+    std::optional<DnsEntry> FindDnsEntry(const std::string& name) const;
+
+  private:
+    const std::string allHostsName_;
+    mutable std::mutex lock_;
+    std::map<std::string, std::string> accounts_;
+    std::map<std::string, HostRecord> hosts_;  // by lower-case name
+    std::optional<std::string> echoText_;
+    std::deque<ScriptedAnswer> scripts_;
+    std::deque<Fault> faults_;
+    std::map<std::string, DnsEntry> dns_;  // by lower-case name without the final dot
+};
+
+// Lower-case ASCII, for host names.
+std::string LowerName(std::string name);
+
+}  // namespace emulator

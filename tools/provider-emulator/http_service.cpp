@@ -1,0 +1,243 @@
+#include "tools/provider-emulator/http_service.h"
+
+#include <arpa/inet.h>
+
+#include <chrono>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "tools/provider-emulator/query_text.h"
+
+namespace emulator {
+namespace {
+
+constexpr const char* kTextPlain = "text/plain; charset=utf-8";
+constexpr std::size_t kMaxHostsPerUpdate = 20;
+// A stream that never ends is cut after this much, in case a client reads forever.
+constexpr std::size_t kEndlessLimit = std::size_t{1} << 32;
+
+struct Answer {
+    int status = 200;
+    std::string body;
+};
+
+void Sleep(int milliseconds) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+bool IsIPv4(const std::string& text) {
+    in_addr ignored{};
+    return inet_pton(AF_INET, text.c_str(), &ignored) == 1;
+}
+
+std::vector<std::string> SplitComma(const std::string& text) {
+    std::vector<std::string> items;
+    std::size_t start = 0;
+    while (true) {
+        const std::size_t end = text.find(',', start);
+        items.push_back(text.substr(start, end == std::string::npos ? end : end - start));
+        if (end == std::string::npos) {
+            return items;
+        }
+        start = end + 1;
+    }
+}
+
+std::string UpdateOne(EmulatorState& state, const std::string& user, const std::string& name,
+                      const std::string& address) {
+    if (name == state.AllHostsName()) {
+        bool changed = false;
+        for (const std::string& host : state.HostsOf(user)) {
+            changed = state.UpdateHost(host, address) != address || changed;
+        }
+        return (changed ? "good " : "nochg ") + address;
+    }
+    if (name.find('.') == std::string::npos) {
+        return "notfqdn";
+    }
+    const std::optional<HostRecord> record = state.FindHost(name);
+    if (!record) {
+        return "nohost";
+    }
+    if (record->owner != user) {
+        return "!yours";
+    }
+    if (record->address == address) {
+        return "nochg " + address;
+    }
+    state.UpdateHost(name, address);
+    return "good " + address;
+}
+
+Answer Update(EmulatorState& state, const httplib::Request& request, httplib::Response& response) {
+    const auto credentials = ParseBasicAuthorization(request.get_header_value("Authorization"));
+    if (!credentials || !state.CheckAccount(credentials->first, credentials->second)) {
+        response.set_header("WWW-Authenticate", "Basic realm=\"provider-emulator\"");
+        return {401, "badauth"};
+    }
+    if (std::optional<ScriptedAnswer> scripted = state.TakeScript()) {
+        return {scripted->status, scripted->body};
+    }
+    if (request.get_header_value("User-Agent").empty()) {
+        return {200, "badagent"};
+    }
+    const QueryPairs query = ParseQuery(SplitTarget(request.target).second);
+    const std::string hostnames = QueryValue(query, "hostname").value_or("");
+    if (hostnames.empty()) {
+        return {200, "notfqdn"};
+    }
+    const std::vector<std::string> names = SplitComma(hostnames);
+    if (names.size() > kMaxHostsPerUpdate) {
+        return {200, "numhost"};
+    }
+    std::string address = QueryValue(query, "myip").value_or("");
+    if (!IsIPv4(address)) {
+        address = request.remote_addr;
+    }
+    std::string body;
+    for (const std::string& name : names) {
+        if (!body.empty()) {
+            body += '\n';
+        }
+        body += UpdateOne(state, credentials->first, name, address);
+    }
+    return {200, body};
+}
+
+// Sends the body as the fault says (or plainly when there is none).
+void Deliver(httplib::Response& response, const Answer& answer, const std::optional<Fault>& fault) {
+    response.status = answer.status;
+    const std::string kind = fault ? fault->kind : "";
+    auto body = std::make_shared<std::string>(answer.body);
+    if (kind == "trickle" || kind == "stall") {
+        const Fault f = *fault;
+        response.set_content_provider(
+            body->size(), kTextPlain,
+            [body, f](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+                if (f.kind == "trickle") {
+                    if (offset > 0)
+                        Sleep(f.milliseconds);
+                    const std::size_t piece = std::min(length, f.chunk);
+                    return sink.write(body->data() + offset, piece);
+                }
+                // stall: the first half at once, then silence, then the rest.
+                const std::size_t half = body->size() / 2;
+                if (offset < half) {
+                    return sink.write(body->data() + offset, half - offset);
+                }
+                Sleep(f.milliseconds);
+                return sink.write(body->data() + offset, length);
+            });
+    } else if (kind == "short") {
+        response.set_content_provider(
+            body->size() + fault->missing, kTextPlain,
+            [body](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+                if (offset < body->size()) {
+                    return sink.write(body->data() + offset, body->size() - offset);
+                }
+                return false;  // the announced rest never comes; the connection is closed
+            });
+    } else if (kind == "chunked" || kind == "chunked-cut") {
+        const Fault f = *fault;
+        auto sent = std::make_shared<std::size_t>(0);
+        response.set_chunked_content_provider(
+            kTextPlain, [body, f, sent](std::size_t, httplib::DataSink& sink) {
+                if (*sent >= body->size()) {
+                    if (f.kind == "chunked-cut") {
+                        return false;  // no final chunk: the connection just closes
+                    }
+                    sink.done();
+                    return true;
+                }
+                if (*sent > 0)
+                    Sleep(f.milliseconds);
+                const std::size_t piece = std::min(f.chunk, body->size() - *sent);
+                const bool written = sink.write(body->data() + *sent, piece);
+                *sent += piece;
+                return written;
+            });
+    } else {
+        response.set_content(answer.body, kTextPlain);
+    }
+}
+
+void DeliverGenerated(httplib::Response& response, const Fault& fault) {
+    auto block = std::make_shared<std::string>(65536, 'x');
+    if (fault.kind == "huge") {
+        response.set_content_provider(
+            fault.bytes, kTextPlain,
+            [block](std::size_t, std::size_t length, httplib::DataSink& sink) {
+                return sink.write(block->data(), std::min(length, block->size()));
+            });
+        return;
+    }
+    auto sent = std::make_shared<std::size_t>(0);
+    response.set_chunked_content_provider(
+        kTextPlain, [block, sent](std::size_t, httplib::DataSink& sink) {
+            if (*sent >= kEndlessLimit || !sink.write(block->data(), block->size())) {
+                return false;
+            }
+            *sent += block->size();
+            return true;
+        });
+}
+
+void Handle(const std::string& label, EmulatorState& state, RequestLog& log,
+            const httplib::Request& request, httplib::Response& response) {
+    std::vector<std::pair<std::string, std::string>> headers;
+    for (const auto& [name, value] : request.headers) {
+        // The library adds the peer's and its own address as pseudo headers; they were not sent.
+        if (name != "REMOTE_ADDR" && name != "REMOTE_PORT" && name != "LOCAL_ADDR" &&
+            name != "LOCAL_PORT") {
+            headers.emplace_back(name, value);
+        }
+    }
+    log.AddHttp(label, request.method, request.target, headers, request.body);
+
+    const std::string path = SplitTarget(request.target).first;
+    const std::optional<Fault> fault = state.TakeFault(path);
+    if (fault && fault->kind == "delay") {
+        Sleep(fault->milliseconds);
+    }
+    if (fault && fault->kind == "redirect") {
+        response.status = fault->status;
+        response.set_header("Location", fault->location);
+        response.set_content("redirected to " + fault->location + "\n", kTextPlain);
+        return;
+    }
+    if (fault && (fault->kind == "huge" || fault->kind == "endless")) {
+        DeliverGenerated(response, *fault);
+        return;
+    }
+
+    Answer answer;
+    if (path == "/nic/update") {
+        answer = Update(state, request, response);
+    } else if (path == "/") {
+        answer.body = state.EchoText().value_or(request.remote_addr);
+    } else {
+        answer = {404, "not found\n"};
+    }
+    Deliver(response, answer, fault);
+}
+
+}  // namespace
+
+void InstallServiceHandler(httplib::Server& server, const std::string& label, EmulatorState& state,
+                           RequestLog& log) {
+    // Ordinary handlers for every path (the library reads a request's body before calling them;
+    // HEAD requests reach the GET handler).
+    const auto handler = [label, &state, &log](const httplib::Request& request,
+                                               httplib::Response& response) {
+        Handle(label, state, log, request, response);
+    };
+    server.Get(".*", handler);
+    server.Post(".*", handler);
+    server.Put(".*", handler);
+    server.Patch(".*", handler);
+    server.Delete(".*", handler);
+    server.Options(".*", handler);
+}
+
+}  // namespace emulator
