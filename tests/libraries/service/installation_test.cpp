@@ -4,10 +4,18 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <thread>
 
 #include "platform/child_process.h"
+#include "settings/registry.h"
+#include "settings/schema.h"
+#include "tests/fixtures/endpoint_overrides.h"
+#include "tests/fixtures/provider_emulator.h"
+#include "tests/libraries/adapter/network_test_support.h"
 #include "tests/libraries/service/private_systemd.h"
 #include "tests/support/test_support.h"
 
@@ -25,6 +33,41 @@ constexpr const char* kUnit = "quarnel-updater.service";
 // The top of the source tree, where the package's scripts are.
 std::string SourceFolder() {
     return QUARNEL_SOURCE_DIR;
+}
+
+// Polls condition every 50 ms for at most timeoutMs.
+bool Eventually(const std::function<bool()>& condition, int timeoutMs = 30000) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (condition()) {
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return condition();
+}
+
+int CountRequests(const test::ProviderEmulator& emulator, const std::string& targetStart) {
+    int count = 0;
+    for (const std::string& line : emulator.Requests()) {
+        if (line.find("\"target\":\"" + targetStart) != std::string::npos) {
+            ++count;
+        }
+    }
+    return count;
+}
+
+// The value a status line shows after its label.
+std::string Shown(const std::string& output, const std::string& label) {
+    const std::size_t at = output.find(label);
+    if (at == std::string::npos) {
+        return "(missing)";
+    }
+    std::size_t start = at + label.size();
+    while (start < output.size() && output[start] == ' ') {
+        ++start;
+    }
+    return output.substr(start, output.find('\n', start) - start);
 }
 
 class InstallationTest : public ::testing::Test {
@@ -161,6 +204,100 @@ TEST_F(InstallationTest, MaintainerScriptsSucceedWhereSystemdDoesNotRun) {
     EXPECT_TRUE(test::ListFolder(root_.Path() + "/etc/systemd/system").empty());
     // The installation still set up the store.
     EXPECT_TRUE(std::filesystem::exists(root_.Path() + "/var/lib/quarnel-updater/registry"));
+}
+
+// The whole road: installed under systemd, the service reports itself ready, runs its first
+// update against the emulator, takes new settings from /configure at once through control 128,
+// shows everything in /status, stops and is removed.
+TEST_F(InstallationTest, TheInstalledServiceUpdatesAndFollowsConfigureUntilItIsRemoved) {
+    // A network of its own: the emulator, the manager and the service share it and nothing
+    // leaves the machine.
+    QUARNEL_ENTER_PRIVATE_NETWORK("quarnel-install", "");
+    test::ScopedEnvironment quarnelRoot("QUARNEL_ROOT", root_.Path());
+    const std::string store = "/var/lib/quarnel-updater";  // shared with the namespace
+
+    test::ProviderEmulator emulator;
+    test::ProviderEmulator::Options options;
+    options.certificateFolder = root_.Path() + store + "/test-ca";
+    std::filesystem::create_directories(options.certificateFolder);
+    options.commands = {
+        "/admin/account?user=alice&password=s3cret", "/admin/host?name=home.example.org&user=alice",
+        "/admin/dns?name=probe.test&answer=A:198.51.100.1", "/admin/echo?text=203.0.113.5"};
+    ASSERT_TRUE(emulator.Start(options));
+    ASSERT_TRUE(test::PointEndpointsAtEmulator(emulator));
+    ASSERT_TRUE(test::SetEndpointOverride(Endpoint::ProbeHost, "probe.test"));
+    // The service trusts the emulator's test CA; a drop-in gives it the variable.
+    const std::string dropIn = root_.Path() + "/etc/systemd/system/" + kUnit + ".d";
+    std::filesystem::create_directories(dropIn);
+    std::ofstream(dropIn + "/test.conf")
+        << "[Service]\nEnvironment=SSL_CERT_FILE=" << store << "/test-ca/ca.pem no_proxy=*\n";
+
+    test::PrivateSystemd systemd(root_.Path());
+    BOOT_PRIVATE_SYSTEMD(systemd);
+    const std::map<std::string, std::string> environment = {{"SUDO_UID", "65534"},
+                                                            {"LOGLEVEL", "5"}};
+
+    // Settings first, through the command a user without a window has.
+    const auto configure = [&](const std::string& input) {
+        std::ofstream(root_.Path() + store + "/configure-input") << input;
+        return systemd.Run({"/bin/sh", "-c", "exec \"$0\" /configure < \"$1\"", test::ProgramPath(),
+                            store + "/configure-input"},
+                           environment, 60);
+    };
+    const CommandResult first =
+        configure("Username=alice\nPassword=s3cret\nHostname=home.example.org\nProvider=DynDNS\n");
+    EXPECT_EQ(first.exitCode, 1) << first.output;
+
+    // Installed on behalf of a user: all four steps succeed, and the first cycle updates.
+    const CommandResult installed =
+        systemd.Run({test::ProgramPath(), "/install"}, environment, 150);
+    EXPECT_EQ(installed.exitCode, 1) << installed.output;
+    EXPECT_EQ(systemd.Systemctl({"is-enabled", kUnit}), "enabled");
+    // Active means the service told systemd READY=1 (Type=notify).
+    ASSERT_TRUE(systemd.WaitForUnitState(kUnit, "active", 30))
+        << systemd.Systemctl({"status", kUnit});
+    const auto result = [] {
+        return ReadRegistryString(RegistryHive::LocalMachine, kServiceKey, kValueResult);
+    };
+    ASSERT_TRUE(Eventually([&] { return result() == "good 203.0.113.5"; }))
+        << result() << "\n"
+        << systemd.Systemctl({"status", kUnit});
+    EXPECT_EQ(CountRequests(emulator, "/nic/update"), 1);
+
+    // The public address moves; new settings reach the running service at once (control
+    // 128), whose cycle then sends the new address.
+    emulator.Admin("/admin/echo?text=203.0.113.77");
+    const CommandResult second = configure("Interval=10\n");
+    EXPECT_EQ(second.exitCode, 1) << second.output;
+    EXPECT_NE(second.output.find("The service was told to update now."), std::string::npos)
+        << second.output;
+    EXPECT_TRUE(Eventually([&] { return result() == "good 203.0.113.77"; }))
+        << result() << "\n"
+        << systemd.Systemctl({"status", kUnit});
+    EXPECT_EQ(CountRequests(emulator, "/nic/update"), 2);
+
+    const CommandResult status = systemd.Run({test::ProgramPath(), "/status"}, environment, 60);
+    EXPECT_EQ(status.exitCode, 1) << status.output;
+    EXPECT_EQ(Shown(status.output, "Service:"), "running (installed)") << status.output;
+    EXPECT_EQ(Shown(status.output, "Host name:"), "home.example.org") << status.output;
+    EXPECT_EQ(Shown(status.output, "Interval:"), "10 minutes") << status.output;
+    EXPECT_EQ(Shown(status.output, "Result:"), "good 203.0.113.77") << status.output;
+    EXPECT_EQ(Shown(status.output, "Address:"), "203.0.113.77") << status.output;
+    EXPECT_NE(status.output.find("Newest events:\n  ["), std::string::npos) << status.output;
+    EXPECT_NE(status.output.find("] good 203.0.113.77\n"), std::string::npos) << status.output;
+
+    // Stopped, it stays installed; removed, it is gone.
+    const CommandResult stopped = systemd.Run({test::ProgramPath(), "/stop"}, environment, 60);
+    EXPECT_EQ(stopped.exitCode, 1) << stopped.output;
+    EXPECT_TRUE(systemd.WaitForUnitState(kUnit, "inactive", 30));
+    EXPECT_EQ(systemd.Systemctl({"is-enabled", kUnit}), "enabled");
+    EXPECT_EQ(Shown(systemd.Run({test::ProgramPath(), "/status"}, {}, 60).output, "Service:"),
+              "not running (installed)");
+
+    const CommandResult removed = systemd.Run({test::ProgramPath(), "/uninstall"}, environment, 60);
+    EXPECT_EQ(removed.exitCode, 1) << removed.output;
+    EXPECT_FALSE(std::filesystem::exists(UnitPath()));
+    EXPECT_EQ(systemd.Systemctl({"show", "-p", "LoadState", "--value", kUnit}), "not-found");
 }
 
 }  // namespace
