@@ -99,7 +99,18 @@ bool WaitWithAvailableHandles(WaitEvent* const* events, std::size_t count,
 
 }  // namespace
 
-int ThreadServiceWait(const ChangeWatch& watch, const ChangeSources& sources) {
+ChangeHandles OpenChangeHandles(const ChangeSources& sources) {
+    ChangeHandles handles;
+    if (sources.networkConfigurationAvailable()) {
+        handles.configuration = sources.networkConfigurationChange();
+        handles.address = sources.addressChange();
+        handles.route = sources.routeChange();
+    }
+    return handles;
+}
+
+int ThreadServiceWait(const ChangeWatch& watch, const ChangeSources& sources,
+                      ChangeHandles opened) {
     QLOG(kLogDebug, kProcedure, "Thread started");
     bool stopping = false;
 
@@ -107,10 +118,11 @@ int ThreadServiceWait(const ChangeWatch& watch, const ChangeSources& sources) {
         QLOG(kLogTrace, kProcedure,
              "Registry key exists, setting up registry and timer wait handles");
         WaitHandle handles[kSlots] = {
-            sources.networkConfigurationChange(),
+            opened.configuration ? std::move(opened.configuration)
+                                 : sources.networkConfigurationChange(),
             sources.timer(watch.timeoutSeconds * 1000),
-            sources.addressChange(),
-            sources.routeChange(),
+            opened.address ? std::move(opened.address) : sources.addressChange(),
+            opened.route ? std::move(opened.route) : sources.routeChange(),
         };
         for (std::size_t slot = 0; slot < kSlots; ++slot) {
             QLOG(kLogTrace, kProcedure,

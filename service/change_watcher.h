@@ -33,8 +33,19 @@ struct ChangeWatch {
     const WaitHandle* stop = nullptr;
 };
 
-// The watcher thread's body. Releases the wake semaphore in GlobalHandles once (folding any
-// releases that were pending into it) unless the service is stopping. Returns 0.
-int ThreadServiceWait(const ChangeWatch& watch, const ChangeSources& sources);
+// Change notifications opened ahead of the watcher. The worker opens them before each cycle, so a
+// change that happens while the cycle runs, or before the watcher is started, is not lost.
+struct ChangeHandles {
+    WaitHandle configuration;
+    WaitHandle address;
+    WaitHandle route;
+};
+ChangeHandles OpenChangeHandles(const ChangeSources& sources);
+
+// The watcher thread's body; handles it is not given it opens itself. Releases the wake semaphore
+// in GlobalHandles once (folding any releases that were pending into it) unless the service is
+// stopping. Returns 0.
+int ThreadServiceWait(const ChangeWatch& watch, const ChangeSources& sources,
+                      ChangeHandles opened = {});
 
 }  // namespace quarnel

@@ -18,12 +18,13 @@ constexpr const char* kProcedure = "ThreadServiceMain";
 // The armed watcher thread and whether its body has finished.
 class WaitingThread {
   public:
-    WaitingThread(const ChangeWatch& watch, const ChangeSources& sources)
+    WaitingThread(const ChangeWatch& watch, const ChangeSources& sources, ChangeHandles opened)
         : done_(std::make_shared<std::atomic<bool>>(false)) {
-        thread_ = std::thread([watch, sources, done = done_] {
-            ThreadServiceWait(watch, sources);
-            done->store(true);
-        });
+        thread_ =
+            std::thread([watch, sources, done = done_, handles = std::move(opened)]() mutable {
+                ThreadServiceWait(watch, sources, std::move(handles));
+                done->store(true);
+            });
     }
     ~WaitingThread() {
         if (thread_.joinable()) {
@@ -55,6 +56,7 @@ class WaitingThread {
 int ThreadServiceMain(const ServiceWorker& worker) {
     QLOG(kLogDebug, kProcedure, "Thread started");
     const UpdateCycleLimits limits = DrawUpdateCycleLimits(worker.cycle);
+    UpdateCycleMemory memory;
     if (!RegistryKeyExists(RegistryHive::LocalMachine, kServiceKey)) {
         CreateRegistryKey(RegistryHive::LocalMachine, kServiceKey);
     }
@@ -77,7 +79,8 @@ int ThreadServiceMain(const ServiceWorker& worker) {
         }
         QLOG(kLogInfo, kProcedure, "Service is running, handling semaphore signal");
         const auto cycleStart = std::chrono::steady_clock::now();
-        const std::int64_t nextTimeout = RunUpdateCycle(limits, worker.cycle);
+        ChangeHandles changes = OpenChangeHandles(worker.sources);
+        const std::int64_t nextTimeout = RunUpdateCycle(limits, memory, worker.cycle);
         // What a cycle allocated (TLS sessions, answers) is not needed until the next one.
         ReleaseUnusedMemory();
 
@@ -95,7 +98,8 @@ int ThreadServiceMain(const ServiceWorker& worker) {
             watch.timeoutSeconds = nextTimeout;
             watch.releaseNotBefore = cycleStart + worker.changeSpacing;
             watch.stop = worker.stop;
-            waitingThread = std::make_unique<WaitingThread>(watch, worker.sources);
+            waitingThread =
+                std::make_unique<WaitingThread>(watch, worker.sources, std::move(changes));
         }
     }
     // The stop event ends the watcher; its destructor joins it.

@@ -77,7 +77,7 @@ UpdateCycleLimits DrawUpdateCycleLimits(const UpdateCycleEnvironment& environmen
     return {604800 + environment.random(1800), 9000 + environment.random(1800)};
 }
 
-std::int64_t RunUpdateCycle(const UpdateCycleLimits& limits,
+std::int64_t RunUpdateCycle(const UpdateCycleLimits& limits, UpdateCycleMemory& memory,
                             const UpdateCycleEnvironment& environment) {
     if (environment.testNetwork() == 0) {
         QLOG(kLogWarn, kProcedure, "Network filter prevented update");
@@ -109,10 +109,14 @@ std::int64_t RunUpdateCycle(const UpdateCycleLimits& limits,
     QLOG(kLogInfo, kProcedure, "Compare last update time to settings time");
     QLOG(kLogTrace, kProcedure, "Update = " + std::to_string(lastUpdateTime));
     QLOG(kLogTrace, kProcedure, "Settings = " + std::to_string(settingsTime));
-    const int updated = settingsTime > lastUpdateTime ? 1 : 0;
+    int updated = settingsTime > lastUpdateTime ? 1 : 0;
     QLOG(kLogInfo, kProcedure,
          updated ? "Settings time is greater than last update time"
                  : "Settings time is not greater than last update time");
+    if (!updated && memory.requestRecorded && settingsTime != memory.settingsTimeOfRequest) {
+        updated = 1;
+        QLOG(kLogInfo, kProcedure, "Settings changed since the last update request");
+    }
 
     QLOG(kLogInfo, kProcedure, "Current IP is valid, compare to previous");
     QLOG(kLogTrace, kProcedure, "CurrentIP = " + currentIP);
@@ -192,6 +196,9 @@ std::int64_t RunUpdateCycle(const UpdateCycleLimits& limits,
         QLOG(kLogError, kProcedure, "Result = " + code);
         QLOG(kLogInfo, kProcedure, "Disabling timer");
     }
+
+    memory.requestRecorded = true;
+    memory.settingsTimeOfRequest = settingsTime;
 
     QLOG(kLogTrace, kProcedure, "Updating registry with latest result");
     WriteRegistryDword(kHive, kServiceKey, kValueTime, now);

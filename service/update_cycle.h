@@ -30,6 +30,15 @@ struct UpdateCycleLimits {
     std::int64_t openDnsLimit = 0;  // 2.5 hours plus up to 30 minutes
 };
 
+// What the cycles of one service run remember between them: the settings time stamp the last
+// request was made with. Time stamps have whole seconds, so settings applied in the second of a
+// request, or while a request was under way, are not newer than the request's own stamp; a
+// changed settings stamp still tells that they were not sent yet.
+struct UpdateCycleMemory {
+    bool requestRecorded = false;
+    std::int64_t settingsTimeOfRequest = 0;
+};
+
 inline constexpr int kEventTypeError = 1;
 inline constexpr int kEventTypeWarning = 2;
 inline constexpr int kEventTypeInformation = 4;
@@ -40,7 +49,7 @@ inline constexpr std::uint32_t kEventIdError = 0xC0000066;
 UpdateCycleLimits DrawUpdateCycleLimits(const UpdateCycleEnvironment& environment);
 
 // Runs one cycle and returns the next time-out in seconds; 0 or less arms no timer or watch.
-std::int64_t RunUpdateCycle(const UpdateCycleLimits& limits,
+std::int64_t RunUpdateCycle(const UpdateCycleLimits& limits, UpdateCycleMemory& memory,
                             const UpdateCycleEnvironment& environment);
 
 }  // namespace quarnel

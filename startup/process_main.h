@@ -20,8 +20,8 @@ enum ProcessMode : int {
     ModeUpdate = 4,
 };
 
-// The operations ProcessMain dispatches to. Each returns its own result as the specification of
-// the switch table gives it; tests replace them to observe the scan.
+// The operations ProcessMain dispatches to. Each returns its own result as the switch table gives
+// it; tests replace them to observe the scan.
 struct ProcessActions {
     std::function<std::int64_t()> recordClientIdentity;
     std::function<std::int64_t()> migrateSettings;

@@ -129,6 +129,9 @@ TEST_F(ServiceProcessTest, FirstCycleUpdatesAndRecordsTheOutcome) {
     EXPECT_EQ(ReadRegistryDword(kHive, kServiceKey, kValueLimit), 0);
     EXPECT_EQ(emulator_.Admin("/admin/host?name=home.example.org"), std::string(kAddress) + "\n");
 
+    // The event record follows the registry values.
+    ASSERT_TRUE(
+        Eventually([] { return !ReadEventLogHistory("Application", ServiceName).empty(); }));
     const auto history = ReadEventLogHistory("Application", ServiceName);
     ASSERT_EQ(history.size(), 1u);
     EXPECT_NE(history[0].line.find("] good 203.0.113.5"), std::string::npos);
@@ -236,6 +239,8 @@ TEST_F(ServiceProcessTest, AServiceKilledDuringACycleLeavesAnIntactStoreAndLog) 
     // A first outcome on record, then a cycle that is killed while the provider is answering.
     ASSERT_TRUE(StartService());
     ASSERT_TRUE(Eventually([&] { return RecordedEventId() != 0; })) << service_.Output();
+    ASSERT_TRUE(
+        Eventually([] { return !ReadEventLogHistory("Application", ServiceName).empty(); }));
     emulator_.Admin("/admin/echo?text=203.0.113.66");
     emulator_.Admin("/admin/fault?kind=delay&ms=3000&path=/nic/update");
     ASSERT_TRUE(SendControl(ControlCodeSettingsChanged));

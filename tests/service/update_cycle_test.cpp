@@ -56,7 +56,9 @@ class UpdateCycleTest : public ::testing::Test {
         return e;
     }
 
-    std::int64_t RunCycle() { return RunUpdateCycle({604800 + 900, 9000 + 900}, Environment()); }
+    std::int64_t RunCycle() {
+        return RunUpdateCycle({604800 + 900, 9000 + 900}, memory, Environment());
+    }
 
     void StoreLastUpdate(std::int64_t time, const std::string& ip, const std::string& result) {
         WriteRegistryDword(kHive, kService, "Time", time);
@@ -76,6 +78,7 @@ class UpdateCycleTest : public ::testing::Test {
     std::vector<Event> events;
     std::vector<std::int64_t> randomArguments;
     std::vector<std::int64_t> pauses;
+    UpdateCycleMemory memory;
 };
 
 TEST_F(UpdateCycleTest, FirstStartSendsAnUpdateAndRecordsTheOutcome) {
@@ -113,7 +116,9 @@ TEST_F(UpdateCycleTest, EachOfTheThreeReasonsSendsARequest) {
     RunCycle();
     EXPECT_EQ(requests.size(), 2u);
 
-    // The week limit expired (strictly greater than the drawn limit).
+    // The week limit expired (strictly greater than the drawn limit); a fresh service run, so
+    // that only the stored stamps count.
+    memory = UpdateCycleMemory{};
     StoreLastUpdate(kNow - (604800 + 900), "203.0.113.5", "good 203.0.113.5");
     WriteRegistryDword(kHive, kSettings, "Time", 1);
     RunCycle();
@@ -220,6 +225,27 @@ TEST_F(UpdateCycleTest, AMissingOrNonPositiveIntervalCountsAsFiveMinutes) {
     DeleteRegistryValue(kHive, kSettings, "Interval");
     networkAllowed = false;
     EXPECT_EQ(RunCycle(), 300 + 25);
+}
+
+TEST_F(UpdateCycleTest, SettingsAppliedInTheSecondOfARequestAreStillSent) {
+    // The request of the first cycle is stamped kNow; settings applied right after it, in the
+    // same second, carry the same stamp.
+    RunCycle();
+    ASSERT_EQ(requests.size(), 1u);
+    WriteRegistryDword(kHive, kSettings, "Time", kNow);
+    RunCycle();
+    EXPECT_EQ(requests.size(), 2u);
+    // Nothing changed since: no further request.
+    RunCycle();
+    EXPECT_EQ(requests.size(), 2u);
+
+    // A service started afresh knows only the stamps: equal stamps are not newer.
+    UpdateCycleMemory fresh;
+    memory = fresh;
+    WriteRegistryDword(kHive, kSettings, "Time", kNow + 5);
+    WriteRegistryDword(kHive, kService, "Time", kNow + 5);
+    RunCycle();
+    EXPECT_EQ(requests.size(), 2u);
 }
 
 }  // namespace
