@@ -20,6 +20,11 @@ struct CommandResult {
 // signal state. After timeoutMilliseconds the program is killed and reaped.
 CommandResult RunCommand(const std::vector<std::string>& arguments, int timeoutMilliseconds);
 
+// Starts arguments[0] (a full path) with the arguments and does not wait for it: it runs in a
+// session of its own and is not this process's child, so nothing is left to reap. True when the
+// program was started.
+bool StartDetachedProgram(const std::vector<std::string>& arguments);
+
 // The first of the folders (colon-separated) that holds an executable file of that name, as a
 // full path; empty when none does.
 std::string FindExecutable(const std::string& name, const std::string& folders);

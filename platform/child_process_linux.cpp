@@ -171,4 +171,56 @@ std::string FindExecutable(const std::string& name, const std::string& folders) 
     return {};
 }
 
+bool StartDetachedProgram(const std::vector<std::string>& arguments) {
+    if (arguments.empty()) {
+        return false;
+    }
+    std::vector<char*> argv;
+    for (const std::string& argument : arguments) {
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    }
+    argv.push_back(nullptr);
+    // The grandchild reports a failed exec through a close-on-exec pipe: an exec that works
+    // closes it without a word.
+    int report[2];
+    if (::pipe2(report, O_CLOEXEC) != 0) {
+        return false;
+    }
+    UniqueFd reader(report[0]);
+    UniqueFd writer(report[1]);
+    const pid_t child = ::fork();
+    if (child < 0) {
+        return false;
+    }
+    if (child == 0) {
+        ::setsid();
+        const pid_t grandchild = ::fork();
+        if (grandchild == 0) {
+            const int devNull = ::open("/dev/null", O_RDWR);
+            if (devNull >= 0) {
+                ::dup2(devNull, 0);
+                ::dup2(devNull, 1);
+                ::dup2(devNull, 2);
+            }
+            ::execv(argv[0], argv.data());
+            const int error = errno;
+            (void)!::write(writer.Get(), &error, sizeof error);
+            ::_exit(127);
+        }
+        ::_exit(grandchild < 0 ? 1 : 0);
+    }
+    writer.Reset();
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        return false;
+    }
+    int error = 0;
+    ssize_t got;
+    while ((got = ::read(reader.Get(), &error, sizeof error)) < 0 && errno == EINTR) {
+    }
+    return got == 0;
+}
+
 }  // namespace quarnel

@@ -3,6 +3,10 @@
 #include "platform/child_process.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "tests/support/test_support.h"
 
 namespace quarnel {
 namespace {
@@ -51,6 +55,25 @@ TEST(FindExecutable, SearchesOnlyTheGivenFoldersForFiles) {
     EXPECT_EQ(FindExecutable("sh", "relative:/nonexistent"), "");
     // A folder of that name is no program.
     EXPECT_EQ(FindExecutable("bin", "/usr"), "");
+}
+
+TEST(StartDetachedProgram, StartsWithoutWaitingAndLeavesNoChildBehind) {
+    const test::TemporaryFolder folder;
+    const std::string marker = folder.Path() + "/started";
+    // The program outlives the call: it waits until the test has seen the call return.
+    ASSERT_TRUE(StartDetachedProgram(
+        {"/bin/sh", "-c", "sleep 0.2; echo $PPID > '" + marker + "'", "ignored"}));
+    EXPECT_TRUE(test::ReadFileText(marker).empty());
+    for (int i = 0; i < 200 && test::ReadFileText(marker).empty(); ++i) {
+        ::usleep(20000);
+    }
+    const std::string parent = test::ReadFileText(marker);
+    ASSERT_FALSE(parent.empty());
+    EXPECT_NE(std::stol(parent), static_cast<long>(::getpid()));
+    EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);  // no child of ours is left to reap
+
+    EXPECT_FALSE(StartDetachedProgram({"/nonexistent/program"}));
+    EXPECT_FALSE(StartDetachedProgram({}));
 }
 
 }  // namespace
