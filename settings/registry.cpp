@@ -1,5 +1,7 @@
 #include "settings/registry.h"
 
+#include <algorithm>
+
 #include "platform/text.h"
 
 namespace quarnel {
@@ -40,23 +42,12 @@ std::u16string StoredUnits(const std::vector<std::uint8_t>& data) {
     return units;
 }
 
-std::vector<std::uint8_t> TerminatedUtf16(std::string_view text, bool lineFeedBecomesNul) {
-    std::u16string units = Utf8ToUtf16(text);
+std::vector<std::uint8_t> TerminatedUtf16(std::string text, bool lineFeedBecomesNul) {
     if (lineFeedBecomesNul) {
-        for (char16_t& unit : units) {
-            if (unit == u'\n') {
-                unit = 0;
-            }
-        }
+        std::replace(text.begin(), text.end(), '\n', '\0');
     }
-    units.push_back(0);
-    std::vector<std::uint8_t> bytes;
-    bytes.reserve(units.size() * 2);
-    for (const char16_t unit : units) {
-        bytes.push_back(static_cast<std::uint8_t>(unit & 0xFF));
-        bytes.push_back(static_cast<std::uint8_t>(unit >> 8));
-    }
-    return bytes;
+    text.push_back('\0');
+    return Utf8ToUtf16LeBytes(text);
 }
 
 }  // namespace
@@ -139,7 +130,8 @@ int WriteRegistryString(RegistryHive hive, std::string_view keyPath, std::string
     if (text.empty()) {
         return 0;
     }
-    return Write(hive, keyPath, valueName, machine, kRegSz, TerminatedUtf16(text, false));
+    return Write(hive, keyPath, valueName, machine, kRegSz,
+                 TerminatedUtf16(std::string(text), false));
 }
 
 int WriteRegistryMultiString(RegistryHive hive, std::string_view keyPath,
@@ -148,7 +140,8 @@ int WriteRegistryMultiString(RegistryHive hive, std::string_view keyPath,
     if (text.empty()) {
         return 0;
     }
-    return Write(hive, keyPath, valueName, machine, kRegMultiSz, TerminatedUtf16(text, true));
+    return Write(hive, keyPath, valueName, machine, kRegMultiSz,
+                 TerminatedUtf16(std::string(text), true));
 }
 
 int WriteRegistryBinary(RegistryHive hive, std::string_view keyPath, std::string_view valueName,

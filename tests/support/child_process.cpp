@@ -165,7 +165,26 @@ int ChildProcess::Wait(int timeoutMs) {
     if (pid_ <= 0) {
         return -1;
     }
-    const int status = WaitOrKill(pid_, timeoutMs);
+    // Output is read while waiting, so a child that writes more than a pipe holds never blocks.
+    const std::int64_t deadline = NowMs() + timeoutMs;
+    int status = -1;
+    while (true) {
+        if (output_fd_ >= 0) {
+            ReadAvailable(5);
+        } else {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        const pid_t done = ::waitpid(pid_, &status, WNOHANG);
+        if (done == pid_) {
+            break;
+        }
+        if ((done < 0 && errno != EINTR) || NowMs() > deadline) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+            status = -1;
+            break;
+        }
+    }
     pid_ = -1;
     ReadAvailable(0);
     return status >= 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
