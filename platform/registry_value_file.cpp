@@ -1,13 +1,23 @@
 #include "platform/registry_value_file.h"
 
 #include <algorithm>
-#include <cstdio>
+#include <charconv>
 #include <string_view>
 
 namespace quarnel::registry_store {
 namespace {
 
 constexpr std::string_view kHeaderTag = "REGVALUE ";
+
+// A number of decimal digits only that fits in 64 bits.
+bool ReadDecimal(std::string_view text, std::uint64_t& number) {
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string_view::npos) {
+        return false;
+    }
+    const char* end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, number);
+    return error == std::errc() && stop == end;
+}
 
 }  // namespace
 
@@ -21,15 +31,19 @@ bool ParseValueFile(const std::vector<std::uint8_t>& bytes, RegistryValue& value
     if (newline == bytes.end()) {
         return false;
     }
-    const std::string header(bytes.begin(), newline);
-    if (header.compare(0, kHeaderTag.size(), kHeaderTag) != 0) {
+    const std::string_view header(reinterpret_cast<const char*>(bytes.data()),
+                                  static_cast<std::size_t>(newline - bytes.begin()));
+    if (header.substr(0, kHeaderTag.size()) != kHeaderTag) {
         return false;
     }
-    unsigned long long type = 0;
-    unsigned long long size = 0;
-    char extra = 0;
-    if (std::sscanf(header.c_str() + kHeaderTag.size(), "%llu %llu%c", &type, &size, &extra) != 2 ||
-        type > 0xFFFFFFFFull) {
+    // Exactly the two numbers the store writes, one blank between them: a sign, other blanks or
+    // anything after them (a zero byte included) make the header one the store never wrote.
+    const std::string_view numbers = header.substr(kHeaderTag.size());
+    const std::size_t blank = numbers.find(' ');
+    std::uint64_t type = 0;
+    std::uint64_t size = 0;
+    if (blank == std::string_view::npos || !ReadDecimal(numbers.substr(0, blank), type) ||
+        !ReadDecimal(numbers.substr(blank + 1), size) || type > 0xFFFFFFFFu) {
         return false;
     }
     const auto dataStart = static_cast<std::size_t>(newline - bytes.begin()) + 1;
