@@ -1,15 +1,19 @@
-// The provider update URL built from arbitrary host names and addresses: the request always goes
-// to the provider's update host and path, and the query carries exactly the given texts.
+// The provider update URL built from arbitrary host names and addresses, with the built-in update
+// host or an overriding "host[:port]": the request always goes to that host and the update path,
+// and the query carries exactly the given texts.
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "ddns/endpoints.h"
 #include "ddns/provider_update.h"
 #include "ddns/request_url.h"
 #include "fuzz/fuzz_support.h"
+#include "platform/text.h"
+#include "settings/registry.h"
 
 namespace quarnel {
 namespace {
@@ -59,23 +63,67 @@ bool DecodeQueryValue(std::string_view encoded, std::string& decoded) {
     return true;
 }
 
+// An override as an administrator writes it: "host" or "host:port", blanks around allowed.
+// The host and port it names, or false when it is not of that form.
+bool ReadOverride(std::string_view text, std::string& host, int& port) {
+    const std::size_t first = text.find_first_not_of(" \t");
+    if (first == std::string_view::npos) {
+        return false;
+    }
+    text = text.substr(first, text.find_last_not_of(" \t") - first + 1);
+    const std::size_t colon = text.find(':');
+    host = std::string(text.substr(0, colon));
+    port = 443;
+    if (host.empty() ||
+        host.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                               "0123456789-._") != std::string::npos) {
+        return false;
+    }
+    if (colon == std::string_view::npos) {
+        return true;
+    }
+    const std::string_view digits = text.substr(colon + 1);
+    if (digits.empty() || digits.size() > 5 || digits.front() == '0' ||
+        digits.find_first_not_of("0123456789") != std::string_view::npos) {
+        return false;
+    }
+    port = std::stoi(std::string(digits));
+    return port >= 1 && port <= 65535;
+}
+
 }  // namespace
 }  // namespace quarnel
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace quarnel;
-    fuzz::UseTemporaryRoot();  // no endpoint overrides: the built-in update hosts
+    fuzz::UseTemporaryRoot();  // overrides only as written here
+    static const bool keyMade = CreateRegistryKey(RegistryHive::LocalMachine, kEndpointsKey) == 1;
+    FUZZ_CHECK(keyMade);
     if (size == 0) {
         return 0;
     }
     // The first byte picks the provider number (also numbers outside 0 to 5); the rest is the
-    // host name list and the address, split at the first zero byte.
+    // host name list, the address and an override of the update host, split at zero bytes.
     const std::int64_t service = static_cast<std::int8_t>(data[0]);
-    const std::string_view rest = fuzz::AsText(data + 1, size - 1);
-    const std::size_t zero = rest.find('\0');
-    const std::string_view hostname = rest.substr(0, zero);
-    const std::string_view address =
-        zero == std::string_view::npos ? std::string_view() : rest.substr(zero + 1);
+    const std::vector<std::string> pieces = SplitText(fuzz::AsText(data + 1, size - 1), '\0');
+    const std::string hostname = pieces[0];
+    const std::string address = pieces.size() > 1 ? pieces[1] : std::string();
+
+    std::string expectedHost;
+    int expectedPort = 443;
+    const bool overridden = service >= 0 && service <= 5 && pieces.size() > 2 &&
+                            ReadOverride(pieces[2], expectedHost, expectedPort);
+    if (service >= 0 && service <= 5) {
+        const std::string_view valueName = EndpointValueName(kUpdateHosts[service]);
+        if (overridden) {
+            FUZZ_CHECK(WriteRegistryString(RegistryHive::LocalMachine, kEndpointsKey, valueName,
+                                           pieces[2]) == 1);
+        } else {
+            DeleteRegistryValue(RegistryHive::LocalMachine, kEndpointsKey, valueName);
+            expectedHost = EndpointDefault(kUpdateHosts[service]);
+            expectedPort = 443;
+        }
+    }
 
     const std::string url = BuildUpdateUrl(service, hostname, address);
     if (service < 0 || service > 5) {
@@ -88,8 +136,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     FUZZ_CHECK(parts->secure);
-    FUZZ_CHECK(parts->host == EndpointDefault(kUpdateHosts[service]));
-    FUZZ_CHECK(!parts->explicitPort);
+    FUZZ_CHECK(parts->host == expectedHost);
+    FUZZ_CHECK(parts->port == expectedPort);
     FUZZ_CHECK(parts->path == "/nic/update");
     FUZZ_CHECK(TransportUrl(*parts) == url);  // nothing left for the transport to escape
 
