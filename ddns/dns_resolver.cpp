@@ -5,9 +5,11 @@
 #include <netinet/in.h>
 #include <resolv.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
+#include "ddns/dns_answer.h"
 #include "ddns/endpoints.h"
 #include "ddns/ip_address.h"
 
@@ -96,26 +98,15 @@ std::string Resolve(const std::string& host, std::string_view resolvers, int ali
     if (length <= 0) {
         return {};
     }
-    ns_msg message{};
-    ns_rr record{};
-    if (ns_initparse(answer.data(), length, &message) != 0 || ns_msg_count(message, ns_s_an) == 0 ||
-        ns_parserr(&message, ns_s_an, 0, &record) != 0) {
-        return {};
+    // A resolver may report the length of an answer it had to cut; only the buffer is read.
+    const DnsAnswer first = ReadFirstDnsAnswer(
+        answer.data(), std::min(static_cast<std::size_t>(length), answer.size()));
+    if (first.kind == DnsAnswer::Kind::Address) {
+        return first.text;
     }
-    if (ns_rr_type(record) == ns_t_a && ns_rr_rdlen(record) == 4) {
-        std::uint32_t packed = 0;
-        std::memcpy(&packed, ns_rr_rdata(record), 4);
-        return FormatIPAddress(packed);
-    }
-    if (ns_rr_type(record) == ns_t_cname && aliasSteps < kMaxAliasSteps) {
-        char target[NS_MAXDNAME];
-        if (ns_name_uncompress(ns_msg_base(message), ns_msg_end(message), ns_rr_rdata(record),
-                               target, sizeof target) < 0 ||
-            target[0] == '\0') {
-            return {};
-        }
+    if (first.kind == DnsAnswer::Kind::Alias && aliasSteps < kMaxAliasSteps) {
         // The alias target is asked at the system's resolvers, not the given ones.
-        return Resolve(target, {}, aliasSteps + 1);
+        return Resolve(first.text, {}, aliasSteps + 1);
     }
     return {};
 }

@@ -10,6 +10,7 @@
 #include "ddns/http_session.h"
 #include "ddns/identity_digests.h"
 #include "ddns/request_url.h"
+#include "ddns/response_head.h"
 #include "ddns/user_agent.h"
 #include "platform/text.h"
 
@@ -71,18 +72,6 @@ bool IsRedirectStatus(int status) {
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
 
-std::string_view TrimBlanks(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
-        text.remove_prefix(1);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
-        text.remove_suffix(1);
-    return text;
-}
-
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-    return text.size() >= prefix.size() && ToLowerAscii(text.substr(0, prefix.size())) == prefix;
-}
-
 // One exchange, possibly over several redirect hops; callbacks from the transport fill it.
 struct Exchange {
     std::uint32_t flags = 0;
@@ -93,11 +82,9 @@ struct Exchange {
     const Stopwatch* clock = nullptr;
 
     // The latest response's head.
-    int status = 0;
+    ResponseHead head;
     std::string headerBlock;
     bool headersComplete = false;
-    std::optional<std::uint64_t> contentLength;
-    std::string location;
     bool following = false;  // this response is a redirect we follow: its body is not the answer
 
     // The answer's body.
@@ -113,46 +100,18 @@ struct Exchange {
     std::chrono::steady_clock::time_point lastMoveTime = std::chrono::steady_clock::now();
 
     void StartResponse() {
-        status = 0;
+        head = ResponseHead();
         headerBlock.clear();
         headersComplete = false;
-        contentLength.reset();
-        location.clear();
         following = false;
     }
 };
 
 void ReadHeaderLine(Exchange& exchange, std::string_view line) {
-    if (StartsWithNoCase(line, "http/")) {
+    if (IsStatusLine(line)) {
         exchange.StartResponse();
-        const std::size_t blank = line.find(' ');
-        if (blank != std::string_view::npos) {
-            int status = 0;
-            for (std::size_t i = blank + 1; i < line.size() && i < blank + 4; ++i) {
-                if (line[i] < '0' || line[i] > '9') {
-                    status = 0;
-                    break;
-                }
-                status = status * 10 + (line[i] - '0');
-            }
-            exchange.status = status;
-        }
-    } else if (StartsWithNoCase(line, "content-length:")) {
-        const std::string_view value = TrimBlanks(line.substr(15));
-        std::uint64_t number = 0;
-        bool numeric = !value.empty() && value.size() <= 18;
-        for (const char c : value) {
-            numeric = numeric && c >= '0' && c <= '9';
-            number = number * 10 + static_cast<std::uint64_t>(c - '0');
-        }
-        if (numeric) {
-            exchange.contentLength = number;
-        } else {
-            exchange.contentLength.reset();
-        }
-    } else if (StartsWithNoCase(line, "location:")) {
-        exchange.location = std::string(TrimBlanks(line.substr(9)));
     }
+    ReadResponseHeaderLine(line, exchange.head);
 }
 
 std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user) {
@@ -177,9 +136,9 @@ std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user
     if (line.empty()) {
         exchange.headersComplete = true;
         exchange.following =
-            IsRedirectStatus(exchange.status) && !exchange.location.empty() &&
+            IsRedirectStatus(exchange.head.status) && !exchange.head.location.empty() &&
             RedirectAllowed(exchange.originalSecure, exchange.flags,
-                            RedirectScheme(exchange.location, exchange.currentSecure));
+                            RedirectScheme(exchange.head.location, exchange.currentSecure));
     }
     return length;
 }
@@ -196,7 +155,7 @@ std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) 
     }
     if (!exchange.sawBody) {
         exchange.sawBody = true;
-        exchange.expected = exchange.contentLength.value_or(length);
+        exchange.expected = exchange.head.contentLength.value_or(length);
     }
     if (exchange.body.size() + length > kHttpAnswerLimit) {
         exchange.failed = true;
@@ -425,7 +384,7 @@ std::optional<HttpBuffer> HttpRequestMemory(
         }
         RequestUrl next;
         if (hop + 1 >= kMaxRedirects ||
-            !PrepareRedirect(easy.get(), *current, next, exchange.status, verb, flags,
+            !PrepareRedirect(easy.get(), *current, next, exchange.head.status, verb, flags,
                              exchange.originalSecure)) {
             // The redirect's body was skipped, so there is nothing to hand back.
             exchange.failed = true;

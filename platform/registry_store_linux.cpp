@@ -16,6 +16,7 @@
 #include "platform/paths.h"
 #include "platform/process.h"
 #include "platform/registry_store.h"
+#include "platform/registry_value_file.h"
 #include "platform/text.h"
 #include "platform/unique_fd.h"
 
@@ -26,7 +27,6 @@ constexpr std::string_view kValueSuffix = ".value";
 constexpr std::string_view kTemporaryPrefix = ".tmp.";
 // A write takes milliseconds; a temporary file this old was left by a writer that was killed.
 constexpr time_t kStaleTemporarySeconds = 600;
-constexpr std::string_view kHeaderTag = "REGVALUE ";
 // No value the program stores comes near this; a larger file is damage, not data.
 constexpr std::size_t kMaximumValueFileSize = 16u << 20;
 
@@ -257,31 +257,6 @@ void RemoveStaleTemporaries(const std::string& folder) {
     }
 }
 
-bool ParseValueFile(const std::vector<std::uint8_t>& bytes, RegistryValue& value) {
-    const auto newline = std::find(bytes.begin(), bytes.end(), '\n');
-    if (newline == bytes.end()) {
-        return false;
-    }
-    const std::string header(bytes.begin(), newline);
-    if (header.compare(0, kHeaderTag.size(), kHeaderTag) != 0) {
-        return false;
-    }
-    unsigned long long type = 0;
-    unsigned long long size = 0;
-    char extra = 0;
-    if (std::sscanf(header.c_str() + kHeaderTag.size(), "%llu %llu%c", &type, &size, &extra) != 2 ||
-        type > 0xFFFFFFFFull) {
-        return false;
-    }
-    const auto dataStart = static_cast<std::size_t>(newline - bytes.begin()) + 1;
-    if (bytes.size() - dataStart != size) {
-        return false;
-    }
-    value.type = static_cast<std::uint32_t>(type);
-    value.data.assign(bytes.begin() + static_cast<std::ptrdiff_t>(dataStart), bytes.end());
-    return true;
-}
-
 }  // namespace
 
 std::string HiveFolder(RegistryHive hive) {
@@ -428,8 +403,7 @@ bool WriteValue(RegistryHive hive, std::string_view keyPath, std::string_view va
     if (!fd) {
         return false;
     }
-    const std::string header = std::string(kHeaderTag) + std::to_string(value.type) + " " +
-                               std::to_string(value.data.size()) + "\n";
+    const std::string header = ValueFileHeader(value);
     bool written =
         ::fchmod(fd.Get(), mode) == 0 && WriteAll(fd.Get(), header.data(), header.size()) &&
         WriteAll(fd.Get(), value.data.data(), value.data.size()) && ::fsync(fd.Get()) == 0;

@@ -131,6 +131,24 @@ TEST_F(RegistryTest, CorruptFilesAndStrayEntriesReadAsAbsent) {
     }
 }
 
+// The header's numbers are read as the store writes them; a sign, a second blank, or anything
+// hidden behind a zero byte is damage, not a value (a negative size once wrapped around to match
+// the bytes that follow).
+TEST_F(RegistryTest, HeadersTheStoreNeverWritesReadAsAbsent) {
+    ASSERT_EQ(CreateRegistryKey(kMachine, kKey), 1);
+    WriteRaw("Plus.value", std::string("REGVALUE +4 4\n\x07\0\0\0", 18));
+    WriteRaw("Minus.value", std::string("REGVALUE 4 -18446744073709551612\n\x07\0\0\0", 37));
+    WriteRaw("Blanks.value", std::string("REGVALUE  4  4\n\x07\0\0\0", 19));
+    WriteRaw("Tab.value", std::string("REGVALUE 4\t4\n\x07\0\0\0", 17));
+    WriteRaw("Zero.value", std::string("REGVALUE 4 4\0junk\n\x07\0\0\0", 22));
+    WriteRaw("Huge.value", std::string("REGVALUE 4 99999999999999999999\n\x07\0\0\0", 36));
+    WriteRaw("Plain.value", std::string("REGVALUE 4 4\n\x07\0\0\0", 17));
+    for (const char* name : {"Plus", "Minus", "Blanks", "Tab", "Zero", "Huge"}) {
+        EXPECT_EQ(ReadRegistryDword(kMachine, kKey, name), 0) << name;
+    }
+    EXPECT_EQ(ReadRegistryDword(kMachine, kKey, "Plain"), 7);
+}
+
 TEST_F(RegistryTest, PathsCannotLeaveTheHive) {
     EXPECT_EQ(CreateRegistryKey(kMachine, "..\\..\\escape"), 1);
     EXPECT_EQ(CreateRegistryKey(kMachine, "a/../../b"), 1);
