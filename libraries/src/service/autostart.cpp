@@ -9,6 +9,7 @@
 #include "platform/file_io.h"
 #include "platform/paths.h"
 #include "platform/process.h"
+#include "platform/text.h"
 
 namespace quarnel {
 namespace {
@@ -37,17 +38,11 @@ bool EntryStartsProgram(const std::string& path, const std::string& command) {
     if (!ReadWholeFile(path, kMaximumEntrySize, bytes)) {
         return false;
     }
-    const std::string text(bytes.begin(), bytes.end());
     bool inMainGroup = false;
     bool execMatches = false;
     bool hidden = false;
-    std::size_t start = 0;
-    while (start < text.size()) {
-        std::size_t end = text.find('\n', start);
-        if (end == std::string::npos) {
-            end = text.size();
-        }
-        std::string line = text.substr(start, end - start);
+    for (std::string& line : SplitText(
+             std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), '\n')) {
         if (!line.empty() && line.back() == '\r') {
             line.pop_back();
         }
@@ -58,7 +53,6 @@ bool EntryStartsProgram(const std::string& path, const std::string& command) {
         } else if (inMainGroup && line == "Hidden=true") {
             hidden = true;
         }
-        start = end + 1;
     }
     return execMatches && !hidden;
 }

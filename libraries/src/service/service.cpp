@@ -47,12 +47,10 @@ void ServiceCtrlMain(const std::vector<std::string>& arguments) {
         record->status = {
             kServiceTypeSharedProcess, ServiceStartPending, kAcceptedControls, 0, 0, 0, 0};
         // Registering the handler: from now on the dispatcher delivers controls to the service.
-        record->handlerContext = &arguments;
         record->statusHandle = nextStatusHandle++;
         mainCallback = record->mainCallback;
         if (!ReportServiceRecordStatus(*record)) {
             record->statusHandle = 0;
-            record->handlerContext = nullptr;
             return;
         }
     }

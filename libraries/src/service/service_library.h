@@ -54,8 +54,6 @@ struct ServiceRecord {
     ServiceStatus status;
     // Guards status and statusHandle; held while a status is changed and reported.
     std::mutex statusLock;
-    // The arguments ServiceCtrlMain was given; the handler's context.
-    const std::vector<std::string>* handlerContext = nullptr;
 };
 
 // Creates the empty, process-wide record table (a start-up step; a second call empties it).

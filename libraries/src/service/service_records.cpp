@@ -50,7 +50,6 @@ bool RegisterServiceRecord(const std::string& name, ServiceMainFunction mainCall
     }
     const std::lock_guard<std::mutex> statusGuard(record->statusLock);
     record->statusHandle = 0;
-    record->handlerContext = nullptr;
     record->mainCallback = std::move(mainCallback);
     record->controlCallback = std::move(controlCallback);
     return true;

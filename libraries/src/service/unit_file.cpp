@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "platform/text.h"
+
 namespace quarnel {
 namespace {
 
@@ -96,17 +98,10 @@ std::string UnitDescription(std::string_view description) {
 
 std::string BuildServiceUnit(const ServiceUnitSettings& settings) {
     std::string dependencies;
-    std::size_t start = 0;
-    while (start < settings.dependencies.size()) {
-        std::size_t end = settings.dependencies.find('\n', start);
-        if (end == std::string::npos) {
-            end = settings.dependencies.size();
+    for (const std::string& dependency : SplitText(settings.dependencies, '\n')) {
+        if (!dependency.empty()) {
+            dependencies += (dependencies.empty() ? "" : " ") + dependency;
         }
-        if (end > start) {
-            dependencies += (dependencies.empty() ? "" : " ") +
-                            settings.dependencies.substr(start, end - start);
-        }
-        start = end + 1;
     }
 
     std::string unit;
@@ -159,13 +154,8 @@ std::string BuildServiceUnit(const ServiceUnitSettings& settings) {
 
 std::string FindUnitCommandLine(std::string_view unitText) {
     constexpr std::string_view kKey = "ExecStart=";
-    std::size_t start = 0;
-    while (start < unitText.size()) {
-        std::size_t end = unitText.find('\n', start);
-        if (end == std::string_view::npos) {
-            end = unitText.size();
-        }
-        std::string_view line = unitText.substr(start, end - start);
+    for (const std::string& piece : SplitText(unitText, '\n')) {
+        std::string_view line = piece;
         while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) {
             line.remove_prefix(1);
         }
@@ -175,7 +165,6 @@ std::string FindUnitCommandLine(std::string_view unitText) {
         if (line.substr(0, kKey.size()) == kKey) {
             return std::string(line.substr(kKey.size()));
         }
-        start = end + 1;
     }
     return {};
 }
