@@ -1,5 +1,7 @@
 #include "diagnostics/log.h"
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -75,7 +77,14 @@ UniqueFd OpenLogFile() {
     const std::string path = folder + "/debug" +
                              FormatClock(".%yy%mm%dd.%hh%ii%ss.", LocalClockSeconds()) +
                              std::to_string(CurrentProcessId()) + ".log";
-    return OpenReadWriteFile(path, 0600);
+    UniqueFd file = OpenReadWriteFile(path, 0600);
+    // A file of that name already holds another process's entries (the same process id within
+    // the same second, as a quick restart in a fresh PID namespace gives): continue after them
+    // rather than write over them from the start.
+    if (file) {
+        (void)::lseek(file.Get(), 0, SEEK_END);
+    }
+    return file;
 }
 
 void WriteLog(int level, std::string_view sourceFile, std::string_view procedure, int line,

@@ -37,8 +37,9 @@ inline bool LogLevelEnabled(int level) {
 void WriteLog(int level, std::string_view sourceFile, std::string_view procedure, int line,
               std::string_view message, std::uint32_t lastError);
 
-// Creates the log folder when missing and opens a new log file named by the current time and the
-// process id; an invalid descriptor when that fails. Called by WriteLog under the lock.
+// Creates the log folder when missing and opens the log file named by the current time and the
+// process id, positioned at its end; an invalid descriptor when that fails. Called by WriteLog
+// under the lock.
 UniqueFd OpenLogFile();
 
 // The system's text for an error code with surrounding blanks removed; empty for 0 or unknown.

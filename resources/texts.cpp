@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/text.h"
 #include "resources/string_table.h"
 
 namespace quarnel {
@@ -52,17 +53,7 @@ std::string FillPlaceholders(std::string text, std::string_view parameters) {
     }
     // Values are taken from the list as it was given; the loop runs downwards so "%10" is
     // replaced before "%1" could take its first two characters.
-    std::vector<std::string_view> values;
-    std::size_t start = 0;
-    while (true) {
-        const std::size_t end = parameters.find('\n', start);
-        if (end == std::string_view::npos) {
-            values.push_back(parameters.substr(start));
-            break;
-        }
-        values.push_back(parameters.substr(start, end - start));
-        start = end + 1;
-    }
+    const std::vector<std::string> values = SplitText(parameters, '\n');
     for (std::size_t k = values.size(); k >= 1; --k) {
         ReplaceAll(text, "%" + std::to_string(k), values[k - 1]);
     }

@@ -75,6 +75,17 @@ std::vector<std::uint8_t> CipherCs2(const std::vector<std::uint8_t>& input,
     return output;
 }
 
+// The cipher under the key and initialisation vector derived from the key material.
+std::vector<std::uint8_t> CipherWithKeyMaterial(const std::vector<std::uint8_t>& input,
+                                                std::string_view keyMaterial, bool encrypt) {
+    const Wiped keyText{DeriveKeyText(keyMaterial)};
+    const Wiped iv{DeriveIv(keyText.bytes)};
+    if (keyText.bytes.empty() || iv.bytes.empty()) {
+        return {};
+    }
+    return CipherCs2(input, keyText.bytes, iv.bytes, encrypt);
+}
+
 }  // namespace
 
 std::vector<std::uint8_t> DeriveKeyText(std::string_view keyMaterial) {
@@ -128,30 +139,17 @@ std::vector<std::uint8_t> EncryptBuffer(const std::vector<std::uint8_t>& data,
     if (data.empty()) {
         return {};
     }
-    const Wiped keyText{DeriveKeyText(keyMaterial)};
-    const Wiped iv{DeriveIv(keyText.bytes)};
-    if (keyText.bytes.empty() || iv.bytes.empty()) {
-        return {};
-    }
     // Room for the padding up front, so no copy of the plain text is left behind by a resize.
     Wiped padded;
     padded.bytes.reserve(std::max(data.size(), kProtectionBlockLength));
     padded.bytes.assign(data.begin(), data.end());
     AddPadding(padded.bytes, kProtectionBlockLength);
-    return CipherCs2(padded.bytes, keyText.bytes, iv.bytes, true);
+    return CipherWithKeyMaterial(padded.bytes, keyMaterial, true);
 }
 
 std::vector<std::uint8_t> DecryptBuffer(const std::vector<std::uint8_t>& data,
                                         std::string_view keyMaterial) {
-    if (data.empty()) {
-        return {};
-    }
-    const Wiped keyText{DeriveKeyText(keyMaterial)};
-    const Wiped iv{DeriveIv(keyText.bytes)};
-    if (keyText.bytes.empty() || iv.bytes.empty()) {
-        return {};
-    }
-    std::vector<std::uint8_t> plain = CipherCs2(data, keyText.bytes, iv.bytes, false);
+    std::vector<std::uint8_t> plain = CipherWithKeyMaterial(data, keyMaterial, false);
     RemovePadding(plain, kProtectionBlockLength);
     return plain;
 }

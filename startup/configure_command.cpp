@@ -126,7 +126,9 @@ bool ReadSettingLines(SettingsChanges& changes, std::string& problem) {
             problem = "line " + std::to_string(lineNumber) + ": " + error;
             return false;
         }
-        anySetting = anySetting || line.find('=') != std::string::npos;
+        // An accepted line that is neither blank nor a comment is a setting.
+        const std::size_t first = line.find_first_not_of(" \t");
+        anySetting = anySetting || (first != std::string::npos && line[first] != '#');
     }
     if (!anySetting) {
         problem =

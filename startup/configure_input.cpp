@@ -111,15 +111,9 @@ bool CheckHostName(const char* what, std::string_view name, std::string& error) 
 
 // Comma-separated entries with blanks around each removed.
 std::vector<std::string> SplitList(std::string_view value) {
-    std::vector<std::string> entries;
-    std::size_t start = 0;
-    while (start <= value.size()) {
-        std::size_t end = value.find(',', start);
-        if (end == std::string_view::npos) {
-            end = value.size();
-        }
-        entries.emplace_back(TrimBlanks(value.substr(start, end - start)));
-        start = end + 1;
+    std::vector<std::string> entries = SplitText(value, ',');
+    for (std::string& entry : entries) {
+        entry = std::string(TrimBlanks(entry));
     }
     return entries;
 }

@@ -9,6 +9,8 @@
 #include "service/service_process.h"
 #include "settings/identity.h"
 #include "settings/migration.h"
+#include "settings/registry.h"
+#include "settings/schema.h"
 #include "startup/apply_operations.h"
 #include "startup/configure_command.h"
 #include "startup/instance.h"
@@ -50,7 +52,9 @@ ProcessActions DefaultProcessActions() {
         return RunConfigure(operations);
     };
     actions.showStatus = RunStatus;
-    actions.readSoftwareBeta = [] { return std::int64_t{0}; };
+    actions.readSoftwareBeta = [] {
+        return ReadRegistryDword(RegistryHive::LocalMachine, kProductKey, kValueSoftwareBeta);
+    };
     actions.runSystrayProcess = [] { return NotAvailableYet("RunSystrayProcess"); };
     actions.runSettingProcess = [] { return NotAvailableYet("RunSettingProcess"); };
     actions.runServiceProcess = [] { return RunServiceProcess(); };

@@ -1,14 +1,12 @@
 #include "startup/process_main.h"
 
 #include "diagnostics/log.h"
+#include "libraries/src/service/autostart.h"
 #include "platform/text.h"
+#include "startup/instance.h"
 
 namespace quarnel {
 namespace {
-
-constexpr int kInstanceCodeQuit = 1;
-constexpr int kAutostartAllUsers = 0x01;
-constexpr int kAutostartThisUser = 0x10;
 
 // The service waits for the network to be configured before it starts.
 constexpr const char* kServiceDependencies = "network-online.target\n";
@@ -38,20 +36,20 @@ std::int64_t ProcessMain(const std::vector<std::string>& arguments, const Proces
             mode = ModeNone;
         } else if (option == "/shutdown" || option == "/stop") {
             const std::int64_t stopped = actions.stopServiceByName(ServiceName);
-            const std::int64_t broadcast = actions.broadcastInstanceMessage(kInstanceCodeQuit);
+            const std::int64_t broadcast = actions.broadcastInstanceMessage(InstanceCodeQuit);
             result = stopped & broadcast;
             mode = ModeNone;
         } else if (option == "/quit") {
-            result = actions.broadcastInstanceMessage(kInstanceCodeQuit);
+            result = actions.broadcastInstanceMessage(InstanceCodeQuit);
             mode = ModeNone;
         } else if (option == "/signature") {
             result = actions.verifyFileSignature(actions.programPath());
             mode = ModeNone;
         } else if (option == "/autostart") {
-            result = actions.setAutostart(ServiceName, actions.programPath(), kAutostartAllUsers);
+            result = actions.setAutostart(ServiceName, actions.programPath(), AutostartAllUsers);
             mode = ModeNone;
         } else if (option == "/userstart") {
-            result = actions.setAutostart(ServiceName, actions.programPath(), kAutostartThisUser);
+            result = actions.setAutostart(ServiceName, actions.programPath(), AutostartThisUser);
             mode = ModeNone;
         } else if (option == "/nostart") {
             result = actions.setAutostart(ServiceName, actions.programPath(), 0);

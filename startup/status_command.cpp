@@ -1,11 +1,11 @@
 #include "startup/status_command.h"
 
 #include <cstdio>
-#include <ctime>
 #include <string>
 
 #include "libraries/src/service/autostart.h"
 #include "libraries/src/service/service_manager.h"
+#include "platform/clock.h"
 #include "settings/registry.h"
 #include "settings/schema.h"
 #include "startup/process_main.h"
@@ -21,17 +21,7 @@ constexpr std::size_t kShownEvents = 5;
 // The program's time stamps count the local wall-clock fields as if they were UTC, so they are
 // shown with the UTC calendar to give back the local time.
 std::string TimeStampText(std::int64_t stamp) {
-    if (stamp <= 0) {
-        return "never";
-    }
-    const std::time_t seconds = static_cast<std::time_t>(stamp);
-    std::tm fields{};
-    if (::gmtime_r(&seconds, &fields) == nullptr) {
-        return std::to_string(stamp);
-    }
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &fields);
-    return text;
+    return stamp <= 0 ? "never" : FormatClock("%yyyy-%mm-%dd %hh:%ii:%ss", stamp);
 }
 
 std::string AutostartText(int state) {

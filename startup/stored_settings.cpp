@@ -3,7 +3,7 @@
 #include "libraries/src/service/autostart.h"
 #include "platform/accounts.h"
 #include "platform/process.h"
-#include "settings/network_list.h"
+#include "platform/text.h"
 #include "settings/protection.h"
 #include "settings/registry.h"
 #include "settings/schema.h"
@@ -16,16 +16,11 @@ namespace {
 constexpr RegistryHive kMachine = RegistryHive::LocalMachine;
 constexpr std::int64_t kDefaultIntervalMinutes = 5;
 
+// The entries of a stored list; its terminator and any empty entries are left out.
 std::vector<std::string> StoredList(std::string_view valueName) {
-    const std::string text =
-        NetworkListFromStored(ReadRegistryMultiString(kMachine, kSettingsKey, valueName));
-    std::vector<std::string> entries;
-    std::size_t start = 0;
-    while (start < text.size()) {
-        const std::size_t end = text.find('\n', start);
-        entries.push_back(text.substr(start, end - start));
-        start = end + 1;
-    }
+    std::vector<std::string> entries =
+        SplitText(ReadRegistryMultiString(kMachine, kSettingsKey, valueName), '\n');
+    std::erase(entries, std::string());
     return entries;
 }
 

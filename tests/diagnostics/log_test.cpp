@@ -3,10 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <fstream>
 #include <regex>
 #include <string>
 #include <thread>
 
+#include "platform/clock.h"
+#include "platform/file_io.h"
 #include "platform/paths.h"
 #include "platform/process.h"
 #include "tests/support/test_support.h"
@@ -205,6 +208,33 @@ TEST_F(LogTest, ThreadsLoggingAtOnceNeverInterleave) {
         EXPECT_EQ(AsText(datagrams[i + 3]).substr(0, 17),
                   "marker-parallel-" + std::to_string(lineField));
     }
+}
+
+// A log file of the same name (the same process id within the same second) holds another
+// process's entries: they stay, and the new ones follow them.
+TEST(LogFile, AnExistingFileOfTheSameNameIsContinuedNotOverwritten) {
+    const test::TemporaryFolder root;
+    const test::ScopedEnvironment rootVariable("QUARNEL_ROOT", root.Path());
+    const std::string folder = DebugLogFolder();
+    ASSERT_TRUE(CreateFolders(folder, 0700));
+    const std::string earlier = "earlier entries of another process\r\n";
+    const std::int64_t now = LocalClockSeconds();
+    for (std::int64_t second = now; second <= now + 2; ++second) {
+        std::ofstream(folder + "/debug" + FormatClock(".%yy%mm%dd.%hh%ii%ss.", second) +
+                      std::to_string(CurrentProcessId()) + ".log")
+            << earlier;
+    }
+    UniqueFd file = OpenLogFile();
+    ASSERT_TRUE(file);
+    ASSERT_TRUE(WriteAll(file.Get(), "new\r\n", 5));
+    file.Reset();
+    int continued = 0;
+    for (const std::string& name : test::ListFolder(folder)) {
+        const std::string text = test::ReadFileText(folder + "/" + name);
+        EXPECT_TRUE(text == earlier || text == earlier + "new\r\n") << name << ": " << text;
+        continued += text == earlier + "new\r\n" ? 1 : 0;
+    }
+    EXPECT_EQ(continued, 1);
 }
 
 }  // namespace

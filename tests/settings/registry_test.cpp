@@ -1,12 +1,11 @@
 #include "settings/registry.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
 
-#include "tests/support/test_support.h"
+#include "tests/settings/store_fixture.h"
 
 namespace quarnel {
 namespace {
@@ -14,24 +13,12 @@ namespace {
 constexpr RegistryHive kMachine = RegistryHive::LocalMachine;
 constexpr const char* kKey = "SOFTWARE\\Quarnel Updater\\Settings";
 
-class RegistryTest : public ::testing::Test {
+class RegistryTest : public test::StoreTest {
   protected:
-    RegistryTest()
-        : rootEnvironment_("QUARNEL_ROOT", root_.Path()),
-          configEnvironment_("XDG_CONFIG_HOME", "/config") {}
-
-    std::string KeyFolder() const {
-        return root_.Path() +
-               "/var/lib/quarnel-updater/registry/HKEY_LOCAL_MACHINE/SOFTWARE/Quarnel Updater/"
-               "Settings";
-    }
+    std::string KeyFolder() const { return MachineFolder(kKey); }
     void WriteRaw(const std::string& name, const std::string& bytes) const {
         std::ofstream(KeyFolder() + "/" + name, std::ios::binary) << bytes;
     }
-
-    test::TemporaryFolder root_;
-    test::ScopedEnvironment rootEnvironment_;
-    test::ScopedEnvironment configEnvironment_;
 };
 
 TEST_F(RegistryTest, WritersNeedAnExistingKeyAndCreateKeyMakesParents) {
@@ -109,9 +96,7 @@ TEST_F(RegistryTest, NamesMatchWithoutRegardToCaseAndKeepTheirFirstCase) {
     ASSERT_EQ(
         WriteRegistryString(kMachine, "SOFTWARE\\quarnel updater\\settings", "USERNAME", "bob"), 1);
     EXPECT_EQ(ReadRegistryString(kMachine, kKey, "username"), "bob");
-    const auto files = test::ListFolder(root_.Path() +
-                                        "/var/lib/quarnel-updater/registry/HKEY_LOCAL_MACHINE/"
-                                        "Software/Quarnel Updater/SETTINGS");
+    const auto files = test::ListFolder(MachineFolder("Software\\Quarnel Updater\\SETTINGS"));
     EXPECT_EQ(files, std::vector<std::string>{"UserName.value"});
     EXPECT_EQ(DeleteRegistryValue(kMachine, kKey, "USERNAME"), 1);
     EXPECT_EQ(DeleteRegistryValue(kMachine, kKey, "USERNAME"), 0);
@@ -156,7 +141,7 @@ TEST_F(RegistryTest, PathsCannotLeaveTheHive) {
     EXPECT_EQ(CreateRegistryKey(kMachine, "\\x"), 0);
     ASSERT_EQ(WriteRegistryString(kMachine, "..\\..\\escape", "../name", "v"), 1);
     EXPECT_EQ(ReadRegistryString(kMachine, "..\\..\\escape", "../name"), "v");
-    const std::string hive = root_.Path() + "/var/lib/quarnel-updater/registry";
+    const std::string hive = Root() + "/var/lib/quarnel-updater/registry";
     EXPECT_EQ(test::ListFolder(hive), std::vector<std::string>{"HKEY_LOCAL_MACHINE"});
     EXPECT_EQ(test::ListFolder(hive + "/HKEY_LOCAL_MACHINE"),
               (std::vector<std::string>{"%2E.", "a%2F..%2F..%2Fb"}));

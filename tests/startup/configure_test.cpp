@@ -202,6 +202,7 @@ TEST_F(ConfigureTest, BadInputIsNamedAndChangesNothing) {
          "middle of a line"},
         {"", "no settings on standard input"},
         {"# only a comment\n\n", "no settings on standard input"},
+        {"# Hostname=x.example.org\n", "no settings on standard input"},
     };
     for (const Case& c : cases) {
         const auto result = Configure(c.input);

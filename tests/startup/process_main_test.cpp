@@ -5,6 +5,10 @@
 #include <string>
 #include <vector>
 
+#include "settings/registry.h"
+#include "settings/schema.h"
+#include "tests/support/test_support.h"
+
 namespace quarnel {
 namespace {
 
@@ -134,6 +138,18 @@ TEST(ProcessMain, UpdateModeReadsTheBetaChoice) {
     beta.beta = 1;
     Scan(beta, {"/update"});
     EXPECT_EQ(beta.calls, std::vector<std::string>{"update beta"});
+}
+
+// The program's own operations read the choice the settings stored.
+TEST(ProcessMain, TheBetaChoiceComesFromTheStore) {
+    const test::TemporaryFolder root;
+    const test::ScopedEnvironment rootVariable("QUARNEL_ROOT", root.Path());
+    const ProcessActions actions = DefaultProcessActions();
+    EXPECT_EQ(actions.readSoftwareBeta(), 0);
+    ASSERT_EQ(CreateRegistryKey(RegistryHive::LocalMachine, kProductKey), 1);
+    ASSERT_EQ(WriteRegistryDword(RegistryHive::LocalMachine, kProductKey, kValueSoftwareBeta, 1),
+              1);
+    EXPECT_EQ(actions.readSoftwareBeta(), 1);
 }
 
 TEST(ProcessMain, LookAlikesAreIgnored) {

@@ -10,6 +10,10 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <thread>
+
+#include "platform/file_io.h"
+#include "platform/unique_fd.h"
 
 extern char** environ;
 
@@ -89,13 +93,22 @@ ProgramResult Converse(pid_t pid, int fd, const std::vector<TerminalAnswer>& ans
         }
         result.output.append(buffer, static_cast<std::size_t>(got));
     }
+    // The output can end (or a write fail) while the program still runs: its end is waited for
+    // only until the deadline, then it is killed.
     int status = 0;
-    if (RemainingMilliseconds(deadline) == 0) {
+    pid_t done = 0;
+    while ((done = ::waitpid(pid, &status, WNOHANG)) == 0 || (done < 0 && errno == EINTR)) {
+        if (RemainingMilliseconds(deadline) == 0) {
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    if (done != pid) {
         ::kill(pid, SIGKILL);
+        ::waitpid(pid, nullptr, 0);
+        return result;
     }
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    if (WIFEXITED(status) && RemainingMilliseconds(deadline) > 0) {
+    if (WIFEXITED(status)) {
         result.exitCode = WEXITSTATUS(status);
     }
     return result;
@@ -108,27 +121,29 @@ ProgramResult RunProgramWithInput(const std::vector<std::string>& arguments,
                                   const std::string& input, int timeoutSeconds) {
     TemporaryFolder folder;
     const std::string inputPath = folder.Path() + "/input";
-    const int inputFd = ::open(inputPath.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    const UniqueFd inputFd(::open(inputPath.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
     int pipeFds[2];
-    if (inputFd < 0 ||
-        ::write(inputFd, input.data(), input.size()) != static_cast<ssize_t>(input.size()) ||
-        ::lseek(inputFd, 0, SEEK_SET) != 0 || ::pipe2(pipeFds, O_CLOEXEC) != 0) {
+    if (!inputFd || !WriteAll(inputFd.Get(), input.data(), input.size()) ||
+        ::lseek(inputFd.Get(), 0, SEEK_SET) != 0 || ::pipe2(pipeFds, O_CLOEXEC) != 0) {
         return {};
     }
+    const UniqueFd readEnd(pipeFds[0]);
+    UniqueFd writeEnd(pipeFds[1]);
     ChildImage image = PrepareChild(arguments, environment);
     const pid_t pid = ::fork();
+    if (pid < 0) {
+        return {};
+    }
     if (pid == 0) {
-        ::dup2(inputFd, 0);
-        ::dup2(pipeFds[1], 1);
-        ::dup2(pipeFds[1], 2);
+        ::dup2(inputFd.Get(), 0);
+        ::dup2(writeEnd.Get(), 1);
+        ::dup2(writeEnd.Get(), 2);
         ::execve(image.argv[0], image.argv.data(), image.envp.data());
         ::_exit(127);
     }
-    ::close(inputFd);
-    ::close(pipeFds[1]);
-    ProgramResult result = Converse(pid, pipeFds[0], {}, timeoutSeconds);
-    ::close(pipeFds[0]);
-    return result;
+    // Only the child writes: the output ends when it (and whatever it started) is done.
+    writeEnd.Reset();
+    return Converse(pid, readEnd.Get(), {}, timeoutSeconds);
 }
 
 ProgramResult RunProgramOnTerminal(const std::vector<std::string>& arguments,
@@ -144,9 +159,8 @@ ProgramResult RunProgramOnTerminal(const std::vector<std::string>& arguments,
         ::execve(image.argv[0], image.argv.data(), image.envp.data());
         ::_exit(127);
     }
-    ProgramResult result = Converse(pid, terminal, answers, timeoutSeconds);
-    ::close(terminal);
-    return result;
+    const UniqueFd terminalFd(terminal);
+    return Converse(pid, terminalFd.Get(), answers, timeoutSeconds);
 }
 
 }  // namespace quarnel::test
