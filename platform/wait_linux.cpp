@@ -114,7 +114,10 @@ std::uint32_t WaitForEvents(WaitEvent* const* handles, std::size_t count, std::i
                 return kWaitObject0;
             }
         }
-        if (ready == 0 && deadline >= 0 && MonotonicMilliseconds() >= deadline) {
+        // Checked whatever poll reported: a source that keeps polling readable without firing
+        // (a stream of changes that do not count, a hung-up descriptor) must not hold the wait
+        // past its time-out.
+        if (deadline >= 0 && MonotonicMilliseconds() >= deadline) {
             return kWaitTimeout;
         }
     }
