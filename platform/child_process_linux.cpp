@@ -78,11 +78,17 @@ CommandResult RunCommand(const std::vector<std::string>& arguments, int timeoutM
         return result;
     }
     int pipeFds[2];
-    if (::pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) != 0) {
+    if (::pipe2(pipeFds, O_CLOEXEC) != 0) {
         return result;
     }
     UniqueFd readEnd(pipeFds[0]);
     UniqueFd writeEnd(pipeFds[1]);
+    // Only this end is non-blocking: the flag belongs to the open pipe end, which the program
+    // shares, and a program whose output fails with EAGAIN when it outpaces the reader would
+    // lose output or fail.
+    if (::fcntl(readEnd.Get(), F_SETFL, O_NONBLOCK) != 0) {
+        return result;
+    }
 
     std::vector<std::string> copies(arguments);
     std::vector<char*> argv;
