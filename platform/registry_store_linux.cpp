@@ -202,27 +202,6 @@ std::optional<std::vector<std::string>> SplitKeyPath(std::string_view keyPath) {
     return parts;
 }
 
-// Creates folder and its missing parents; every folder created here gets exactly mode.
-bool CreateFoldersWithMode(const std::string& path, mode_t mode) {
-    if (path.empty() || path.front() != '/') {
-        return false;
-    }
-    for (std::size_t pos = 1; pos <= path.size(); ++pos) {
-        if (pos != path.size() && path[pos] != '/') {
-            continue;
-        }
-        const std::string part = path.substr(0, pos);
-        if (::mkdir(part.c_str(), mode) == 0) {
-            if (::chmod(part.c_str(), mode) != 0) {
-                return false;
-            }
-        } else if (errno != EEXIST) {
-            return false;
-        }
-    }
-    return IsDirectory(path);
-}
-
 bool SyncFolder(const std::string& folder) {
     UniqueFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     return fd.Valid() && ::fsync(fd.Get()) == 0;
@@ -302,7 +281,7 @@ bool CreateKey(RegistryHive hive, std::string_view keyPath) {
     }
     const HiveModes modes = ModesOf(hive);
     std::string folder = HiveFolder(hive);
-    if (!IsDirectory(folder) && !CreateFoldersWithMode(folder, modes.folder)) {
+    if (!IsDirectory(folder) && !CreateFolders(folder, modes.folder)) {
         return false;
     }
     for (const std::string& part : *parts) {
