@@ -1,21 +1,15 @@
 #include <poll.h>
 #include <sys/eventfd.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <vector>
 
+#include "platform/clock.h"
 #include "platform/wait.h"
 
 namespace quarnel {
 namespace {
-
-std::int64_t MonotonicMilliseconds() {
-    struct timespec now {};
-    ::clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
-}
 
 class SemaphoreEvent final : public WaitEvent {
   public:
