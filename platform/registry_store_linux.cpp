@@ -12,6 +12,7 @@
 #include <memory>
 #include <optional>
 
+#include "platform/atomic_file.h"
 #include "platform/file_io.h"
 #include "platform/paths.h"
 #include "platform/process.h"
@@ -200,11 +201,6 @@ std::optional<std::vector<std::string>> SplitKeyPath(std::string_view keyPath) {
         parts.push_back(std::move(part));
     }
     return parts;
-}
-
-bool SyncFolder(const std::string& folder) {
-    UniqueFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    return fd.Valid() && ::fsync(fd.Get()) == 0;
 }
 
 std::string TemporaryName() {
