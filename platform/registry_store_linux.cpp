@@ -49,10 +49,6 @@ HiveModes ModesOf(RegistryHive hive) {
     return {0755, 0644};  // machine-wide: every user reads, only the owner (root) writes
 }
 
-bool EndsWith(std::string_view text, std::string_view suffix) {
-    return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
-}
-
 std::string Encode(std::string_view name, bool isKey) {
     static constexpr char kHex[] = "0123456789ABCDEF";
     std::string out;
@@ -67,7 +63,7 @@ std::string Encode(std::string_view name, bool isKey) {
             out.push_back(static_cast<char>(c));
         }
     }
-    if (isKey && EndsWith(out, kValueSuffix)) {
+    if (isKey && out.ends_with(kValueSuffix)) {
         out.replace(out.size() - kValueSuffix.size(), 1, "%2E");
     }
     if (!isKey && name.empty()) {
@@ -158,7 +154,7 @@ std::optional<std::string> FindEntry(const std::string& folder, std::string_view
         }
         std::string_view encoded = fileName;
         if (!wantFolder) {
-            if (!EndsWith(fileName, kValueSuffix)) {
+            if (!fileName.ends_with(kValueSuffix)) {
                 continue;
             }
             encoded = fileName.substr(0, fileName.size() - kValueSuffix.size());

@@ -23,10 +23,6 @@ constexpr std::uint32_t kFolderMask = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN
                                       IN_CLOSE_WRITE | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR |
                                       IN_DONT_FOLLOW;
 
-bool EndsWith(std::string_view text, std::string_view suffix) {
-    return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
-}
-
 class KeyWatchEvent final : public WaitEvent {
   public:
     KeyWatchEvent(UniqueFd fd, bool subtree, std::int64_t deadline)
@@ -123,7 +119,7 @@ class KeyWatchEvent final : public WaitEvent {
             return (event.mask & (IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO)) != 0;
         }
         // Values arrive by rename; a file edited in place by hand counts when it is closed.
-        return EndsWith(name, kValueSuffix) &&
+        return name.ends_with(kValueSuffix) &&
                (event.mask & (IN_MOVED_TO | IN_DELETE | IN_MOVED_FROM | IN_CLOSE_WRITE)) != 0;
     }
 
