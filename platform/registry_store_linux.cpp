@@ -72,19 +72,6 @@ std::string Encode(std::string_view name, bool isKey) {
     return out;
 }
 
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    return -1;
-}
-
 std::optional<std::string> Decode(std::string_view encoded) {
     if (encoded == "%00") {
         return std::string();
@@ -99,8 +86,8 @@ std::optional<std::string> Decode(std::string_view encoded) {
         if (i + 2 >= encoded.size()) {
             return std::nullopt;
         }
-        const int high = HexDigit(encoded[i + 1]);
-        const int low = HexDigit(encoded[i + 2]);
+        const int high = HexDigitValue(encoded[i + 1]);
+        const int low = HexDigitValue(encoded[i + 2]);
         if (high < 0 || low < 0) {
             return std::nullopt;
         }
