@@ -11,6 +11,7 @@
 #include <chrono>
 
 #include "platform/child_process.h"
+#include "platform/text.h"
 #include "platform/unique_fd.h"
 
 extern char** environ;
@@ -157,22 +158,16 @@ CommandResult RunCommand(const std::vector<std::string>& arguments, int timeoutM
 }
 
 std::string FindExecutable(const std::string& name, const std::string& folders) {
-    std::size_t start = 0;
-    while (start <= folders.size()) {
-        std::size_t end = folders.find(':', start);
-        if (end == std::string::npos) {
-            end = folders.size();
+    for (const std::string& folder : SplitText(folders, ':')) {
+        if (folder.empty() || folder[0] != '/') {
+            continue;
         }
-        const std::string folder = folders.substr(start, end - start);
-        if (!folder.empty() && folder[0] == '/') {
-            const std::string candidate = folder + "/" + name;
-            struct stat info {};
-            if (::stat(candidate.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
-                ::access(candidate.c_str(), X_OK) == 0) {
-                return candidate;
-            }
+        const std::string candidate = folder + "/" + name;
+        struct stat info {};
+        if (::stat(candidate.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+            ::access(candidate.c_str(), X_OK) == 0) {
+            return candidate;
         }
-        start = end + 1;
     }
     return {};
 }
