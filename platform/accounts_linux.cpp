@@ -1,10 +1,10 @@
 #include <pwd.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <vector>
 
 #include "platform/accounts.h"
+#include "platform/elevation.h"
 #include "platform/file_io.h"
 #include "platform/guid.h"
 #include "platform/paths.h"
@@ -26,26 +26,6 @@ std::string UserNameOf(uid_t uid) {
     return found->pw_name;
 }
 
-// A user id from the environment: decimal digits only, else none.
-bool UserIdFromEnvironment(const char* name, uid_t& uid) {
-    const char* text = std::getenv(name);
-    if (text == nullptr || *text == '\0') {
-        return false;
-    }
-    unsigned long long value = 0;
-    for (const char* c = text; *c != '\0'; ++c) {
-        if (*c < '0' || *c > '9' || value > 0xFFFFFFFEull) {
-            return false;
-        }
-        value = value * 10 + static_cast<unsigned>(*c - '0');
-    }
-    if (value >= 0xFFFFFFFFull) {
-        return false;  // (uid_t)-1 is no user
-    }
-    uid = static_cast<uid_t>(value);
-    return true;
-}
-
 }  // namespace
 
 std::string GetCurrentUserName() {
@@ -53,15 +33,7 @@ std::string GetCurrentUserName() {
 }
 
 std::string GetInstallingUserName() {
-    // Only root acts for another user; anyone else naming a user here would name a stranger.
-    if (::geteuid() == 0) {
-        uid_t invoking = 0;
-        if (UserIdFromEnvironment("SUDO_UID", invoking) ||
-            UserIdFromEnvironment("PKEXEC_UID", invoking)) {
-            return UserNameOf(invoking);
-        }
-    }
-    return GetCurrentUserName();
+    return UserNameOf(static_cast<uid_t>(InvokingUserId()));
 }
 
 std::string GetAccountSidString(std::string_view accountName) {

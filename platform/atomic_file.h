@@ -13,6 +13,10 @@ namespace quarnel {
 // file is then unchanged and no temporary file is left behind.
 bool WriteFileAtomically(const std::string& path, std::string_view content, unsigned mode);
 
+// Flushes a folder's entries to disk, so that files created, renamed or removed in it stay so
+// after a crash. False when the folder cannot be opened or flushed.
+bool SyncFolder(const std::string& folder);
+
 // Removes a file and flushes its folder; true when the file is gone afterwards (also when it
 // was not there).
 bool RemoveFileDurably(const std::string& path);

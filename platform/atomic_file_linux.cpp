@@ -19,12 +19,12 @@ std::string FolderOf(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+}  // namespace
+
 bool SyncFolder(const std::string& folder) {
     UniqueFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     return fd.Valid() && ::fsync(fd.Get()) == 0;
 }
-
-}  // namespace
 
 bool WriteFileAtomically(const std::string& path, std::string_view content, unsigned mode) {
     const std::size_t slash = path.rfind('/');

@@ -11,6 +11,7 @@
 #include <chrono>
 
 #include "platform/child_process.h"
+#include "platform/text.h"
 #include "platform/unique_fd.h"
 
 extern char** environ;
@@ -78,11 +79,17 @@ CommandResult RunCommand(const std::vector<std::string>& arguments, int timeoutM
         return result;
     }
     int pipeFds[2];
-    if (::pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) != 0) {
+    if (::pipe2(pipeFds, O_CLOEXEC) != 0) {
         return result;
     }
     UniqueFd readEnd(pipeFds[0]);
     UniqueFd writeEnd(pipeFds[1]);
+    // Only this end is non-blocking: the flag belongs to the open pipe end, which the program
+    // shares, and a program whose output fails with EAGAIN when it outpaces the reader would
+    // lose output or fail.
+    if (::fcntl(readEnd.Get(), F_SETFL, O_NONBLOCK) != 0) {
+        return result;
+    }
 
     std::vector<std::string> copies(arguments);
     std::vector<char*> argv;
@@ -151,22 +158,16 @@ CommandResult RunCommand(const std::vector<std::string>& arguments, int timeoutM
 }
 
 std::string FindExecutable(const std::string& name, const std::string& folders) {
-    std::size_t start = 0;
-    while (start <= folders.size()) {
-        std::size_t end = folders.find(':', start);
-        if (end == std::string::npos) {
-            end = folders.size();
+    for (const std::string& folder : SplitText(folders, ':')) {
+        if (folder.empty() || folder[0] != '/') {
+            continue;
         }
-        const std::string folder = folders.substr(start, end - start);
-        if (!folder.empty() && folder[0] == '/') {
-            const std::string candidate = folder + "/" + name;
-            struct stat info {};
-            if (::stat(candidate.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
-                ::access(candidate.c_str(), X_OK) == 0) {
-                return candidate;
-            }
+        const std::string candidate = folder + "/" + name;
+        struct stat info {};
+        if (::stat(candidate.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+            ::access(candidate.c_str(), X_OK) == 0) {
+            return candidate;
         }
-        start = end + 1;
     }
     return {};
 }

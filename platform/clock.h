@@ -11,6 +11,9 @@ namespace quarnel {
 // outcome times) and the debug log use it.
 std::int64_t LocalClockSeconds();
 
+// Milliseconds of a clock that never jumps with the wall clock, for time-outs and deadlines.
+std::int64_t MonotonicMilliseconds();
+
 // Formats seconds as UTC fields with the tokens %yyyy, %yy, %mm, %dd, %hh, %ii and %ss (all
 // zero-padded); every other character is copied.
 std::string FormatClock(std::string_view pattern, std::int64_t seconds);

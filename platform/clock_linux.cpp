@@ -15,6 +15,12 @@ std::int64_t LocalClockSeconds() {
     return static_cast<std::int64_t>(::timegm(&local));
 }
 
+std::int64_t MonotonicMilliseconds() {
+    struct timespec now {};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
 std::string FormatClock(std::string_view pattern, std::int64_t seconds) {
     const time_t value = static_cast<time_t>(seconds);
     struct tm fields {};

@@ -110,24 +110,16 @@ std::vector<FolderEntry> ListLeaseFiles(const LeaseFolder& folder) {
     return entries;
 }
 
-bool EndsWith(std::string_view text, std::string_view tail) {
-    return text.size() >= tail.size() && text.substr(text.size() - tail.size()) == tail;
-}
-
-bool StartsWith(std::string_view text, std::string_view head) {
-    return text.substr(0, head.size()) == head;
-}
-
 // NetworkManager names its lease files <client>-<uuid>-<interface>.lease; the client is
 // "internal" (KEY=VALUE) or "dhclient" (dhclient syntax).
 bool NetworkManagerLeaseFor(std::string_view name, std::string_view interfaceName,
                             bool& dhclientSyntax) {
-    if (!EndsWith(name, ".lease")) {
+    if (!name.ends_with(".lease")) {
         return false;
     }
     name.remove_suffix(6);
     for (const std::string_view client : {"internal-", "dhclient-"}) {
-        if (!StartsWith(name, client)) {
+        if (!name.starts_with(client)) {
             continue;
         }
         const std::string_view rest = name.substr(client.size());
@@ -257,10 +249,10 @@ bool IsLeaseFileName(LeaseFolderKind kind, std::string_view name) {
         case LeaseFolderKind::Networkd:
             return name.find_first_not_of("0123456789") == std::string_view::npos;
         case LeaseFolderKind::NetworkManager:
-            return EndsWith(name, ".lease");
+            return name.ends_with(".lease");
         case LeaseFolderKind::Dhclient:
-            return StartsWith(name, "dhclient") && !StartsWith(name, "dhclient6") &&
-                   (EndsWith(name, ".leases") || EndsWith(name, ".lease"));
+            return name.starts_with("dhclient") && !name.starts_with("dhclient6") &&
+                   (name.ends_with(".leases") || name.ends_with(".lease"));
     }
     return false;
 }

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <climits>
 
+#include "platform/atomic_file.h"
 #include "platform/event_log_file.h"
 #include "platform/file_io.h"
 #include "platform/paths.h"
@@ -107,11 +108,6 @@ bool WriteAllAt(int fd, const std::uint8_t* data, std::size_t size, off_t offset
         offset += written;
     }
     return true;
-}
-
-bool SyncFolder(const std::string& folder) {
-    UniqueFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    return fd && ::fsync(fd.Get()) == 0;
 }
 
 // Writes the whole new contents to a temporary file beside path and renames it over path.

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "platform/text.h"
+
 namespace quarnel {
 
 std::string GuidToString(const Guid& guid) {
@@ -31,15 +33,7 @@ bool GuidFromString(std::string_view text, Guid& guid) {
         }
         int value = 0;
         for (int k = 0; k < 2; ++k, ++i) {
-            const char c = text[i];
-            int digit = -1;
-            if (c >= '0' && c <= '9') {
-                digit = c - '0';
-            } else if (c >= 'a' && c <= 'f') {
-                digit = c - 'a' + 10;
-            } else if (c >= 'A' && c <= 'F') {
-                digit = c - 'A' + 10;
-            }
+            const int digit = HexDigitValue(text[i]);
             if (digit < 0) {
                 return false;
             }

@@ -1,17 +1,12 @@
 #include "platform/lenient_integer.h"
 
+#include "platform/text.h"
+
 namespace quarnel {
 namespace {
 
 int DigitValue(char c, unsigned base) {
-    int value = -1;
-    if (c >= '0' && c <= '9') {
-        value = c - '0';
-    } else if (c >= 'a' && c <= 'f') {
-        value = c - 'a' + 10;
-    } else if (c >= 'A' && c <= 'F') {
-        value = c - 'A' + 10;
-    }
+    const int value = HexDigitValue(c);
     return (value >= 0 && static_cast<unsigned>(value) < base) ? value : -1;
 }
 

@@ -16,6 +16,7 @@
 #include <tuple>
 #include <vector>
 
+#include "platform/clock.h"
 #include "platform/dhcp_domain.h"
 #include "platform/network_capabilities.h"
 #include "platform/network_change.h"
@@ -31,12 +32,6 @@ constexpr int kDumpAttempts = 4;
 constexpr int kDatagramsPerTake = 64;
 // The grace the waits allow on top of the caller's time-out.
 constexpr std::int64_t kTimeoutGraceMs = 1000;
-
-std::int64_t MonotonicMilliseconds() {
-    timespec now{};
-    ::clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
-}
 
 // An IPv4 address as the kernel identifies it on an interface.
 using AddressKey = std::tuple<int, int, std::string, std::string>;

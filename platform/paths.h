@@ -28,7 +28,8 @@ std::string RuntimeFolder();
 // when QUARNEL_ROOT is not set.
 std::string SocketNamespaceTag();
 
-// Creates a folder and its missing parents with the given mode; true when it exists afterwards.
+// Creates a folder and its missing parents; every folder it creates gets exactly mode, whatever
+// the umask. True when the folder exists afterwards.
 bool CreateFolders(const std::string& path, unsigned mode);
 
 }  // namespace quarnel

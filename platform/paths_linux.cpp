@@ -103,7 +103,13 @@ bool CreateFolders(const std::string& path, unsigned mode) {
     for (std::size_t pos = 1; pos <= path.size(); ++pos) {
         if (pos == path.size() || path[pos] == '/') {
             const std::string part = path.substr(0, pos);
-            if (::mkdir(part.c_str(), static_cast<mode_t>(mode)) != 0 && errno != EEXIST) {
+            if (::mkdir(part.c_str(), static_cast<mode_t>(mode)) == 0) {
+                // mkdir narrows the mode by the umask; a folder that others must read (the
+                // event log, the machine settings) would otherwise be closed to them.
+                if (::chmod(part.c_str(), static_cast<mode_t>(mode)) != 0) {
+                    return false;
+                }
+            } else if (errno != EEXIST) {
                 return false;
             }
         }

@@ -12,6 +12,7 @@
 #include <memory>
 #include <optional>
 
+#include "platform/atomic_file.h"
 #include "platform/file_io.h"
 #include "platform/paths.h"
 #include "platform/process.h"
@@ -48,10 +49,6 @@ HiveModes ModesOf(RegistryHive hive) {
     return {0755, 0644};  // machine-wide: every user reads, only the owner (root) writes
 }
 
-bool EndsWith(std::string_view text, std::string_view suffix) {
-    return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
-}
-
 std::string Encode(std::string_view name, bool isKey) {
     static constexpr char kHex[] = "0123456789ABCDEF";
     std::string out;
@@ -66,26 +63,13 @@ std::string Encode(std::string_view name, bool isKey) {
             out.push_back(static_cast<char>(c));
         }
     }
-    if (isKey && EndsWith(out, kValueSuffix)) {
+    if (isKey && out.ends_with(kValueSuffix)) {
         out.replace(out.size() - kValueSuffix.size(), 1, "%2E");
     }
     if (!isKey && name.empty()) {
         out = "%00";
     }
     return out;
-}
-
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    return -1;
 }
 
 std::optional<std::string> Decode(std::string_view encoded) {
@@ -102,8 +86,8 @@ std::optional<std::string> Decode(std::string_view encoded) {
         if (i + 2 >= encoded.size()) {
             return std::nullopt;
         }
-        const int high = HexDigit(encoded[i + 1]);
-        const int low = HexDigit(encoded[i + 2]);
+        const int high = HexDigitValue(encoded[i + 1]);
+        const int low = HexDigitValue(encoded[i + 2]);
         if (high < 0 || low < 0) {
             return std::nullopt;
         }
@@ -157,7 +141,7 @@ std::optional<std::string> FindEntry(const std::string& folder, std::string_view
         }
         std::string_view encoded = fileName;
         if (!wantFolder) {
-            if (!EndsWith(fileName, kValueSuffix)) {
+            if (!fileName.ends_with(kValueSuffix)) {
                 continue;
             }
             encoded = fileName.substr(0, fileName.size() - kValueSuffix.size());
@@ -200,32 +184,6 @@ std::optional<std::vector<std::string>> SplitKeyPath(std::string_view keyPath) {
         parts.push_back(std::move(part));
     }
     return parts;
-}
-
-// Creates folder and its missing parents; every folder created here gets exactly mode.
-bool CreateFoldersWithMode(const std::string& path, mode_t mode) {
-    if (path.empty() || path.front() != '/') {
-        return false;
-    }
-    for (std::size_t pos = 1; pos <= path.size(); ++pos) {
-        if (pos != path.size() && path[pos] != '/') {
-            continue;
-        }
-        const std::string part = path.substr(0, pos);
-        if (::mkdir(part.c_str(), mode) == 0) {
-            if (::chmod(part.c_str(), mode) != 0) {
-                return false;
-            }
-        } else if (errno != EEXIST) {
-            return false;
-        }
-    }
-    return IsDirectory(path);
-}
-
-bool SyncFolder(const std::string& folder) {
-    UniqueFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    return fd.Valid() && ::fsync(fd.Get()) == 0;
 }
 
 std::string TemporaryName() {
@@ -302,7 +260,7 @@ bool CreateKey(RegistryHive hive, std::string_view keyPath) {
     }
     const HiveModes modes = ModesOf(hive);
     std::string folder = HiveFolder(hive);
-    if (!IsDirectory(folder) && !CreateFoldersWithMode(folder, modes.folder)) {
+    if (!IsDirectory(folder) && !CreateFolders(folder, modes.folder)) {
         return false;
     }
     for (const std::string& part : *parts) {

@@ -2,7 +2,6 @@
 #include <fcntl.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <map>
@@ -10,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/clock.h"
 #include "platform/registry_watch.h"
 
 namespace quarnel::registry_store {
@@ -22,16 +22,6 @@ constexpr std::size_t kMaximumWatchedFolders = 4096;
 constexpr std::uint32_t kFolderMask = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO |
                                       IN_CLOSE_WRITE | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR |
                                       IN_DONT_FOLLOW;
-
-std::int64_t MonotonicMilliseconds() {
-    struct timespec now {};
-    ::clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
-}
-
-bool EndsWith(std::string_view text, std::string_view suffix) {
-    return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
-}
 
 class KeyWatchEvent final : public WaitEvent {
   public:
@@ -129,7 +119,7 @@ class KeyWatchEvent final : public WaitEvent {
             return (event.mask & (IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO)) != 0;
         }
         // Values arrive by rename; a file edited in place by hand counts when it is closed.
-        return EndsWith(name, kValueSuffix) &&
+        return name.ends_with(kValueSuffix) &&
                (event.mask & (IN_MOVED_TO | IN_DELETE | IN_MOVED_FROM | IN_CLOSE_WRITE)) != 0;
     }
 

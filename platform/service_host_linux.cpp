@@ -14,6 +14,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/clock.h"
 #include "platform/paths.h"
 #include "platform/service_control_line.h"
 #include "platform/service_host.h"
@@ -37,12 +38,6 @@ constexpr int kRequestTimeoutMs = 2000;
 constexpr int kReplyTimeoutMs = 30000;
 // Messages handled per wake-up of the bus connection; the rest waits for the next one.
 constexpr int kBusMessagesPerWake = 64;
-
-std::int64_t MonotonicMilliseconds() {
-    struct timespec now {};
-    ::clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
-}
 
 bool SocketAddress(const std::string& path, sockaddr_un& address) {
     if (path.empty() || path.size() >= sizeof address.sun_path) {

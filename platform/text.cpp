@@ -161,6 +161,19 @@ std::string HexLower(const std::uint8_t* data, std::size_t size) {
     return out;
 }
 
+int HexDigitValue(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    return -1;
+}
+
 std::vector<std::string> SplitText(std::string_view text, char separator) {
     std::vector<std::string> pieces;
     std::size_t start = 0;

@@ -29,6 +29,8 @@ std::string ToUpperAscii(std::string_view text);
 
 // Lower-case hexadecimal text of bytes ("00ff...").
 std::string HexLower(const std::uint8_t* data, std::size_t size);
+// The value of one hexadecimal digit in either letter case; -1 for any other character.
+int HexDigitValue(char c);
 
 // Splits at every occurrence of separator; n separators give n + 1 pieces.
 std::vector<std::string> SplitText(std::string_view text, char separator);

@@ -1,21 +1,15 @@
 #include <poll.h>
 #include <sys/eventfd.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <vector>
 
+#include "platform/clock.h"
 #include "platform/wait.h"
 
 namespace quarnel {
 namespace {
-
-std::int64_t MonotonicMilliseconds() {
-    struct timespec now {};
-    ::clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
-}
 
 class SemaphoreEvent final : public WaitEvent {
   public:
@@ -114,7 +108,10 @@ std::uint32_t WaitForEvents(WaitEvent* const* handles, std::size_t count, std::i
                 return kWaitObject0;
             }
         }
-        if (ready == 0 && deadline >= 0 && MonotonicMilliseconds() >= deadline) {
+        // Checked whatever poll reported: a source that keeps polling readable without firing
+        // (a stream of changes that do not count, a hung-up descriptor) must not hold the wait
+        // past its time-out.
+        if (deadline >= 0 && MonotonicMilliseconds() >= deadline) {
             return kWaitTimeout;
         }
     }

@@ -2,6 +2,7 @@
 
 #include "platform/child_process.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -48,6 +49,17 @@ TEST(RunCommand, OutputIsCappedButTheProgramRunsToItsEnd) {
     EXPECT_TRUE(result.finished);
     EXPECT_EQ(result.exitCode, 4);
     EXPECT_EQ(result.output.size(), 64u * 1024u);
+}
+
+TEST(RunCommand, TheProgramWritesToAnOrdinaryBlockingPipe) {
+    // A non-blocking standard output makes a program that writes faster than it is read fail
+    // with EAGAIN; the kernel shows the flags of the program's descriptor 1 in octal.
+    const CommandResult result = RunCommand({"/bin/cat", "/proc/self/fdinfo/1"}, 10000);
+    ASSERT_TRUE(result.finished);
+    const std::size_t at = result.output.find("flags:");
+    ASSERT_NE(at, std::string::npos) << result.output;
+    const unsigned long flags = std::stoul(result.output.substr(at + 6), nullptr, 8);
+    EXPECT_EQ(flags & O_NONBLOCK, 0u) << result.output;
 }
 
 TEST(FindExecutable, SearchesOnlyTheGivenFoldersForFiles) {

@@ -1,8 +1,12 @@
 #include "platform/wait.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <thread>
+
+#include "tests/support/child_process.h"
 
 namespace quarnel {
 namespace {
@@ -64,6 +68,27 @@ TEST(Wait, TwoWaitersShareOneReleaseWithoutBothWaking) {
     first.join();
     second.join();
     EXPECT_EQ(woken.load(), 1);
+}
+
+TEST(Wait, TimeOutEndsAWaitOnASourceThatStaysReadableWithoutFiring) {
+    // A pipe whose writer is gone polls hung up for ever, and reading it finds nothing that
+    // fires. The wait runs in a child so that a wait that never ends fails instead of hanging.
+    const int result = test::RunInForkedChild(
+        [] {
+            int fds[2];
+            if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) {
+                return 2;
+            }
+            ::close(fds[1]);
+            WaitHandle hungUp = std::make_unique<WaitEvent>(UniqueFd(fds[0]));
+            WaitHandle handles[2] = {std::move(hungUp), CreateSemaphoreHandle(0)};
+            return WaitForHandles(handles, 2, 50, false) == kWaitTimeout &&
+                           WaitForHandles(handles, 2, 50, true) == kWaitTimeout
+                       ? 0
+                       : 1;
+        },
+        std::nullopt, 10000);
+    EXPECT_EQ(result, 0);
 }
 
 }  // namespace

@@ -1,23 +1,12 @@
 #include "tests/support/test_support.h"
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <thread>
 
 #include "tests/support/child_process.h"
-
-extern char** environ;
 
 namespace quarnel::test {
 
