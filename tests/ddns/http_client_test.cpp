@@ -385,6 +385,9 @@ TEST_F(HttpClientTest, StringFormDecodesByFlag) {
 TEST_F(HttpClientTest, FileFormWritesTheWholeAnswerPrivately) {
     Admin("/admin/echo?text=installer-bytes");
     const std::string path = root_.Path() + "/download.bin";
+    // A file already there is replaced, and private afterwards as well.
+    std::ofstream(path) << "an older and longer file";
+    ASSERT_EQ(::chmod(path.c_str(), 0644), 0);
     Calls calls;
     EXPECT_EQ(HttpRequestFile(HttpsUrl("/"), path, "GET", "", "", "", "", "", 7, calls.OnRequest(),
                               calls.OnProgress(), calls.OnComplete()),
