@@ -12,30 +12,13 @@
 #include "ddns/dns_answer.h"
 #include "ddns/endpoints.h"
 #include "ddns/ip_address.h"
+#include "ddns/port_text.h"
 
 namespace quarnel {
 namespace {
 
 // Each step is a new query, so a loop of aliases must end somewhere.
 constexpr int kMaxAliasSteps = 8;
-
-bool ReadPort(std::string_view text, std::uint16_t& port) {
-    if (text.empty() || text.size() > 5) {
-        return false;
-    }
-    unsigned value = 0;
-    for (const char c : text) {
-        if (c < '0' || c > '9') {
-            return false;
-        }
-        value = value * 10 + static_cast<unsigned>(c - '0');
-    }
-    if (value < 1 || value > 65535) {
-        return false;
-    }
-    port = static_cast<std::uint16_t>(value);
-    return true;
-}
 
 // A resolver state of our own (never the process-wide one), released in every case.
 class ResolverState {
@@ -126,8 +109,12 @@ std::optional<std::vector<ResolverAddress>> ParseServerList(std::string_view lis
         ResolverAddress server;
         const std::size_t colon = field.find(':');
         server.packed = ParseIPAddress(field.substr(0, colon));
-        if (colon != std::string_view::npos && !ReadPort(field.substr(colon + 1), server.port)) {
-            server.packed = 0;
+        if (colon != std::string_view::npos) {
+            if (const std::optional<std::uint16_t> port = ReadPortText(field.substr(colon + 1))) {
+                server.port = *port;
+            } else {
+                server.packed = 0;
+            }
         }
         servers.push_back(server);
         if (end == std::string_view::npos) {

@@ -94,7 +94,9 @@ struct Exchange {
     bool bodyRefused = false;  // header mode: the body was left unread on purpose
     bool failed = false;       // too large, or memory ran out
 
-    // The stall watch: when bytes last moved in either direction.
+    // The stall watch: when bytes last moved in either direction, counted only once the hop's
+    // connection stands (the connect time-out covers the way there).
+    bool connected = false;
     long stallSeconds = 30;
     curl_off_t lastMoved = -1;
     std::chrono::steady_clock::time_point lastMoveTime = std::chrono::steady_clock::now();
@@ -174,11 +176,22 @@ std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) 
     return length;
 }
 
+// The hop's connection is established (TLS included) or reused; the request goes out next.
+int OnConnected(void* user, char*, char*, int, int) {
+    auto& exchange = *static_cast<Exchange*>(user);
+    exchange.connected = true;
+    exchange.lastMoveTime = std::chrono::steady_clock::now();
+    return CURL_PREREQFUNC_OK;
+}
+
 // Aborts the transfer when no byte moved for the stall time; the transport calls this at least
-// once a second.
+// once a second, while it connects as well.
 int OnTransferProgress(void* user, curl_off_t, curl_off_t downloaded, curl_off_t,
                        curl_off_t uploaded) {
     auto& exchange = *static_cast<Exchange*>(user);
+    if (!exchange.connected) {
+        return 0;
+    }
     const auto now = std::chrono::steady_clock::now();
     if (downloaded + uploaded != exchange.lastMoved) {
         exchange.lastMoved = downloaded + uploaded;
@@ -258,6 +271,8 @@ void SetTransportOptions(CURL* easy, Exchange& exchange, const std::string& user
     curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
     curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, OnTransferProgress);
     curl_easy_setopt(easy, CURLOPT_XFERINFODATA, &exchange);
+    curl_easy_setopt(easy, CURLOPT_PREREQFUNCTION, OnConnected);
+    curl_easy_setopt(easy, CURLOPT_PREREQDATA, &exchange);
     curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, OnHeader);
     curl_easy_setopt(easy, CURLOPT_HEADERDATA, &exchange);
     curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, OnBody);
@@ -376,6 +391,7 @@ std::optional<HttpBuffer> HttpRequestMemory(
     CURLcode code = CURLE_OK;
     for (int hop = 0;; ++hop) {
         exchange.currentSecure = current->secure;
+        exchange.connected = false;
         const std::string transportUrl = TransportUrl(*current);
         curl_easy_setopt(easy.get(), CURLOPT_URL, transportUrl.c_str());
         code = curl_easy_perform(easy.get());

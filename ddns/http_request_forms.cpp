@@ -58,7 +58,11 @@ std::uint64_t HttpRequestFile(std::string_view url, const std::string& filePath,
     // removed, unless the path names something other than a plain file (a device, a pipe).
     struct stat info {};
     const bool plainFile = ::fstat(file.Get(), &info) == 0 && S_ISREG(info.st_mode);
-    if (!WriteAll(file.Get(), answer->data(), answer->size()) || file.Reset() != 0) {
+    // A file that was already there keeps its mode through O_TRUNC; the answer must not become
+    // readable by others through it.
+    const bool privateFile = !plainFile || ::fchmod(file.Get(), 0600) == 0;
+    if (!privateFile || !WriteAll(file.Get(), answer->data(), answer->size()) ||
+        file.Reset() != 0) {
         if (plainFile) {
             ::unlink(filePath.c_str());
         }

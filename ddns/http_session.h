@@ -8,7 +8,7 @@ namespace quarnel {
 
 struct HttpTimeouts {
     long connectSeconds = 60;  // to establish the connection (TCP and TLS)
-    long stallSeconds = 30;    // abort when no data moved for this long
+    long stallSeconds = 30;    // once connected: abort when no data moved for this long
 };
 
 // True when the transport is ready (its global set-up succeeded).

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "ddns/port_text.h"
 #include "platform/text.h"
 
 namespace quarnel {
@@ -15,24 +16,6 @@ bool IsHostNameCharacter(char c) {
 bool IsIPv6LiteralCharacter(char c) {
     return (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F') || (c >= '0' && c <= '9') || c == ':' ||
            c == '.';
-}
-
-bool ReadPort(std::string_view text, int& port) {
-    if (text.empty() || text.size() > 5) {
-        return false;
-    }
-    int value = 0;
-    for (const char c : text) {
-        if (c < '0' || c > '9') {
-            return false;
-        }
-        value = value * 10 + (c - '0');
-    }
-    if (value < 1 || value > 65535) {
-        return false;
-    }
-    port = value;
-    return true;
 }
 
 bool NeedsEscape(unsigned char c) {
@@ -123,9 +106,11 @@ std::optional<RequestUrl> SplitRequestUrl(std::string_view url) {
     }
     // "host:" with nothing after the colon means the scheme's port, as browsers read it.
     if (hasPort && !portText.empty()) {
-        if (!ReadPort(portText, parts.port)) {
+        const std::optional<std::uint16_t> port = ReadPortText(portText);
+        if (!port) {
             return std::nullopt;
         }
+        parts.port = *port;
         parts.explicitPort = true;
     }
     parts.host = std::string(host);

@@ -1,8 +1,11 @@
 #include "ddns/http_client.h"
 
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/utsname.h>
 
@@ -13,6 +16,8 @@
 
 #include "ddns/http_session.h"
 #include "ddns/user_agent.h"
+#include "platform/file_io.h"
+#include "platform/unique_fd.h"
 #include "settings/registry.h"
 #include "settings/schema.h"
 #include "tests/ddns/emulator_test_base.h"
@@ -380,6 +385,9 @@ TEST_F(HttpClientTest, StringFormDecodesByFlag) {
 TEST_F(HttpClientTest, FileFormWritesTheWholeAnswerPrivately) {
     Admin("/admin/echo?text=installer-bytes");
     const std::string path = root_.Path() + "/download.bin";
+    // A file already there is replaced, and private afterwards as well.
+    std::ofstream(path) << "an older and longer file";
+    ASSERT_EQ(::chmod(path.c_str(), 0644), 0);
     Calls calls;
     EXPECT_EQ(HttpRequestFile(HttpsUrl("/"), path, "GET", "", "", "", "", "", 7, calls.OnRequest(),
                               calls.OnProgress(), calls.OnComplete()),
@@ -424,6 +432,84 @@ TEST_F(HttpClientTest, ConnectionRefusedCompletesWithNoResult) {
     EXPECT_EQ(calls.requests, 1);
     EXPECT_EQ(calls.completions, 1);
     EXPECT_FALSE(calls.completeResult.has_value());
+}
+
+// Answers one request on a loopback port whose accept queue is kept full for a while: the kernel
+// drops the client's connection attempts until there is room, so connecting takes until one of
+// the client's later retransmissions, seconds after it began, with no data moving meanwhile.
+class SlowConnectServer {
+  public:
+    SlowConnectServer() {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        // A backlog of 0 leaves room for one pending connection, which the filler takes.
+        if (!listener_ ||
+            ::bind(listener_.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+            ::listen(listener_.Get(), 0) != 0 ||
+            ::getsockname(listener_.Get(), reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
+            !filler_ ||
+            ::connect(filler_.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+            return;
+        }
+        port_ = ntohs(address.sin_port);
+        thread_ = std::thread([this] { Serve(); });
+    }
+    ~SlowConnectServer() {
+        if (thread_.joinable()) {
+            thread_.join();
+        }
+    }
+    int Port() const { return port_; }
+
+  private:
+    void Serve() {
+        // Longer than the stall time of the test, and past the client's first retransmission.
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        const UniqueFd filler(::accept4(listener_.Get(), nullptr, nullptr, SOCK_CLOEXEC));
+        pollfd waiting{listener_.Get(), POLLIN, 0};
+        if (::poll(&waiting, 1, 10000) != 1) {
+            return;
+        }
+        const UniqueFd client(::accept4(listener_.Get(), nullptr, nullptr, SOCK_CLOEXEC));
+        std::string request;
+        char buffer[4096];
+        while (request.find("\r\n\r\n") == std::string::npos && request.size() < 65536) {
+            pollfd reading{client.Get(), POLLIN, 0};
+            const ssize_t got = ::poll(&reading, 1, 5000) == 1
+                                    ? ::recv(client.Get(), buffer, sizeof buffer, 0)
+                                    : -1;
+            if (got <= 0) {
+                return;
+            }
+            request.append(buffer, static_cast<std::size_t>(got));
+        }
+        const std::string answer =
+            "HTTP/1.1 200 OK\r\nContent-Length: 9\r\nConnection: close\r\n\r\nconnected";
+        WriteAll(client.Get(), answer.data(), answer.size());
+    }
+
+    UniqueFd listener_{::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)};
+    UniqueFd filler_{::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)};
+    int port_ = 0;
+    std::thread thread_;
+};
+
+TEST(HttpClientConnectTest, ASlowConnectIsBoundByTheConnectTimeOutNotTheStallWatch) {
+    test::ScopedEnvironment noProxy("no_proxy", "*");
+    const HttpTimeouts original = CurrentHttpTimeouts();
+    SetHttpTimeouts({20, 1});
+    std::string answer;
+    {
+        SlowConnectServer server;
+        ASSERT_NE(server.Port(), 0);
+        answer = HttpRequestString("http://127.0.0.1:" + std::to_string(server.Port()) + "/", "GET",
+                                   0, "", "", "", "");
+    }
+    SetHttpTimeouts(original);
+    EXPECT_EQ(answer, "connected") << "no data moves while connecting: only the connect time-out "
+                                      "may end it";
 }
 
 TEST_F(HttpClientTest, FirstRequestsFromSeveralThreadsAtOnceAllSucceed) {

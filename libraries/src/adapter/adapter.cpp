@@ -14,14 +14,9 @@ bool IsLoopback(std::uint32_t packed) {
     return (packed & 0xFFu) == 127;
 }
 
-}  // namespace
-
-std::uint32_t GetPrimaryIPAddress(int n) {
-    if (n < 1) {
-        return 0;
-    }
+// GetPrimaryIPAddress on a snapshot the caller has read; n is at least 1.
+std::uint32_t PrimaryIPAddressIn(const NetworkSnapshot& snapshot, int n) {
     std::vector<std::uint32_t> addresses;
-    const NetworkSnapshot snapshot = ReadNetworkSnapshot();
     if (!snapshot.complete) {
         QLOG(kLogTrace, "GetPrimaryIPAddress", snapshot.problem);
     } else if (!snapshot.defaultRouteSource.empty()) {
@@ -53,15 +48,21 @@ std::uint32_t GetPrimaryIPAddress(int n) {
     return result;
 }
 
+}  // namespace
+
+std::uint32_t GetPrimaryIPAddress(int n) {
+    return n < 1 ? 0 : PrimaryIPAddressIn(ReadNetworkSnapshot(), n);
+}
+
 std::optional<AdapterInfo> GetAdapterInfo(std::string_view guid) {
     QLOG(kLogTrace, "GetAdapterInfo", "GUID = " + std::string(guid));
+    // One read of the kernel's tables serves the primary address and the adapter search alike.
+    const NetworkSnapshot snapshot = ReadNetworkSnapshot();
     std::string primary;
     if (guid.empty()) {
-        primary = FormatIPAddress(GetPrimaryIPAddress(1));
+        primary = FormatIPAddress(PrimaryIPAddressIn(snapshot, 1));
     }
     QLOG(kLogTrace, "GetAdapterInfo", "IPAddress = " + primary);
-
-    const NetworkSnapshot snapshot = ReadNetworkSnapshot();
     if (!snapshot.complete) {
         QLOG(kLogTrace, "GetAdapterInfo", snapshot.problem);
         return std::nullopt;
