@@ -22,6 +22,7 @@
 #include "settings/schema.h"
 #include "tests/fixtures/endpoint_overrides.h"
 #include "tests/fixtures/provider_emulator.h"
+#include "tests/fixtures/request_record.h"
 #include "tests/libraries/adapter/network_test_support.h"
 #include "tests/support/child_process.h"
 #include "tests/support/test_support.h"
@@ -44,15 +45,26 @@ bool Eventually(const std::function<bool()>& condition, int timeoutMs = 20000) {
     return condition();
 }
 
-int CountRequests(const test::ProviderEmulator& emulator, const std::string& targetStart) {
+// Requests over HTTPS whose target passes the test: the echo page is "/" exactly, updates start
+// with "/nic/update".
+int CountRequests(const test::ProviderEmulator& emulator,
+                  const std::function<bool(const std::string& target)>& matches) {
     int count = 0;
-    for (const std::string& line : emulator.Requests()) {
-        if (line.find("\"server\":\"https\"") != std::string::npos &&
-            line.find("\"target\":\"" + targetStart) != std::string::npos) {
+    for (const test::RequestRecord& record : test::ParseRequestRecords(emulator.Requests())) {
+        if (record.server == "https" && matches(record.target)) {
             ++count;
         }
     }
     return count;
+}
+
+int CountEchoRequests(const test::ProviderEmulator& emulator) {
+    return CountRequests(emulator, [](const std::string& target) { return target == "/"; });
+}
+
+int CountUpdateRequests(const test::ProviderEmulator& emulator) {
+    return CountRequests(
+        emulator, [](const std::string& target) { return target.starts_with("/nic/update"); });
 }
 
 class ServiceProcessTest : public ::testing::Test {
@@ -149,19 +161,19 @@ TEST_F(ServiceProcessTest, FirstCycleUpdatesAndRecordsTheOutcome) {
 TEST_F(ServiceProcessTest, ChangesAndControlsRunFurtherCycles) {
     ASSERT_TRUE(StartService());
     ASSERT_TRUE(Eventually([&] { return RecordedEventId() != 0; })) << service_.Output();
-    const int echoesAfterStart = CountRequests(emulator_, "/\"");
+    const int echoesAfterStart = CountEchoRequests(emulator_);
     ASSERT_EQ(echoesAfterStart, 1);
 
     // Control 128, as sent after new settings are applied, runs one cycle.
     ASSERT_TRUE(Eventually([&] { return SendControl(ControlCodeSettingsChanged); }));
-    EXPECT_TRUE(Eventually([&] { return CountRequests(emulator_, "/\"") == 2; }));
+    EXPECT_TRUE(Eventually([&] { return CountEchoRequests(emulator_) == 2; }));
 
     // A new address on an interface runs one cycle, which finds the public address unchanged
     // and so sends no update.
     ASSERT_TRUE(
         test::AddVethPair(test::UniqueName("qsv"), test::UniqueName("qsp"), "198.51.100.10/24"));
-    EXPECT_TRUE(Eventually([&] { return CountRequests(emulator_, "/\"") == 3; }));
-    EXPECT_EQ(CountRequests(emulator_, "/nic/update"), 1);
+    EXPECT_TRUE(Eventually([&] { return CountEchoRequests(emulator_) == 3; }));
+    EXPECT_EQ(CountUpdateRequests(emulator_), 1);
 
     // A changed public address is sent on the next wake-up.
     emulator_.Admin("/admin/echo?text=203.0.113.77");
@@ -172,11 +184,10 @@ TEST_F(ServiceProcessTest, ChangesAndControlsRunFurtherCycles) {
 
     // Pause consumes wake-ups without a cycle; continue runs one.
     ASSERT_TRUE(SendControl(ServiceControlPause));
-    const int echoesWhilePaused = CountRequests(emulator_, "/\"");
+    const int echoesWhilePaused = CountEchoRequests(emulator_);
     ASSERT_TRUE(SendControl(ControlCodeSettingsChanged));
     ASSERT_TRUE(SendControl(ServiceControlContinue));
-    EXPECT_TRUE(
-        Eventually([&] { return CountRequests(emulator_, "/\"") == echoesWhilePaused + 1; }));
+    EXPECT_TRUE(Eventually([&] { return CountEchoRequests(emulator_) == echoesWhilePaused + 1; }));
 
     service_.Signal(SIGTERM);
     EXPECT_EQ(service_.Wait(10000), 0) << service_.Output();
@@ -188,13 +199,13 @@ TEST_F(ServiceProcessTest, AnErrorAnswerStopsTheTimedChecksUntilTheSettingsChang
     ASSERT_TRUE(Eventually([&] { return RecordedEventId() != 0; })) << service_.Output();
     EXPECT_EQ(ReadRegistryString(kHive, kServiceKey, kValueResult), "badauth");
     EXPECT_EQ(RecordedEventId(), static_cast<std::int32_t>(0xC0000066));
-    const int echoes = CountRequests(emulator_, "/\"");
+    const int echoes = CountEchoRequests(emulator_);
 
     // No watcher is armed: an address change runs no cycle.
     ASSERT_TRUE(
         test::AddVethPair(test::UniqueName("qsv"), test::UniqueName("qsp"), "198.51.100.20/24"));
     std::this_thread::sleep_for(std::chrono::milliseconds(2500));
-    EXPECT_EQ(CountRequests(emulator_, "/\""), echoes);
+    EXPECT_EQ(CountEchoRequests(emulator_), echoes);
 
     // New settings and control 128 run the next cycle, which succeeds.
     WriteTimeStamp(kHive, kSettingsKey, kValueTime, CurrentTimeStamp() + 1);
@@ -212,8 +223,8 @@ TEST_F(ServiceProcessTest, AStormOfAddressChangesRunsABoundedNumberOfCycles) {
     ASSERT_TRUE(Eventually([&] { return RecordedEventId() != 0; })) << service_.Output();
     const std::string veth = test::UniqueName("qsv");
     ASSERT_TRUE(test::AddVethPair(veth, test::UniqueName("qsp"), "198.51.100.2/24"));
-    ASSERT_TRUE(Eventually([&] { return CountRequests(emulator_, "/\"") >= 2; }));
-    const int echoes = CountRequests(emulator_, "/\"");
+    ASSERT_TRUE(Eventually([&] { return CountEchoRequests(emulator_) >= 2; }));
+    const int echoes = CountEchoRequests(emulator_);
 
     // 200 address changes within about a second.
     const std::string batch = root_->Path() + "/addresses";
@@ -228,8 +239,8 @@ TEST_F(ServiceProcessTest, AStormOfAddressChangesRunsABoundedNumberOfCycles) {
     ASSERT_TRUE(test::RunIp({"-batch", batch}));
     std::this_thread::sleep_for(std::chrono::seconds(5));
     // One cycle right away and at most one per hold-back interval after it.
-    EXPECT_LE(CountRequests(emulator_, "/\"") - echoes, 4);
-    EXPECT_GE(CountRequests(emulator_, "/\"") - echoes, 1);
+    EXPECT_LE(CountEchoRequests(emulator_) - echoes, 4);
+    EXPECT_GE(CountEchoRequests(emulator_) - echoes, 1);
 
     service_.Signal(SIGTERM);
     EXPECT_EQ(service_.Wait(10000), 0) << service_.Output();
@@ -244,7 +255,7 @@ TEST_F(ServiceProcessTest, AServiceKilledDuringACycleLeavesAnIntactStoreAndLog) 
     emulator_.Admin("/admin/echo?text=203.0.113.66");
     emulator_.Admin("/admin/fault?kind=delay&ms=3000&path=/nic/update");
     ASSERT_TRUE(SendControl(ControlCodeSettingsChanged));
-    ASSERT_TRUE(Eventually([&] { return CountRequests(emulator_, "/nic/update") == 2; }));
+    ASSERT_TRUE(Eventually([&] { return CountUpdateRequests(emulator_) == 2; }));
     service_.Signal(SIGKILL);
     service_.Wait(5000);
 

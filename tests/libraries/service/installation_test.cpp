@@ -15,6 +15,7 @@
 #include "settings/schema.h"
 #include "tests/fixtures/endpoint_overrides.h"
 #include "tests/fixtures/provider_emulator.h"
+#include "tests/fixtures/request_record.h"
 #include "tests/libraries/adapter/network_test_support.h"
 #include "tests/libraries/service/private_systemd.h"
 #include "tests/support/test_support.h"
@@ -49,8 +50,8 @@ bool Eventually(const std::function<bool()>& condition, int timeoutMs = 30000) {
 
 int CountRequests(const test::ProviderEmulator& emulator, const std::string& targetStart) {
     int count = 0;
-    for (const std::string& line : emulator.Requests()) {
-        if (line.find("\"target\":\"" + targetStart) != std::string::npos) {
+    for (const test::RequestRecord& record : test::ParseRequestRecords(emulator.Requests())) {
+        if (record.target.starts_with(targetStart)) {
             ++count;
         }
     }
