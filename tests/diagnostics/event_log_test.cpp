@@ -28,6 +28,7 @@
 #include "platform/event_log_file.h"
 #include "platform/text.h"
 #include "platform/unique_fd.h"
+#include "resources/texts.h"
 #include "tests/support/child_process.h"
 #include "tests/support/test_support.h"
 
@@ -601,15 +602,41 @@ TEST_F(EventLog, OtherUsersReadTheHistory) {
 }
 
 TEST(EventMessage, TheMessageTableSentenceSurroundsTheInsertString) {
-    EXPECT_EQ(FormatEventMessage(0x40000064, {"good 1.2.3.4"}),
+    EXPECT_EQ(FormatEventMessage(0x40000064, {"good 1.2.3.4"}, Language::English),
               "The dynamic DNS service has reported the following information:\r\r\n\r\n"
               "good 1.2.3.4\r\n");
-    EXPECT_EQ(EventMessageLine(0x80000065, {"911"}),
+    EXPECT_EQ(EventMessageLine(0x80000065, {"911"}, Language::English),
               "The dynamic DNS service has reported the following warning: 911");
-    EXPECT_EQ(EventMessageLine(0xC0000066, {"bad\nauth\t x"}),
+    EXPECT_EQ(EventMessageLine(0xC0000066, {"bad\nauth\t x"}, Language::English),
               "The dynamic DNS service has reported the following error: bad auth x");
-    EXPECT_EQ(FormatEventMessage(0x12, {"x"}), "");
-    EXPECT_EQ(EventMessageLine(0x12, {"x", "y"}), "Event 0x00000012: x y");
+    EXPECT_EQ(FormatEventMessage(0x12, {"x"}, Language::English), "");
+    EXPECT_EQ(EventMessageLine(0x12, {"x", "y"}, Language::English), "Event 0x00000012: x y");
+}
+
+TEST(EventMessage, TheGermanSentencesFollowTheStringTablesLanguage) {
+    struct Case {
+        std::uint32_t id;
+        const char* line;
+    };
+    for (const Case& c : {
+             Case{0x40000064,
+                  "Der dynamische DNS Dienst hat folgende Information "
+                  "zurückgegeben: good 1.2.3.4"},
+             Case{0x80000065,
+                  "Der dynamische DNS Dienst hat folgende Warnung zurückgegeben: "
+                  "good 1.2.3.4"},
+             Case{0xC0000066,
+                  "Der dynamische DNS Dienst hat folgenden Fehler zurückgegeben: "
+                  "good 1.2.3.4"},
+         }) {
+        EXPECT_EQ(EventMessageLine(c.id, {"good 1.2.3.4"}, Language::German), c.line);
+    }
+    EXPECT_EQ(FormatEventMessage(0x80000065, {"911"}, Language::German),
+              "Der dynamische DNS Dienst hat folgende Warnung zurückgegeben:\r\r\n\r\n911\r\n");
+    EXPECT_EQ(EventMessageLine(0x12, {"x"}, Language::German), "Event 0x00000012: x");
+    // Without a language given, the string table's choice decides.
+    EXPECT_EQ(EventMessageLine(0xC0000066, {"badauth"}),
+              EventMessageLine(0xC0000066, {"badauth"}, CurrentLanguage()));
 }
 
 // Receives what the program sends to /dev/log, in a mount namespace of a forked child where
