@@ -165,9 +165,9 @@ int main(int argc, char** argv) {
         leftovers += entry.path().filename().string().rfind(".tmp.", 0) == 0 ? 1 : 0;
     }
     std::printf(
-        "%d runs under one process id (%d got it), %d killed, %d reported \"Settings "
-        "saved.\"\n",
-        runs, reused, killed, saved);
+        "%d runs under one process id (%d got it), %d killed; of the %d that ended, %d "
+        "reported \"Settings saved.\" and %d could not store the settings\n",
+        runs, reused, killed, runs - killed, saved, runs - killed - saved);
     std::printf("lost settings: %d; misreported runs: %d; temporary files left: %d\n", lost,
                 misreported, leftovers);
     std::filesystem::remove_all(root);
