@@ -9,6 +9,7 @@
 #include "diagnostics/log.h"
 #include "platform/clock.h"
 #include "platform/event_log_file.h"
+#include "platform/process.h"
 #include "platform/system_log.h"
 #include "platform/text.h"
 
@@ -120,7 +121,10 @@ int ReportOutcomeEvent(const EventSourceHandle& source, std::uint16_t type, std:
     fields.strings = strings;
     const bool written = AppendEventRecord(opened->logPath, fields, kEventLogMaximumBytes);
     if (!written) {
-        QLOG(kLogWarn, "ReportOutcomeEvent", "Unable to write to " + opened->logPath);
+        // Dropped rather than retried: the update cycle must not wait for the log.
+        QLOG_ERROR_CODE(kLogWarn, "ReportOutcomeEvent",
+                        "Unable to write to " + opened->logPath + "; the record is dropped",
+                        GetLastErrorCode());
     }
     // The system log keeps the history too, also when the file could not be written.
     WriteSystemLog(opened->name, PriorityOfType(type), EventMessageLine(eventId, strings));
@@ -144,6 +148,9 @@ std::optional<EventRecord> ReadNextEventRecord(EventLogHandle& log, std::uint32_
     if (opened == nullptr || (directionFlag & kEventLogForwardsRead) == 0) {
         return std::nullopt;
     }
+    // Damaged bytes and a record still being written are stepped over, never taken for records.
+    opened->offset =
+        NextEventRecordAt(opened->contents.data(), opened->contents.size(), opened->offset);
     const std::size_t length =
         EventRecordLengthAt(opened->contents.data(), opened->contents.size(), opened->offset);
     if (length == 0) {

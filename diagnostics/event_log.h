@@ -71,8 +71,8 @@ int ReportOutcomeEvent(const EventSourceHandle& source, std::uint16_t type, std:
 // Opens a log for reading (its records as they are at this moment); empty when it cannot be read.
 // A log nobody has written to yet is open and empty.
 EventLogHandle OpenEventLogByName(std::string_view logName);
-// The next record, oldest first; none at the end, at a damaged or torn record (which ends the
-// walk), for a log that is not open and for any direction but forwards.
+// The next whole record, oldest first, stepping over damaged bytes and a torn tail; none at the
+// end, for a log that is not open and for any direction but forwards.
 std::optional<EventRecord> ReadNextEventRecord(EventLogHandle& log, std::uint32_t directionFlag);
 
 // Fields of a record; a record shorter than its fixed part or with another signature has none.

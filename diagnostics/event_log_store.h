@@ -21,15 +21,16 @@ inline constexpr std::size_t kEventLogReadLimit = 64 << 20;
 // "-", "_", ".", not starting with ".").
 std::string EventLogFilePath(std::string_view logName);
 
-// Appends one record (its record number continues the file's last one) to the file at path.
-// A torn tail left by an interrupted writer is cut off first; when the record does not fit
+// Appends one record (its record number continues the file's last whole one) to the file at
+// path. A torn tail left by an interrupted writer is cut off first, while damaged bytes anywhere
+// else stay in place (readers step over them); when the record does not fit
 // within maxBytes, the oldest records are dropped until the file is at most three quarters full,
 // and the file is rewritten whole. False when the record is too long or the file cannot be
-// written.
+// written, also when another writer held the lock too long: the record is then dropped.
 bool AppendEventRecord(const std::string& path, EventRecordFields fields, std::size_t maxBytes);
 
-// The bytes of the file at path, read under the file's lock; false when it cannot be read (a
-// missing file is an empty log).
+// The bytes of the file at path, read without any lock; false when it cannot be read (a missing
+// file is an empty log).
 bool ReadEventRecords(const std::string& path, std::vector<std::uint8_t>& contents);
 
 }  // namespace quarnel

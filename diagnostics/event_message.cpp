@@ -7,23 +7,32 @@ namespace {
 
 struct MessageText {
     std::uint32_t eventId;
-    const char* text;
+    const char* english;
+    const char* german;
 };
 
 // "\r\n" stand for a real carriage return and line feed in the stored text.
 constexpr MessageText kMessages[] = {
-    {0x40000064, "The dynamic DNS service has reported the following information:%r%n\r\n%1\r\n"},
-    {0x80000065, "The dynamic DNS service has reported the following warning:%r%n\r\n%1\r\n"},
-    {0xC0000066, "The dynamic DNS service has reported the following error:%r%n\r\n%1\r\n"},
+    {0x40000064, "The dynamic DNS service has reported the following information:%r%n\r\n%1\r\n",
+     "Der dynamische DNS Dienst hat folgende Information zurückgegeben:%r%n\r\n%1\r\n"},
+    {0x80000065, "The dynamic DNS service has reported the following warning:%r%n\r\n%1\r\n",
+     "Der dynamische DNS Dienst hat folgende Warnung zurückgegeben:%r%n\r\n%1\r\n"},
+    {0xC0000066, "The dynamic DNS service has reported the following error:%r%n\r\n%1\r\n",
+     "Der dynamische DNS Dienst hat folgenden Fehler zurückgegeben:%r%n\r\n%1\r\n"},
 };
 
 }  // namespace
 
 std::string FormatEventMessage(std::uint32_t eventId, const std::vector<std::string>& strings) {
+    return FormatEventMessage(eventId, strings, CurrentLanguage());
+}
+
+std::string FormatEventMessage(std::uint32_t eventId, const std::vector<std::string>& strings,
+                               Language language) {
     const char* text = nullptr;
     for (const MessageText& message : kMessages) {
         if (message.eventId == eventId) {
-            text = message.text;
+            text = language == Language::German ? message.german : message.english;
         }
     }
     if (text == nullptr) {
@@ -56,7 +65,12 @@ std::string FormatEventMessage(std::uint32_t eventId, const std::vector<std::str
 }
 
 std::string EventMessageLine(std::uint32_t eventId, const std::vector<std::string>& strings) {
-    std::string message = FormatEventMessage(eventId, strings);
+    return EventMessageLine(eventId, strings, CurrentLanguage());
+}
+
+std::string EventMessageLine(std::uint32_t eventId, const std::vector<std::string>& strings,
+                             Language language) {
+    std::string message = FormatEventMessage(eventId, strings, language);
     if (message.empty()) {
         char number[16];
         std::snprintf(number, sizeof number, "0x%08X", eventId);

@@ -1,5 +1,9 @@
 #include "diagnostics/event_record.h"
 
+#include <string.h>
+
+#include <algorithm>
+
 #include "platform/text.h"
 
 namespace quarnel {
@@ -102,14 +106,59 @@ std::size_t EventRecordLengthAt(const std::uint8_t* data, std::size_t size, std:
     return length;
 }
 
+std::size_t NextEventRecordAt(const std::uint8_t* data, std::size_t size, std::size_t offset) {
+    if (offset >= size) {
+        return size;
+    }
+    if (EventRecordLengthAt(data, size, offset) != 0) {
+        return offset;
+    }
+    // A record's signature follows its Length: look for the next one and check the record there.
+    static constexpr std::uint8_t kSignature[] = {'L', 'f', 'L', 'e'};
+    std::size_t from = offset + 1 + 4;
+    while (from < size) {
+        const auto* found = static_cast<const std::uint8_t*>(
+            ::memmem(data + from, size - from, kSignature, sizeof kSignature));
+        if (found == nullptr) {
+            break;
+        }
+        const std::size_t start = static_cast<std::size_t>(found - data) - 4;
+        if (EventRecordLengthAt(data, size, start) != 0) {
+            return start;
+        }
+        from = static_cast<std::size_t>(found - data) + 1;
+    }
+    return size;
+}
+
 std::vector<std::size_t> EventRecordOffsets(const std::vector<std::uint8_t>& data) {
     std::vector<std::size_t> offsets;
-    std::size_t offset = 0;
-    while (const std::size_t length = EventRecordLengthAt(data.data(), data.size(), offset)) {
+    std::size_t offset = NextEventRecordAt(data.data(), data.size(), 0);
+    while (offset < data.size()) {
         offsets.push_back(offset);
-        offset += length;
+        offset += EventRecordLengthAt(data.data(), data.size(), offset);
+        offset = NextEventRecordAt(data.data(), data.size(), offset);
     }
     return offsets;
+}
+
+std::size_t EventLogKeptSize(const std::vector<std::uint8_t>& data,
+                             const std::vector<std::size_t>& offsets) {
+    const std::size_t end =
+        offsets.empty()
+            ? 0
+            : offsets.back() + EventRecordLengthAt(data.data(), data.size(), offsets.back());
+    const std::size_t tail = data.size() - end;
+    if (tail == 0) {
+        return end;
+    }
+    const std::uint8_t* start = data.data() + end;
+    const bool allZero = std::all_of(start, start + tail, [](std::uint8_t b) { return b == 0; });
+    const bool tooShort = tail < kSmallestRecord;
+    // A whole record whose Length was damaged still ends in its own size.
+    const bool endsLikeARecord = tail >= 4 && ReadLittleEndian32(start + tail - 4) == tail;
+    const bool cutShort = tail >= 4 && ReadLittleEndian32(start) > tail && !endsLikeARecord;
+    return allZero || tooShort || cutShort ? end : data.size();
 }
 
 }  // namespace quarnel

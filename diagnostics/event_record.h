@@ -42,9 +42,21 @@ std::vector<std::uint8_t> BuildEventRecord(const EventRecordFields& fields);
 // size, and be repeated at the record's end, and the signature must match.
 std::size_t EventRecordLengthAt(const std::uint8_t* data, std::size_t size, std::size_t offset);
 
-// The start of each whole record from the beginning of data, up to the first that is not whole
-// (a torn or damaged tail ends the sequence).
+// The start of the first whole record at or after offset: at offset itself, else at the next
+// place whose signature begins a whole record (so damaged bytes are stepped over); size when
+// there is none.
+std::size_t NextEventRecordAt(const std::uint8_t* data, std::size_t size, std::size_t offset);
+
+// The start of every whole record in data, oldest first, stepping over damaged bytes between them.
 std::vector<std::size_t> EventRecordOffsets(const std::vector<std::uint8_t>& data);
+
+// How many bytes of a log's data a writer keeps before appending: everything, but for a torn
+// tail behind the last whole record (the beginning of a record that an interrupted append left:
+// shorter than the Length it starts with and not ending in its own size, too short to hold one, or
+// nothing but zero bytes, which a crash can leave in a file's newest block). Damaged bytes that
+// are no such tail stay in place.
+std::size_t EventLogKeptSize(const std::vector<std::uint8_t>& data,
+                             const std::vector<std::size_t>& offsets);
 
 std::uint32_t ReadLittleEndian32(const std::uint8_t* data);
 std::uint16_t ReadLittleEndian16(const std::uint8_t* data);

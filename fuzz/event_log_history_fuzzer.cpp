@@ -1,5 +1,6 @@
 // An arbitrary event log file: walking its records, the history built from it, and a record
-// appended to it (a torn or damaged tail is cut off; the oldest records go when it is full).
+// appended to it (damaged bytes stay, a torn tail is cut off; the oldest records go when it is
+// full).
 
 #include <algorithm>
 #include <cstddef>
@@ -33,7 +34,7 @@ Records WholeRecords(const std::vector<std::uint8_t>& bytes) {
     return records;
 }
 
-// The reader hands out exactly the whole records from the start, then nothing.
+// The reader hands out exactly the whole records, stepping over damaged bytes, then nothing.
 void CheckWalk(const Records& expected) {
     EventLogHandle log = OpenEventLogByName(kLogName);
     FUZZ_CHECK(static_cast<bool>(log));
@@ -81,9 +82,11 @@ void CheckHistory(const Records& records) {
     }
 }
 
-// After an append the file is whole records only: a run of the newest old ones (all of them
-// when there was room) and then the new record, numbered after the last old one.
-void CheckAppend(const std::string& path, const Records& before, std::string_view text) {
+// After an append the file holds a run of the newest old records (all of them when there was
+// room), with any damaged bytes between them, and ends in the new record, numbered after the
+// last old one, which readers find.
+void CheckAppend(const std::string& path, const Records& before, std::string_view text,
+                 std::size_t fileSize) {
     EventRecordFields fields;
     fields.timeGenerated = 1700000000;
     fields.timeWritten = fields.timeGenerated;
@@ -98,11 +101,10 @@ void CheckAppend(const std::string& path, const Records& before, std::string_vie
     FUZZ_CHECK(ReadEventRecords(path, after));
     FUZZ_CHECK(after.size() <= kBound);
     const Records records = WholeRecords(after);
-    std::size_t total = 0;
-    for (const EventRecord& record : records) {
-        total += record.size();
-    }
-    FUZZ_CHECK(total == after.size());
+    const std::vector<std::size_t> offsets = EventRecordOffsets(after);
+    FUZZ_CHECK(!offsets.empty() &&
+               offsets.back() + EventRecordLengthAt(after.data(), after.size(), offsets.back()) ==
+                   after.size());
     FUZZ_CHECK(!records.empty());
     if (records.empty()) {
         return;
@@ -116,15 +118,12 @@ void CheckAppend(const std::string& path, const Records& before, std::string_vie
     const std::size_t kept = records.size() - 1;
     FUZZ_CHECK(kept <= before.size());
     FUZZ_CHECK(std::equal(records.begin(), records.end() - 1, before.end() - kept));
-    std::size_t oldBytes = 0;
-    for (const EventRecord& record : before) {
-        oldBytes += record.size();
-    }
-    if (oldBytes + added.size() <= kBound) {
+    if (fileSize + added.size() <= kBound) {
         FUZZ_CHECK(kept == before.size());
     } else {
-        // Dropping old records makes room for many appends: at most three quarters stay used.
-        FUZZ_CHECK(after.size() <= kBound - kBound / 4);
+        // Appended when the damaged bytes and torn tail left room; else dropping old records
+        // makes room for many appends: at most three quarters stay used.
+        FUZZ_CHECK(kept == before.size() || after.size() <= kBound - kBound / 4);
     }
 }
 
@@ -144,7 +143,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     CheckWalk(records);
     CheckHistory(records);
     if (size <= kEventLogReadLimit) {
-        CheckAppend(path, records, bytes);
+        CheckAppend(path, records, bytes, size);
     }
     return 0;
 }

@@ -1,9 +1,11 @@
 #pragma once
 
-// The file that holds an event log. Writers change it under an exclusive lock and never leave a
-// half-changed file behind them: an append is cut back to the last whole record first, and a
-// rewrite goes to a temporary file that replaces the log in one rename. Readers read the whole
-// file under a shared lock. The file is readable by every user.
+// The file that holds an event log. Writers serialise on a lock file beside it that only they can
+// open (root's, for the machine's log), waiting for it a bounded time, and never leave a
+// half-changed file behind them: an append may first cut off a torn tail, and a rewrite goes to a
+// temporary file that replaces the log in one rename. Readers take no lock at all (so no reader
+// can hold up a writer); they read the whole file and check every record they use. The log file
+// is readable by every user.
 
 #include <cstddef>
 #include <cstdint>
@@ -24,14 +26,19 @@ struct EventLogFileEdit {
     std::vector<std::uint8_t> bytes;
 };
 
-// Opens the log file (creating its folder and the file when missing), locks it exclusively,
-// reads it whole and applies what decide returns, durably (synced before returning). False when
-// the file cannot be opened, read (larger than maxBytes) or changed.
+// The writers' lock file of the log at path: path + ".lock", mode 0600.
+std::string EventLogLockPath(const std::string& path);
+
+// Takes the writers' lock (waiting one second at most), opens the log file (creating its folder
+// and the file when missing), reads it whole and applies what decide returns, durably (synced
+// before returning). False when the lock is not had in time (errno ETIMEDOUT) or is not this
+// process's own private file, or when the log cannot be opened, read (larger than maxBytes) or
+// changed.
 bool EditEventLogFile(
     const std::string& path, std::size_t maxBytes,
     const std::function<EventLogFileEdit(const std::vector<std::uint8_t>& contents)>& decide);
 
-// Reads the whole log file under a shared lock. A missing file is an empty log; false when it
+// Reads the whole log file without any lock. A missing file is an empty log; false when it
 // cannot be opened or read, or is larger than maxBytes.
 bool ReadEventLogFile(const std::string& path, std::size_t maxBytes,
                       std::vector<std::uint8_t>& contents);

@@ -5,7 +5,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <climits>
+#include <thread>
 
 #include "platform/atomic_file.h"
 #include "platform/event_log_file.h"
@@ -17,9 +19,12 @@ namespace {
 
 constexpr mode_t kLogFileMode = 0644;
 constexpr mode_t kLogFolderMode = 0755;
-// A writer that replaces the file renames a new one over it; a process that locked the old one
-// meanwhile opens the path again. Bounded, although each retry means another writer progressed.
-constexpr int kLockAttempts = 1000;
+// The writers' lock: only its owner may open it, so no reader can hold it.
+constexpr mode_t kLockFileMode = 0600;
+// How long a writer waits for another writer: a record that cannot be written by then is
+// dropped, so the update cycle and a stop never wait on somebody else's lock.
+constexpr auto kWriterLockWait = std::chrono::milliseconds(1000);
+constexpr auto kWriterLockPoll = std::chrono::milliseconds(5);
 
 std::string FolderOf(const std::string& path) {
     const std::size_t cut = path.rfind('/');
@@ -29,46 +34,34 @@ std::string FolderOf(const std::string& path) {
     return cut == 0 ? "/" : path.substr(0, cut);
 }
 
-int LockRetrying(int fd, int operation) {
-    int result;
-    do {
-        result = ::flock(fd, operation);
-    } while (result != 0 && errno == EINTR);
-    return result;
-}
-
-// Opens path and locks it; the descriptor is returned only while it still names the file at
-// path (not one that a writer has just replaced).
-UniqueFd OpenLocked(const std::string& path, bool exclusive) {
-    for (int attempt = 0; attempt < kLockAttempts; ++attempt) {
-        UniqueFd fd(
-            exclusive ? ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY, kLogFileMode)
-                      : ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
-        if (!fd) {
-            return {};
-        }
-        if (LockRetrying(fd.Get(), exclusive ? LOCK_EX : LOCK_SH) != 0) {
-            return {};
-        }
-        struct stat opened {};
-        struct stat named {};
-        if (::fstat(fd.Get(), &opened) != 0) {
-            return {};
-        }
-        if (::stat(path.c_str(), &named) == 0 && named.st_dev == opened.st_dev &&
-            named.st_ino == opened.st_ino) {
-            if (!S_ISREG(opened.st_mode)) {
-                return {};
-            }
-            // The creation mode is narrowed by the umask; every user must be able to read.
-            if (exclusive && opened.st_uid == ::geteuid() &&
-                (opened.st_mode & 07777) != kLogFileMode) {
-                (void)::fchmod(fd.Get(), kLogFileMode);
-            }
-            return fd;
-        }
+// Takes the writers' lock beside the log, waiting at most kWriterLockWait. The lock file must be
+// this process's own and private: one that another user made or may open is no lock of ours.
+UniqueFd LockWriters(const std::string& path) {
+    UniqueFd lock(::open(EventLogLockPath(path).c_str(),
+                         O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, kLockFileMode));
+    struct stat info {};
+    if (!lock || ::fstat(lock.Get(), &info) != 0) {
+        return {};
     }
-    return {};
+    if (!S_ISREG(info.st_mode) || info.st_uid != ::geteuid() ||
+        ((info.st_mode & 077) != 0 && ::fchmod(lock.Get(), kLockFileMode) != 0)) {
+        errno = EPERM;
+        return {};
+    }
+    const auto deadline = std::chrono::steady_clock::now() + kWriterLockWait;
+    for (;;) {
+        if (::flock(lock.Get(), LOCK_EX | LOCK_NB) == 0) {
+            return lock;
+        }
+        if (errno != EWOULDBLOCK && errno != EINTR) {
+            return {};
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            errno = ETIMEDOUT;
+            return {};
+        }
+        std::this_thread::sleep_for(kWriterLockPoll);
+    }
 }
 
 bool ReadAll(int fd, std::size_t maxBytes, std::vector<std::uint8_t>& contents) {
@@ -86,8 +79,13 @@ bool ReadAll(int fd, std::size_t maxBytes, std::vector<std::uint8_t>& contents) 
         if (got < 0 && errno == EINTR) {
             continue;
         }
-        if (got <= 0) {
+        if (got < 0) {
             return false;
+        }
+        if (got == 0) {
+            // Cut by a writer meanwhile (a torn tail removed): what was read is all there is.
+            contents.resize(done);
+            break;
         }
         done += static_cast<std::size_t>(got);
     }
@@ -129,7 +127,7 @@ bool ReplaceFile(const std::string& path, const std::vector<std::uint8_t>& bytes
 }
 
 // Removes what a writer killed during a rewrite left behind: temporary files beside path. Called
-// under the exclusive lock, when no other writer can be writing one.
+// under the writers' lock, when no other writer can be writing one.
 void RemoveLeftoverTemporaries(const std::string& path) {
     const std::string folder = FolderOf(path);
     const std::string prefix = path.substr(path.rfind('/') + 1) + ".";
@@ -148,6 +146,10 @@ void RemoveLeftoverTemporaries(const std::string& path) {
 
 }  // namespace
 
+std::string EventLogLockPath(const std::string& path) {
+    return path + ".lock";
+}
+
 bool EditEventLogFile(
     const std::string& path, std::size_t maxBytes,
     const std::function<EventLogFileEdit(const std::vector<std::uint8_t>& contents)>& decide) {
@@ -155,9 +157,19 @@ bool EditEventLogFile(
     if (!IsDirectory(folder) && !CreateFolders(folder, kLogFolderMode)) {
         return false;
     }
-    UniqueFd fd = OpenLocked(path, true);
-    if (!fd) {
+    const UniqueFd lock = LockWriters(path);
+    if (!lock) {
         return false;
+    }
+    UniqueFd fd(
+        ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, kLogFileMode));
+    struct stat opened {};
+    if (!fd || ::fstat(fd.Get(), &opened) != 0 || !S_ISREG(opened.st_mode)) {
+        return false;
+    }
+    // The creation mode is narrowed by the umask; every user must be able to read.
+    if (opened.st_uid == ::geteuid() && (opened.st_mode & 07777) != kLogFileMode) {
+        (void)::fchmod(fd.Get(), kLogFileMode);
     }
     std::vector<std::uint8_t> contents;
     if (!ReadAll(fd.Get(), maxBytes, contents)) {
@@ -169,8 +181,8 @@ bool EditEventLogFile(
         case EventLogFileEdit::Kind::Nothing:
             return true;
         case EventLogFileEdit::Kind::Replace:
-            // The lock on the old file is released with fd after the rename; writers waiting
-            // for it notice that the path names a new file and open that one.
+            // Readers that opened the old file keep reading it whole; the next open finds the
+            // new one.
             return ReplaceFile(path, edit.bytes);
         case EventLogFileEdit::Kind::Append:
             break;
@@ -201,8 +213,12 @@ bool ReadEventLogFile(const std::string& path, std::size_t maxBytes,
     if (::stat(path.c_str(), &info) != 0 && errno == ENOENT) {
         return true;  // nothing was ever written: an empty log
     }
-    UniqueFd fd = OpenLocked(path, false);
-    return fd && ReadAll(fd.Get(), maxBytes, contents);
+    // No lock: a reader must never be able to hold up a writer. What it reads may end in a record
+    // still being written, which the record checks then skip.
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY));
+    struct stat opened {};
+    return fd && ::fstat(fd.Get(), &opened) == 0 && S_ISREG(opened.st_mode) &&
+           ReadAll(fd.Get(), maxBytes, contents);
 }
 
 std::string LocalComputerName() {

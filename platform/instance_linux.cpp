@@ -1,67 +1,247 @@
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <sstream>
+#include <vector>
 
+#include "platform/file_io.h"
 #include "platform/instance.h"
 #include "platform/paths.h"
 
 namespace quarnel {
 namespace {
 
-// An abstract address: a leading zero byte, then the name without terminator.
-bool AbstractAddress(const std::string& name, sockaddr_un& address, socklen_t& length) {
-    if (name.empty() || name.size() + 1 > sizeof address.sun_path) {
+// The wire form of a code: four bytes, little-endian.
+constexpr std::size_t kCodeSize = 4;
+constexpr mode_t kUserFolderMode = 0700;
+constexpr mode_t kMachineFolderMode = 0755;
+// Only the owner may open the lock file: whoever can open it can also lock it.
+constexpr mode_t kLockFileMode = 0600;
+constexpr mode_t kSocketMode = 0600;
+// /tmp itself, when a test root has none yet.
+constexpr mode_t kSharedTemporaryMode = 01777;
+
+std::string LockName(std::string_view guidText) {
+    return std::string(guidText) + ".lock";
+}
+
+std::string SocketName(std::string_view guidText) {
+    return std::string(guidText) + ".socket";
+}
+
+std::string ParentOf(const std::string& path) {
+    const std::size_t cut = path.rfind('/');
+    return cut == std::string::npos || cut == 0 ? std::string("/") : path.substr(0, cut);
+}
+
+// The folder of a user's markers and whether it is the shared-temporary fallback.
+std::string UserFolder(std::uint32_t user, bool& inSharedTemporary) {
+    inSharedTemporary = false;
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    if (user == ::geteuid() && runtime != nullptr && runtime[0] == '/') {
+        return RootedPath(runtime) + "/quarnel-updater";
+    }
+    // A root process acting for the user who started it (sudo, pkexec) finds that user's
+    // runtime folder where the session manager keeps it.
+    const std::string userRuntime = RootedPath("/run/user/" + std::to_string(user));
+    struct stat info {};
+    if (::lstat(userRuntime.c_str(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == user) {
+        return userRuntime + "/quarnel-updater";
+    }
+    inSharedTemporary = true;
+    return RootedPath("/tmp/quarnel-updater-" + std::to_string(user));
+}
+
+// Opens the folder of the markers, creating it when missing, and checks that nobody but its
+// owner (the user, or root for the machine-wide folder) can change what lies in it.
+UniqueFd OpenMarkerFolder(std::optional<std::uint32_t> user) {
+    const std::string path = InstanceFolder(user);
+    if (!user) {
+        if (!IsDirectory(path) && !CreateFolders(path, kMachineFolderMode)) {
+            return {};
+        }
+    } else {
+        bool inSharedTemporary = false;
+        (void)UserFolder(*user, inSharedTemporary);
+        const std::string parent = ParentOf(path);
+        if (!IsDirectory(parent) &&
+            !CreateFolders(parent, inSharedTemporary ? kSharedTemporaryMode : kUserFolderMode)) {
+            return {};
+        }
+        if (::mkdir(path.c_str(), kUserFolderMode) == 0) {
+            // Made by root for the user who started it: the user's own processes use it too.
+            if (::chmod(path.c_str(), kUserFolderMode) != 0 ||
+                (*user != ::geteuid() &&
+                 ::lchown(path.c_str(), *user, static_cast<gid_t>(-1)) != 0)) {
+                return {};
+            }
+        } else if (errno != EEXIST) {
+            return {};
+        }
+    }
+    UniqueFd folder(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat info {};
+    if (!folder || ::fstat(folder.Get(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+        return {};
+    }
+    const bool trusted =
+        user ? info.st_uid == *user && (info.st_mode & 077) == 0
+             : (info.st_uid == 0 || info.st_uid == ::geteuid()) && (info.st_mode & 022) == 0;
+    if (!trusted) {
+        errno = EPERM;
+        return {};
+    }
+    return folder;
+}
+
+// Whether anybody holds a flock on the file name in folder, for a process that may not open it:
+// the kernel lists every lock with its file's device and inode.
+bool SomebodyLocks(int folder, const std::string& name) {
+    struct stat info {};
+    if (::fstatat(folder, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !S_ISREG(info.st_mode)) {
         return false;
     }
+    std::ifstream locks("/proc/locks");
+    std::string line;
+    for (int lines = 0; lines < 100000 && std::getline(locks, line); ++lines) {
+        std::istringstream fields(line);
+        std::string number;
+        std::string kind;
+        std::string advisory;
+        std::string access;
+        std::string pid;
+        std::string file;
+        if (!(fields >> number >> kind >> advisory >> access >> pid >> file) || kind != "FLOCK") {
+            continue;  // "->" marks a process still waiting for a lock, not one holding it
+        }
+        unsigned major = 0;
+        unsigned minor = 0;
+        unsigned long long inode = 0;
+        if (std::sscanf(file.c_str(), "%x:%x:%llu", &major, &minor, &inode) == 3 &&
+            major == ::major(info.st_dev) && minor == ::minor(info.st_dev) &&
+            inode == static_cast<unsigned long long>(info.st_ino)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The address of a socket path. A path too long for an address is reached through the
+// process's descriptor of its folder, which folder then holds.
+bool SocketAddress(const std::string& path, UniqueFd& folder, sockaddr_un& address,
+                   socklen_t& length) {
     address = {};
     address.sun_family = AF_UNIX;
-    std::memcpy(address.sun_path + 1, name.data(), name.size());
-    length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+    std::string usable = path;
+    if (usable.size() >= sizeof address.sun_path) {
+        folder = UniqueFd(::open(ParentOf(path).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+        if (!folder) {
+            return false;
+        }
+        usable = "/proc/self/fd/" + std::to_string(folder.Get()) + path.substr(path.rfind('/'));
+        if (usable.size() >= sizeof address.sun_path) {
+            return false;
+        }
+    }
+    if (usable.empty()) {
+        return false;
+    }
+    std::memcpy(address.sun_path, usable.data(), usable.size());
+    length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + usable.size() + 1);
     return true;
 }
 
-// The wire form of a code: four bytes, little-endian.
-constexpr std::size_t kCodeSize = 4;
-
 }  // namespace
 
-std::string InstanceEndpointName(std::string_view guidText, std::optional<std::uint32_t> userId) {
-    std::string name = "quarnel-updater";
-    const std::string tag = SocketNamespaceTag();
-    if (!tag.empty()) {
-        name += "." + tag;
+std::string InstanceFolder(std::optional<std::uint32_t> userId) {
+    if (!userId) {
+        return RuntimeFolder();
     }
-    name += "/";
-    name += guidText;
-    if (userId) {
-        name += "/" + std::to_string(*userId);
-    }
-    return name;
+    bool inSharedTemporary = false;
+    return UserFolder(*userId, inSharedTemporary);
 }
 
-InstanceBind BindInstanceEndpoint(const std::string& name, UniqueFd& endpoint) {
-    sockaddr_un address{};
-    socklen_t length = 0;
-    if (!AbstractAddress(name, address, length)) {
-        return InstanceBind::Failed;
+std::string InstanceSocketPath(std::string_view guidText, std::optional<std::uint32_t> userId) {
+    return InstanceFolder(userId) + "/" + SocketName(guidText);
+}
+
+InstanceClaim ClaimInstanceMarker(std::string_view guidText, std::optional<std::uint32_t> userId,
+                                  InstanceMarker& marker) {
+    if (guidText.empty() || guidText.find('/') != std::string_view::npos) {
+        return InstanceClaim::Failed;
     }
-    UniqueFd fd(::socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-    if (!fd) {
-        return InstanceBind::Failed;
+    const UniqueFd folder = OpenMarkerFolder(userId);
+    if (!folder) {
+        return InstanceClaim::Failed;
+    }
+    const std::string lockName = LockName(guidText);
+    UniqueFd lock(::openat(folder.Get(), lockName.c_str(),
+                           O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, kLockFileMode));
+    if (!lock) {
+        if (errno == EACCES || errno == EPERM) {
+            return SomebodyLocks(folder.Get(), lockName) ? InstanceClaim::HeldElsewhere
+                                                         : InstanceClaim::Failed;
+        }
+        return InstanceClaim::Failed;
+    }
+    struct stat info {};
+    if (::fstat(lock.Get(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        return InstanceClaim::Failed;
+    }
+    // Root holding a user's marker for that user leaves the file to the user's own processes.
+    if (userId && *userId != ::geteuid() && info.st_uid != *userId &&
+        ::fchown(lock.Get(), *userId, static_cast<gid_t>(-1)) != 0) {
+        return InstanceClaim::Failed;
+    }
+    int locked;
+    do {
+        locked = ::flock(lock.Get(), LOCK_EX | LOCK_NB);
+    } while (locked != 0 && errno == EINTR);
+    if (locked != 0) {
+        return errno == EWOULDBLOCK ? InstanceClaim::HeldElsewhere : InstanceClaim::Failed;
+    }
+
+    // The lock proves that no live process listens on a socket left at the path.
+    const std::string socketName = SocketName(guidText);
+    if (::unlinkat(folder.Get(), socketName.c_str(), 0) != 0 && errno != ENOENT) {
+        return InstanceClaim::Failed;
+    }
+    UniqueFd endpoint(::socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    if (!endpoint) {
+        return InstanceClaim::Failed;
     }
     // Set before binding, so that no datagram can be queued without its sender's credentials.
     const int on = 1;
-    if (::setsockopt(fd.Get(), SOL_SOCKET, SO_PASSCRED, &on, sizeof on) != 0) {
-        return InstanceBind::Failed;
+    if (::setsockopt(endpoint.Get(), SOL_SOCKET, SO_PASSCRED, &on, sizeof on) != 0) {
+        return InstanceClaim::Failed;
     }
-    if (::bind(fd.Get(), reinterpret_cast<const sockaddr*>(&address), length) != 0) {
-        return errno == EADDRINUSE ? InstanceBind::AlreadyBound : InstanceBind::Failed;
+    UniqueFd addressFolder;
+    sockaddr_un address{};
+    socklen_t length = 0;
+    if (!SocketAddress(InstanceSocketPath(guidText, userId), addressFolder, address, length) ||
+        ::bind(endpoint.Get(), reinterpret_cast<const sockaddr*>(&address), length) != 0 ||
+        ::fchmodat(folder.Get(), socketName.c_str(), kSocketMode, 0) != 0) {
+        return InstanceClaim::Failed;
     }
-    endpoint = std::move(fd);
-    return InstanceBind::Bound;
+    if (userId && *userId != ::geteuid() &&
+        ::fchownat(folder.Get(), socketName.c_str(), *userId, static_cast<gid_t>(-1),
+                   AT_SYMLINK_NOFOLLOW) != 0) {
+        return InstanceClaim::Failed;
+    }
+    marker.lock = std::move(lock);
+    marker.endpoint = std::move(endpoint);
+    return InstanceClaim::Held;
 }
 
 InstanceReceive ReceiveInstanceCode(int endpoint, std::uint32_t listeningUser, std::int32_t& code) {
@@ -105,10 +285,11 @@ UniqueFd CreateInstanceSender() {
     return UniqueFd(::socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
 }
 
-bool SendInstanceCode(int sender, const std::string& name, std::int32_t code) {
+bool SendInstanceCode(int sender, const std::string& socketPath, std::int32_t code) {
+    UniqueFd addressFolder;
     sockaddr_un address{};
     socklen_t length = 0;
-    if (!AbstractAddress(name, address, length)) {
+    if (!SocketAddress(socketPath, addressFolder, address, length)) {
         return false;
     }
     const auto value = static_cast<std::uint32_t>(code);

@@ -22,11 +22,8 @@ std::string MachineRegistryFolder();
 std::string UserRegistryFolder();
 // The event log: /var/lib/quarnel-updater/eventlog.
 std::string EventLogFolder();
-// Runtime files of the service (its control socket): /run/quarnel-updater.
+// Runtime files of the service (its control socket, its instance marker): /run/quarnel-updater.
 std::string RuntimeFolder();
-// A short text that keeps abstract socket names of different QUARNEL_ROOT trees apart; empty
-// when QUARNEL_ROOT is not set.
-std::string SocketNamespaceTag();
 
 // Creates a folder and its missing parents; every folder it creates gets exactly mode, whatever
 // the umask. True when the folder exists afterwards.

@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -79,21 +78,6 @@ std::string EventLogFolder() {
 
 std::string RuntimeFolder() {
     return RootedPath("/run/quarnel-updater");
-}
-
-std::string SocketNamespaceTag() {
-    const std::string root = QuarnelRoot();
-    if (root.empty()) {
-        return {};
-    }
-    // FNV-1a keeps the tag short and stable for one root path.
-    std::uint64_t hash = 14695981039346656037ull;
-    for (const char c : root) {
-        hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
-    }
-    char text[17];
-    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(hash));
-    return text;
 }
 
 bool CreateFolders(const std::string& path, unsigned mode) {

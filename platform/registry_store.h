@@ -23,8 +23,13 @@
 // Names match without regard to ASCII letter case and keep the case they were created with.
 // Writes replace a value file atomically and durably (temporary file, fsync, rename, fsync of the
 // folder), so a crash or kill at any moment leaves the old value or the new one, never a torn one.
-// Temporary files are named ".tmp.<pid>.<thread>.<n>"; readers skip every name that starts with
-// ".", and creating a key removes the ones older than ten minutes that a killed writer left.
+// Temporary files start with ".tmp." and a random name, so a file that a killed writer left can
+// never be in a later writer's way; where the file system allows, the new value is written to an
+// unnamed file that gets its name only when it is whole. A writer holds a lock on its temporary
+// file while it exists; readers skip every name that starts with "."; every write and every
+// key creation removes the temporary files in that key that no live writer holds (and that are
+// older than ten seconds, the moment between making and locking a named one).
+// A value whose file would be larger than 16 MiB is refused (no reader accepts such a file).
 // A file that does not parse (wrong header, size that does not match) reads as absent.
 //
 // Permissions, set explicitly whatever the umask:

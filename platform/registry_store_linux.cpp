@@ -1,5 +1,7 @@
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -26,9 +28,11 @@ namespace {
 
 constexpr std::string_view kValueSuffix = ".value";
 constexpr std::string_view kTemporaryPrefix = ".tmp.";
-// A write takes milliseconds; a temporary file this old was left by a writer that was killed.
-constexpr time_t kStaleTemporarySeconds = 600;
-// No value the program stores comes near this; a larger file is damage, not data.
+// The fall-back's temporary file is locked right after it is made; one younger than this may
+// still be in that moment.
+constexpr time_t kFreshTemporarySeconds = 10;
+// No value the program stores comes near this; a larger file is damage, not data, and a larger
+// value is refused by the writer.
 constexpr std::size_t kMaximumValueFileSize = 16u << 20;
 
 struct DirCloser {
@@ -186,16 +190,88 @@ std::optional<std::vector<std::string>> SplitKeyPath(std::string_view keyPath) {
     return parts;
 }
 
-std::string TemporaryName() {
+// A name no other writer uses: random, so that a file that a killed writer left under a name can
+// never stand in the way of a later writer, whatever process id it has.
+std::string RandomTemporaryName() {
+    std::uint8_t random[12] = {};
+    std::size_t got = 0;
+    while (got < sizeof random) {
+        const ssize_t part = ::getrandom(random + got, sizeof random - got, 0);
+        if (part <= 0) {
+            if (part < 0 && errno == EINTR) {
+                continue;
+            }
+            break;
+        }
+        got += static_cast<std::size_t>(part);
+    }
     static std::atomic<unsigned> counter{0};
-    char name[96];
-    std::snprintf(name, sizeof name, "%s%llu.%llu.%u", kTemporaryPrefix.data(),
-                  static_cast<unsigned long long>(CurrentProcessId()),
-                  static_cast<unsigned long long>(CurrentThreadId()), counter.fetch_add(1));
+    // Without randomness the time, the process and a counter still keep names apart.
+    if (got < sizeof random) {
+        const std::uint64_t mix = static_cast<std::uint64_t>(::time(nullptr)) ^
+                                  (static_cast<std::uint64_t>(CurrentProcessId()) << 32) ^
+                                  counter.fetch_add(1);
+        std::memcpy(random, &mix, sizeof mix);
+    }
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string name(kTemporaryPrefix);
+    for (const std::uint8_t byte : random) {
+        name.push_back(kHex[byte >> 4]);
+        name.push_back(kHex[byte & 0x0F]);
+    }
     return name;
 }
 
-// Removes temporary files that writers killed in the middle of a write left behind.
+// A temporary file for a new value: its descriptor, locked for as long as it is open (so that
+// the cleaner never takes it for a killed writer's leftover), and its name once it has one.
+struct TemporaryFile {
+    UniqueFd fd;
+    std::string name;
+};
+
+// The usual way: an unnamed file, locked before it ever gets a name, written, synced and only
+// then linked under a fresh name. False when the file system or the process cannot do that.
+bool WriteUnnamed(const std::string& folder, mode_t mode, const std::string& bytes,
+                  TemporaryFile& temporary) {
+    UniqueFd fd(::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode));
+    if (!fd || ::flock(fd.Get(), LOCK_EX) != 0 || ::fchmod(fd.Get(), mode) != 0 ||
+        !WriteAll(fd.Get(), bytes.data(), bytes.size()) || ::fsync(fd.Get()) != 0) {
+        return false;
+    }
+    const std::string self = "/proc/self/fd/" + std::to_string(fd.Get());
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        const std::string name = RandomTemporaryName();
+        if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, (folder + "/" + name).c_str(),
+                     AT_SYMLINK_FOLLOW) == 0) {
+            temporary.fd = std::move(fd);
+            temporary.name = name;
+            return true;
+        }
+        if (errno != EEXIST) {
+            return false;
+        }
+    }
+    return false;
+}
+
+// The fall-back: a file created exclusively under a fresh name, locked at once.
+bool WriteNamed(const std::string& folder, mode_t mode, const std::string& bytes,
+                TemporaryFile& temporary) {
+    std::string path = folder + "/" + std::string(kTemporaryPrefix) + "XXXXXX";
+    UniqueFd fd(::mkostemp(path.data(), O_CLOEXEC));
+    if (!fd) {
+        return false;
+    }
+    temporary.name = path.substr(folder.size() + 1);
+    const bool written = ::flock(fd.Get(), LOCK_EX) == 0 && ::fchmod(fd.Get(), mode) == 0 &&
+                         WriteAll(fd.Get(), bytes.data(), bytes.size()) && ::fsync(fd.Get()) == 0;
+    temporary.fd = std::move(fd);
+    return written;
+}
+
+// Removes temporary files that writers killed in the middle of a write left behind: those that
+// no live writer holds locked. A file made by the fall-back is unlocked for a moment after its
+// creation, so only files older than that moment can be left over.
 void RemoveStaleTemporaries(const std::string& folder) {
     DirPtr dir(::opendir(folder.c_str()));
     if (!dir) {
@@ -207,9 +283,18 @@ void RemoveStaleTemporaries(const std::string& folder) {
             kTemporaryPrefix) {
             continue;
         }
-        struct stat info {};
-        if (::fstatat(::dirfd(dir.get()), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
-            S_ISREG(info.st_mode) && now - info.st_mtime > kStaleTemporarySeconds) {
+        UniqueFd fd(::openat(::dirfd(dir.get()), entry->d_name,
+                             O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+        struct stat opened {};
+        if (!fd || ::fstat(fd.Get(), &opened) != 0 || !S_ISREG(opened.st_mode) ||
+            now - opened.st_mtime < kFreshTemporarySeconds ||
+            ::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) {
+            continue;
+        }
+        // Still the same file under that name: not one a writer renamed away meanwhile.
+        struct stat named {};
+        if (::fstatat(::dirfd(dir.get()), entry->d_name, &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+            named.st_dev == opened.st_dev && named.st_ino == opened.st_ino) {
             ::unlinkat(::dirfd(dir.get()), entry->d_name, 0);
         }
     }
@@ -353,21 +438,30 @@ bool WriteValue(RegistryHive hive, std::string_view keyPath, std::string_view va
     const std::string target =
         folder + "/" +
         (existing ? *existing : Encode(valueName, false) + std::string(kValueSuffix));
-    const std::string temporary = folder + "/" + TemporaryName();
+    RemoveStaleTemporaries(folder);
 
     // Created with its final mode, so a secret is never readable by others, not even briefly.
     const mode_t mode = IsSecretValueName(valueName) ? 0600 : ModesOf(hive).file;
-    UniqueFd fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
-    if (!fd) {
+    std::string bytes = ValueFileHeader(value);
+    // Never store what no reader would accept: such a value would read as absent.
+    if (value.data.size() > kMaximumValueFileSize - bytes.size()) {
+        errno = EFBIG;
         return false;
     }
-    const std::string header = ValueFileHeader(value);
-    bool written =
-        ::fchmod(fd.Get(), mode) == 0 && WriteAll(fd.Get(), header.data(), header.size()) &&
-        WriteAll(fd.Get(), value.data.data(), value.data.size()) && ::fsync(fd.Get()) == 0;
-    written = fd.Reset() == 0 && written;
-    if (!written || ::rename(temporary.c_str(), target.c_str()) != 0) {
-        ::unlink(temporary.c_str());
+    bytes.append(value.data.begin(), value.data.end());
+    TemporaryFile temporary;
+    if (!WriteUnnamed(folder, mode, bytes, temporary)) {
+        temporary = TemporaryFile{};
+        if (!WriteNamed(folder, mode, bytes, temporary)) {
+            if (!temporary.name.empty()) {
+                ::unlink((folder + "/" + temporary.name).c_str());
+            }
+            return false;
+        }
+    }
+    const std::string path = folder + "/" + temporary.name;
+    if (::rename(path.c_str(), target.c_str()) != 0) {
+        ::unlink(path.c_str());
         return false;
     }
     return SyncFolder(folder);

@@ -16,7 +16,7 @@ namespace {
 
 // A marker this process holds, with the user it listens for.
 struct HeldMarker {
-    UniqueFd endpoint;
+    InstanceMarker marker;
     std::uint32_t listeningUser = 0;
 };
 
@@ -34,11 +34,12 @@ bool IsMachineWideMode(const Guid& mode) {
     return GuidToString(mode) == GuidToString(ServiceInstanceGuid);
 }
 
-std::string EndpointName(const Guid& mode, std::uint32_t user) {
+// The user whose folder holds the mode's marker; none for the machine-wide service.
+std::optional<std::uint32_t> MarkerUser(const Guid& mode, std::uint32_t user) {
     if (IsMachineWideMode(mode)) {
-        return InstanceEndpointName(GuidToString(mode), std::nullopt);
+        return std::nullopt;
     }
-    return InstanceEndpointName(GuidToString(mode), user);
+    return user;
 }
 
 // The lowest CPU priority: background work yields to everything else.
@@ -90,20 +91,20 @@ int EndBackground() {
 int IsInstanceRunning(const Guid& mode) {
     const std::string guidText = GuidToString(mode);
     const std::uint32_t user = InvokingUserId();
-    UniqueFd endpoint;
-    const InstanceBind bound = BindInstanceEndpoint(EndpointName(mode, user), endpoint);
-    if (bound == InstanceBind::AlreadyBound) {
+    InstanceMarker marker;
+    const InstanceClaim claim = ClaimInstanceMarker(guidText, MarkerUser(mode, user), marker);
+    if (claim == InstanceClaim::HeldElsewhere) {
         QLOG(kLogDebug, "IsInstanceRunning", "Instance " + guidText + " is already running");
         return 1;
     }
-    if (bound == InstanceBind::Failed) {
+    if (claim == InstanceClaim::Failed) {
         QLOG_ERROR_CODE(kLogWarn, "IsInstanceRunning",
                         "Unable to create instance marker " + guidText, GetLastErrorCode());
         return 0;
     }
     MarkerTable& table = Markers();
     const std::lock_guard<std::mutex> guard(table.lock);
-    table.markers[guidText] = HeldMarker{std::move(endpoint), user};
+    table.markers[guidText] = HeldMarker{std::move(marker), user};
     return 0;
 }
 
@@ -111,7 +112,7 @@ int InstanceMessageDescriptor(const Guid& mode) {
     MarkerTable& table = Markers();
     const std::lock_guard<std::mutex> guard(table.lock);
     const auto found = table.markers.find(GuidToString(mode));
-    return found == table.markers.end() ? -1 : found->second.endpoint.Get();
+    return found == table.markers.end() ? -1 : found->second.marker.endpoint.Get();
 }
 
 bool ReceiveInstanceMessage(const Guid& mode, std::int32_t& code) {
@@ -123,8 +124,8 @@ bool ReceiveInstanceMessage(const Guid& mode, std::int32_t& code) {
     }
     // Bounded: a flood of refused datagrams cannot hold the caller here.
     for (int i = 0; i < 256; ++i) {
-        switch (
-            ReceiveInstanceCode(found->second.endpoint.Get(), found->second.listeningUser, code)) {
+        switch (ReceiveInstanceCode(found->second.marker.endpoint.Get(),
+                                    found->second.listeningUser, code)) {
             case InstanceReceive::Code:
                 return true;
             case InstanceReceive::Nothing:
@@ -148,7 +149,8 @@ std::int64_t BroadcastInstanceMessage(std::int32_t code) {
     int delivered = 0;
     for (const std::uint32_t user : users) {
         for (const Guid& mode : {SystrayInstanceGuid, SettingInstanceGuid}) {
-            if (SendInstanceCode(sender.Get(), EndpointName(mode, user), code)) {
+            if (SendInstanceCode(sender.Get(), InstanceSocketPath(GuidToString(mode), user),
+                                 code)) {
                 ++delivered;
             }
         }

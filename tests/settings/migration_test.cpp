@@ -3,6 +3,7 @@
 #include "settings/migration.h"
 
 #include <sys/inotify.h>
+#include <sys/stat.h>
 
 #include "platform/accounts.h"
 #include "platform/unique_fd.h"
@@ -128,6 +129,46 @@ TEST_F(MigrationTest, AStoreOfBuild280OnlyGetsTheNewBuildNumber) {
     EXPECT_EQ(ReadRegistryDword(kMachine, kSettingsKey, kValueTime), 12345);
     EXPECT_EQ(test::ListFolder(MachineFolder(std::string(kSettingsKey))),
               (std::vector<std::string>{"Interval.value", "Time.value"}));
+}
+
+TEST_F(MigrationTest, ARerunWithoutSoftwareBuildNeverResetsTheSettings) {
+    ASSERT_EQ(CreateRegistryKey(kMachine, kSettingsKey), 1);
+    ASSERT_EQ(WriteRegistryDword(kMachine, kSettingsKey, kValueInterval, 60), 1);
+    ASSERT_EQ(WriteRegistryDword(kMachine, kSettingsKey, kValueService, 3), 1);
+    ASSERT_EQ(WriteRegistryString(kMachine, kSettingsKey, kValueUsername, "alice"), 1);
+    ASSERT_EQ(WriteRegistryDword(kMachine, kSettingsKey, kValueTime, 12345), 1);
+    // SoftwareBuild went missing: both steps run again, with nothing old to carry over.
+    EXPECT_EQ(MigrateSettings(), 1);
+    EXPECT_EQ(ReadRegistryDword(kMachine, kSettingsKey, kValueInterval), 60);
+    EXPECT_EQ(ReadRegistryDword(kMachine, kSettingsKey, kValueService), 3);
+    EXPECT_EQ(ReadRegistryString(kMachine, kSettingsKey, kValueUsername), "alice");
+    EXPECT_EQ(ReadRegistryDword(kMachine, kSettingsKey, kValueTime), 12345);
+    EXPECT_EQ(ReadRegistryDword(kMachine, kProductKey, kValueSoftwareBuild), 294);
+}
+
+TEST_F(MigrationTest, AnOldValueIsDeletedOnlyAfterItsNewCopyIsWritten) {
+    RecordIdentity();
+    ASSERT_EQ(CreateRegistryKey(kMachine, kSettingsKey), 1);
+    ASSERT_EQ(WriteRegistryDword(kMachine, kProductKey, kValueSoftwareBuild, 265), 1);
+    ASSERT_EQ(WriteRegistryString(kMachine, kProductKey, "Hostname", "alice.example"), 1);
+    ASSERT_EQ(WriteRegistryString(kMachine, kProductKey, "Username", "alice"), 1);
+    ASSERT_EQ(WriteRegistryDword(kMachine, kProductKey, "Service", 4), 1);
+    // The new Hostname cannot be written (as on a full disk): a folder stands in its way.
+    const std::string blocked = MachineFolder(std::string(kSettingsKey)) + "/Hostname.value";
+    ASSERT_EQ(::mkdir(blocked.c_str(), 0755), 0);
+    EXPECT_EQ(MigrateSettings(), 0);
+    EXPECT_EQ(ReadRegistryString(kMachine, kProductKey, kValueHostname), "alice.example");
+    // What was written moved; the build is not recorded, so the next run tries again.
+    EXPECT_EQ(ReadRegistryString(kMachine, kSettingsKey, kValueUsername), "alice");
+    EXPECT_EQ(ReadRegistryString(kMachine, kProductKey, kValueUsername), "");
+    EXPECT_EQ(ReadRegistryDword(kMachine, kProductKey, kValueSoftwareBuild), 265);
+
+    ASSERT_EQ(::rmdir(blocked.c_str()), 0);
+    EXPECT_EQ(MigrateSettings(), 1);
+    EXPECT_EQ(ReadRegistryString(kMachine, kSettingsKey, kValueHostname), "alice.example");
+    EXPECT_EQ(ReadRegistryString(kMachine, kSettingsKey, kValueUsername), "alice");
+    EXPECT_EQ(ReadRegistryDword(kMachine, kSettingsKey, kValueService), 4);
+    EXPECT_EQ(ProductValues(), (std::vector<std::string>{"Settings", "SoftwareBuild.value"}));
 }
 
 // Records the order in which value files of two folders are replaced.

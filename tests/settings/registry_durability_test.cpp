@@ -3,14 +3,18 @@
 
 #include <poll.h>
 #include <signal.h>
+#include <sys/inotify.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <fstream>
 #include <random>
 
+#include "platform/unique_fd.h"
 #include "settings/registry.h"
 #include "tests/settings/store_fixture.h"
+#include "tests/support/child_process.h"
 
 namespace quarnel {
 namespace {
@@ -100,6 +104,72 @@ TEST_F(RegistryDurabilityTest, AWriterKilledAtRandomMomentsLeavesOnlyWholeValues
                     name == "Hostname.value")
             << name;
     }
+}
+
+// The temporary file names that writes into folder use, as they are made.
+class TemporaryNames {
+  public:
+    explicit TemporaryNames(const std::string& folder)
+        : fd_(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
+        ::inotify_add_watch(fd_.Get(), folder.c_str(), IN_CREATE | IN_MOVED_FROM);
+    }
+    std::vector<std::string> Names() const {
+        std::vector<std::string> names;
+        alignas(inotify_event) char buffer[8192];
+        ssize_t got = 0;
+        while ((got = ::read(fd_.Get(), buffer, sizeof buffer)) > 0) {
+            for (ssize_t offset = 0; offset < got;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(buffer + offset);
+                if (event->len > 0 && std::string(event->name).rfind(".tmp.", 0) == 0) {
+                    names.push_back(event->name);
+                }
+                offset += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+            }
+        }
+        return names;
+    }
+
+  private:
+    UniqueFd fd_;
+};
+
+// A writer killed before its rename leaves its temporary file; a later process may get the same
+// process id. Whatever names the store chose, a leftover under them must not stop a later write.
+TEST_F(RegistryDurabilityTest, LeftoversUnderTheNamesWritersUseNeverStopALaterWrite) {
+    ASSERT_EQ(CreateRegistryKey(kMachine, kKey), 1);
+    const std::string folder = MachineFolder(kKey);
+    // In a child, so that the process (and its id) stays the same from one write to the next,
+    // as it would be for a later process with a reused id.
+    EXPECT_EQ(
+        test::RunInForkedChild([&folder] {
+            const TemporaryNames watch(folder);
+            if (WriteRegistryString(kMachine, kKey, "Hostname", "first.example") != 1) {
+                return 1;
+            }
+            const std::vector<std::string> used = watch.Names();
+            if (used.empty()) {
+                return 2;
+            }
+            // The name used, and the next ones if the name counts up.
+            std::vector<std::string> leftovers = used;
+            const std::string& name = used.front();
+            const std::size_t dot = name.rfind('.');
+            const std::string stem = name.substr(0, dot + 1);
+            const std::string count = name.substr(dot + 1);
+            if (!count.empty() && count.find_first_not_of("0123456789") == std::string::npos) {
+                for (unsigned next = 1; next <= 64; ++next) {
+                    leftovers.push_back(stem + std::to_string(std::stoul(count) + next));
+                }
+            }
+            for (const std::string& leftover : leftovers) {
+                std::ofstream(folder + "/" + leftover) << "REGVALUE 1 2\n";
+            }
+            return WriteRegistryString(kMachine, kKey, "Hostname", "second.example") == 1 &&
+                           ReadRegistryString(kMachine, kKey, "Hostname") == "second.example"
+                       ? 0
+                       : 3;
+        }),
+        0);
 }
 
 TEST_F(RegistryDurabilityTest, TwoProcessesWritingAndReadingOneKeySeeWholeValues) {

@@ -3,7 +3,10 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "settings/protection.h"
@@ -101,18 +104,58 @@ TEST_F(RegistryPermissionsTest, OtherUsersReadSettingsButNeitherThePasswordNorWr
     EXPECT_EQ(ReadProtectedPassword(kMachine, kKey, "Password", "material"), "secret");
 }
 
-TEST_F(RegistryPermissionsTest, StaleTemporaryFilesOfKilledWritersAreRemoved) {
+TEST_F(RegistryPermissionsTest, OnlyTemporaryFilesOfKilledWritersAreRemovedByEveryWrite) {
     ASSERT_EQ(CreateRegistryKey(kMachine, kKey), 1);
     const std::string folder = MachineFolder(kKey);
-    for (const char* name : {".tmp.1.1.0", ".tmp.2.2.0"}) {
+    // A killed writer's file, one of a writer that is still at work (it holds its lock), and a
+    // fresh one.
+    for (const char* name : {".tmp.1.1.0", ".tmp.3.3.0", ".tmp.2.2.0"}) {
         std::ofstream(folder + "/" + name) << "REGVALUE 4 4\n";
     }
     const struct timespec old[2] = {{0, UTIME_OMIT}, {::time(nullptr) - 3600, 0}};
-    ASSERT_EQ(::utimensat(AT_FDCWD, (folder + "/.tmp.1.1.0").c_str(), old, 0), 0);
+    for (const char* name : {".tmp.1.1.0", ".tmp.3.3.0"}) {
+        ASSERT_EQ(::utimensat(AT_FDCWD, (folder + "/" + name).c_str(), old, 0), 0);
+    }
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const std::string live = folder + "/.tmp.3.3.0";
+    const pid_t writer = test::StartChild([&] {
+        const int fd = ::open(live.c_str(), O_RDWR | O_CLOEXEC);
+        const char state = fd >= 0 && ::flock(fd, LOCK_EX) == 0 ? '1' : '0';
+        (void)!::write(ready[1], &state, 1);
+        ::pause();
+        return 0;
+    });
+    ASSERT_GT(writer, 0);
+    char state = '0';
+    ASSERT_EQ(::read(ready[0], &state, 1), 1);
+    ASSERT_EQ(state, '1');
     EXPECT_EQ(ReadRegistryDword(kMachine, kKey, ".tmp.1.1.0"), 0);
+    // A write into the key clears up, not only the creation of a key.
+    ASSERT_EQ(WriteRegistryDword(kMachine, kKey, "Interval", 5), 1);
+    EXPECT_EQ(test::ListFolder(folder),
+              (std::vector<std::string>{".tmp.2.2.0", ".tmp.3.3.0", "Interval.value"}));
+    ::kill(writer, SIGKILL);
+    ::waitpid(writer, nullptr, 0);
+    ::close(ready[0]);
+    ::close(ready[1]);
+    // Once its writer is gone it is a leftover like any other.
     ASSERT_EQ(CreateRegistryKey(kMachine, kKey), 1);
-    // The fresh one may belong to a write in progress and stays.
-    EXPECT_EQ(test::ListFolder(folder), std::vector<std::string>{".tmp.2.2.0"});
+    EXPECT_EQ(test::ListFolder(folder), (std::vector<std::string>{".tmp.2.2.0", "Interval.value"}));
+}
+
+TEST_F(RegistryPermissionsTest, AValueLargerThanReadersAcceptIsNotWritten) {
+    ASSERT_EQ(CreateRegistryKey(kMachine, kKey), 1);
+    ASSERT_EQ(WriteRegistryMultiString(kMachine, kKey, "LocalNetworks", "home\n"), 1);
+    // Nine million characters are 18 MB as UTF-16; readers take 16 MiB at most.
+    EXPECT_EQ(
+        WriteRegistryMultiString(kMachine, kKey, "LocalNetworks", std::string(9000000, 'n') + "\n"),
+        0);
+    EXPECT_EQ(ReadRegistryMultiString(kMachine, kKey, "LocalNetworks"), "home\n\n");
+    // Just below the bound is written and read back whole.
+    const std::string large(8000000, 'w');
+    EXPECT_EQ(WriteRegistryMultiString(kMachine, kKey, "WirelessNetworks", large + "\n"), 1);
+    EXPECT_EQ(ReadRegistryMultiString(kMachine, kKey, "WirelessNetworks"), large + "\n\n");
 }
 
 }  // namespace

@@ -5,10 +5,12 @@
 #include <gtest/gtest.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <filesystem>
 #include <thread>
 
 #include "platform/elevation.h"
@@ -20,31 +22,46 @@
 namespace quarnel {
 namespace {
 
-std::string HelperPath() {
-    return test::TestProgramFolder() + "/instance_helper";
-}
-
 bool IsRoot() {
     return ::geteuid() == 0;
 }
 
-// Every test keeps its markers apart from every other test through a root of its own.
+// Every test keeps its markers apart from every other test through a root of its own, open to
+// the second user like the real file system is, with a /tmp of its own.
 class Instance : public ::testing::Test {
   protected:
-    test::TemporaryFolder root_;
-    test::ScopedEnvironment rootVariable_{"QUARNEL_ROOT", root_.Path()};
-    test::ScopedEnvironment sudo_{"SUDO_UID", std::nullopt};
-    test::ScopedEnvironment pkexec_{"PKEXEC_UID", std::nullopt};
+    void SetUp() override {
+        ASSERT_EQ(::chmod(root_.Path().c_str(), 0755), 0);
+        const std::string temporary = root_.Path() + "/tmp";
+        ASSERT_EQ(::mkdir(temporary.c_str(), 0700), 0);
+        ASSERT_EQ(::chmod(temporary.c_str(), 01777), 0);
+        // Another user must be able to run the helper, wherever the build tree lies (a folder
+        // like /root/project is closed to everybody else): it runs from a copy.
+        ASSERT_EQ(::chmod(helperFolder_.Path().c_str(), 0755), 0);
+        std::filesystem::copy_file(test::TestProgramFolder() + "/instance_helper", HelperPath());
+        ASSERT_EQ(::chmod(HelperPath().c_str(), 0755), 0);
+    }
 
+    std::string HelperPath() const { return helperFolder_.Path() + "/instance_helper"; }
     std::map<std::string, std::string> Environment() const {
         return {{"QUARNEL_ROOT", root_.Path()}};
     }
     // Starts a helper holding mode's marker and waits until it does.
     void Hold(test::ChildProcess& child, const std::string& mode,
-              std::optional<uid_t> user = std::nullopt) {
-        ASSERT_TRUE(child.Start(HelperPath(), {mode}, Environment(), user));
+              std::optional<uid_t> user = std::nullopt,
+              std::map<std::string, std::string> extra = {}) {
+        std::map<std::string, std::string> environment = Environment();
+        environment.insert(extra.begin(), extra.end());
+        ASSERT_TRUE(child.Start(HelperPath(), {mode}, environment, user));
         ASSERT_TRUE(child.WaitForLine("running=0")) << child.Output();
     }
+
+    test::TemporaryFolder root_;
+    test::TemporaryFolder helperFolder_;
+    test::ScopedEnvironment rootVariable_{"QUARNEL_ROOT", root_.Path()};
+    test::ScopedEnvironment sudo_{"SUDO_UID", std::nullopt};
+    test::ScopedEnvironment pkexec_{"PKEXEC_UID", std::nullopt};
+    test::ScopedEnvironment runtime_{"XDG_RUNTIME_DIR", std::nullopt};
 };
 
 TEST_F(Instance, ASecondMarkerOfTheSameModeIsSeenOnlyInTheSameRoot) {
@@ -73,6 +90,32 @@ TEST_F(Instance, TheMarkerVanishesWithItsProcessHoweverItEnds) {
     EXPECT_EQ(IsInstanceRunning(UpdateInstanceGuid), 1);
 }
 
+TEST_F(Instance, MarkersAreLockFilesInTheUsersPrivateFolderAndTheRuntimeFolder) {
+    const std::string folder = InstanceFolder(::geteuid());
+    EXPECT_EQ(folder, root_.Path() + "/tmp/quarnel-updater-" + std::to_string(::geteuid()));
+    {
+        const test::ScopedEnvironment runtime("XDG_RUNTIME_DIR", "/run/user/4242");
+        EXPECT_EQ(InstanceFolder(::geteuid()), root_.Path() + "/run/user/4242/quarnel-updater");
+    }
+    EXPECT_EQ(InstanceFolder(std::nullopt), root_.Path() + "/run/quarnel-updater");
+    ASSERT_EQ(IsInstanceRunning(SystrayInstanceGuid), 0);
+    ASSERT_EQ(IsInstanceRunning(ServiceInstanceGuid), 0);
+    const std::string guid = GuidToString(SystrayInstanceGuid);
+    struct stat info {};
+    ASSERT_EQ(::lstat(folder.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0700u);
+    ASSERT_EQ(::lstat((folder + "/" + guid + ".lock").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0600u);
+    ASSERT_EQ(::lstat(InstanceSocketPath(guid, ::geteuid()).c_str(), &info), 0);
+    EXPECT_TRUE(S_ISSOCK(info.st_mode));
+    const std::string runtime = root_.Path() + "/run/quarnel-updater";
+    ASSERT_EQ(::lstat(runtime.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0755u);
+    ASSERT_EQ(::lstat((runtime + "/" + GuidToString(ServiceInstanceGuid) + ".lock").c_str(), &info),
+              0);
+    EXPECT_EQ(info.st_mode & 07777, 0600u);
+}
+
 TEST_F(Instance, PerUserMarkersAreApartWhileTheServiceMarkerIsMachineWide) {
     if (!IsRoot()) {
         GTEST_SKIP() << "switching users needs root";
@@ -84,9 +127,48 @@ TEST_F(Instance, PerUserMarkersAreApartWhileTheServiceMarkerIsMachineWide) {
     EXPECT_EQ(test::RunInForkedChild([] { return IsInstanceRunning(SystrayInstanceGuid); },
                                      test::kNobodyUser),
               0);
+    // The service's lock file is closed to other users, yet they see that it is held.
     EXPECT_EQ(test::RunInForkedChild([] { return IsInstanceRunning(ServiceInstanceGuid); },
                                      test::kNobodyUser),
               1);
+}
+
+TEST_F(Instance, AnotherUserCannotTakeTheServiceOrAnotherUsersMarker) {
+    if (!IsRoot()) {
+        GTEST_SKIP() << "switching users needs root";
+    }
+    // Once before the other user tries, and once not: neither a missing nor an existing runtime
+    // folder lets the other user's process hold the service's marker.
+    for (const bool serviceRanBefore : {false, true}) {
+        if (serviceRanBefore) {
+            ASSERT_EQ(test::RunInForkedChild([] { return IsInstanceRunning(ServiceInstanceGuid); }),
+                      0);
+        }
+        test::ChildProcess squatter;
+        ASSERT_TRUE(squatter.Start(HelperPath(), {"service"}, Environment(), test::kNobodyUser));
+        ASSERT_TRUE(squatter.WaitForLine("running=0")) << squatter.Output();
+        EXPECT_EQ(test::RunInForkedChild([] { return IsInstanceRunning(ServiceInstanceGuid); }), 0)
+            << "service ran before: " << serviceRanBefore;
+    }
+    // The other user's own tray is no tray of root's.
+    test::ChildProcess tray;
+    Hold(tray, "systray", test::kNobodyUser);
+    EXPECT_EQ(IsInstanceRunning(SystrayInstanceGuid), 0);
+}
+
+TEST_F(Instance, AFolderThatAnotherUserPreparedIsNotTrusted) {
+    if (!IsRoot()) {
+        GTEST_SKIP() << "switching users needs root";
+    }
+    const std::string folder = InstanceFolder(0u);
+    ASSERT_EQ(
+        test::RunInForkedChild([&folder] { return ::mkdir(folder.c_str(), 0777) == 0 ? 0 : 1; },
+                               test::kNobodyUser),
+        0);
+    ASSERT_EQ(::chmod(folder.c_str(), 0777), 0);
+    // Nothing of root's goes into it; root's process runs (as the first) without a marker.
+    EXPECT_EQ(IsInstanceRunning(UpdateInstanceGuid), 0);
+    EXPECT_TRUE(test::ListFolder(folder).empty());
 }
 
 TEST_F(Instance, BroadcastReachesTheUsersProcessesAndCodesFromOtherUsersAreRefused) {
@@ -96,17 +178,17 @@ TEST_F(Instance, BroadcastReachesTheUsersProcessesAndCodesFromOtherUsersAreRefus
     Hold(setting, "setting");
 
     if (IsRoot()) {
-        // Abstract names carry no permissions: anyone can address the endpoint, so the receiver
-        // must look at who sent it.
-        const std::string trayName =
-            InstanceEndpointName(GuidToString(SystrayInstanceGuid), ::geteuid());
-        EXPECT_EQ(test::RunInForkedChild(
-                      [&trayName] {
-                          const UniqueFd sender = CreateInstanceSender();
-                          return SendInstanceCode(sender.Get(), trayName, InstanceCodeQuit) ? 1 : 0;
-                      },
-                      test::kNobodyUser),
-                  1);
+        const std::string trayPath = InstanceSocketPath(GuidToString(SystrayInstanceGuid), 0u);
+        const auto sendQuit = [&trayPath] {
+            const UniqueFd sender = CreateInstanceSender();
+            return SendInstanceCode(sender.Get(), trayPath, InstanceCodeQuit) ? 1 : 0;
+        };
+        // The folder is closed to other users...
+        EXPECT_EQ(test::RunInForkedChild(sendQuit, test::kNobodyUser), 0);
+        // ... and were it open, the receiver still looks at who sent the code.
+        ASSERT_EQ(::chmod(InstanceFolder(0u).c_str(), 0755), 0);
+        ASSERT_EQ(::chmod(trayPath.c_str(), 0666), 0);
+        EXPECT_EQ(test::RunInForkedChild(sendQuit, test::kNobodyUser), 1);
     }
     EXPECT_EQ(BroadcastInstanceMessage(InstanceCodeShow), 1);
     // Datagrams arrive in order: had the other user's quit been taken, the tray would be gone.
@@ -134,6 +216,15 @@ TEST_F(Instance, RootStartedThroughSudoAlsoReachesTheInvokingUser) {
         EXPECT_EQ(BroadcastInstanceMessage(InstanceCodeQuit), 1);
     }
     EXPECT_TRUE(userTray.WaitForLine("code=1")) << userTray.Output();
+    EXPECT_EQ(userTray.Wait(), 0);
+
+    // A settings process that root runs for the user holds the user's marker in the user's
+    // folder, where the user's own processes see it.
+    test::ChildProcess rootSetting;
+    Hold(rootSetting, "setting", std::nullopt, {{"SUDO_UID", std::to_string(test::kNobodyUser)}});
+    test::ChildProcess userSetting;
+    ASSERT_TRUE(userSetting.Start(HelperPath(), {"setting"}, Environment(), test::kNobodyUser));
+    EXPECT_TRUE(userSetting.WaitForLine("running=1")) << userSetting.Output();
 }
 
 TEST_F(Instance, QuitSwitchClosesTrayAndSettingAndSucceedsWithNobodyListening) {
