@@ -1,17 +1,24 @@
 #include "startup/service_status.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "diagnostics/event_log.h"
+#include "diagnostics/log.h"
 #include "libraries/src/service/service_control.h"
 #include "libraries/src/service/service_library.h"
+#include "libraries/src/service/unit_file.h"
+#include "platform/paths.h"
+#include "platform/systemd.h"
+#include "platform/text.h"
 
 namespace quarnel {
+namespace {
 
-std::string QueryServiceState(const std::string& name) {
-    ServiceStatus status;
-    if (!SendServiceControl(name, ServiceControlInterrogate, status)) {
-        return "not running";
-    }
-    switch (status.currentState) {
+constexpr int kSystemctlTimeoutSeconds = 10;
+
+std::string StateText(std::uint32_t state) {
+    switch (state) {
         case ServiceStopped:
             return "stopped";
         case ServiceStartPending:
@@ -27,8 +34,77 @@ std::string QueryServiceState(const std::string& name) {
         case ServicePaused:
             return "paused";
         default:
-            return "in state " + std::to_string(status.currentState);
+            return "in state " + std::to_string(state);
     }
+}
+
+}  // namespace
+
+std::string ServiceStateFromSystemd(std::string_view showOutput) {
+    std::string load;
+    std::string active;
+    std::string sub;
+    for (std::string& line : SplitText(showOutput, '\n')) {
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        const std::size_t equals = line.find('=');
+        const std::string key = line.substr(0, equals);
+        const std::string value = equals == std::string::npos ? "" : line.substr(equals + 1);
+        if (key == "LoadState") {
+            load = value;
+        } else if (key == "ActiveState") {
+            active = value;
+        } else if (key == "SubState") {
+            sub = value;
+        }
+    }
+    if (load == "not-found") {
+        return "not running";
+    }
+    if (active == "active" || active == "reloading") {
+        return "running";
+    }
+    if (active == "inactive") {
+        return "not running";
+    }
+    if (active == "failed") {
+        return "failed (journalctl -u quarnel-updater says why)";
+    }
+    if (active == "activating") {
+        return sub == "auto-restart" ? "restarting after a failure" : "starting";
+    }
+    if (active == "deactivating") {
+        return "stopping";
+    }
+    return {};
+}
+
+std::string QueryServiceState(const std::string& name) {
+    ServiceStatus status;
+    if (SendServiceControl(name, ServiceControlInterrogate, status)) {
+        return StateText(status.currentState);
+    }
+    if (QuarnelRoot().empty() && SystemdRunning()) {
+        const CommandResult shown =
+            RunSystemctl({"show", "--property=LoadState,ActiveState,SubState", UnitFileName(name)},
+                         kSystemctlTimeoutSeconds);
+        const std::string state =
+            shown.finished && shown.exitCode == 0 ? ServiceStateFromSystemd(shown.output) : "";
+        if (state.empty()) {
+            QLOG(kLogWarn, "QueryServiceState", "systemctl show gave no state: " + shown.output);
+            return "cannot tell (systemd did not say)";
+        }
+        return state;
+    }
+    // Without systemd only the service itself knows, and its control socket serves root and the
+    // service's own user only.
+    const std::string socket = ServiceControlSocketPath();
+    struct stat info {};
+    if (::stat(socket.c_str(), &info) == 0 && ::access(socket.c_str(), W_OK) != 0) {
+        return "cannot tell (only root may ask the service)";
+    }
+    return "not running";
 }
 
 std::vector<std::string> NewestServiceEvents(const std::string& name, std::size_t count) {
