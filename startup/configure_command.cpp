@@ -251,6 +251,11 @@ std::int64_t RunConfigure(const ApplyOperations& operations) {
              " (only DNS-O-Matic updates every host of the account without one)");
         return kConfigureRefused;
     }
+    if (changes.updateHost && !ProviderUpdateEndpoint(values.providerIndex)) {
+        Fail(std::string(kUpdateHostName) + " needs a provider (0 to 5); the stored one is " +
+             ProviderDisplayName(values.providerIndex));
+        return kConfigureRefused;
+    }
     std::map<Endpoint, std::string> endpoints = EndpointsAsked(changes, values.providerIndex);
     std::erase_if(endpoints, [](const auto& entry) {
         return ReadEndpointOverride(entry.first) == entry.second;

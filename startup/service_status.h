@@ -10,9 +10,10 @@
 namespace quarnel {
 
 // "running", "paused", "starting", "stopping", ... The service's own answer on its control socket
-// when this user may ask it (root); else systemd's view of the unit, which any user may ask;
-// "not running" when neither knows of a running service, and "cannot tell (...)" with the
-// reason when nobody can say.
+// when this user may ask it (root); else systemd's view of the unit, which any user may ask
+// (over the system bus, or, without one, from the unit's control group); "not running" when
+// neither knows of a running service, and "cannot tell (...)" with the reason when nobody can
+// say.
 std::string QueryServiceState(const std::string& name);
 
 // The state in the output of "systemctl show --property=LoadState,ActiveState,SubState"; empty
