@@ -1,5 +1,5 @@
-# The Debian package: `cpack -G DEB` in a build folder. It holds the program in /usr/bin, the
-# desktop entry and icons, the polkit action of the settings window and the tmpfiles rule of the
+# The Debian package: `cpack -G DEB` in a build folder. It holds the program in /usr/bin, its
+# manual page, the desktop entry and icons, the polkit action of the settings window and the tmpfiles rule of the
 # debug logs; its maintainer scripts install the service on installation and remove it on
 # removal. Library dependencies come from dpkg-shlibdeps.
 
@@ -7,6 +7,17 @@ install(FILES ${PROJECT_SOURCE_DIR}/packaging/polkit/org.quarnel-updater.policy
         DESTINATION share/polkit-1/actions)
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/tmpfiles.d/quarnel-updater.conf
         DESTINATION lib/tmpfiles.d)
+
+# The manual page quarnel-updater(1), compressed as Debian keeps manual pages.
+set(QUARNEL_MAN_SOURCE ${PROJECT_SOURCE_DIR}/packaging/man/quarnel-updater.1)
+set(QUARNEL_MAN_PAGE ${PROJECT_BINARY_DIR}/quarnel-updater.1.gz)
+add_custom_command(OUTPUT ${QUARNEL_MAN_PAGE}
+                   COMMAND sh -c "gzip -9 -n -c \"$0\" >\"$1\"" ${QUARNEL_MAN_SOURCE}
+                           ${QUARNEL_MAN_PAGE}
+                   DEPENDS ${QUARNEL_MAN_SOURCE}
+                   VERBATIM)
+add_custom_target(quarnel_man_page ALL DEPENDS ${QUARNEL_MAN_PAGE})
+install(FILES ${QUARNEL_MAN_PAGE} DESTINATION share/man/man1)
 
 set(CPACK_PACKAGE_NAME quarnel-updater)
 set(CPACK_PACKAGE_VENDOR "The Quarnel Updater Developers")

@@ -1,6 +1,6 @@
-// "/configure" input: Name=Value lines read from standard input (here a memory file) and single
-// values, checked as the command checks them. Whatever is accepted keeps the rules of its
-// setting; whatever is refused says why in one printable line.
+// "/configure" input: Name=Value lines of settings and endpoints read from standard input (here
+// a memory file) and single values, checked as the command checks them. Whatever is accepted keeps
+// the rules of its setting; whatever is refused says why in one printable line.
 
 #include <sys/mman.h>
 #include <unistd.h>
@@ -47,7 +47,7 @@ void CheckList(const std::optional<std::vector<std::string>>& list, bool hostNam
     if (!list) {
         return;
     }
-    FUZZ_CHECK(!list->empty() && list->size() <= 64);
+    FUZZ_CHECK(list->size() <= 64);  // empty: the list is cleared
     for (const std::string& entry : *list) {
         if (hostNames) {
             FUZZ_CHECK(IsHostName(entry));
@@ -62,7 +62,7 @@ void CheckList(const std::optional<std::vector<std::string>>& list, bool hostNam
 void CheckChanges(const SettingsChanges& changes) {
     CheckText(changes.userName);
     CheckText(changes.password);
-    if (changes.hostName) {
+    if (changes.hostName && !changes.hostName->empty()) {  // empty: the host name is cleared
         const auto names = SplitText(*changes.hostName, ',');
         FUZZ_CHECK(names.size() <= 64);
         for (const std::string_view name : names) {
@@ -77,6 +77,20 @@ void CheckChanges(const SettingsChanges& changes) {
     }
     CheckList(changes.localNetworks, true);
     CheckList(changes.wirelessNetworks, false);
+    // Endpoint overrides (empty: removed) are host texts or address lists: no blank, no control
+    // character, never longer than a host name with a port or three resolvers.
+    std::vector<std::string> endpoints;
+    for (const auto& [endpoint, value] : changes.endpoints) {
+        endpoints.push_back(value);
+    }
+    if (changes.updateHost) {
+        endpoints.push_back(*changes.updateHost);
+    }
+    for (const std::string& value : endpoints) {
+        FUZZ_CHECK(value.size() <= 253 + 6);
+        FUZZ_CHECK(!fuzz::HasControlCharacter(value));
+        FUZZ_CHECK(value.find(' ') == std::string::npos);
+    }
 }
 
 void CheckError(bool accepted, const std::string& error) {

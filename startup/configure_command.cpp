@@ -3,9 +3,13 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "ddns/endpoint_value.h"
+#include "ddns/provider_update.h"
 #include "diagnostics/log.h"
 #include "platform/line_reader.h"
 #include "platform/paths.h"
@@ -20,6 +24,7 @@ namespace {
 
 constexpr RegistryHive kMachine = RegistryHive::LocalMachine;
 constexpr int kAttemptsPerQuestion = 3;
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
 void Fail(const std::string& problem, bool nothingChanged = true) {
     QLOG(kLogError, "RunConfigure", problem);
@@ -121,6 +126,9 @@ bool ReadSettingLines(SettingsChanges& changes, std::string& problem) {
             problem = "line " + std::to_string(lineNumber) + ": " + LineProblem(status);
             return false;
         }
+        if (lineNumber == 1 && line.starts_with(kByteOrderMark)) {
+            line.erase(0, kByteOrderMark.size());  // as editors on some systems save UTF-8
+        }
         std::string error;
         if (!AcceptSettingLine(line, changes, error)) {
             problem = "line " + std::to_string(lineNumber) + ": " + error;
@@ -157,6 +165,68 @@ SettingsValues Merge(const SettingsValues& stored, const SettingsChanges& change
     return values;
 }
 
+std::vector<std::string> ListOf(const std::optional<std::vector<std::string>>& list) {
+    return list.value_or(std::vector<std::string>());
+}
+
+// The names of the settings whose values differ between the two.
+std::vector<std::string> DifferentSettings(const SettingsValues& a, const SettingsValues& b) {
+    std::vector<std::string> names;
+    const auto compare = [&names](bool same, const char* name) {
+        if (!same) {
+            names.push_back(name);
+        }
+    };
+    compare(a.userName == b.userName, "Username");
+    compare(a.password == b.password, "Password");
+    compare(a.hostName == b.hostName, "Hostname");
+    compare(a.providerIndex == b.providerIndex, "Provider");
+    compare(a.intervalMinutes == b.intervalMinutes, "Interval");
+    compare(a.localFilter == b.localFilter, "LocalFilter");
+    compare(ListOf(a.localNetworks) == ListOf(b.localNetworks), "LocalNetworks");
+    compare(a.wirelessFilter == b.wirelessFilter, "WirelessFilter");
+    compare(ListOf(a.wirelessNetworks) == ListOf(b.wirelessNetworks), "WirelessNetworks");
+    return names;
+}
+
+std::string JoinNames(const std::vector<std::string>& names) {
+    std::string text;
+    for (const std::string& name : names) {
+        text += (text.empty() ? "" : ", ") + name;
+    }
+    return text;
+}
+
+// The endpoint overrides asked for, "UpdateHost" resolved with the provider being stored.
+std::map<Endpoint, std::string> EndpointsAsked(const SettingsChanges& changes,
+                                               std::int64_t providerIndex) {
+    std::map<Endpoint, std::string> endpoints = changes.endpoints;
+    if (changes.updateHost) {
+        if (const auto endpoint = ProviderUpdateEndpoint(providerIndex)) {
+            endpoints[*endpoint] = *changes.updateHost;
+        }
+    }
+    return endpoints;
+}
+
+bool HasOuterBlank(const std::string& text) {
+    return !text.empty() && (text.front() == ' ' || text.front() == '\t' || text.back() == ' ' ||
+                             text.back() == '\t');
+}
+
+// Values that the apply step cannot empty (it never writes an empty text) are removed first.
+void RemoveClearedValues(const SettingsValues& stored, const SettingsValues& values) {
+    if (values.hostName.empty() && !stored.hostName.empty()) {
+        (void)DeleteRegistryValue(kMachine, kSettingsKey, kValueHostname);
+    }
+    if (ListOf(values.localNetworks).empty() && !ListOf(stored.localNetworks).empty()) {
+        (void)DeleteRegistryValue(kMachine, kSettingsKey, kValueLocalNetworks);
+    }
+    if (ListOf(values.wirelessNetworks).empty() && !ListOf(stored.wirelessNetworks).empty()) {
+        (void)DeleteRegistryValue(kMachine, kSettingsKey, kValueWirelessNetworks);
+    }
+}
+
 }  // namespace
 
 std::int64_t RunConfigure(const ApplyOperations& operations) {
@@ -167,20 +237,55 @@ std::int64_t RunConfigure(const ApplyOperations& operations) {
                                                : ReadSettingLines(changes, problem);
     if (!read) {
         Fail(problem);
-        return 0;
+        return kConfigureRefused;
+    }
+    if (changes.password && HasOuterBlank(*changes.password)) {
+        std::fprintf(stderr,
+                     "quarnel-updater: /configure: warning: the password starts or ends with a "
+                     "blank, which is stored as part of it\n");
+    }
+
+    const SettingsValues values = Merge(stored, changes);
+    if (values.hostName.empty() && changes.hostName && values.providerIndex != kProviderDnsOMatic) {
+        Fail("Hostname cannot be empty for " + ProviderDisplayName(values.providerIndex) +
+             " (only DNS-O-Matic updates every host of the account without one)");
+        return kConfigureRefused;
+    }
+    if (changes.updateHost && !ProviderUpdateEndpoint(values.providerIndex)) {
+        Fail(std::string(kUpdateHostName) + " needs a provider (0 to 5); the stored one is " +
+             ProviderDisplayName(values.providerIndex));
+        return kConfigureRefused;
+    }
+    std::map<Endpoint, std::string> endpoints = EndpointsAsked(changes, values.providerIndex);
+    std::erase_if(endpoints, [](const auto& entry) {
+        return ReadEndpointOverride(entry.first) == entry.second;
+    });
+    const std::int64_t storedTime = ReadTimeStamp(kMachine, kSettingsKey, kValueTime);
+    if (storedTime > 0 && endpoints.empty() && DifferentSettings(stored, values).empty()) {
+        QLOG(kLogInfo, "RunConfigure", "Settings unchanged, nothing written");
+        std::printf("Nothing to change: the settings are stored as given.\n");
+        return kConfigureDone;
     }
 
     // Rewriting the stored time stamp as it is proves that the store can be written before
     // anything in it changes.
-    const std::int64_t storedTime = ReadTimeStamp(kMachine, kSettingsKey, kValueTime);
     if (CreateRegistryKey(kMachine, kSettingsKey) == 0 ||
         WriteTimeStamp(kMachine, kSettingsKey, kValueTime, storedTime) == 0) {
         Fail("the settings store in " + MachineRegistryFolder() +
              " cannot be written (run this as root)");
-        return 0;
+        return kConfigureNotStored;
     }
 
-    const SettingsValues values = Merge(stored, changes);
+    // Endpoints first: the new time stamp that the apply step writes last tells the service to
+    // use all of it.
+    std::vector<std::string> unread;
+    for (const auto& [endpoint, value] : endpoints) {
+        std::string error;
+        if (!StoreEndpointOverride(endpoint, value, error)) {
+            unread.emplace_back(EndpointValueName(endpoint));
+        }
+    }
+    RemoveClearedValues(stored, values);
     std::int64_t controlled = -1;
     ApplyOperations wrapped = operations;
     if (operations.controlService) {
@@ -192,10 +297,18 @@ std::int64_t RunConfigure(const ApplyOperations& operations) {
     const std::int64_t before = CurrentTimeStamp();
     ApplySettings(values, wrapped);
 
-    if (ReadTimeStamp(kMachine, kSettingsKey, kValueTime) < before ||
-        ReadRegistryString(kMachine, kSettingsKey, kValueHostname) != values.hostName) {
-        Fail("the settings could not be stored completely in " + MachineRegistryFolder(), false);
-        return 0;
+    // Success is what the store gives back, not what the writes reported.
+    for (const std::string& name : DifferentSettings(ReadStoredSettings(), values)) {
+        unread.push_back(name);
+    }
+    if (ReadTimeStamp(kMachine, kSettingsKey, kValueTime) < before) {
+        unread.emplace_back(kValueTime);
+    }
+    if (!unread.empty()) {
+        Fail("these values did not read back as written: " + JoinNames(unread) + " (in " +
+                 MachineRegistryFolder() + ")",
+             false);
+        return kConfigureNotStored;
     }
     QLOG(kLogInfo, "RunConfigure", "Settings stored");
     std::printf("Settings saved.\n");
@@ -206,7 +319,7 @@ std::int64_t RunConfigure(const ApplyOperations& operations) {
             "The service is installed but not running; it uses the new settings when "
             "it starts.\n");
     }
-    return 1;
+    return kConfigureDone;
 }
 
 }  // namespace quarnel

@@ -12,8 +12,15 @@
 
 namespace quarnel {
 
-// 1 when the settings were stored, 0 (with a message on standard error) when the input was bad
-// or the store could not be written; nothing is stored then.
+// Exit codes of "/configure", the Unix way.
+inline constexpr std::int64_t kConfigureDone = 0;       // stored, or the store already held it
+inline constexpr std::int64_t kConfigureRefused = 1;    // bad input: nothing was changed
+inline constexpr std::int64_t kConfigureNotStored = 2;  // the store cannot be written, or a
+                                                        // written value did not read back
+
+// Settings and endpoint overrides that equal the stored ones change nothing (no new time stamp,
+// no word to the service), so running it again from a script never causes an update. Every
+// problem is printed on standard error.
 std::int64_t RunConfigure(const ApplyOperations& operations);
 
 }  // namespace quarnel

@@ -1,5 +1,6 @@
 #include "startup/configure_input.h"
 
+#include "ddns/endpoint_value.h"
 #include "platform/text.h"
 
 namespace quarnel {
@@ -234,6 +235,54 @@ bool AcceptWirelessNetworks(std::string_view value, SettingsChanges& changes, st
     return true;
 }
 
+// An empty "Name=" line: optional settings go back to their absent state; required ones refuse.
+bool ClearSetting(const SettingFieldInfo& info, SettingsChanges& changes, std::string& error) {
+    switch (info.field) {
+        case SettingField::HostName:
+            changes.hostName = std::string();
+            return true;
+        case SettingField::LocalFilter:
+            changes.localFilter = false;
+            return true;
+        case SettingField::WirelessFilter:
+            changes.wirelessFilter = false;
+            return true;
+        case SettingField::LocalNetworks:
+            changes.localNetworks = std::vector<std::string>();
+            return true;
+        case SettingField::WirelessNetworks:
+            changes.wirelessNetworks = std::vector<std::string>();
+            return true;
+        default:
+            error = std::string(info.name) +
+                    " cannot be empty: it is required (leave the line out to keep the stored "
+                    "value)";
+            return false;
+    }
+}
+
+bool AcceptEndpointLine(std::string_view name, std::string_view value, SettingsChanges& changes,
+                        bool& known, std::string& error) {
+    known = true;
+    if (ToLowerAscii(name) == ToLowerAscii(kUpdateHostName)) {
+        if (!CheckEndpointText(EndpointForm::HostAndPort, kUpdateHostName, value, error)) {
+            return false;
+        }
+        changes.updateHost = std::string(value);
+        return true;
+    }
+    const std::optional<Endpoint> endpoint = FindEndpoint(name);
+    if (!endpoint) {
+        known = false;
+        return false;
+    }
+    if (!CheckEndpointValue(*endpoint, value, error)) {
+        return false;
+    }
+    changes.endpoints[*endpoint] = std::string(value);
+    return true;
+}
+
 }  // namespace
 
 const std::vector<SettingFieldInfo>& SettingFields() {
@@ -337,7 +386,8 @@ bool AcceptSettingLine(std::string_view line, SettingsChanges& changes, std::str
         error = "\"" + Printable(trimmed) + "\" is not of the form Name=Value";
         return false;
     }
-    const std::string name = ToLowerAscii(TrimBlanks(line.substr(0, equals)));
+    const std::string_view givenName = TrimBlanks(line.substr(0, equals));
+    const std::string name = ToLowerAscii(givenName);
     std::string_view value = line.substr(equals + 1);
     for (const SettingFieldInfo& info : SettingFields()) {
         if (ToLowerAscii(info.name) == name ||
@@ -345,14 +395,24 @@ bool AcceptSettingLine(std::string_view line, SettingsChanges& changes, std::str
             if (!info.secret) {
                 value = TrimBlanks(value);
             }
+            if (value.empty()) {
+                return ClearSetting(info, changes, error);
+            }
             return AcceptSettingValue(info.field, value, changes, error);
         }
     }
-    error =
-        "unknown setting \"" + Printable(TrimBlanks(line.substr(0, equals))) + "\"; known are: ";
+    bool known = false;
+    const bool accepted = AcceptEndpointLine(givenName, TrimBlanks(value), changes, known, error);
+    if (known) {
+        return accepted;
+    }
+    error = "unknown setting \"" + Printable(givenName) + "\"; known are: ";
     for (const SettingFieldInfo& info : SettingFields()) {
-        error +=
-            std::string(info.name) + (info.field == SettingField::WirelessNetworks ? "" : ", ");
+        error += std::string(info.name) + ", ";
+    }
+    error += std::string(kUpdateHostName) + " and the endpoints";
+    for (const Endpoint endpoint : AllEndpoints()) {
+        error += " " + std::string(EndpointValueName(endpoint));
     }
     return false;
 }

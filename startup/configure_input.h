@@ -4,10 +4,13 @@
 // their prompts on a terminal, and the checks each value must pass before anything is stored.
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "ddns/endpoints.h"
 
 namespace quarnel {
 
@@ -36,26 +39,36 @@ struct SettingFieldInfo {
 // Every field, in the order a terminal asks for them.
 const std::vector<SettingFieldInfo>& SettingFields();
 
-// Values given by the user; a field left empty keeps what is stored.
+// Values given by the user; a field not given keeps what is stored.
 struct SettingsChanges {
     std::optional<std::string> userName;
     std::optional<std::string> password;
-    std::optional<std::string> hostName;
+    std::optional<std::string> hostName;  // empty: cleared (only DNS-O-Matic does without one)
     std::optional<std::int64_t> providerIndex;
     std::optional<std::int64_t> intervalMinutes;
     std::optional<bool> localFilter;
     std::optional<std::vector<std::string>> localNetworks;
     std::optional<bool> wirelessFilter;
     std::optional<std::vector<std::string>> wirelessNetworks;
+    // Endpoint overrides given by their value names; the empty text removes an override.
+    std::map<Endpoint, std::string> endpoints;
+    // "UpdateHost": the override of the chosen provider's update host (the provider given in the
+    // same input, else the stored one); the empty text removes it.
+    std::optional<std::string> updateHost;
 };
 
-// Checks one value and records it. An empty value changes nothing. On bad input returns false
-// and error names the problem.
+// The name of the update host of the chosen provider in "Name=Value" input.
+inline constexpr const char* kUpdateHostName = "UpdateHost";
+
+// Checks one value typed on a terminal and records it. An empty value changes nothing (Enter
+// keeps the stored value). On bad input returns false and error names the problem.
 bool AcceptSettingValue(SettingField field, std::string_view value, SettingsChanges& changes,
                         std::string& error);
 
-// One "Name=Value" line. Blank lines and lines starting with '#' are ignored. Blanks around the
-// name, and around values other than the password, are ignored.
+// One "Name=Value" line: a setting or an endpoint. Blank lines and lines starting with '#' are
+// ignored. Blanks around the name, and around values other than the password, are ignored. An
+// empty value clears an optional setting (the network lists and filters, the host name) or
+// removes an endpoint override; for a required setting it is an error.
 bool AcceptSettingLine(std::string_view line, SettingsChanges& changes, std::string& error);
 
 // The providers by position, for prompts and for showing the stored choice.

@@ -1,9 +1,12 @@
+#include <unistd.h>
+
 #include <cstdio>
 #include <string>
 
 #include "diagnostics/log.h"
 #include "libraries/src/service/autostart.h"
 #include "libraries/src/service/service_manager.h"
+#include "platform/paths.h"
 #include "platform/process.h"
 #include "resources/texts.h"
 #include "service/service_process.h"
@@ -16,33 +19,76 @@
 #include "startup/instance.h"
 #include "startup/process_main.h"
 #include "startup/status_command.h"
+#include "startup/usage_text.h"
 
 namespace quarnel {
 namespace {
 
-// Operations that later parts of the program provide: until they exist, say so in the log and on
-// standard error, and report failure (0).
-std::int64_t NotAvailableYet(const char* procedure) {
+// Operations that later parts of the program provide: until they exist, say so in the log (by
+// procedure) and to the user (by what they asked for), and report failure (0).
+std::int64_t NotAvailableYet(const char* procedure, const char* what) {
     QLOG(kLogWarn, procedure, std::string(procedure) + " is not available in this build yet");
-    std::fprintf(stderr, "quarnel-updater: %s is not available in this build yet\n", procedure);
+    std::fprintf(stderr,
+                 "quarnel-updater: %s is not part of this build yet (see quarnel-updater "
+                 "--help)\n",
+                 what);
     return 0;
+}
+
+// Root may change the system; with QUARNEL_ROOT set, whoever may write that tree may change it.
+bool HasSystemRights() {
+    const std::string root = QuarnelRoot();
+    return ::geteuid() == 0 || (!root.empty() && ::access(root.c_str(), W_OK) == 0);
+}
+
+// Says on standard error what a run without the rights cannot do; the operations still run (and
+// give their exit codes) and report their own failures after this.
+void NoteMissingRights(const char* what) {
+    if (!HasSystemRights()) {
+        std::fprintf(stderr,
+                     "quarnel-updater: %s needs root rights (run it as root, for example "
+                     "with sudo)\n",
+                     what);
+    }
+}
+
+// Prints a text on standard output; 0 when all of it was written.
+std::int64_t PrintText(const std::string& text) {
+    const bool written = std::fputs(text.c_str(), stdout) >= 0 && std::fflush(stdout) == 0;
+    if (!written) {
+        std::fprintf(stderr, "quarnel-updater: standard output cannot be written\n");
+    }
+    return written ? 0 : 1;
 }
 
 }  // namespace
 
 ProcessActions DefaultProcessActions() {
     ProcessActions actions;
-    actions.recordClientIdentity = [] { return std::int64_t{RecordClientIdentity()}; };
+    actions.recordClientIdentity = [] {
+        // The first step of /install and /enable.
+        NoteMissingRights("installing the service");
+        return std::int64_t{RecordClientIdentity()};
+    };
     actions.migrateSettings = [] { return std::int64_t{MigrateSettings()}; };
     actions.installService = InstallService;
     actions.startServiceByName = StartServiceByName;
-    actions.stopServiceByName = StopServiceByName;
+    actions.stopServiceByName = [](const std::string& name) {
+        // The first step of /uninstall, /disable, /shutdown and /stop.
+        NoteMissingRights("stopping the service");
+        return StopServiceByName(name);
+    };
     actions.deleteServiceByName = DeleteServiceByName;
     actions.broadcastInstanceMessage = [](int code) { return BroadcastInstanceMessage(code); };
     actions.verifyFileSignature = [](const std::string&) {
-        return NotAvailableYet("VerifyFileSignature");
+        return NotAvailableYet("VerifyFileSignature", "the signature check (/signature)");
     };
-    actions.setAutostart = SetAutostart;
+    actions.setAutostart = [](const std::string& name, const std::string& path, int flags) {
+        if ((flags & AutostartAllUsers) != 0) {
+            NoteMissingRights("the tray autostart for all users");
+        }
+        return SetAutostart(name, path, flags);
+    };
     actions.configure = [] {
         // Changing settings from a command line never starts the window of the software
         // update, whatever the beta choice.
@@ -55,10 +101,18 @@ ProcessActions DefaultProcessActions() {
     actions.readSoftwareBeta = [] {
         return ReadRegistryDword(RegistryHive::LocalMachine, kProductKey, kValueSoftwareBeta);
     };
-    actions.runSystrayProcess = [] { return NotAvailableYet("RunSystrayProcess"); };
-    actions.runSettingProcess = [] { return NotAvailableYet("RunSettingProcess"); };
+    actions.showUsage = [] { return PrintText(UsageText()); };
+    actions.showVersion = [] { return PrintText(VersionText()); };
+    actions.runSystrayProcess = [] {
+        return NotAvailableYet("RunSystrayProcess", "the system tray (the mode without a switch)");
+    };
+    actions.runSettingProcess = [] {
+        return NotAvailableYet("RunSettingProcess", "the settings window (/setting)");
+    };
     actions.runServiceProcess = [] { return RunServiceProcess(); };
-    actions.runUpdateProcess = [](bool) { return NotAvailableYet("RunUpdateProcess"); };
+    actions.runUpdateProcess = [](bool) {
+        return NotAvailableYet("RunUpdateProcess", "the software update (/update)");
+    };
     actions.programPath = [] { return GetProgramPath(); };
     actions.loadText = [](int textId) { return LoadResourceText(textId); };
     return actions;

@@ -14,6 +14,16 @@ constexpr const char* kServiceDependencies = "network-online.target\n";
 }  // namespace
 
 std::int64_t ProcessMain(const std::vector<std::string>& arguments, const ProcessActions& actions) {
+    for (const std::string& argument : arguments) {
+        const std::string option = ToLowerAscii(argument);
+        if (option == "--help" || option == "-h" || option == "/?") {
+            return actions.showUsage();
+        }
+        if (option == "--version") {
+            return actions.showVersion();
+        }
+    }
+
     ProcessMode mode = ModeSystray;
     std::int64_t result = 0;
 

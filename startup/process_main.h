@@ -1,7 +1,9 @@
 #pragma once
 
 // ProcessMain: walks the command line, runs every one-shot switch in order and enters at most
-// one long-running mode. Its result is the process exit code.
+// one long-running mode. Its result is the process exit code. "--help", "-h", "/?" and
+// "--version" anywhere on the command line print their text and nothing else runs, so asking
+// what a switch does never does it.
 
 #include <cstdint>
 #include <functional>
@@ -42,6 +44,9 @@ struct ProcessActions {
     // success.
     std::function<std::int64_t()> configure;
     std::function<std::int64_t()> showStatus;
+    // "--help" and "--version": print on standard output; 0 on success.
+    std::function<std::int64_t()> showUsage;
+    std::function<std::int64_t()> showVersion;
     std::function<std::int64_t()> readSoftwareBeta;
     std::function<std::int64_t()> runSystrayProcess;
     std::function<std::int64_t()> runSettingProcess;

@@ -3,6 +3,9 @@
 #include <cstdio>
 #include <string>
 
+#include "ddns/endpoint_value.h"
+#include "ddns/provider_update.h"
+#include "ddns/update_result.h"
 #include "libraries/src/service/autostart.h"
 #include "libraries/src/service/service_manager.h"
 #include "platform/clock.h"
@@ -11,6 +14,7 @@
 #include "startup/process_main.h"
 #include "startup/service_status.h"
 #include "startup/stored_settings.h"
+#include "startup/visible_text.h"
 
 namespace quarnel {
 namespace {
@@ -37,8 +41,97 @@ std::string AutostartText(int state) {
     }
 }
 
+// Every stored or received text goes through VisibleText before it reaches the terminal.
 void Row(const char* label, const std::string& value) {
-    std::printf("%-18s %s\n", label, value.empty() ? "(none)" : value.c_str());
+    const std::string shown = VisibleText(value);
+    std::printf("%-18s %s\n", label, shown.empty() ? "(none)" : shown.c_str());
+}
+
+// What the last outcome means and what to do about it.
+struct Outcome {
+    std::string meaning;   // the message the tray would show
+    std::string answer;    // the provider's answer as received; empty when none came
+    std::string nextStep;  // empty when nothing needs doing
+};
+
+std::string UpdateHostText(std::int64_t provider) {
+    const auto endpoint = ProviderUpdateEndpoint(provider);
+    return endpoint ? GetEndpoint(*endpoint) : "the provider's update host";
+}
+
+Outcome DescribeOutcome(const SettingsValues& settings, std::int64_t updateTime,
+                        const std::string& result, const std::string& address,
+                        bool lastAttemptUnanswered) {
+    Outcome outcome;
+    const std::string configure = "quarnel-updater /configure";
+    if (lastAttemptUnanswered) {
+        outcome.meaning =
+            "Nothing reached the provider at the last attempt: no answer came back (no network, "
+            "or " +
+            UpdateHostText(settings.providerIndex) + " could not be reached).";
+        outcome.nextStep =
+            "check the network connection and the update host; the service tries "
+            "again within an hour (journalctl -u quarnel-updater shows why it "
+            "failed)";
+        return outcome;
+    }
+    if (updateTime <= 0) {
+        outcome.meaning = "Nothing has been sent to the provider yet.";
+        if (settings.userName.empty() ||
+            (settings.hostName.empty() && settings.providerIndex != kProviderDnsOMatic)) {
+            outcome.nextStep = "store the account and host name: " + configure;
+        }
+        return outcome;
+    }
+    if (result == "!noauth") {
+        outcome.meaning = "Nothing was sent to the provider: no user name is set. " +
+                          GetResultMessage("!noauth", "");
+        outcome.nextStep = "store the account: " + configure;
+        return outcome;
+    }
+    const UpdateResult split = SplitUpdateResult(result, address);
+    outcome.answer = result;
+    outcome.meaning = result.empty() ? GetResultMessage("!empty", "")
+                                     : GetResultMessage(split.code, split.address);
+    if (outcome.meaning.empty()) {
+        outcome.meaning = GetResultMessage("!unknown", result);
+    }
+    if (split.code == "badauth") {
+        outcome.nextStep = "check the user name and password (" + configure + ")";
+    } else if (split.code == "nohost" || split.code == "!yours" || split.code == "notfqdn" ||
+               split.code == "numhost") {
+        outcome.nextStep =
+            "check the host name: each must be a full name that belongs to this "
+            "account at " +
+            ProviderDisplayName(settings.providerIndex) + " (" + configure + ")";
+    } else if (split.code == "abuse") {
+        outcome.nextStep =
+            "unblock the host name in the provider's account, then store the "
+            "settings again (" +
+            configure + ")";
+    } else if (split.code == "dnserr" || split.code == "911") {
+        outcome.nextStep = "nothing: the service tries again in 30 to 60 minutes";
+    }
+    return outcome;
+}
+
+void PrintEndpoints() {
+    std::printf("Endpoints:\n");
+    bool any = false;
+    for (const Endpoint endpoint : AllEndpoints()) {
+        const std::string value = ReadEndpointOverride(endpoint);
+        if (!value.empty()) {
+            std::printf(
+                "  %-18s %s (built in: %s)\n", VisibleText(EndpointValueName(endpoint)).c_str(),
+                VisibleText(value).c_str(),
+                EndpointDefault(endpoint).empty() ? "none"
+                                                  : VisibleText(EndpointDefault(endpoint)).c_str());
+            any = true;
+        }
+    }
+    if (!any) {
+        std::printf("  (the built-in defaults)\n");
+    }
 }
 
 }  // namespace
@@ -59,20 +152,39 @@ std::int64_t RunStatus() {
                                 "; networks: " + ListDisplay(settings.wirelessNetworks));
     Row("Tray autostart:", AutostartText(settings.autostartMode));
     Row("Settings changed:", TimeStampText(ReadTimeStamp(kMachine, kSettingsKey, kValueTime)));
+    PrintEndpoints();
 
-    Row("Last update:", TimeStampText(ReadTimeStamp(kMachine, kServiceKey, kValueTime)));
-    Row("Result:", ReadRegistryString(kMachine, kServiceKey, kValueResult));
-    Row("Address:", ReadRegistryString(kMachine, kServiceKey, kValueIp));
+    const std::vector<std::string> events = NewestServiceEvents(ServiceName, kShownEvents);
+    // A record without a text is an attempt that got no answer at all (the stored result then
+    // still holds the answer before it).
+    const bool unanswered = !events.empty() && events.front().ends_with("] ");
+    const std::int64_t updateTime = ReadTimeStamp(kMachine, kServiceKey, kValueTime);
+    const std::string result = ReadRegistryString(kMachine, kServiceKey, kValueResult);
+    const std::string address = ReadRegistryString(kMachine, kServiceKey, kValueIp);
+    const Outcome outcome = DescribeOutcome(settings, updateTime, result, address, unanswered);
+    Row("Last update:", TimeStampText(updateTime));
+    Row("Result:", outcome.meaning);
+    if (!outcome.answer.empty()) {
+        Row("Provider answer:", outcome.answer);
+    }
+    Row("Address:", address);
+    if (!outcome.nextStep.empty()) {
+        Row("Next step:", outcome.nextStep);
+    }
 
     std::printf("Newest events:\n");
-    const std::vector<std::string> events = NewestServiceEvents(ServiceName, kShownEvents);
     if (events.empty()) {
         std::printf("  (none)\n");
     }
     for (const std::string& event : events) {
-        std::printf("  %s\n", event.c_str());
+        std::printf("  %s%s\n", VisibleText(event).c_str(),
+                    event.ends_with("] ") ? "(no answer)" : "");
     }
-    return 1;
+    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+        std::fprintf(stderr, "quarnel-updater: /status: standard output cannot be written\n");
+        return 1;
+    }
+    return 0;
 }
 
 }  // namespace quarnel

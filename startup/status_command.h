@@ -1,13 +1,16 @@
 #pragma once
 
-// "/status": the service's state, the stored settings (never the password) and the last
-// outcome, and the newest event records, printed on standard output.
+// "/status": the service's state, the stored settings (never the password), the endpoint
+// overrides in effect, the last outcome with what it means and what to do next, and the newest
+// event records, printed on standard output. Every stored or received text is printed with its
+// control characters made visible.
 
 #include <cstdint>
 
 namespace quarnel {
 
-// 1 once everything is printed.
+// 0 once everything is printed; 1 (with a message on standard error) when standard output could
+// not be written.
 std::int64_t RunStatus();
 
 }  // namespace quarnel

@@ -5,6 +5,7 @@
 #include "ddns/dns_resolver.h"
 #include "ddns/endpoints.h"
 #include "ddns/ip_address.h"
+#include "settings/registry.h"
 #include "tests/ddns/emulator_test_base.h"
 #include "tests/fixtures/endpoint_overrides.h"
 
@@ -46,7 +47,11 @@ TEST(EndpointsTest, DefaultsAndOverridesValueByValue) {
     EXPECT_EQ(GetEndpoint(Endpoint::Website), "quarnel-updater.example");
     EXPECT_TRUE(GetEndpoint(Endpoint::IssueTracker).ends_with(".example"));
 
-    ASSERT_TRUE(SetEndpointOverride(Endpoint::IpEcho, "  127.0.0.1:8443 "));
+    // A value written by other means may carry blanks; they are not part of the host.
+    ASSERT_EQ(CreateRegistryKey(RegistryHive::LocalMachine, kEndpointsKey), 1);
+    ASSERT_EQ(WriteRegistryString(RegistryHive::LocalMachine, kEndpointsKey, "IPEcho",
+                                  "  127.0.0.1:8443 "),
+              1);
     EXPECT_EQ(GetEndpoint(Endpoint::IpEcho), "127.0.0.1:8443");
     EXPECT_EQ(GetEndpoint(Endpoint::IpEchoHttp), "127.0.0.1:8443");
     ASSERT_TRUE(SetEndpointOverride(Endpoint::IpEchoHttp, "127.0.0.1:8080"));

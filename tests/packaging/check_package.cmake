@@ -26,6 +26,7 @@ execute_process(COMMAND ${DPKG_DEB} --contents ${packages} OUTPUT_VARIABLE conte
                 RESULT_VARIABLE result)
 foreach(file "-rwxr-xr-x root/root +[0-9]+ [^\n]* ./usr/bin/quarnel-updater\n"
              "./usr/share/applications/quarnel-updater.desktop\n"
+             "./usr/share/man/man1/quarnel-updater.1.gz\n"
              "./usr/share/icons/hicolor/48x48/apps/quarnel-updater.png\n"
              "./usr/share/icons/hicolor/scalable/apps/quarnel-updater.svg\n"
              "./usr/share/polkit-1/actions/org.quarnel-updater.policy\n"

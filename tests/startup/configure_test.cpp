@@ -2,12 +2,16 @@
 // input or typed on a terminal, refused input that changes nothing, and the status report.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 
+#include "ddns/endpoint_value.h"
 #include "diagnostics/event_log.h"
 #include "libraries/src/service/autostart.h"
+#include "platform/child_process.h"
 #include "settings/protection.h"
 #include "settings/registry.h"
 #include "settings/schema.h"
@@ -101,7 +105,7 @@ const char* const kGoodInput =
 TEST_F(ConfigureTest, SettingsFromStandardInputAreStoredAndStatusShowsThemAndTheOutcome) {
     const std::int64_t before = CurrentTimeStamp();
     const auto result = Configure(kGoodInput);
-    ASSERT_EQ(result.exitCode, 1) << result.output;
+    ASSERT_EQ(result.exitCode, 0) << result.output;
     EXPECT_NE(result.output.find("Settings saved."), std::string::npos);
 
     EXPECT_EQ(Setting(kValueUsername), "alice");
@@ -131,7 +135,7 @@ TEST_F(ConfigureTest, SettingsFromStandardInputAreStoredAndStatusShowsThemAndThe
               1);
 
     const auto status = Status();
-    ASSERT_EQ(status.exitCode, 1) << status.output;
+    ASSERT_EQ(status.exitCode, 0) << status.output;
     EXPECT_EQ(Shown(status.output, "Host name:"), "home.example.org,office.example.org");
     EXPECT_EQ(Shown(status.output, "User name:"), "alice");
     EXPECT_EQ(Shown(status.output, "Provider:"), "No-IP");
@@ -139,7 +143,10 @@ TEST_F(ConfigureTest, SettingsFromStandardInputAreStoredAndStatusShowsThemAndThe
     EXPECT_EQ(Shown(status.output, "Local filter:"), "on; networks: fritz.box, 192.168.178.1");
     EXPECT_EQ(Shown(status.output, "Wireless filter:"), "off; networks: My Home, Cafe");
     EXPECT_EQ(Shown(status.output, "Last update:"), "2023-11-14 22:13:20");
-    EXPECT_EQ(Shown(status.output, "Result:"), "good 198.51.100.7");
+    EXPECT_EQ(Shown(status.output, "Result:"),
+              "The update was successful, and the hostname is now updated. New IP: 198.51.100.7");
+    EXPECT_EQ(Shown(status.output, "Provider answer:"), "good 198.51.100.7");
+    EXPECT_EQ(Shown(status.output, "Next step:"), "(missing)");
     EXPECT_EQ(Shown(status.output, "Address:"), "198.51.100.7");
     // The newest record first.
     const std::size_t events = status.output.find("\nNewest events:\n  [");
@@ -153,13 +160,13 @@ TEST_F(ConfigureTest, SettingsFromStandardInputAreStoredAndStatusShowsThemAndThe
 }
 
 TEST_F(ConfigureTest, WhatIsNotGivenKeepsItsStoredValueAndTheTrayAutostartSurvives) {
-    ASSERT_EQ(Configure(kGoodInput).exitCode, 1);
+    ASSERT_EQ(Configure(kGoodInput).exitCode, 0);
     CreateRegistryKey(kMachine, kProductKey);
     WriteRegistryDword(kMachine, kProductKey, kValueSoftwareBeta, 1);
     ASSERT_EQ(test::RunProgram({"/userstart"}, Environment()).exitCode, AutostartThisUser);
 
-    const auto result = Configure("Interval=30\nHostname=\n");
-    ASSERT_EQ(result.exitCode, 1) << result.output;
+    const auto result = Configure("Interval=30\n");
+    ASSERT_EQ(result.exitCode, 0) << result.output;
     EXPECT_EQ(Number(kValueInterval), 30);
     EXPECT_EQ(Setting(kValueHostname), "home.example.org,office.example.org");
     EXPECT_EQ(Setting(kValueUsername), "alice");
@@ -173,7 +180,7 @@ TEST_F(ConfigureTest, WhatIsNotGivenKeepsItsStoredValueAndTheTrayAutostartSurviv
 }
 
 TEST_F(ConfigureTest, BadInputIsNamedAndChangesNothing) {
-    ASSERT_EQ(Configure(kGoodInput).exitCode, 1);
+    ASSERT_EQ(Configure(kGoodInput).exitCode, 0);
     const auto stored = StoreSnapshot();
     struct Case {
         std::string input;
@@ -203,10 +210,21 @@ TEST_F(ConfigureTest, BadInputIsNamedAndChangesNothing) {
         {"", "no settings on standard input"},
         {"# only a comment\n\n", "no settings on standard input"},
         {"# Hostname=x.example.org\n", "no settings on standard input"},
+        // Required settings cannot be emptied; the host name only where the provider needs none.
+        {"Username=\n", "Username cannot be empty: it is required"},
+        {"Password=\n", "Password cannot be empty"},
+        {"Interval= \n", "Interval cannot be empty"},
+        {"Hostname=\n", "Hostname cannot be empty for No-IP"},
+        // Endpoints are checked like every other value.
+        {"IPEcho=echo example.net\n", "the endpoint IPEcho \"echo example.net\""},
+        {"UpdateHost=127.0.0.1:0\n", "the endpoint UpdateHost \"127.0.0.1:0\" has a port"},
+        {"Resolvers=dns.example.net\n", "not an IPv4 address"},
+        {"ProbeHost=probe.example.net:53\n", "the endpoint ProbeHost"},
+        {"Interval=20\nNoIP=no ip\n", "line 2: the endpoint NoIP"},
     };
     for (const Case& c : cases) {
         const auto result = Configure(c.input);
-        EXPECT_EQ(result.exitCode, 0) << c.input.substr(0, 60);
+        EXPECT_EQ(result.exitCode, 1) << c.input.substr(0, 60);
         EXPECT_NE(result.output.find(c.problem), std::string::npos) << c.input.substr(0, 60) << "\n"
                                                                     << result.output.substr(0, 300);
         EXPECT_NE(result.output.find("nothing was changed"), std::string::npos);
@@ -219,7 +237,7 @@ TEST_F(ConfigureTest, AStoreThatCannotBeWrittenIsReportedBeforeAnythingChanges) 
     std::filesystem::create_directories(root_.Path() + "/var/lib");
     std::ofstream(root_.Path() + "/var/lib/quarnel-updater") << "not a folder";
     const auto result = Configure("Interval=20\n");
-    EXPECT_EQ(result.exitCode, 0) << result.output;
+    EXPECT_EQ(result.exitCode, 2) << result.output;
     EXPECT_NE(result.output.find("cannot be written"), std::string::npos) << result.output;
 }
 
@@ -237,7 +255,7 @@ TEST_F(ConfigureTest, OnATerminalEveryQuestionIsAskedAndThePasswordIsNotEchoed) 
         {"Wireless networks:", "Bob's WLAN"},
     };
     const auto result = test::RunProgramOnTerminal({"/configure"}, Environment(), answers);
-    ASSERT_EQ(result.exitCode, 1) << result.output;
+    ASSERT_EQ(result.exitCode, 0) << result.output;
     EXPECT_NE(result.output.find("bob.example.org"), std::string::npos) << result.output;
     EXPECT_NE(result.output.find("unknown provider \"9\""), std::string::npos) << result.output;
     EXPECT_EQ(result.output.find("pw-Secret-42"), std::string::npos) << result.output;
@@ -255,9 +273,210 @@ TEST_F(ConfigureTest, OnATerminalEveryQuestionIsAskedAndThePasswordIsNotEchoed) 
     const auto before = StoreSnapshot();
     const auto cut = test::RunProgramOnTerminal(
         {"/configure"}, Environment(), {{"User name [bob]: ", "carol"}, {"Password", "\x04"}});
-    EXPECT_EQ(cut.exitCode, 0) << cut.output;
+    EXPECT_EQ(cut.exitCode, 1) << cut.output;
     EXPECT_NE(cut.output.find("the input ended"), std::string::npos) << cut.output;
     EXPECT_EQ(StoreSnapshot(), before);
+}
+
+TEST_F(ConfigureTest, EndpointsAreStoredListedByStatusAndClearedBackToTheDefault) {
+    ASSERT_EQ(Configure(kGoodInput).exitCode, 0);
+    const auto result = Configure(
+        "UpdateHost = 127.0.0.1:8443\n"  // the chosen provider's: No-IP
+        "IPEcho=echo.example.net:8443\n"
+        "ipechohttp=echo.example.net\n"
+        "Resolvers=127.0.0.1:5353,192.0.2.53\n"
+        "ProbeHost=probe.example.net\n");
+    ASSERT_EQ(result.exitCode, 0) << result.output;
+    EXPECT_EQ(ReadEndpointOverride(Endpoint::NoIpUpdate), "127.0.0.1:8443");
+    EXPECT_EQ(ReadEndpointOverride(Endpoint::DynDnsUpdate), "");
+    EXPECT_EQ(GetEndpoint(Endpoint::IpEcho), "echo.example.net:8443");
+    EXPECT_EQ(GetEndpoint(Endpoint::IpEchoHttp), "echo.example.net");
+    EXPECT_EQ(GetEndpoint(Endpoint::Resolvers), "127.0.0.1:5353,192.0.2.53");
+    EXPECT_EQ(GetEndpoint(Endpoint::ProbeHost), "probe.example.net");
+
+    auto status = Status();
+    EXPECT_NE(status.output.find("\n  NoIP               127.0.0.1:8443 (built in: "
+                                 "dynupdate.no-ip.com)\n"),
+              std::string::npos)
+        << status.output;
+    EXPECT_NE(status.output.find("\n  ProbeHost          probe.example.net"), std::string::npos);
+
+    // An empty value removes the override: the built-in default applies again.
+    ASSERT_EQ(Configure("IPEcho=\nUpdateHost=\n").exitCode, 0);
+    EXPECT_EQ(ReadEndpointOverride(Endpoint::IpEcho), "");
+    EXPECT_EQ(GetEndpoint(Endpoint::IpEcho), EndpointDefault(Endpoint::IpEcho));
+    EXPECT_EQ(GetEndpoint(Endpoint::NoIpUpdate), EndpointDefault(Endpoint::NoIpUpdate));
+    status = Status();
+    EXPECT_EQ(status.output.find("\n  IPEcho "), std::string::npos) << status.output;
+    EXPECT_EQ(status.output.find("\n  NoIP "), std::string::npos) << status.output;
+}
+
+// Run again from a script with the same values, it must not give the service a reason to send a
+// (no-change) update: no new time stamp, no file touched.
+TEST_F(ConfigureTest, TheSameValuesAgainChangeNothing) {
+    const std::string input = std::string(kGoodInput) + "IPEcho=127.0.0.1:8443\n";
+    ASSERT_EQ(Configure(input).exitCode, 0);
+    const auto stored = StoreSnapshot();
+    for (const std::string& again :
+         {input, std::string("Interval=15\nLocalNetworks=fritz.box,192.168.178.1\n"),
+          std::string("ipecho=127.0.0.1:8443\nProvider=5\n")}) {
+        const auto result = Configure(again);
+        EXPECT_EQ(result.exitCode, 0) << result.output;
+        EXPECT_NE(result.output.find("Nothing to change"), std::string::npos) << result.output;
+        EXPECT_EQ(result.output.find("Settings saved."), std::string::npos) << result.output;
+        EXPECT_EQ(StoreSnapshot(), stored) << again;
+    }
+}
+
+TEST_F(ConfigureTest, AByteOrderMarkAndBlanksAroundValuesAreHandled) {
+    const auto result =
+        Configure("\xEF\xBB\xBFUsername = bob \nPassword= pw \nHostname= bob.example.org\n");
+    ASSERT_EQ(result.exitCode, 0) << result.output;
+    EXPECT_EQ(Setting(kValueUsername), "bob");
+    EXPECT_EQ(Setting(kValueHostname), "bob.example.org");
+    EXPECT_EQ(Password(), " pw ");  // kept as given, but the user is told
+    EXPECT_NE(result.output.find("warning: the password starts or ends with a blank"),
+              std::string::npos)
+        << result.output;
+    EXPECT_EQ(Configure("Password=pw\n").output.find("warning"), std::string::npos);
+}
+
+TEST_F(ConfigureTest, AnEmptyValueClearsAnOptionalSetting) {
+    ASSERT_EQ(Configure(kGoodInput).exitCode, 0);
+    const auto result = Configure("LocalNetworks=\nLocalFilter=\nWirelessNetworks= \n");
+    ASSERT_EQ(result.exitCode, 0) << result.output;
+    EXPECT_EQ(ReadRegistryMultiString(kMachine, kSettingsKey, kValueLocalNetworks), "");
+    EXPECT_EQ(ReadRegistryMultiString(kMachine, kSettingsKey, kValueWirelessNetworks), "");
+    EXPECT_EQ(Number(kValueLocalFilter), 0);
+    EXPECT_EQ(Setting(kValueHostname), "home.example.org,office.example.org");
+
+    // DNS-O-Matic updates every host of the account when no host name is set.
+    ASSERT_EQ(Configure("Provider=DNS-O-Matic\nHostname=\n").exitCode, 0);
+    EXPECT_EQ(Setting(kValueHostname), "");
+    EXPECT_EQ(Number(kValueService), 2);
+}
+
+TEST_F(ConfigureTest, AValueThatDoesNotReadBackIsReportedAsAFailure) {
+    ASSERT_EQ(Configure(kGoodInput).exitCode, 0);
+    // A folder where the user name's value file is: the write cannot replace it.
+    const std::string value = root_.Path() +
+                              "/var/lib/quarnel-updater/registry/HKEY_LOCAL_MACHINE/SOFTWARE/"
+                              "Quarnel Updater/Settings/Username.value";
+    ASSERT_TRUE(std::filesystem::remove(value));
+    ASSERT_TRUE(std::filesystem::create_directory(value));
+    const auto result = Configure("Username=carol\nInterval=30\n");
+    EXPECT_EQ(result.exitCode, 2) << result.output;
+    EXPECT_NE(result.output.find("did not read back as written: Username"), std::string::npos)
+        << result.output;
+    EXPECT_EQ(result.output.find("Settings saved."), std::string::npos) << result.output;
+}
+
+TEST_F(ConfigureTest, StatusShowsStoredTextsWithTheirControlCharactersVisible) {
+    ASSERT_EQ(Configure(kGoodInput).exitCode, 0);
+    CreateRegistryKey(kMachine, kServiceKey);
+    // A provider answer with a terminal escape sequence (set the window title, clear the
+    // screen) and a C1 control character.
+    WriteRegistryString(kMachine, kServiceKey, kValueResult,
+                        "badagent \x1b]0;owned\x07\x1b[2J\xc2\x9b");
+    WriteRegistryString(kMachine, kServiceKey, kValueIp, "198.51.100.7\r");
+    WriteTimeStamp(kMachine, kServiceKey, kValueTime, 1700000000);
+    EventSourceHandle source = OpenEventSource("Quarnel Updater");
+    ASSERT_EQ(ReportOutcomeEvent(source, kEventRecordTypeError, 0, kEventRecordIdError,
+                                 {"nohost \x1b[31mred"}),
+              1);
+
+    const auto status = Status();
+    ASSERT_EQ(status.exitCode, 0) << status.output;
+    EXPECT_EQ(status.output.find('\x1b'), std::string::npos);
+    EXPECT_EQ(status.output.find('\x07'), std::string::npos);
+    EXPECT_EQ(status.output.find("\xc2\x9b"), std::string::npos);
+    EXPECT_EQ(status.output.find('\r'), std::string::npos);
+    EXPECT_EQ(Shown(status.output, "Provider answer:"),
+              "badagent \\x1b]0;owned\\x07\\x1b[2J\\xc2\\x9b");
+    EXPECT_EQ(Shown(status.output, "Address:"), "198.51.100.7\\x0d");
+    EXPECT_NE(status.output.find("] nohost \\x1b[31mred\n"), std::string::npos) << status.output;
+}
+
+TEST_F(ConfigureTest, StatusExplainsTheOutcomeAndTheNextStep) {
+    struct Case {
+        std::string result;  // stored as the last answer; "-" for no update yet
+        std::string eventText;
+        std::string meaning;
+        std::string nextStep;  // "(missing)" when no step is shown
+    };
+    const std::vector<Case> cases = {
+        {"-", "", "Nothing has been sent to the provider yet.", "(missing)"},
+        {"badauth", "badauth", "The username and password pair do not match a real user.",
+         "check the user name and password (quarnel-updater /configure)"},
+        {"nohost", "nohost", "The hostname specified does not exist in this user account.",
+         "check the host name: each must be a full name that belongs to this account at No-IP"},
+        {"!noauth", "!noauth", "Nothing was sent to the provider: no user name is set.",
+         "store the account: quarnel-updater /configure"},
+        // The newest attempt got no answer; the stored answer is the one before it.
+        {"good 198.51.100.7", "", "Nothing reached the provider at the last attempt",
+         "check the network connection and the update host"},
+        {"dnserr", "dnserr", "DNS error encountered.", "nothing: the service tries again"},
+        {"strange answer", "strange answer", "An unknown error occurred: strange answer",
+         "(missing)"},
+    };
+    for (const Case& c : cases) {
+        test::TemporaryFolder root;
+        test::ScopedEnvironment rootVariable("QUARNEL_ROOT", root.Path());
+        std::filesystem::create_directories(root.Path() + "/etc");
+        std::ofstream(root.Path() + "/etc/machine-id") << kMachineId << "\n";
+        auto environment = Environment();
+        environment["QUARNEL_ROOT"] = root.Path();
+        ASSERT_EQ(test::RunProgramWithInput({"/configure"}, environment, kGoodInput).exitCode, 0);
+        if (c.result != "-") {
+            CreateRegistryKey(kMachine, kServiceKey);
+            WriteRegistryString(kMachine, kServiceKey, kValueResult, c.result);
+            WriteTimeStamp(kMachine, kServiceKey, kValueTime, 1700000000);
+            EventSourceHandle source = OpenEventSource("Quarnel Updater");
+            ASSERT_EQ(ReportOutcomeEvent(source, kEventRecordTypeError, 0, kEventRecordIdError,
+                                         {c.eventText}),
+                      1);
+        }
+        const auto status = test::RunProgram({"/status"}, environment);
+        EXPECT_EQ(status.exitCode, 0) << status.output;
+        EXPECT_EQ(Shown(status.output, "Result:").rfind(c.meaning, 0), 0u) << c.result << "\n"
+                                                                           << status.output;
+        EXPECT_EQ(Shown(status.output, "Next step:").rfind(c.nextStep, 0), 0u) << c.result << "\n"
+                                                                               << status.output;
+    }
+}
+
+TEST_F(ConfigureTest, StatusThatCannotWriteItsOutputFails) {
+    const CommandResult result =
+        RunCommand({"/bin/sh", "-c", "QUARNEL_ROOT=\"$1\" \"$0\" /status >/dev/full",
+                    test::ProgramPath(), root_.Path()},
+                   30000);
+    EXPECT_EQ(result.exitCode, 1) << result.output;
+    EXPECT_NE(result.output.find("standard output cannot be written"), std::string::npos)
+        << result.output;
+}
+
+// A normal user may not ask the service on its control socket; without systemd to ask instead,
+// the state is "cannot tell", never a wrong "not running".
+TEST_F(ConfigureTest, StatusOfANormalUserSaysWhenItCannotTellTheServicesState) {
+    const std::string setpriv = FindExecutable("setpriv", "/usr/bin:/bin");
+    if (::geteuid() != 0 || setpriv.empty()) {
+        GTEST_SKIP() << "changing to an unprivileged user needs root and setpriv";
+    }
+    const std::string program = root_.Path() + "/quarnel-updater";
+    std::filesystem::copy_file(test::ProgramPath(), program);
+    ASSERT_EQ(::chmod(root_.Path().c_str(), 0755), 0);
+    // The service's control socket as the running service leaves it: root's, mode 0600.
+    std::filesystem::create_directories(root_.Path() + "/run/quarnel-updater");
+    const std::string socket = root_.Path() + "/run/quarnel-updater/control";
+    std::ofstream(socket) << "";
+    ASSERT_EQ(::chmod(socket.c_str(), 0600), 0);
+
+    const CommandResult result = RunCommand(
+        {setpriv, "--reuid=65534", "--regid=65534", "--clear-groups", program, "/status"}, 30000);
+    EXPECT_EQ(result.exitCode, 0) << result.output;
+    EXPECT_EQ(Shown("\n" + result.output, "Service:"),
+              "cannot tell (only root may ask the service) (not installed)")
+        << result.output;
 }
 
 }  // namespace

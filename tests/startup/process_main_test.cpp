@@ -42,7 +42,9 @@ struct Recorder {
             return Log("autostart " + n + "|" + p + "|" + std::to_string(flags), autostartState);
         };
         a.configure = [this] { return Log("configure", configured); };
-        a.showStatus = [this] { return Log("status", 1); };
+        a.showStatus = [this] { return Log("status", 0); };
+        a.showUsage = [this] { return Log("usage", 0); };
+        a.showVersion = [this] { return Log("version", 0); };
         a.readSoftwareBeta = [this] { return beta; };
         a.runSystrayProcess = [this] { return Log("systray", 11); };
         a.runSettingProcess = [this] { return Log("setting", 12); };
@@ -154,7 +156,8 @@ TEST(ProcessMain, TheBetaChoiceComesFromTheStore) {
 
 TEST(ProcessMain, LookAlikesAreIgnored) {
     Recorder r;
-    EXPECT_EQ(Scan(r, {"/install=1", "-install", "install", "/installx", " /install", "/", ""}),
+    EXPECT_EQ(Scan(r, {"/install=1", "-install", "install", "/installx", " /install", "/", "",
+                       "-help", "--help=1", "/help", "-v", "--versions"}),
               11);
     EXPECT_EQ(r.calls, std::vector<std::string>{"systray"});
 }
@@ -166,12 +169,36 @@ TEST(ProcessMain, SignatureChecksTheProgramItself) {
     EXPECT_EQ(r.calls, std::vector<std::string>{"signature /opt/q/quarnel-updater"});
 }
 
-TEST(ProcessMain, ConfigureAndStatusAreOneShotSwitches) {
+TEST(ProcessMain, ConfigureAndStatusAreOneShotSwitchesWithTheirOwnExitCodes) {
     Recorder r;
+    r.configured = 2;
+    EXPECT_EQ(Scan(r, {"/setting", "/CONFIGURE"}), 2);
     r.configured = 0;
-    EXPECT_EQ(Scan(r, {"/setting", "/CONFIGURE"}), 0);
-    EXPECT_EQ(Scan(r, {"/configure", "/status"}), 1);
+    EXPECT_EQ(Scan(r, {"/configure", "/status"}), 0);
     EXPECT_EQ(r.calls, (std::vector<std::string>{"configure", "configure", "status"}));
+}
+
+// Asking what the switches do never does any of them, wherever the question stands.
+TEST(ProcessMain, HelpAndVersionPrintTheirTextAndNothingElseRuns) {
+    struct Case {
+        std::vector<std::string> arguments;
+        std::string call;
+    };
+    const std::vector<Case> cases = {
+        {{"--help"}, "usage"},
+        {{"-h"}, "usage"},
+        {{"/?"}, "usage"},
+        {{"--HELP"}, "usage"},
+        {{"/install", "/uninstall", "-H"}, "usage"},
+        {{"/service", "--help", "--version"}, "usage"},
+        {{"--version"}, "version"},
+        {{"/autostart", "--Version"}, "version"},
+    };
+    for (const Case& c : cases) {
+        Recorder r;
+        EXPECT_EQ(Scan(r, c.arguments), 0) << c.arguments.back();
+        EXPECT_EQ(r.calls, std::vector<std::string>{c.call}) << c.arguments.back();
+    }
 }
 
 }  // namespace

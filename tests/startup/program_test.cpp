@@ -5,6 +5,7 @@
 #include <fstream>
 #include <regex>
 
+#include "platform/child_process.h"
 #include "tests/support/test_support.h"
 #include "tests/support/udp_listener.h"
 
@@ -101,6 +102,55 @@ TEST(Program, AnUnusableLogFolderNeverStopsTheProgramAndDatagramsStillGoOut) {
         test::RunProgram({"/quit"}, Environment(root, "7", std::to_string(listener.Port())));
     EXPECT_NE(result.exitCode, -1) << result.output;
     EXPECT_GE(listener.Receive(5).size(), 5u);
+}
+
+// Standard output alone (standard error thrown away) and the exit code of the program.
+CommandResult RunForStandardOutput(const std::string& argument, const test::TemporaryFolder& root) {
+    return RunCommand({"/bin/sh", "-c", "QUARNEL_ROOT=\"$2\" \"$0\" \"$1\" 2>/dev/null",
+                       test::ProgramPath(), argument, root.Path()},
+                      30000);
+}
+
+TEST(Program, HelpListsEverySwitchOnStandardOutputAndExitsWithZero) {
+    test::TemporaryFolder root;
+    for (const std::string option : {"--help", "-h", "/?"}) {
+        const CommandResult help = RunForStandardOutput(option, root);
+        ASSERT_TRUE(help.finished);
+        EXPECT_EQ(help.exitCode, 0) << option;
+        for (const char* item :
+             {"/service",   "/setting",   "/update",   "/install",   "/enable",
+              "/uninstall", "/disable",   "/shutdown", "/stop",      "/quit",
+              "/autostart", "/userstart", "/nostart",  "/signature", "/configure",
+              "/status",    "--help",     "--version", "LOGLEVEL",   "QUARNEL_ROOT"}) {
+            EXPECT_NE(help.output.find(item), std::string::npos) << option << ": " << item;
+        }
+    }
+    const CommandResult version = RunForStandardOutput("--version", root);
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_TRUE(std::regex_search(
+        version.output, std::regex("^quarnel-updater .*\\d+\\.\\d+\\.\\d+, build 294\n$")))
+        << version.output;
+    // Nothing else ran: no store, no log.
+    EXPECT_TRUE(test::ListFolder(root.Path()).empty());
+}
+
+// What a user reads names what the user asked for, never a procedure of the program.
+TEST(Program, MessagesForPartsNotInThisBuildNameNoProcedure) {
+    struct Case {
+        std::string argument;
+        std::string named;
+    };
+    for (const Case& c : {Case{"/unknown-switch", "the system tray (the mode without a switch)"},
+                          Case{"/setting", "the settings window (/setting)"},
+                          Case{"/update", "the software update (/update)"},
+                          Case{"/signature", "the signature check (/signature)"}}) {
+        test::TemporaryFolder root;
+        const auto result = test::RunProgram({c.argument}, {{"QUARNEL_ROOT", root.Path()}});
+        EXPECT_NE(result.output.find(c.named + " is not part of this build yet"), std::string::npos)
+            << result.output;
+        EXPECT_FALSE(std::regex_search(result.output, std::regex("(Run|Verify)[A-Z][a-z]+")))
+            << result.output;
+    }
 }
 
 }  // namespace

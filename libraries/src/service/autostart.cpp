@@ -1,5 +1,6 @@
 #include "libraries/src/service/autostart.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <vector>
 
@@ -57,20 +58,26 @@ bool EntryStartsProgram(const std::string& path, const std::string& command) {
     return execMatches && !hidden;
 }
 
-void WriteEntry(const std::string& path, const std::string& entry, unsigned folderMode) {
+// Failures are told to the user too: the switches' exit code alone does not say why.
+bool WriteEntry(const std::string& path, const std::string& entry, unsigned folderMode) {
     const std::string folder = path.substr(0, path.rfind('/'));
     if (!CreateFolders(folder, folderMode) || !WriteFileAtomically(path, entry, 0644)) {
         const std::uint32_t error = GetLastErrorCode();
         QLOG_ERROR_CODE(kLogError, "SetAutostart", "Cannot write " + path, error);
-        return;
+        std::fprintf(stderr, "quarnel-updater: cannot write %s: %s\n", path.c_str(),
+                     SystemErrorText(error).c_str());
+        return false;
     }
     QLOG(kLogInfo, "SetAutostart", "Wrote " + path);
+    return true;
 }
 
 void RemoveEntry(const std::string& path) {
     if (!RemoveFileDurably(path)) {
         const std::uint32_t error = GetLastErrorCode();
         QLOG_ERROR_CODE(kLogError, "SetAutostart", "Cannot remove " + path, error);
+        std::fprintf(stderr, "quarnel-updater: cannot remove %s: %s\n", path.c_str(),
+                     SystemErrorText(error).c_str());
     }
 }
 
@@ -140,13 +147,21 @@ std::int64_t SetAutostart(const std::string& name, const std::string& programPat
     const std::string entry = BuildAutostartEntry(name, programPath);
     if ((flags & AutostartThisUser) != 0) {
         // A new ~/.config stays private to its user.
-        WriteEntry(ThisUserAutostartPath(name), entry, 0700);
-    } else {
-        RemoveEntry(ThisUserAutostartPath(name));
+        (void)WriteEntry(ThisUserAutostartPath(name), entry, 0700);
     }
     if ((flags & AutostartAllUsers) != 0) {
-        WriteEntry(AllUsersAutostartPath(name), entry, 0755);
-    } else {
+        (void)WriteEntry(AllUsersAutostartPath(name), entry, 0755);
+    }
+    // The other entry goes only once the asked-for ones are in place: a user who may not write
+    // the all-users entry keeps the tray starting from the own one instead of losing both.
+    if ((GetAutostart(name, programPath) & flags) != flags) {
+        std::fprintf(stderr, "quarnel-updater: the tray autostart was not changed\n");
+        return GetAutostart(name, programPath);
+    }
+    if ((flags & AutostartThisUser) == 0) {
+        RemoveEntry(ThisUserAutostartPath(name));
+    }
+    if ((flags & AutostartAllUsers) == 0) {
         RemoveEntry(AllUsersAutostartPath(name));
     }
     return GetAutostart(name, programPath);

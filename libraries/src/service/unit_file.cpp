@@ -104,14 +104,20 @@ std::string BuildServiceUnit(const ServiceUnitSettings& settings) {
         }
     }
 
+    // systemctl and the journal show Description= as the unit's name in every status line, so
+    // it is the short display name; the long text is a comment for whoever reads the file.
     std::string unit;
     unit += "# " + UnitDescription(settings.displayName) + "\n";
+    if (!settings.description.empty()) {
+        unit += "# " + UnitDescription(settings.description) + "\n";
+    }
     unit +=
         "# Written by \"quarnel-updater /install\"; \"quarnel-updater /uninstall\" removes it.\n";
     unit += "[Unit]\n";
-    if (!settings.description.empty()) {
-        unit += "Description=" + UnitDescription(settings.description) + "\n";
+    if (!settings.displayName.empty()) {
+        unit += "Description=" + UnitDescription(settings.displayName) + "\n";
     }
+    unit += "Documentation=man:quarnel-updater(1)\n";
     if (!dependencies.empty()) {
         unit += "After=" + dependencies + "\n";
         unit += "Wants=" + dependencies + "\n";

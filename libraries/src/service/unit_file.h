@@ -9,10 +9,10 @@
 namespace quarnel {
 
 struct ServiceUnitSettings {
-    std::string displayName;
+    std::string displayName;   // the unit's Description= (what systemctl and the journal show)
     std::string programPath;   // the program's full file name
     std::string arguments;     // blank-separated words; none when empty
-    std::string description;   // line breaks are flattened
+    std::string description;   // the long text, a comment in the file; line breaks flattened
     std::string dependencies;  // units, each followed by a line feed
 };
 

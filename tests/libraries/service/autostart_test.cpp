@@ -155,5 +155,41 @@ TEST_F(AutostartTest, WithoutRightsTheAllUsersEntryStaysAndShowsInTheState) {
     EXPECT_FALSE(std::filesystem::exists(ThisUserEntry()));
 }
 
+// Asking for the all-users entry without being able to write it must not cost the user the
+// own entry (the tray would then not start at all), and it must say why.
+TEST_F(AutostartTest, AnAllUsersEntryThatCannotBeWrittenKeepsThisUsersOwnAndSaysWhy) {
+    ASSERT_EQ(Run("/userstart").exitCode, AutostartThisUser);
+    // A file where the all-users folder should be: no one can write the entry there.
+    std::filesystem::create_directories(root_.Path() + "/etc/xdg");
+    std::ofstream(root_.Path() + "/etc/xdg/autostart") << "not a folder";
+
+    const auto result = Run("/autostart");
+    EXPECT_EQ(result.exitCode, AutostartThisUser) << result.output;
+    EXPECT_TRUE(std::filesystem::exists(ThisUserEntry()));
+    EXPECT_NE(result.output.find("cannot write " + AllUsersEntry()), std::string::npos)
+        << result.output;
+    EXPECT_NE(result.output.find("the tray autostart was not changed"), std::string::npos)
+        << result.output;
+}
+
+// Run without root, the switches that change the system say that they need it.
+TEST_F(AutostartTest, WithoutRightsTheSwitchesSayThatTheyNeedRoot) {
+    const std::string setpriv = FindExecutable("setpriv", "/usr/bin:/bin");
+    if (::geteuid() != 0 || setpriv.empty()) {
+        GTEST_SKIP() << "changing to an unprivileged user needs root and setpriv";
+    }
+    const std::string program = root_.Path() + "/quarnel-updater";
+    std::filesystem::copy_file(test::ProgramPath(), program);
+    ASSERT_EQ(::chmod(root_.Path().c_str(), 0755), 0);
+    for (const std::string option : {"/install", "/uninstall", "/stop", "/autostart"}) {
+        const CommandResult result = RunCommand(
+            {setpriv, "--reuid=65534", "--regid=65534", "--clear-groups", program, option}, 30000);
+        ASSERT_TRUE(result.finished) << result.output;
+        EXPECT_NE(result.output.find("needs root rights"), std::string::npos)
+            << option << ": " << result.output;
+        EXPECT_EQ(result.exitCode, 0) << option << ": " << result.output;
+    }
+}
+
 }  // namespace
 }  // namespace quarnel

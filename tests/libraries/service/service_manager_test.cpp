@@ -99,7 +99,7 @@ TEST_F(OfflineServiceTest, WithoutDescriptionTheServiceIsCreatedButTheResultIsZe
     }
     EXPECT_EQ(Install("/usr/bin/quarnel-updater", ""), 0);
     EXPECT_TRUE(std::filesystem::exists(UnitPath()));
-    EXPECT_EQ(test::ReadFileText(UnitPath()).find("Description="), std::string::npos);
+    EXPECT_EQ(test::ReadFileText(UnitPath()).find("About"), std::string::npos);
     EXPECT_EQ(ServiceExists(kName), 1);
 }
 

@@ -63,10 +63,12 @@ TEST(UnitFile, DescriptionLosesCarriageReturnsAndKeepsOneBlankPerLineFeed) {
 
 TEST(UnitFile, TheUnitRunsTheProgramAsANotifyingHardenedService) {
     const std::string unit = BuildServiceUnit(Settings("/usr/bin/quarnel-updater"));
-    EXPECT_EQ(
-        Section(unit, "Unit"),
-        (std::vector<std::string>{"Description=First line second third",
-                                  "After=network-online.target", "Wants=network-online.target"}));
+    EXPECT_EQ(Section(unit, "Unit"),
+              (std::vector<std::string>{
+                  "Description=Quarnel Updater", "Documentation=man:quarnel-updater(1)",
+                  "After=network-online.target", "Wants=network-online.target"}));
+    // The long text is kept for the reader of the file, as a comment.
+    EXPECT_NE(unit.find("\n# First line second third\n"), std::string::npos) << unit;
     const std::vector<std::string> service = Section(unit, "Service");
     for (const char* line : {"Type=notify", "ExecStart=/usr/bin/quarnel-updater /service",
                              "ExecReload=/bin/kill -HUP $MAINPID", "Restart=on-failure",
@@ -82,7 +84,9 @@ TEST(UnitFile, TheUnitRunsTheProgramAsANotifyingHardenedService) {
     ServiceUnitSettings bare = Settings("/usr/bin/q");
     bare.description.clear();
     bare.dependencies.clear();
-    EXPECT_TRUE(Section(BuildServiceUnit(bare), "Unit").empty());
+    EXPECT_EQ(Section(BuildServiceUnit(bare), "Unit"),
+              (std::vector<std::string>{"Description=Quarnel Updater",
+                                        "Documentation=man:quarnel-updater(1)"}));
 }
 
 TEST(UnitFile, CommandLineIsFoundAsWrittenOrNotAtAll) {
@@ -106,7 +110,16 @@ TEST(UnitFile, SystemdAcceptsTheUnitWithoutAnyWarning) {
     const std::string unitPath = folder.Path() + "/quarnel-updater.service";
     std::ofstream(unitPath) << BuildServiceUnit(Settings(program));
 
-    const CommandResult result = RunCommand({analyzer, "verify", unitPath}, 60000);
+    // Documentation= names the manual page: it must be found, here the one of this tree. Without
+    // a man program (a minimal system) that check cannot run.
+    const std::string manFolder = folder.Path() + "/man/man1";
+    std::filesystem::create_directories(manFolder);
+    std::filesystem::copy_file(QUARNEL_SOURCE_DIR "/packaging/man/quarnel-updater.1",
+                               manFolder + "/quarnel-updater.1");
+    const test::ScopedEnvironment manPath("MANPATH", folder.Path() + "/man");
+    const bool withMan = !FindExecutable("man", "/usr/bin:/bin").empty();
+    const CommandResult result =
+        RunCommand({analyzer, "verify", withMan ? "--man=yes" : "--man=no", unitPath}, 60000);
     ASSERT_TRUE(result.finished);
     EXPECT_EQ(result.exitCode, 0) << result.output;
     EXPECT_EQ(result.output.find("quarnel-updater.service:"), std::string::npos) << result.output;
