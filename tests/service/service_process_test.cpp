@@ -4,14 +4,19 @@
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstddef>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -397,6 +402,33 @@ TEST_F(ServiceProcessTest, AStopIsCarriedOutWhenTheServiceManagerCannotBeTold) {
     notify.Reset();
     service_.Signal(SIGTERM);
     EXPECT_EQ(service_.Wait(10000), 0) << service_.Output();
+}
+
+TEST_F(ServiceProcessTest, WithoutNetworkConfigurationTheServiceEndsWithAFailureCode) {
+    // No netlink socket can be made in this process: the kernel answers every try with EMFILE.
+    const std::map<std::string, std::string> environment = ServiceEnvironment();
+    const int code = test::RunInForkedChild([&environment] {
+        for (const auto& [name, value] : environment) {
+            ::setenv(name.c_str(), value.c_str(), 1);
+        }
+        sock_filter filter[] = {
+            BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+            BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_socket, 0, 3),
+            BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, args[0])),
+            BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, AF_NETLINK, 0, 1),
+            BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EMFILE),
+            BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+        };
+        sock_fprog program{static_cast<unsigned short>(std::size(filter)), filter};
+        if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 ||
+            ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0) {
+            return 126;
+        }
+        const std::string program_path = test::ProgramPath();
+        ::execl(program_path.c_str(), program_path.c_str(), "/service", nullptr);
+        return 127;
+    });
+    EXPECT_EQ(code, 1) << "a failure code lets the service manager start it again";
 }
 
 }  // namespace
