@@ -37,6 +37,9 @@ void ConditionNotices::Note(ServiceCondition condition, std::string_view detail,
             write(kNoticeError, "The update service refused the update: " + extra +
                                     "; no further update until the settings change");
             break;
+        case ServiceCondition::NotConfigured:
+            write(kNoticeError, "No user name is set; no update until the settings change");
+            break;
     }
 }
 

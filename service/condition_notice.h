@@ -1,7 +1,8 @@
 #pragma once
 
 // What an administrator sees without any debug log: when the service cannot do its work (no
-// connectivity, no public address, no answer from the provider, the provider refused), one line
+// connectivity, no public address, no answer from the provider, the provider refused, no
+// account set up), one line
 // says so on standard error, which systemd puts in the journal. The line comes once when the
 // condition begins and once when the service works again, never once per retry, whatever
 // LOGLEVEL is.
@@ -18,6 +19,7 @@ enum class ServiceCondition {
     NoAddress,
     NoAnswer,
     Refused,
+    NotConfigured,
 };
 
 // Notice priorities, as syslog numbers them.

@@ -121,11 +121,12 @@ std::string NoticeExcerpt(const std::string& answer) {
     return "\"" + line + "\"";
 }
 
-int LogWriteFailure(int written, std::string_view value) {
+// True when written; a failure is logged.
+bool LogWriteFailure(int written, std::string_view value) {
     if (written == 0) {
         QLOG(kLogError, kProcedure, "Unable to write " + std::string(value) + " to the registry");
     }
-    return written;
+    return written != 0;
 }
 
 }  // namespace
@@ -285,34 +286,32 @@ std::int64_t RunUpdateCycle(const UpdateCycleLimits& limits, UpdateCycleMemory& 
     } else {
         QLOG(kLogError, kProcedure, "Result = " + code);
         QLOG(kLogInfo, kProcedure, "Disabling timer");
-        memory.notices.Note(ServiceCondition::Refused, NoticeExcerpt(result), environment.notice);
+        memory.notices.Note(
+            username.empty() ? ServiceCondition::NotConfigured : ServiceCondition::Refused,
+            NoticeExcerpt(result), environment.notice);
     }
 
     QLOG(kLogTrace, kProcedure, "Updating registry with latest result");
+    // Time and IP say what the provider was told; after an outage they keep the last exchange
+    // that reached it, so the address counts as not sent.
+    bool saved = true;
     if (!outage) {
+        saved = LogWriteFailure(WriteTimeStamp(kHive, kServiceKey, kValueTime, now), kValueTime);
+    }
+    LogWriteFailure(WriteRegistryDword(kHive, kServiceKey, kValueLimit, limit), kValueLimit);
+    if (!result.empty()) {
+        LogWriteFailure(WriteRegistryString(kHive, kServiceKey, kValueResult, result),
+                        kValueResult);
+    }
+    if (!outage) {
+        saved = LogWriteFailure(WriteRegistryString(kHive, kServiceKey, kValueIp, resultIP),
+                                kValueIp) &&
+                saved;
         memory.requestRecorded = true;
         memory.settingsTimeOfRequest = settingsTime;
-        // Time and IP say what the provider was told; after an outage they keep the last
-        // exchange that reached it.
-        const bool saved =
-            LogWriteFailure(WriteTimeStamp(kHive, kServiceKey, kValueTime, now), kValueTime) != 0;
-        LogWriteFailure(WriteRegistryDword(kHive, kServiceKey, kValueLimit, limit), kValueLimit);
-        if (!result.empty()) {
-            LogWriteFailure(WriteRegistryString(kHive, kServiceKey, kValueResult, result),
-                            kValueResult);
-        }
-        const bool ipSaved =
-            LogWriteFailure(WriteRegistryString(kHive, kServiceKey, kValueIp, resultIP),
-                            kValueIp) != 0;
-        memory.requestUnsaved = !saved || !ipSaved;
+        memory.requestUnsaved = !saved;
         memory.ipOfRequest = resultIP;
         memory.timeOfRequest = now;
-    } else {
-        LogWriteFailure(WriteRegistryDword(kHive, kServiceKey, kValueLimit, limit), kValueLimit);
-        if (!result.empty()) {
-            LogWriteFailure(WriteRegistryString(kHive, kServiceKey, kValueResult, result),
-                            kValueResult);
-        }
     }
     LogWriteFailure(WriteRegistryDword(kHive, kServiceKey, kValueEventType, eventType),
                     kValueEventType);
