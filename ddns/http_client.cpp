@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <memory>
 
+#include "ddns/exchange_stop.h"
 #include "ddns/http_session.h"
 #include "ddns/identity_digests.h"
 #include "ddns/request_url.h"
@@ -19,6 +20,8 @@ namespace {
 
 constexpr int kMaxRedirects = 10;
 
+thread_local int lastStatus = 0;
+
 struct EasyDeleter {
     void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
 };
@@ -30,6 +33,9 @@ using UniqueList = std::unique_ptr<curl_slist, ListDeleter>;
 
 class Stopwatch {
   public:
+    std::chrono::steady_clock::duration Elapsed() const {
+        return std::chrono::steady_clock::now() - start_;
+    }
     std::uint64_t Seconds() const {
         const auto elapsed = std::chrono::steady_clock::now() - start_;
         return static_cast<std::uint64_t>(
@@ -95,9 +101,10 @@ struct Exchange {
     bool failed = false;       // too large, or memory ran out
 
     // The stall watch: when bytes last moved in either direction, counted only once the hop's
-    // connection stands (the connect time-out covers the way there).
+    // connection stands (the connect time-out covers the way there). Header bytes count too.
     bool connected = false;
     long stallSeconds = 30;
+    long totalSeconds = 120;
     curl_off_t lastMoved = -1;
     std::chrono::steady_clock::time_point lastMoveTime = std::chrono::steady_clock::now();
 
@@ -123,6 +130,8 @@ std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) {
         line.remove_suffix(1);
     }
+    // A head that arrives slowly is still progress.
+    exchange.lastMoveTime = std::chrono::steady_clock::now();
     try {
         ReadHeaderLine(exchange, line);
         if (exchange.headerBlock.size() + line.size() + 2 > kHttpAnswerLimit) {
@@ -184,11 +193,16 @@ int OnConnected(void* user, char*, char*, int, int) {
     return CURL_PREREQFUNC_OK;
 }
 
-// Aborts the transfer when no byte moved for the stall time; the transport calls this at least
-// once a second, while it connects as well.
+// Aborts the transfer when the process stops its exchanges, when the whole exchange took too
+// long, or when no byte moved for the stall time; the transport calls this at least once a
+// second, while it resolves and connects as well.
 int OnTransferProgress(void* user, curl_off_t, curl_off_t downloaded, curl_off_t,
                        curl_off_t uploaded) {
     auto& exchange = *static_cast<Exchange*>(user);
+    if (NetworkExchangesStopped() ||
+        exchange.clock->Elapsed() >= std::chrono::seconds(exchange.totalSeconds)) {
+        return 1;
+    }
     if (!exchange.connected) {
         return 0;
     }
@@ -224,6 +238,9 @@ UniqueList BuildHeaderList(std::uint32_t flags, std::string_view headers, std::s
     UniqueList list;
     bool ok = Append(list, "Accept: text/html,text/plain,*/*;q=0.5") &&
               Append(list, "Accept-Charset: utf-8,*;q=0.5");
+    // Every answer must be fresh from the server (an address, a verdict): no cache on the way,
+    // HTTP/1.0 proxies included, may answer in its place.
+    ok = ok && Append(list, "Cache-Control: no-cache") && Append(list, "Pragma: no-cache");
     // An exact, case-sensitive search, so a caller's "content-type:" line does not count.
     if (ok && !body.empty() && headers.find("Content-Type:") == std::string_view::npos) {
         ok = Append(list, "Content-Type: text/plain; charset=utf-8");
@@ -268,6 +285,7 @@ void SetTransportOptions(CURL* easy, Exchange& exchange, const std::string& user
     curl_easy_setopt(easy, CURLOPT_USERAGENT, userAgent.c_str());
     curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, timeouts.connectSeconds);
     exchange.stallSeconds = timeouts.stallSeconds;
+    exchange.totalSeconds = timeouts.totalSeconds;
     curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
     curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, OnTransferProgress);
     curl_easy_setopt(easy, CURLOPT_XFERINFODATA, &exchange);
@@ -347,6 +365,7 @@ std::optional<HttpBuffer> HttpRequestMemory(
     std::string_view userAgent, std::int64_t context, const HttpRequestCallback& onRequest,
     const HttpProgressCallback& onProgress, const HttpCompleteCallback& onComplete) {
     const Stopwatch clock;
+    lastStatus = 0;
     std::optional<RequestUrl> current = SplitRequestUrl(url);
     if (!current) {
         return std::nullopt;
@@ -409,6 +428,9 @@ std::optional<HttpBuffer> HttpRequestMemory(
         current = next;
     }
 
+    if (exchange.headersComplete) {
+        lastStatus = exchange.head.status;
+    }
     std::optional<HttpBuffer> result;
     std::uint64_t received = 0;
     std::uint64_t expected = 0;
@@ -432,6 +454,10 @@ std::optional<HttpBuffer> HttpRequestMemory(
         onComplete(context, result ? &*result : nullptr, received, expected, clock.Seconds());
     }
     return result;
+}
+
+int LastHttpStatus() {
+    return lastStatus;
 }
 
 }  // namespace quarnel

@@ -14,8 +14,11 @@
 // decode become U+FFFD.
 //
 // Proxies come from the usual http_proxy / https_proxy / no_proxy variables; certificates are
-// checked against the system's store, or against SSL_CERT_FILE / SSL_CERT_DIR when set.
-// Connecting may take 60 s; a transfer is aborted when no data moved for 30 s.
+// checked against the system's store, or against SSL_CERT_FILE / SSL_CERT_DIR when set. Every
+// request asks caches not to answer for the server (Cache-Control and Pragma: no-cache).
+// Connecting may take 60 s; a transfer is aborted when no byte (head or body) arrived for 30 s,
+// and the whole exchange after 120 s. StopNetworkExchanges (ddns/exchange_stop.h) ends every
+// exchange within about a second.
 
 #include <cstdint>
 #include <functional>
@@ -84,5 +87,9 @@ std::uint64_t HttpRequestFile(std::string_view url, const std::string& filePath,
                               std::int64_t context = 0, const HttpRequestCallback& onRequest = {},
                               const HttpProgressCallback& onProgress = {},
                               const HttpCompleteCallback& onComplete = {});
+
+// The HTTP status of the last answer the calling thread's latest request received (after
+// redirects), whether or not it gave a result; 0 when no answer head arrived.
+int LastHttpStatus();
 
 }  // namespace quarnel

@@ -10,6 +10,7 @@ namespace {
 
 std::atomic<long> connectSeconds{HttpTimeouts{}.connectSeconds};
 std::atomic<long> stallSeconds{HttpTimeouts{}.stallSeconds};
+std::atomic<long> totalSeconds{HttpTimeouts{}.totalSeconds};
 
 }  // namespace
 
@@ -21,12 +22,13 @@ bool EnsureHttpSession() {
 }
 
 HttpTimeouts CurrentHttpTimeouts() {
-    return {connectSeconds.load(), stallSeconds.load()};
+    return {connectSeconds.load(), stallSeconds.load(), totalSeconds.load()};
 }
 
 void SetHttpTimeouts(const HttpTimeouts& timeouts) {
     connectSeconds = timeouts.connectSeconds;
     stallSeconds = timeouts.stallSeconds;
+    totalSeconds = timeouts.totalSeconds;
 }
 
 }  // namespace quarnel

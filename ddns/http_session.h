@@ -9,6 +9,9 @@ namespace quarnel {
 struct HttpTimeouts {
     long connectSeconds = 60;  // to establish the connection (TCP and TLS)
     long stallSeconds = 30;    // once connected: abort when no data moved for this long
+    // The whole exchange, redirects included: a server that keeps a transfer alive with a byte
+    // now and then cannot hold its caller for longer than this.
+    long totalSeconds = 120;
 };
 
 // True when the transport is ready (its global set-up succeeded).

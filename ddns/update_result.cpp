@@ -19,6 +19,15 @@ constexpr ResultMessage kResultMessages[] = {
 
 }  // namespace
 
+bool IsProviderReturnCode(std::string_view code) {
+    for (const ResultMessage& entry : kResultMessages) {
+        if (entry.code == code) {
+            return code != "!unknown" && code != "!empty" && code != "!noauth";
+        }
+    }
+    return false;
+}
+
 UpdateResult SplitUpdateResult(std::string_view answer, std::string_view currentAddress) {
     UpdateResult result;
     if (!answer.empty()) {

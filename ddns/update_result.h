@@ -16,6 +16,10 @@ struct UpdateResult {
 // so it holds the line break and the second line's code.
 UpdateResult SplitUpdateResult(std::string_view answer, std::string_view currentAddress);
 
+// Whether a provider may answer with this (lower-cased) return code: the codes of the dyndns2
+// protocol, not the program's own "!unknown", "!empty" and "!noauth".
+bool IsProviderReturnCode(std::string_view code);
+
 // The localized message for a return code ("good", "nochg", "dnserr", "911", "abuse", "nohost",
 // "notfqdn", "numhost", "badauth", "badagent", "!yours", "!donator", "!unknown", "!empty",
 // "!noauth"; compared exactly, so pass the lower-cased code) with "%1" filled from insertion;

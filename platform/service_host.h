@@ -51,6 +51,12 @@ ServiceHostControl SleepSignalControl(bool sleepStarts);
 // for reports (run in the foreground); false only when the notification socket is unusable.
 bool ReportStatusToServiceManager(const ServiceStatus& status, std::string_view stateName);
 
+// Blocks the service host's signals (SIGTERM, SIGINT, SIGHUP) on the calling thread, which is
+// meant to be the main thread before it starts any other. A service process calls this first, so
+// that a reload or stop sent while it is still starting waits for the host instead of ending the
+// process; the host then reads them.
+void BlockServiceHostSignals();
+
 // RuntimeFolder()/control.
 std::string ServiceControlSocketPath();
 

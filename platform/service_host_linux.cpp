@@ -266,6 +266,15 @@ bool ReportStatusToServiceManager(const ServiceStatus& status, std::string_view 
     return sd_notify(0, text.c_str()) >= 0;
 }
 
+void BlockServiceHostSignals() {
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGHUP);
+    ::pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+}
+
 std::string ServiceControlSocketPath() {
     return RuntimeFolder() + "/control";
 }
@@ -279,8 +288,9 @@ ServiceHostControls::ServiceHostControls() : state_(std::make_unique<State>()) {
     state_->signalFd.Reset(::signalfd(-1, &state_->signals, SFD_NONBLOCK | SFD_CLOEXEC));
     if (!state_->signalFd) {
         // Blocked signals nobody reads would make the service unstoppable; without the
-        // descriptor they keep their default action and end the process.
-        ::pthread_sigmask(SIG_SETMASK, &state_->previousMask, nullptr);
+        // descriptor they keep their default action and end the process (also when they were
+        // blocked before the host existed).
+        ::pthread_sigmask(SIG_UNBLOCK, &state_->signals, nullptr);
     }
     state_->OpenControlSocket();
     state_->OpenBus();

@@ -91,6 +91,10 @@ bool WaitWithAvailableHandles(WaitEvent* const* events, std::size_t count,
         std::this_thread::sleep_for(std::chrono::seconds(timeoutSeconds));
         return true;
     }
+    if (haveStop && used == 1) {
+        // Only the stop is left: the time-out is the timer.
+        return WaitForEvents(available, used, timeoutSeconds * 1000, false) != 0;
+    }
     QLOG(kLogTrace, kProcedure, "Waiting for the handles that could be set up");
     const std::uint32_t result =
         WaitForEvents(available, used, haveTimer ? kWaitInfinite : timeoutSeconds * 1000, false);
@@ -160,6 +164,23 @@ int ThreadServiceWait(const ChangeWatch& watch, const ChangeSources& sources,
             CloseWaitHandle(handles[slot]);
         }
         if (!stopping && result != 1) {
+            stopping = !WaitUntilReleaseAllowed(watch);
+        }
+    } else {
+        // Without the kernel's notifications (no rtnetlink socket can be made just now: too many
+        // open descriptors, no buffer space) the timer and the stop are what is left. Waking at
+        // once instead would run cycle after cycle for as long as the shortage lasts.
+        QLOG(kLogWarn, kProcedure, "Network changes cannot be watched, waiting for the timer");
+        WaitHandle timer = sources.timer(watch.timeoutSeconds * 1000);
+        WaitEvent* events[kSlots + 1] = {nullptr, timer.get(), nullptr, nullptr, nullptr};
+        std::size_t count = kSlots;
+        if (watch.stop != nullptr && *watch.stop) {
+            events[kStopSlot] = watch.stop->get();
+            count = kSlots + 1;
+        }
+        stopping = !WaitWithAvailableHandles(events, count, watch.timeoutSeconds);
+        CloseWaitHandle(timer);
+        if (!stopping) {
             stopping = !WaitUntilReleaseAllowed(watch);
         }
     }

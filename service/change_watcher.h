@@ -26,7 +26,8 @@ struct ChangeWatch {
     std::int64_t timeoutSeconds = 0;
     // A change that arrives earlier than this is held back until then, so that a storm of
     // changes yields a bounded number of cycles while a single change is answered at once. The
-    // timer is never held back.
+    // timer is held back only when network changes cannot be watched at all (then the timer is
+    // the only wake-up left, and every release is held back).
     std::chrono::steady_clock::time_point releaseNotBefore{};
     // A manual-reset event set when the service stops; the watcher then ends without waking the
     // worker.
@@ -44,7 +45,8 @@ ChangeHandles OpenChangeHandles(const ChangeSources& sources);
 
 // The watcher thread's body; handles it is not given it opens itself. Releases the wake semaphore
 // in GlobalHandles once (folding any releases that were pending into it) unless the service is
-// stopping. Returns 0.
+// stopping. When the network configuration cannot be watched, it waits for the timer (and the
+// stop) alone. Returns 0.
 int ThreadServiceWait(const ChangeWatch& watch, const ChangeSources& sources,
                       ChangeHandles opened = {});
 

@@ -1,11 +1,14 @@
 #include "service/service_process.h"
 
+#include <atomic>
 #include <mutex>
 #include <random>
 #include <thread>
 
 #include "ddns/address_detection.h"
 #include "ddns/endpoints.h"
+#include "ddns/exchange_stop.h"
+#include "ddns/http_client.h"
 #include "ddns/provider_update.h"
 #include "diagnostics/event_log.h"
 #include "diagnostics/log.h"
@@ -28,6 +31,15 @@ namespace {
 // Guards the two semaphores in GlobalHandles while they are made and released: the control
 // callback runs on the dispatcher's thread.
 std::mutex semaphoreLock;
+
+// Set when the service could not start its work; the process then ends with a failure code, so
+// that the service manager's restart rule brings it back.
+std::atomic<bool> startFailed{false};
+
+// The network configuration may not be ready yet this early in boot (or a burst of open
+// descriptors may get in the way): it is probed a few times before the service gives up.
+constexpr int kConfigurationProbes = 5;
+constexpr std::int64_t kConfigurationProbePauseMs = 1000;
 
 std::int64_t RandomUpTo(std::int64_t n) {
     static std::mutex lock;
@@ -58,6 +70,8 @@ ServiceWorker MakeWorker(const std::string& name, const WaitHandle& stopping) {
     cycle.testConnectivity = [] { return TestConnectivity(); };
     cycle.getIPAddressHTTPS = [] { return GetIPAddressHTTPS(); };
     cycle.sendUpdateRequest = [](const std::string& ip) { return SendUpdateRequest(ip); };
+    cycle.answerStatus = [] { return LastHttpStatus(); };
+    cycle.stopping = [&stopping] { return IsEventHandleSet(stopping); };
     cycle.reportEvent = ReportOutcome;
     cycle.now = [] { return CurrentTimeStamp(); };
     cycle.random = RandomUpTo;
@@ -66,6 +80,7 @@ ServiceWorker MakeWorker(const std::string& name, const WaitHandle& stopping) {
         (void)WaitForHandles(&stopping, 1, milliseconds, false);
     };
     cycle.probeHostName = GetEndpoint(Endpoint::ProbeHost);
+    cycle.notice = WriteNoticeToStandardError;
 
     ChangeSources& sources = worker.sources;
     sources.networkConfigurationAvailable = [] { return IsNetworkConfigurationAvailable(); };
@@ -90,15 +105,11 @@ std::int64_t RunServiceProcess() {
     RegisterServiceRecord(ServiceName, ServiceMainCallback, ServiceControlCallback);
     RunServiceDispatcher();
     RemoveServiceRecord(ServiceName);
-    return 0;
+    return startFailed ? 1 : 0;
 }
 
 void ServiceMainCallback(const std::string& name) {
-    if (!IsNetworkConfigurationAvailable()) {
-        QLOG(kLogError, "ServiceMainCallback",
-             "Network configuration is not available, the service stops");
-        return;
-    }
+    AllowNetworkExchanges();
     {
         std::lock_guard<std::mutex> guard(semaphoreLock);
         globalHandles.wakeSemaphore = CreateSemaphoreHandle(1);
@@ -111,8 +122,23 @@ void ServiceMainCallback(const std::string& name) {
             return;
         }
     }
+    bool available = IsNetworkConfigurationAvailable();
+    for (int probe = 1; !available && probe < kConfigurationProbes; ++probe) {
+        QLOG(kLogWarn, "ServiceMainCallback",
+             "Network configuration is not available, trying again");
+        if (WaitForHandles(&globalHandles.stopSemaphore, 1, kConfigurationProbePauseMs, false) ==
+            kWaitObject0) {
+            break;  // stopped meanwhile
+        }
+        available = IsNetworkConfigurationAvailable();
+    }
+    if (!available) {
+        QLOG(kLogError, "ServiceMainCallback",
+             "Network configuration is not available, the service stops");
+        startFailed = IsServiceActive(name);
+    }
     // A stop that arrived while the semaphores were being made found nothing to release.
-    if (IsServiceActive(name)) {
+    if (available && IsServiceActive(name)) {
         const WaitHandle stopping = CreateManualEventHandle();
         const ServiceWorker worker = MakeWorker(name, stopping);
         std::thread main([&worker] { ThreadServiceMain(worker); });
@@ -121,7 +147,9 @@ void ServiceMainCallback(const std::string& name) {
         WaitForHandles(&globalHandles.stopSemaphore, 1, kWaitInfinite, false);
 
         // End the workers before the stop is reported: the watcher and the check-in wake on the
-        // stopping event, the worker on a last release of its semaphore.
+        // stopping event, the worker on a last release of its semaphore, an exchange on the
+        // network in progress on the stop of all exchanges.
+        StopNetworkExchanges();
         SetEventHandle(stopping);
         ReleaseSemaphoreHandle(globalHandles.wakeSemaphore);
         main.join();
@@ -135,6 +163,8 @@ void ServiceMainCallback(const std::string& name) {
 int ServiceControlCallback(const std::string& /*name*/, std::uint32_t control) {
     std::lock_guard<std::mutex> guard(semaphoreLock);
     if (control == ServiceControlStop || control == ServiceControlShutdown) {
+        // At once, so that a request under way ends while the stop is still being passed on.
+        StopNetworkExchanges();
         ReleaseSemaphoreHandle(globalHandles.stopSemaphore);
     } else if (control == ServiceControlContinue || control == ControlCodeSettingsChanged) {
         ReleaseSemaphoreHandle(globalHandles.wakeSemaphore);

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "ddns/ip_address.h"
+#include "ddns/update_result.h"
 #include "diagnostics/log.h"
 #include "platform/text.h"
 #include "settings/registry.h"
@@ -47,8 +48,19 @@ std::int64_t Announce(std::int64_t nextTimeout) {
     return nextTimeout;
 }
 
+bool Stopping(const UpdateCycleEnvironment& environment) {
+    if (environment.stopping && environment.stopping()) {
+        QLOG(kLogInfo, kProcedure, "Service is stopping, ending the cycle");
+        return true;
+    }
+    return false;
+}
+
 bool ConnectivityWithRetries(const UpdateCycleEnvironment& environment) {
     for (int attempt = 0; attempt <= 5; ++attempt) {
+        if (Stopping(environment)) {
+            return false;
+        }
         QLOG(kLogTrace, kProcedure, "Try number " + std::to_string(attempt));
         if (environment.testConnectivity()) {
             return true;
@@ -60,15 +72,61 @@ bool ConnectivityWithRetries(const UpdateCycleEnvironment& environment) {
     return false;
 }
 
-// The answer's first blank-separated field (lower-cased) and its second field.
+// The first line's first blank-separated field (lower-cased) and its second field. An answer
+// for several host names has one line per name; the first stands for all of them.
 void SplitAnswer(const std::string& answer, std::string& code, std::string& address) {
-    const std::size_t blank = answer.find(' ');
-    code = ToLowerAscii(answer.substr(0, blank));
+    const std::string line = answer.substr(0, answer.find_first_of("\r\n"));
+    const std::size_t blank = line.find(' ');
+    code = ToLowerAscii(line.substr(0, blank));
     address.clear();
     if (blank != std::string::npos) {
-        const std::size_t next = answer.find(' ', blank + 1);
-        address = answer.substr(blank + 1, next == std::string::npos ? next : next - blank - 1);
+        const std::size_t next = line.find(' ', blank + 1);
+        address = line.substr(blank + 1, next == std::string::npos ? next : next - blank - 1);
     }
+}
+
+// At most kRecordedAnswerLimit bytes, never cutting a UTF-8 sequence in two.
+std::string CapAnswer(std::string answer) {
+    if (answer.size() <= kRecordedAnswerLimit) {
+        return answer;
+    }
+    std::size_t end = kRecordedAnswerLimit;
+    while (end > 0 && (static_cast<unsigned char>(answer[end]) & 0xC0) == 0x80) {
+        --end;
+    }
+    answer.resize(end);
+    return answer;
+}
+
+// No verdict of the provider came back: nothing, a server error, or a page that is no answer of
+// the protocol (a proxy's or load balancer's error page).
+bool IsOutage(const std::string& result, const std::string& code, int status) {
+    if (result.empty() || !IsProviderReturnCode(code)) {
+        return true;
+    }
+    return status >= 500 && status <= 599 && code != "dnserr" && code != "911";
+}
+
+// The start of an answer, on one line, for a notice.
+std::string NoticeExcerpt(const std::string& answer) {
+    constexpr std::size_t kLength = 80;
+    std::string line = answer.substr(0, answer.find_first_of("\r\n"));
+    if (line.size() > kLength) {
+        line.resize(kLength);
+        while (!line.empty() && (static_cast<unsigned char>(line.back()) & 0x80) != 0) {
+            line.pop_back();
+        }
+        line += "...";
+    }
+    return "\"" + line + "\"";
+}
+
+// True when written; a failure is logged.
+bool LogWriteFailure(int written, std::string_view value) {
+    if (written == 0) {
+        QLOG(kLogError, kProcedure, "Unable to write " + std::string(value) + " to the registry");
+    }
+    return written != 0;
 }
 
 }  // namespace
@@ -86,25 +144,39 @@ std::int64_t RunUpdateCycle(const UpdateCycleLimits& limits, UpdateCycleMemory& 
 
     QLOG(kLogTrace, kProcedure, "No network filter prevented update, testing internet");
     if (!ConnectivityWithRetries(environment)) {
+        if (Stopping(environment)) {
+            return 0;
+        }
         QLOG(kLogWarn, kProcedure,
              "Unable to resolve " + environment.probeHostName + ", no internet connectivity");
+        memory.notices.Note(ServiceCondition::NoConnectivity, environment.probeHostName,
+                            environment.notice);
         return Announce(RetryTimeout(environment));
     }
 
     QLOG(kLogTrace, kProcedure, "Internet is connected, checking IP using HTTPS");
     const std::string currentIP = environment.getIPAddressHTTPS();
+    if (Stopping(environment)) {
+        return 0;
+    }
     QLOG(kLogTrace, kProcedure, "Validate current IP = " + currentIP);
     if (currentIP.empty() || !IsValidIPAddress(currentIP)) {
         QLOG(kLogError, kProcedure, "Current IP is not valid");
+        memory.notices.Note(ServiceCondition::NoAddress, {}, environment.notice);
         return Announce(RetryTimeout(environment));
     }
 
     QLOG(kLogTrace, kProcedure, "Reading previous results from registry");
     const std::int64_t provider = ReadRegistryDword(kHive, kSettingsKey, kValueService);
     const std::int64_t interval = ReadInterval();
-    const std::int64_t settingsTime = ReadRegistryDword(kHive, kSettingsKey, kValueTime);
-    const std::int64_t lastUpdateTime = ReadRegistryDword(kHive, kServiceKey, kValueTime);
-    const std::string previousIP = ReadRegistryString(kHive, kServiceKey, kValueIp);
+    const std::int64_t settingsTime = ReadTimeStamp(kHive, kSettingsKey, kValueTime);
+    std::int64_t lastUpdateTime = ReadTimeStamp(kHive, kServiceKey, kValueTime);
+    std::string previousIP = ReadRegistryString(kHive, kServiceKey, kValueIp);
+    if (memory.requestUnsaved) {
+        // The store could not take the last request's outcome; this run still knows it.
+        lastUpdateTime = memory.timeOfRequest;
+        previousIP = memory.ipOfRequest;
+    }
 
     QLOG(kLogInfo, kProcedure, "Compare last update time to settings time");
     QLOG(kLogTrace, kProcedure, "Update = " + std::to_string(lastUpdateTime));
@@ -146,15 +218,23 @@ std::int64_t RunUpdateCycle(const UpdateCycleLimits& limits, UpdateCycleMemory& 
     QLOG(kLogTrace, kProcedure, "Limit = " + std::to_string(limit));
     if (!updated && !changed && !limit) {
         QLOG(kLogInfo, kProcedure, "Current IP does equal previous IP and no limit triggered");
+        memory.notices.Note(ServiceCondition::Working, {}, environment.notice);
         return Announce(RegularTimeout(interval, environment));
     }
 
     QLOG(kLogInfo, kProcedure, "Reading username from registry");
     const std::string username = ReadRegistryString(kHive, kSettingsKey, kValueUsername);
     std::string result;
+    int status = 0;
     if (!username.empty()) {
         QLOG(kLogInfo, kProcedure, "Sending IP update to remote service");
-        result = environment.sendUpdateRequest(currentIP);
+        result = CapAnswer(environment.sendUpdateRequest(currentIP));
+        status = environment.answerStatus ? environment.answerStatus() : 0;
+        if (Stopping(environment)) {
+            // The answer, if any, was cut off: what reached the provider is unknown, so nothing
+            // is recorded and the next start sends again.
+            return 0;
+        }
     } else {
         QLOG(kLogError, kProcedure, "No username set, result: !noauth");
         result = "!noauth";
@@ -169,44 +249,73 @@ std::int64_t RunUpdateCycle(const UpdateCycleLimits& limits, UpdateCycleMemory& 
     } else {
         QLOG(kLogWarn, kProcedure, "Empty result, updating registry with latest result");
     }
-    if (resultIP.empty()) {
+    if (resultIP.empty() || !IsValidIPAddress(resultIP)) {
         resultIP = currentIP;
     }
+    const bool outage = username.empty() ? false : IsOutage(result, code, status);
 
     int eventType = kEventTypeError;
     std::uint32_t eventId = kEventIdError;
     std::int64_t nextTimeout = -1;
-    if (code == "good" || code == "nochg") {
+    if (outage) {
+        // Nothing the provider decided came back, so the address counts as not sent: the next
+        // cycle sends it again. No answer, a server error (5xx) and a page that is no answer of
+        // the protocol are all handled this way.
+        QLOG(kLogError, kProcedure, "Result = " + code);
+        QLOG(kLogWarn, kProcedure,
+             "No answer from the remote service (HTTP status " + std::to_string(status) +
+                 "), sending again later");
+        nextTimeout = Announce(WarningTimeout(environment));
+        memory.notices.Note(
+            ServiceCondition::NoAnswer,
+            result.empty() ? std::string("nothing came back")
+                           : "HTTP status " + std::to_string(status) + ", " + NoticeExcerpt(result),
+            environment.notice);
+    } else if (code == "good" || code == "nochg") {
         QLOG(kLogInfo, kProcedure, "Result = " + code);
         eventType = kEventTypeInformation;
         eventId = kEventIdInformation;
         nextTimeout = Announce(RegularTimeout(interval, environment));
+        memory.notices.Note(ServiceCondition::Working, {}, environment.notice);
     } else if (code == "dnserr" || code == "911") {
         QLOG(kLogWarn, kProcedure, "Result = " + code);
         eventType = kEventTypeWarning;
         eventId = kEventIdWarning;
         nextTimeout = Announce(WarningTimeout(environment));
-    } else if (result.empty()) {
-        // No exchange with the provider took place (network down, TLS failure, time-out): record
-        // it as an error, but look again later instead of giving up until the user intervenes.
-        QLOG(kLogError, kProcedure, "Result = " + code);
-        QLOG(kLogInfo, kProcedure, "No answer from the remote service, retrying later");
-        nextTimeout = Announce(WarningTimeout(environment));
+        memory.notices.Note(ServiceCondition::NoAnswer, NoticeExcerpt(result), environment.notice);
     } else {
         QLOG(kLogError, kProcedure, "Result = " + code);
         QLOG(kLogInfo, kProcedure, "Disabling timer");
+        memory.notices.Note(
+            username.empty() ? ServiceCondition::NotConfigured : ServiceCondition::Refused,
+            NoticeExcerpt(result), environment.notice);
     }
 
-    memory.requestRecorded = true;
-    memory.settingsTimeOfRequest = settingsTime;
-
     QLOG(kLogTrace, kProcedure, "Updating registry with latest result");
-    WriteRegistryDword(kHive, kServiceKey, kValueTime, now);
-    WriteRegistryDword(kHive, kServiceKey, kValueLimit, limit);
-    WriteRegistryString(kHive, kServiceKey, kValueResult, result);
-    WriteRegistryString(kHive, kServiceKey, kValueIp, resultIP);
-    WriteRegistryDword(kHive, kServiceKey, kValueEventType, eventType);
-    WriteRegistryDword(kHive, kServiceKey, kValueEventId, eventId);
+    // Time and IP say what the provider was told; after an outage they keep the last exchange
+    // that reached it, so the address counts as not sent.
+    bool saved = true;
+    if (!outage) {
+        saved = LogWriteFailure(WriteTimeStamp(kHive, kServiceKey, kValueTime, now), kValueTime);
+    }
+    LogWriteFailure(WriteRegistryDword(kHive, kServiceKey, kValueLimit, limit), kValueLimit);
+    if (!result.empty()) {
+        LogWriteFailure(WriteRegistryString(kHive, kServiceKey, kValueResult, result),
+                        kValueResult);
+    }
+    if (!outage) {
+        saved = LogWriteFailure(WriteRegistryString(kHive, kServiceKey, kValueIp, resultIP),
+                                kValueIp) &&
+                saved;
+        memory.requestRecorded = true;
+        memory.settingsTimeOfRequest = settingsTime;
+        memory.requestUnsaved = !saved;
+        memory.ipOfRequest = resultIP;
+        memory.timeOfRequest = now;
+    }
+    LogWriteFailure(WriteRegistryDword(kHive, kServiceKey, kValueEventType, eventType),
+                    kValueEventType);
+    LogWriteFailure(WriteRegistryDword(kHive, kServiceKey, kValueEventId, eventId), kValueEventId);
 
     environment.reportEvent(eventType, eventId, result);
     return nextTimeout;

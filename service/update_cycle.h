@@ -8,6 +8,8 @@
 #include <functional>
 #include <string>
 
+#include "service/condition_notice.h"
+
 namespace quarnel {
 
 // What the cycle needs from the rest of the program; tests replace any of it.
@@ -16,12 +18,19 @@ struct UpdateCycleEnvironment {
     std::function<bool()> testConnectivity;     // the probe host resolves
     std::function<std::string()> getIPAddressHTTPS;
     std::function<std::string(const std::string& currentIP)> sendUpdateRequest;
+    // The HTTP status of the answer sendUpdateRequest last received, 0 when none; may be empty.
+    std::function<int()> answerStatus;
+    // True once the service is stopping: the cycle then ends at its next step, recording
+    // nothing. May be empty.
+    std::function<bool()> stopping;
     // Records one outcome in the event log (type, event id, the answer as insert string).
     std::function<void(int eventType, std::uint32_t eventId, const std::string& text)> reportEvent;
     std::function<std::int64_t()> now;                 // the program's Time clock
     std::function<std::int64_t(std::int64_t)> random;  // Random(N): 0 to N inclusive
     std::function<void(std::int64_t milliseconds)> sleep;
     std::string probeHostName;  // named in the log when the internet is unreachable
+    // Where an administrator is told that the service cannot work; may be empty.
+    NoticeWriter notice;
 };
 
 // Limits drawn once per service start.
@@ -37,7 +46,16 @@ struct UpdateCycleLimits {
 struct UpdateCycleMemory {
     bool requestRecorded = false;
     std::int64_t settingsTimeOfRequest = 0;
+    // The last request's address and time when they could not be written to the store; they
+    // stand in for the stored ones for the rest of the run.
+    bool requestUnsaved = false;
+    std::string ipOfRequest;
+    std::int64_t timeOfRequest = 0;
+    ConditionNotices notices;
 };
+
+// The most of an answer that is recorded (Result value, event, log); a longer one is cut there.
+inline constexpr std::size_t kRecordedAnswerLimit = 4096;
 
 inline constexpr int kEventTypeError = 1;
 inline constexpr int kEventTypeWarning = 2;

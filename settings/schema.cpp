@@ -20,7 +20,8 @@ int WriteTimeStamp(RegistryHive hive, std::string_view keyPath, std::string_view
 
 std::int64_t ReadTimeStamp(RegistryHive hive, std::string_view keyPath,
                            std::string_view valueName) {
-    return ReadRegistryDword(hive, keyPath, valueName);
+    // Unsigned, so that stamps after January 2038 still count forward.
+    return static_cast<std::uint32_t>(ReadRegistryDword(hive, keyPath, valueName));
 }
 
 }  // namespace quarnel

@@ -63,7 +63,7 @@ std::string ClientIdentityKey();
 inline constexpr std::string_view kValueSecurityIdentifier = "SecurityIdentifier";
 
 // Time stamps: the program's clock (local wall-clock fields counted as if they were UTC) in
-// seconds, stored as a REG_DWORD and read back as a signed 32-bit number.
+// seconds, stored as a REG_DWORD and read back as an unsigned 32-bit number (good until 2106).
 std::int64_t CurrentTimeStamp();
 int WriteTimeStamp(RegistryHive hive, std::string_view keyPath, std::string_view valueName,
                    std::int64_t seconds);

@@ -1,10 +1,19 @@
 #include "ddns/address_detection.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <chrono>
+#include <iostream>
+#include <thread>
 
 #include "ddns/dns_resolver.h"
 #include "ddns/endpoints.h"
+#include "ddns/exchange_stop.h"
 #include "ddns/ip_address.h"
+#include "platform/unique_fd.h"
 #include "settings/registry.h"
 #include "tests/ddns/emulator_test_base.h"
 #include "tests/fixtures/endpoint_overrides.h"
@@ -145,6 +154,35 @@ TEST_F(ResolverTest, HttpsEchoAcceptsAnotherNameButNotAnExpiredCertificate) {
     ASSERT_TRUE(SetEndpointOverride(Endpoint::IpEcho,
                                     "127.0.0.1:" + std::to_string(emulator_.HttpsExpiredPort())));
     EXPECT_EQ(GetIPAddressHTTPS(), "");
+}
+
+TEST(SilentResolverTest, AQueryEndsWhenNetworkExchangesStop) {
+    // A resolver that never answers: a bound loopback socket nobody reads.
+    const UniqueFd silent(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(silent.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::getsockname(silent.Get(), reinterpret_cast<sockaddr*>(&address), &length), 0);
+    const std::string resolver = "127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+
+    std::thread stopper([] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        StopNetworkExchanges();
+    });
+    const auto start = std::chrono::steady_clock::now();
+    const std::string answer = ResolveHostName("probe.test", resolver);
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    stopper.join();
+    EXPECT_EQ(answer, "");
+    // The resolver's own time-out is 5 s or more per try.
+    EXPECT_LT(seconds, 4.0);
+    std::cout << "query to a silent resolver ended " << seconds - 0.3 << " s after the stop"
+              << std::endl;
+    EXPECT_EQ(ResolveHostName("probe.test", resolver), "") << "no query once stopped";
+    AllowNetworkExchanges();
 }
 
 }  // namespace

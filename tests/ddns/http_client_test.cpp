@@ -11,9 +11,11 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <regex>
 #include <thread>
 
+#include "ddns/exchange_stop.h"
 #include "ddns/http_session.h"
 #include "ddns/user_agent.h"
 #include "platform/file_io.h"
@@ -525,6 +527,148 @@ TEST_F(HttpClientTest, FirstRequestsFromSeveralThreadsAtOnceAllSucceed) {
         thread.join();
     for (const std::string& answer : answers)
         EXPECT_EQ(answer, "together");
+}
+
+TEST_F(HttpClientTest, EveryRequestAsksCachesNotToAnswer) {
+    for (const std::string& url : {HttpUrl("/"), HttpsUrl("/")}) {
+        ASSERT_TRUE(Get(url).has_value()) << url;
+        const RequestRecord record = LastRecord();
+        EXPECT_EQ(record.Header("Cache-Control"), "no-cache") << url;
+        EXPECT_EQ(record.Header("Pragma"), "no-cache") << url;
+    }
+}
+
+TEST_F(HttpClientTest, TheStatusOfTheLastAnswerIsKeptForTheCallingThread) {
+    Admin("/admin/account?user=alice&password=right");
+    Admin("/admin/script?body=down&status=503");
+    EXPECT_EQ(HttpRequestString(HttpsUrl("/nic/update?hostname=a.example"), "GET", 0, "alice",
+                                "right", "", ""),
+              "down");
+    EXPECT_EQ(LastHttpStatus(), 503);
+    EXPECT_TRUE(Get(HttpsUrl("/")).has_value());
+    EXPECT_EQ(LastHttpStatus(), 200);
+    const int port = emulator_.HttpPort();
+    emulator_.Stop();
+    EXPECT_FALSE(Get("http://127.0.0.1:" + std::to_string(port) + "/").has_value());
+    EXPECT_EQ(LastHttpStatus(), 0);
+}
+
+TEST_F(HttpClientTest, TheWholeExchangeHasADeadlineThatTrickledBytesDoNotMove) {
+    const HttpTimeouts original = CurrentHttpTimeouts();
+    SetHttpTimeouts({60, 60, 2});
+    Admin("/admin/echo?text=0123456789");
+    Admin("/admin/fault?kind=trickle&chunk=1&ms=500");  // 5 s for the whole answer
+    const auto start = std::chrono::steady_clock::now();
+    const auto answer = Get(HttpUrl("/"));
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    SetHttpTimeouts(original);
+    EXPECT_FALSE(answer.has_value()) << Text(answer);
+    std::cout << "trickling answer abandoned after " << seconds << " s (deadline 2 s)" << std::endl;
+}
+
+TEST_F(HttpClientTest, StoppingNetworkExchangesEndsARequestInProgressAndRefusesNewOnes) {
+    Admin("/admin/fault?kind=delay&ms=30000");
+    std::thread stopper([] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        StopNetworkExchanges();
+    });
+    const auto start = std::chrono::steady_clock::now();
+    const auto answer = Get(HttpsUrl("/"));
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    stopper.join();
+    EXPECT_FALSE(answer.has_value());
+    EXPECT_LT(seconds, 20.0) << "the request waited for the server";
+    std::cout << "request ended " << seconds - 0.3 << " s after the stop" << std::endl;
+
+    const std::size_t before = Records().size();
+    EXPECT_FALSE(Get(HttpUrl("/")).has_value());
+    EXPECT_EQ(Records().size(), before) << "no request goes out once exchanges are stopped";
+    AllowNetworkExchanges();
+    Admin("/admin/fault?clear=1");
+    EXPECT_TRUE(Get(HttpUrl("/")).has_value());
+}
+
+// Serves one connection on a loopback port: reads the request head, then sends the pieces, each
+// after its pause.
+class PacedServer {
+  public:
+    explicit PacedServer(std::vector<std::pair<std::string, int>> pieces)
+        : pieces_(std::move(pieces)) {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (!listener_ ||
+            ::bind(listener_.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+            ::listen(listener_.Get(), 1) != 0 ||
+            ::getsockname(listener_.Get(), reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+            return;
+        }
+        port_ = ntohs(address.sin_port);
+        thread_ = std::thread([this] { Serve(); });
+    }
+    ~PacedServer() {
+        if (thread_.joinable()) {
+            thread_.join();
+        }
+    }
+    int Port() const { return port_; }
+
+  private:
+    void Serve() {
+        pollfd waiting{listener_.Get(), POLLIN, 0};
+        if (::poll(&waiting, 1, 10000) != 1) {
+            return;
+        }
+        const UniqueFd client(::accept4(listener_.Get(), nullptr, nullptr, SOCK_CLOEXEC));
+        std::string request;
+        char buffer[4096];
+        while (request.find("\r\n\r\n") == std::string::npos && request.size() < 65536) {
+            pollfd reading{client.Get(), POLLIN, 0};
+            const ssize_t got = ::poll(&reading, 1, 5000) == 1
+                                    ? ::recv(client.Get(), buffer, sizeof buffer, 0)
+                                    : -1;
+            if (got <= 0) {
+                return;
+            }
+            request.append(buffer, static_cast<std::size_t>(got));
+        }
+        for (const auto& [text, pauseMs] : pieces_) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
+            if (!WriteAll(client.Get(), text.data(), text.size())) {
+                return;
+            }
+        }
+    }
+
+    std::vector<std::pair<std::string, int>> pieces_;
+    UniqueFd listener_{::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)};
+    int port_ = 0;
+    std::thread thread_;
+};
+
+TEST(HttpClientPacedTest, AHeadArrivingSlowlyIsProgress) {
+    test::ScopedEnvironment noProxy("no_proxy", "*");
+    const HttpTimeouts original = CurrentHttpTimeouts();
+    SetHttpTimeouts({20, 2, 60});
+    std::string answer;
+    {
+        // Header lines 700 ms apart: the head takes 4.2 s, more than twice the stall time, while
+        // bytes keep coming.
+        std::vector<std::pair<std::string, int>> pieces{{"HTTP/1.1 200 OK\r\n", 0}};
+        for (int line = 0; line < 6; ++line) {
+            pieces.emplace_back("X-Line-" + std::to_string(line) + ": x\r\n", 700);
+        }
+        pieces.emplace_back("Content-Length: 4\r\nConnection: close\r\n\r\nhead", 0);
+        PacedServer server(std::move(pieces));
+        ASSERT_NE(server.Port(), 0);
+        answer = HttpRequestString("http://127.0.0.1:" + std::to_string(server.Port()) + "/", "GET",
+                                   0, "", "", "", "");
+    }
+    SetHttpTimeouts(original);
+    EXPECT_EQ(answer, "head");
 }
 
 }  // namespace

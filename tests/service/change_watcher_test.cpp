@@ -4,9 +4,12 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
+#include <iostream>
 #include <thread>
 
 #include "platform/global_handles.h"
+#include "platform/network_change.h"
 
 namespace quarnel {
 namespace {
@@ -90,11 +93,44 @@ TEST_F(ChangeWatcherTest, EachSourceWakesTheWorkerExactlyOnceFoldingPendingRelea
     }
 }
 
-TEST_F(ChangeWatcherTest, WithoutNetworkConfigurationTheWorkerIsWokenAtOnce) {
+TEST_F(ChangeWatcherTest, WithoutNetworkConfigurationTheTimerWakesTheWorkerAfterTheHoldBack) {
     configurationAvailable = false;
-    std::thread watcher = Start({600, {}, nullptr});
+    const auto later = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
+    std::thread watcher = Start({600, later, nullptr});
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_FALSE(done.load());
+    EXPECT_EQ(timerMilliseconds, 600000);
+    ReleaseSemaphoreHandle(sources[1]);
     watcher.join();
+    EXPECT_GE(std::chrono::steady_clock::now(), later);
     EXPECT_EQ(Drain(globalHandles.wakeSemaphore), 1);
+
+    // The stop still ends it, without a wake-up.
+    std::thread stopped = Start({600, {}, nullptr});
+    SetEventHandle(stop);
+    stopped.join();
+    EXPECT_EQ(Drain(globalHandles.wakeSemaphore), 0);
+}
+
+TEST_F(ChangeWatcherTest, ABrokenChangeSourceDoesNotSpin) {
+    // Watchers started back to back, as the worker does after each cycle, while no netlink socket
+    // can be made; the real timer and a hold-back of 200 ms per cycle.
+    configurationAvailable = false;
+    ChangeSources real = Sources();
+    real.timer = [](std::int64_t ms) { return CreateOneShotTimerHandle(ms); };
+    constexpr auto kRun = std::chrono::milliseconds(1000);
+    const auto start = std::chrono::steady_clock::now();
+    int cycles = 0;
+    while (std::chrono::steady_clock::now() - start < kRun && cycles < 100000) {
+        ChangeWatch watch{1, std::chrono::steady_clock::now() + std::chrono::milliseconds(200),
+                          &stop};
+        ThreadServiceWait(watch, real);
+        cycles += Drain(globalHandles.wakeSemaphore);
+    }
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::cout << "cycles per second with broken netlink: " << cycles / seconds << std::endl;
+    EXPECT_LE(cycles, 5);
 }
 
 TEST_F(ChangeWatcherTest, StoppingEndsTheWatcherWithoutWakingTheWorker) {

@@ -2,19 +2,33 @@
 // against the provider emulator: the first cycle updates, changes and controls run further
 // cycles, an error answer stops the timed checks, a stop ends the process cleanly.
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/syscall.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <cstddef>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iostream>
+#include <map>
 #include <thread>
 
 #include "diagnostics/event_log.h"
 #include "libraries/src/service/service_control.h"
 #include "libraries/src/service/service_library.h"
 #include "platform/product.h"
+#include "platform/unique_fd.h"
 #include "settings/apply.h"
 #include "settings/identity.h"
 #include "settings/protection.h"
@@ -272,6 +286,149 @@ TEST_F(ServiceProcessTest, AServiceKilledDuringACycleLeavesAnIntactStoreAndLog) 
 
     service_.Signal(SIGTERM);
     EXPECT_EQ(service_.Wait(10000), 0) << service_.Output();
+}
+
+TEST_F(ServiceProcessTest, AnOutageIsFollowedByAResendOnTheNextWakeUp) {
+    // A load balancer's error page instead of the provider's answer.
+    emulator_.Admin("/admin/script?body=%3Chtml%3EService%20Unavailable%3C%2Fhtml%3E&status=503");
+    ASSERT_TRUE(StartService());
+    ASSERT_TRUE(Eventually([&] { return RecordedEventId() != 0; })) << service_.Output();
+    EXPECT_EQ(ReadRegistryString(kHive, kServiceKey, kValueResult),
+              "<html>Service Unavailable</html>");
+    EXPECT_EQ(ReadRegistryString(kHive, kServiceKey, kValueIp), "") << "nothing was sent";
+
+    // The provider is back; the next wake-up sends the address again.
+    ASSERT_TRUE(SendControl(ControlCodeSettingsChanged));
+    EXPECT_TRUE(Eventually([&] {
+        return ReadRegistryString(kHive, kServiceKey, kValueResult) == "good 203.0.113.5";
+    })) << service_.Output();
+    std::cout << "update requests sent on the wake-up after an outage: "
+              << CountUpdateRequests(emulator_) - 1 << std::endl;
+    EXPECT_EQ(CountUpdateRequests(emulator_), 2);
+
+    service_.Signal(SIGTERM);
+    EXPECT_EQ(service_.Wait(10000), 0) << service_.Output();
+}
+
+// A UDP socket on loopback that receives queries and never answers.
+class SilentResolver {
+  public:
+    SilentResolver() {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (fd_ && ::bind(fd_.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+            ::getsockname(fd_.Get(), reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+            port_ = ntohs(address.sin_port);
+        }
+    }
+    int Port() const { return port_; }
+    bool Asked() const {
+        pollfd poller{fd_.Get(), POLLIN, 0};
+        return ::poll(&poller, 1, 0) == 1;
+    }
+
+  private:
+    UniqueFd fd_{::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)};
+    int port_ = 0;
+};
+
+TEST_F(ServiceProcessTest, AStopIsPromptWhateverTheServerDoes) {
+    SilentResolver resolver;
+    ASSERT_NE(resolver.Port(), 0);
+    auto requestsFor = [this](const std::string& target) {
+        return CountRequests(emulator_, [&](const std::string& t) { return t == target; });
+    };
+    const struct {
+        const char* name;
+        std::vector<std::string> commands;
+        std::function<bool()> inProgress;
+    } cases[] = {
+        {"IP-echo page sending a byte every 12 s",
+         {"/admin/fault?kind=trickle&chunk=1&ms=12000&path=/"},
+         [&] { return CountEchoRequests(emulator_) >= 1; }},
+        {"update answer after 60 s",
+         {"/admin/fault?kind=delay&ms=60000&path=/nic/update"},
+         [&] { return CountUpdateRequests(emulator_) >= 1; }},
+        {"resolver that never answers", {}, [&] { return resolver.Asked(); }},
+        {"check-in answer after 60 s",
+         {"/admin/fault?kind=delay&ms=60000&path=/index.html"},
+         [&] { return requestsFor("/index.html") >= 1; }},
+    };
+    for (const auto& c : cases) {
+        emulator_.Admin("/admin/reset");
+        emulator_.Admin(std::string("/admin/echo?text=") + kAddress);
+        for (const std::string& command : c.commands) {
+            emulator_.Admin(command);
+        }
+        ASSERT_TRUE(test::SetEndpointOverride(
+            Endpoint::Resolvers, c.commands.empty()
+                                     ? "127.0.0.1:" + std::to_string(resolver.Port())
+                                     : "127.0.0.1:" + std::to_string(emulator_.DnsPort())));
+        DeleteRegistryValue(kHive, kServiceKey, kValueIp);
+        ASSERT_TRUE(StartService());
+        ASSERT_TRUE(Eventually(c.inProgress)) << c.name << "\n" << service_.Output();
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+
+        const auto start = std::chrono::steady_clock::now();
+        service_.Signal(SIGTERM);
+        const int code = service_.Wait(10000);
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        std::cout << "stop to exit, " << c.name << ": " << seconds << " s" << std::endl;
+        EXPECT_EQ(code, 0) << c.name << "\n" << service_.Output();
+        if (code != 0) {
+            service_.Signal(SIGKILL);
+            service_.Wait(5000);
+        }
+    }
+}
+
+TEST_F(ServiceProcessTest, AStopIsCarriedOutWhenTheServiceManagerCannotBeTold) {
+    // A notification socket that answers while the service starts and is gone when it stops.
+    const std::string socketPath = root_->Path() + "/notify";
+    UniqueFd notify(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", socketPath.c_str());
+    ASSERT_EQ(::bind(notify.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    std::map<std::string, std::string> environment = ServiceEnvironment();
+    environment["NOTIFY_SOCKET"] = socketPath;
+    ASSERT_TRUE(service_.Start(test::ProgramPath(), {"/service"}, environment));
+    ASSERT_TRUE(Eventually([&] { return RecordedEventId() != 0; })) << service_.Output();
+
+    ::unlink(socketPath.c_str());
+    notify.Reset();
+    service_.Signal(SIGTERM);
+    EXPECT_EQ(service_.Wait(10000), 0) << service_.Output();
+}
+
+TEST_F(ServiceProcessTest, WithoutNetworkConfigurationTheServiceEndsWithAFailureCode) {
+    // No netlink socket can be made in this process: the kernel answers every try with EMFILE.
+    const std::map<std::string, std::string> environment = ServiceEnvironment();
+    const int code = test::RunInForkedChild([&environment] {
+        for (const auto& [name, value] : environment) {
+            ::setenv(name.c_str(), value.c_str(), 1);
+        }
+        sock_filter filter[] = {
+            BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+            BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_socket, 0, 3),
+            BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, args[0])),
+            BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, AF_NETLINK, 0, 1),
+            BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EMFILE),
+            BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+        };
+        sock_fprog program{static_cast<unsigned short>(std::size(filter)), filter};
+        if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 ||
+            ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0) {
+            return 126;
+        }
+        const std::string program_path = test::ProgramPath();
+        ::execl(program_path.c_str(), program_path.c_str(), "/service", nullptr);
+        return 127;
+    });
+    EXPECT_EQ(code, 1) << "a failure code lets the service manager start it again";
 }
 
 }  // namespace

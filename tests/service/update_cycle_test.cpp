@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -43,6 +44,7 @@ class UpdateCycleTest : public ::testing::Test {
             requests.push_back(ip);
             return providerAnswer;
         };
+        e.answerStatus = [this] { return answerStatus; };
         e.reportEvent = [this](int type, std::uint32_t id, const std::string& text) {
             events.push_back({type, id, text});
         };
@@ -53,6 +55,9 @@ class UpdateCycleTest : public ::testing::Test {
         };
         e.sleep = [this](std::int64_t ms) { pauses.push_back(ms); };
         e.probeHostName = "probe.example";
+        e.notice = [this](int priority, const std::string& text) {
+            notices.emplace_back(priority, text);
+        };
         return e;
     }
 
@@ -74,11 +79,13 @@ class UpdateCycleTest : public ::testing::Test {
     int connectivityTests = 0;
     std::string echoAnswer = "203.0.113.5";
     std::string providerAnswer = "good 203.0.113.5";
+    int answerStatus = 200;
     std::vector<std::string> requests;
     std::vector<Event> events;
     std::vector<std::int64_t> randomArguments;
     std::vector<std::int64_t> pauses;
     UpdateCycleMemory memory;
+    std::vector<std::pair<int, std::string>> notices;
 };
 
 TEST_F(UpdateCycleTest, FirstStartSendsAnUpdateAndRecordsTheOutcome) {
@@ -160,7 +167,7 @@ TEST_F(UpdateCycleTest, AnswersAreClassifiedAndTheRawAnswerIsKept) {
         EXPECT_EQ(events.back().id, 0x80000065u);
     }
 
-    for (const char* error : {"badauth", "nohost", "abuse", "!yours", "unexpected"}) {
+    for (const char* error : {"badauth", "nohost", "abuse", "!yours"}) {
         providerAnswer = error;
         WriteRegistryDword(kHive, kSettings, "Time", kNow + 3);
         EXPECT_EQ(RunCycle(), -1) << error;
@@ -171,15 +178,140 @@ TEST_F(UpdateCycleTest, AnswersAreClassifiedAndTheRawAnswerIsKept) {
     }
 }
 
-TEST_F(UpdateCycleTest, AnEmptyAnswerIsRecordedButTheServiceLooksAgainLater) {
+TEST_F(UpdateCycleTest, AnOutageLeavesTheAddressUnsentAndTheNextCycleSendsItAgain) {
+    struct Case {
+        const char* answer;
+        int status;
+    };
+    // No answer, a server error with a body, a page that is no answer of the protocol.
+    for (const Case& outage : {Case{"", 0}, Case{"nochg 203.0.113.5", 502},
+                               Case{"<html><body>Service Unavailable</body></html>", 503},
+                               Case{"<!DOCTYPE html>\n<title>Gateway</title>", 200}}) {
+        StoreLastUpdate(kNow - 3600, "203.0.113.4", "good 203.0.113.4");
+        requests.clear();
+        events.clear();
+        providerAnswer = outage.answer;
+        answerStatus = outage.status;
+        EXPECT_EQ(RunCycle(), 1800 + 600) << outage.answer;
+        // What the provider was last told stays recorded; the outage itself is shown.
+        EXPECT_EQ(ReadRegistryDword(kHive, kService, "Time"), kNow - 3600);
+        EXPECT_EQ(ReadRegistryString(kHive, kService, "IP"), "203.0.113.4");
+        EXPECT_EQ(ReadRegistryString(kHive, kService, "Result"),
+                  *outage.answer ? outage.answer : "good 203.0.113.4");
+        EXPECT_EQ(ReadRegistryDword(kHive, kService, "EventType"), 1);
+        ASSERT_EQ(events.size(), 1u);
+        EXPECT_EQ(events[0].text, outage.answer);
+
+        providerAnswer = "good 203.0.113.5";
+        answerStatus = 200;
+        EXPECT_EQ(RunCycle(), 600 + 50);
+        EXPECT_EQ(requests.size(), 2u) << outage.answer;
+        EXPECT_EQ(ReadRegistryString(kHive, kService, "IP"), "203.0.113.5");
+    }
+
+    // A provider's own verdict on a server error keeps its meaning.
     StoreLastUpdate(kNow - 3600, "203.0.113.4", "good 203.0.113.4");
-    providerAnswer = "";
+    providerAnswer = "911";
+    answerStatus = 500;
     EXPECT_EQ(RunCycle(), 1800 + 600);
-    EXPECT_EQ(ReadRegistryString(kHive, kService, "Result"), "good 203.0.113.4");
+    EXPECT_EQ(events.back().type, 2);
     EXPECT_EQ(ReadRegistryString(kHive, kService, "IP"), "203.0.113.5");
-    EXPECT_EQ(ReadRegistryDword(kHive, kService, "EventType"), 1);
+}
+
+TEST_F(UpdateCycleTest, OnlyAValidAddressOfTheFirstLineIsKept) {
+    const struct {
+        const char* answer;
+        const char* ip;
+    } cases[] = {
+        {"good 203.0.113.9\ngood 203.0.113.9", "203.0.113.9"},
+        {"good\nnochg 203.0.113.9", "203.0.113.5"},
+        {"nochg 203.0.113.9\r\nnohost", "203.0.113.9"},
+        {"good 203.0.113.999", "203.0.113.5"},
+        {"good here", "203.0.113.5"},
+    };
+    for (const auto& c : cases) {
+        providerAnswer = c.answer;
+        WriteRegistryDword(kHive, kSettings, "Time", kNow + 10);
+        EXPECT_EQ(RunCycle(), 600 + 50) << c.answer;
+        EXPECT_EQ(ReadRegistryString(kHive, kService, "IP"), c.ip) << c.answer;
+        EXPECT_EQ(ReadRegistryString(kHive, kService, "Result"), c.answer);
+    }
+}
+
+TEST_F(UpdateCycleTest, TimeStampsAfter2038StillCountForward) {
+    // 0x80000000 and later read as negative numbers when taken as signed.
+    constexpr std::int64_t k2038 = 0x80000100;
+    WriteRegistryDword(kHive, kSettings, "Time", k2038 - 60);
+    StoreLastUpdate(k2038, "203.0.113.5", "good 203.0.113.5");
+    EXPECT_EQ(RunUpdateCycle({604800 + 900, 9000 + 900}, memory,
+                             [&] {
+                                 UpdateCycleEnvironment e = Environment();
+                                 e.now = [] { return k2038 + 600; };
+                                 return e;
+                             }()),
+              600 + 50);
+    EXPECT_TRUE(requests.empty());
+}
+
+TEST_F(UpdateCycleTest, AHugeAnswerIsRecordedCutToAFewKilobytes) {
+    providerAnswer = "<html>" + std::string(900000, 'x');
+    EXPECT_EQ(RunCycle(), 1800 + 600);
+    const std::string recorded = ReadRegistryString(kHive, kService, "Result");
+    EXPECT_EQ(recorded.size(), kRecordedAnswerLimit);
+    EXPECT_EQ(recorded, providerAnswer.substr(0, kRecordedAnswerLimit));
     ASSERT_EQ(events.size(), 1u);
-    EXPECT_EQ(events[0].text, "");
+    EXPECT_EQ(events[0].text, recorded);
+
+    // A multi-byte character on the limit is not cut in two.
+    providerAnswer = "good 203.0.113.5 " + std::string(kRecordedAnswerLimit - 18, 'x') + "\xC3\xA9";
+    WriteRegistryDword(kHive, kSettings, "Time", kNow + 10);
+    RunCycle();
+    EXPECT_EQ(events.back().text.size(), kRecordedAnswerLimit - 1);
+}
+
+TEST_F(UpdateCycleTest, AnUnwritableStoreDoesNotTurnEveryWakeUpIntoARequest) {
+    // A folder where a value file belongs: replacing it fails, whoever runs the test.
+    const std::string key =
+        root_.Path() +
+        "/var/lib/quarnel-updater/registry/HKEY_LOCAL_MACHINE/SOFTWARE/Quarnel Updater/Service";
+    for (const char* value : {"/Time.value", "/IP.value"}) {
+        ASSERT_TRUE(std::filesystem::create_directories(key + value + "/blocked"));
+    }
+    RunCycle();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(ReadRegistryString(kHive, kService, "IP"), "");
+    RunCycle();
+    RunCycle();
+    EXPECT_EQ(requests.size(), 1u);
+}
+
+TEST_F(UpdateCycleTest, AStopEndsTheCycleAtItsNextStepRecordingNothing) {
+    bool stop = false;
+    auto environment = [&] {
+        UpdateCycleEnvironment e = Environment();
+        e.stopping = [&stop] { return stop; };
+        e.testConnectivity = [&] {
+            ++connectivityTests;
+            stop = connectivityTests == 2;
+            return false;
+        };
+        return e;
+    };
+    EXPECT_EQ(RunUpdateCycle({604800, 9000}, memory, environment()), 0);
+    EXPECT_EQ(connectivityTests, 2);
+
+    stop = false;
+    UpdateCycleEnvironment e = Environment();
+    e.stopping = [&stop] { return stop; };
+    e.sendUpdateRequest = [&](const std::string& ip) {
+        requests.push_back(ip);
+        stop = true;
+        return std::string();
+    };
+    EXPECT_EQ(RunUpdateCycle({604800, 9000}, memory, e), 0);
+    EXPECT_EQ(requests.size(), 1u);
+    EXPECT_TRUE(events.empty());
+    EXPECT_EQ(ReadRegistryDword(kHive, kService, "EventID"), 0);
 }
 
 TEST_F(UpdateCycleTest, WithoutUserNameNothingIsSentAndNoauthIsRecorded) {
@@ -246,6 +378,36 @@ TEST_F(UpdateCycleTest, SettingsAppliedInTheSecondOfARequestAreStillSent) {
     WriteRegistryDword(kHive, kService, "Time", kNow + 5);
     RunCycle();
     EXPECT_EQ(requests.size(), 2u);
+}
+
+TEST_F(UpdateCycleTest, AnAdministratorIsToldOncePerChangeOfCondition) {
+    failingConnectivityTests = 1000;
+    for (int retry = 0; retry < 3; ++retry) {
+        RunCycle();
+    }
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_EQ(notices[0].first, kNoticeWarning);
+    EXPECT_NE(notices[0].second.find("probe.example"), std::string::npos) << notices[0].second;
+
+    failingConnectivityTests = 0;
+    providerAnswer = "";
+    RunCycle();
+    RunCycle();
+    ASSERT_EQ(notices.size(), 2u);
+    EXPECT_NE(notices[1].second.find("No answer"), std::string::npos) << notices[1].second;
+
+    providerAnswer = "good 203.0.113.5";
+    RunCycle();
+    RunCycle();
+    ASSERT_EQ(notices.size(), 3u);
+    EXPECT_EQ(notices[2].first, kNoticeInformation);
+
+    providerAnswer = "badauth";
+    WriteRegistryDword(kHive, kSettings, "Time", kNow + 10);
+    RunCycle();
+    ASSERT_EQ(notices.size(), 4u);
+    EXPECT_EQ(notices[3].first, kNoticeError);
+    EXPECT_NE(notices[3].second.find("badauth"), std::string::npos) << notices[3].second;
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // reported at each step.
 
 #include <atomic>
+#include <string>
 
 #include "diagnostics/log.h"
 #include "libraries/src/service/service_internal.h"
@@ -135,7 +136,16 @@ bool DeliverServiceControl(std::uint32_t control, std::uint32_t eventType,
         }
         ++record->status.checkPoint;
         if (!ReportServiceRecordStatus(*record)) {
-            return false;
+            // A stop is carried out whether or not the service manager heard of it: a service
+            // that cannot report must still be able to end.
+            const bool stopping =
+                control == ServiceControlStop || control == ServiceControlShutdown;
+            QLOG(kLogError, "ServiceCtrlHandler",
+                 "Reporting the status failed" +
+                     std::string(stopping ? ", stopping all the same" : ""));
+            if (!stopping) {
+                return false;
+            }
         }
         // The callback of a continue wakes the service's work, which must find the service
         // running, not still pending: the state changes before the callback runs.
