@@ -446,6 +446,11 @@ TEST(EventMessage, TheMessageTableSentenceSurroundsTheInsertString) {
               "The dynamic DNS service has reported the following warning: 911");
     EXPECT_EQ(EventMessageLine(0xC0000066, {"bad\nauth\t x"}),
               "The dynamic DNS service has reported the following error: bad auth x");
+    // Every control character, 0x1F the last of them, and DEL become one blank; 0x21 stays.
+    EXPECT_EQ(EventMessageLine(0xC0000066, {"a\x1F"
+                                            "b\x7F"
+                                            "c!d"}),
+              "The dynamic DNS service has reported the following error: a b c!d");
     EXPECT_EQ(FormatEventMessage(0x12, {"x"}), "");
     EXPECT_EQ(EventMessageLine(0x12, {"x", "y"}), "Event 0x00000012: x y");
 }

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "platform/registry_value_file.h"
 #include "tests/settings/store_fixture.h"
 
 namespace quarnel {
@@ -132,6 +133,15 @@ TEST_F(RegistryTest, HeadersTheStoreNeverWritesReadAsAbsent) {
         EXPECT_EQ(ReadRegistryDword(kMachine, kKey, name), 0) << name;
     }
     EXPECT_EQ(ReadRegistryDword(kMachine, kKey, "Plain"), 7);
+
+    // The type is a 32-bit number: its largest value is read, one more is not.
+    const auto parse = [](const std::string& text, RegistryValue& value) {
+        return registry_store::ParseValueFile({text.begin(), text.end()}, value);
+    };
+    RegistryValue value;
+    EXPECT_TRUE(parse("REGVALUE 4294967295 1\nx", value));
+    EXPECT_EQ(value.type, 0xFFFFFFFFu);
+    EXPECT_FALSE(parse("REGVALUE 4294967296 1\nx", value));
 }
 
 TEST_F(RegistryTest, PathsCannotLeaveTheHive) {
