@@ -3,8 +3,8 @@
 #include <string>
 
 #include "ddns/ip_address.h"
+#include "ddns/update_result.h"
 #include "diagnostics/log.h"
-#include "platform/text.h"
 #include "settings/registry.h"
 #include "settings/schema.h"
 
@@ -58,17 +58,6 @@ bool ConnectivityWithRetries(const UpdateCycleEnvironment& environment) {
         environment.sleep(pause);
     }
     return false;
-}
-
-// The answer's first blank-separated field (lower-cased) and its second field.
-void SplitAnswer(const std::string& answer, std::string& code, std::string& address) {
-    const std::size_t blank = answer.find(' ');
-    code = ToLowerAscii(answer.substr(0, blank));
-    address.clear();
-    if (blank != std::string::npos) {
-        const std::size_t next = answer.find(' ', blank + 1);
-        address = answer.substr(blank + 1, next == std::string::npos ? next : next - blank - 1);
-    }
 }
 
 }  // namespace
@@ -161,17 +150,16 @@ std::int64_t RunUpdateCycle(const UpdateCycleLimits& limits, UpdateCycleMemory& 
     }
 
     QLOG(kLogTrace, kProcedure, "Checking for empty result");
-    std::string code;
-    std::string resultIP;
     if (!result.empty()) {
         QLOG(kLogInfo, kProcedure, "Result is not empty, splitting into code and IP");
-        SplitAnswer(result, code, resultIP);
     } else {
         QLOG(kLogWarn, kProcedure, "Empty result, updating registry with latest result");
     }
-    if (resultIP.empty()) {
-        resultIP = currentIP;
-    }
+    // The same split the rest of the program (and its tests) use: a missing or empty address
+    // field means the address that was sent.
+    const UpdateResult split = SplitUpdateResult(result, currentIP);
+    const std::string& code = split.code;
+    const std::string& resultIP = split.address;
 
     int eventType = kEventTypeError;
     std::uint32_t eventId = kEventIdError;
