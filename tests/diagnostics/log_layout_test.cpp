@@ -45,11 +45,15 @@ class LogLayoutTest : public ::testing::Test {
             globalHandles.logLevelNames[i] = LogLevelNames[i];
         }
     }
-    ~LogLayoutTest() override { ::tzset(); }
+    // Reads the time zone again once the variable is restored (members end in reverse order).
+    struct ZoneReload {
+        ~ZoneReload() { ::tzset(); }
+    };
 
     test::TemporaryFolder root_;
     test::ScopedEnvironment rootEnvironment_;
     test::ScopedEnvironment stateEnvironment_;
+    ZoneReload reload_;
     test::ScopedEnvironment zone_;
 };
 
