@@ -69,8 +69,9 @@ TEST_F(RegistryTest, WrongTypesAndEmptyValuesReadAsEmpty) {
 
 TEST_F(RegistryTest, StringsWithoutTerminatorAreReadWholeAndEmptyTextsAreNeverWritten) {
     ASSERT_EQ(CreateRegistryKey(kMachine, kKey), 1);
-    WriteRaw("Raw.value", std::string("REGVALUE 1 6\nabc", 16).replace(13, 3, "a\0b\0c\0", 6));
-    EXPECT_EQ(ReadRegistryString(kMachine, kKey, "Raw"), "abc");
+    // The last unit keeps its high byte: U+20AC.
+    WriteRaw("Raw.value", std::string("REGVALUE 1 6\nabc", 16).replace(13, 3, "a\0b\0\xAC\x20", 6));
+    EXPECT_EQ(ReadRegistryString(kMachine, kKey, "Raw"), "ab\xE2\x82\xAC");
     WriteRaw("Odd.value", std::string("REGVALUE 1 3\na\0b", 16));
     EXPECT_EQ(ReadRegistryString(kMachine, kKey, "Odd"), "ab");
 
