@@ -1,5 +1,6 @@
 #include "ddns/update_result.h"
 
+#include "ddns/ip_address.h"
 #include "platform/text.h"
 #include "resources/texts.h"
 
@@ -29,16 +30,18 @@ bool IsProviderReturnCode(std::string_view code) {
 }
 
 UpdateResult SplitUpdateResult(std::string_view answer, std::string_view currentAddress) {
+    // An answer for several host names has one line per name; the first stands for all of them.
+    const std::string_view line = answer.substr(0, answer.find_first_of("\r\n"));
     UpdateResult result;
-    if (!answer.empty()) {
-        const std::size_t blank = answer.find(' ');
-        result.code = ToLowerAscii(answer.substr(0, blank));
-        if (blank != std::string_view::npos) {
-            const std::string_view rest = answer.substr(blank + 1);
-            result.address = std::string(rest.substr(0, rest.find(' ')));
-        }
+    const std::size_t blank = line.find(' ');
+    result.code = ToLowerAscii(line.substr(0, blank));
+    if (blank != std::string_view::npos) {
+        const std::string_view rest = line.substr(blank + 1);
+        result.address = std::string(rest.substr(0, rest.find(' ')));
     }
-    if (result.address.empty()) {
+    // Only an address can be remembered as the one the provider holds: anything else would make
+    // every later cycle see a change and send again.
+    if (!IsValidIPAddress(result.address)) {
         result.address = std::string(currentAddress);
     }
     return result;

@@ -9,11 +9,10 @@ namespace quarnel {
 
 struct UpdateResult {
     std::string code;     // the first blank-separated field, lower-cased
-    std::string address;  // the second field; the current address when that is empty
+    std::string address;  // the second field; the current address unless that is an address
 };
 
-// Splits at blanks only: in an answer of two lines the address field runs up to the next blank,
-// so it holds the line break and the second line's code.
+// Splits the answer's first line at blanks; later lines (one per further host name) are ignored.
 UpdateResult SplitUpdateResult(std::string_view answer, std::string_view currentAddress);
 
 // Whether a provider may answer with this (lower-cased) return code: the codes of the dyndns2

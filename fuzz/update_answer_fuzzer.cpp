@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "ddns/ip_address.h"
 #include "ddns/provider_update.h"
 #include "ddns/update_result.h"
 #include "fuzz/fuzz_support.h"
@@ -40,20 +41,21 @@ void CheckTrimmed(std::string_view answer, const std::string& trimmed) {
     }
 }
 
-// The code is the lower-cased first field; the address the second, or the current address.
+// The code is the lower-cased first field of the first line; the address its second field when
+// that is an address, else the current address.
 void CheckSplit(std::string_view answer, std::string_view current, const UpdateResult& result) {
-    FUZZ_CHECK(result.code.find(' ') == std::string::npos);
+    const std::string_view line = answer.substr(0, answer.find_first_of("\r\n"));
+    FUZZ_CHECK(result.code.find_first_of(" \r\n") == std::string::npos);
     FUZZ_CHECK(ToLowerAscii(result.code) == result.code);
-    FUZZ_CHECK(result.address.find(' ') == std::string::npos);
-    const std::string lowered = ToLowerAscii(answer);
+    const std::string lowered = ToLowerAscii(line);
     FUZZ_CHECK(lowered.compare(0, result.code.size(), result.code) == 0);
     std::string_view second;
-    if (result.code.size() < answer.size()) {
-        FUZZ_CHECK(answer[result.code.size()] == ' ');
-        second = answer.substr(result.code.size() + 1);
+    if (result.code.size() < line.size()) {
+        FUZZ_CHECK(line[result.code.size()] == ' ');
+        second = line.substr(result.code.size() + 1);
         second = second.substr(0, second.find(' '));
     }
-    FUZZ_CHECK(result.address == (second.empty() ? current : second));
+    FUZZ_CHECK(result.address == (IsValidIPAddress(second) ? second : current));
 }
 
 }  // namespace

@@ -5,7 +5,6 @@
 #include "ddns/ip_address.h"
 #include "ddns/update_result.h"
 #include "diagnostics/log.h"
-#include "platform/text.h"
 #include "settings/registry.h"
 #include "settings/schema.h"
 
@@ -70,19 +69,6 @@ bool ConnectivityWithRetries(const UpdateCycleEnvironment& environment) {
         environment.sleep(pause);
     }
     return false;
-}
-
-// The first line's first blank-separated field (lower-cased) and its second field. An answer
-// for several host names has one line per name; the first stands for all of them.
-void SplitAnswer(const std::string& answer, std::string& code, std::string& address) {
-    const std::string line = answer.substr(0, answer.find_first_of("\r\n"));
-    const std::size_t blank = line.find(' ');
-    code = ToLowerAscii(line.substr(0, blank));
-    address.clear();
-    if (blank != std::string::npos) {
-        const std::size_t next = line.find(' ', blank + 1);
-        address = line.substr(blank + 1, next == std::string::npos ? next : next - blank - 1);
-    }
 }
 
 // At most kRecordedAnswerLimit bytes, never cutting a UTF-8 sequence in two.
@@ -241,17 +227,16 @@ std::int64_t RunUpdateCycle(const UpdateCycleLimits& limits, UpdateCycleMemory& 
     }
 
     QLOG(kLogTrace, kProcedure, "Checking for empty result");
-    std::string code;
-    std::string resultIP;
     if (!result.empty()) {
         QLOG(kLogInfo, kProcedure, "Result is not empty, splitting into code and IP");
-        SplitAnswer(result, code, resultIP);
     } else {
         QLOG(kLogWarn, kProcedure, "Empty result, updating registry with latest result");
     }
-    if (resultIP.empty() || !IsValidIPAddress(resultIP)) {
-        resultIP = currentIP;
-    }
+    // The same split the rest of the program (and its tests) use: only the first line counts,
+    // and an address field that is no address means the address that was sent.
+    const UpdateResult split = SplitUpdateResult(result, currentIP);
+    const std::string& code = split.code;
+    const std::string& resultIP = split.address;
     const bool outage = username.empty() ? false : IsOutage(result, code, status);
 
     int eventType = kEventTypeError;

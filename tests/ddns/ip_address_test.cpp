@@ -17,12 +17,13 @@ TEST(IpAddress, OnlyTheCanonicalDottedFormIsValid) {
 }
 
 TEST(IpAddress, FieldsAbove255CarryIntoTheNextByte) {
-    EXPECT_EQ(ParseIPAddress("300.2.3.4"), ParseIPAddress("44.3.3.4"));
-    EXPECT_EQ(ParseIPAddress("1.2.3.300"), ParseIPAddress("1.2.3.44"));
+    EXPECT_EQ(ParseIPAddress("300.2.3.4"), 0x0403032Cu);
+    EXPECT_EQ(ParseIPAddress("1.2.3.300"), 0x2C030201u);  // the top carry is lost
     EXPECT_EQ(ParseIPAddress("1.2"), 0u);
     EXPECT_EQ(ParseIPAddress("1.2.3"), 0u);
+    EXPECT_EQ(ParseIPAddress("1.2.3.4.5"), 0u);
     EXPECT_EQ(ParseIPAddress(""), 0u);
-    EXPECT_EQ(ParseIPAddress("$C0.%10101000.1.1"), ParseIPAddress("192.168.1.1"));
+    EXPECT_EQ(ParseIPAddress("$C0.%10101000.1.1"), 0x0101A8C0u);
 }
 
 TEST(IpAddress, PackedFormHasTheFirstNumberInTheLowestByte) {

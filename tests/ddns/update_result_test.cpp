@@ -30,11 +30,23 @@ TEST(SplitUpdateResultTest, CodeIsLowerCasedFirstFieldAndAddressTheSecond) {
     EXPECT_EQ(result.address, "198.51.100.1");
 }
 
-TEST(SplitUpdateResultTest, TwoLineAnswerIsClassedByItsFirstWord) {
-    const UpdateResult result =
-        SplitUpdateResult("good 203.0.113.5\nnochg 203.0.113.5", "198.51.100.1");
-    EXPECT_EQ(result.code, "good");
-    EXPECT_EQ(result.address, "203.0.113.5\nnochg");
+TEST(SplitUpdateResultTest, OnlyTheFirstLineCountsAndOnlyAnAddressIsKept) {
+    const struct {
+        const char* answer;
+        const char* code;
+        const char* address;
+    } cases[] = {
+        {"good 203.0.113.5\nnochg 203.0.113.5", "good", "203.0.113.5"},
+        {"nochg 203.0.113.5\r\ngood 203.0.113.9", "nochg", "203.0.113.5"},
+        {"good\n203.0.113.9", "good", "198.51.100.1"},
+        {"good A", "good", "198.51.100.1"},
+        {"good 203.0.113.05", "good", "198.51.100.1"},
+    };
+    for (const auto& c : cases) {
+        const UpdateResult result = SplitUpdateResult(c.answer, "198.51.100.1");
+        EXPECT_EQ(result.code, c.code) << c.answer;
+        EXPECT_EQ(result.address, c.address) << c.answer;
+    }
 }
 
 TEST(GetResultMessageTest, EveryKnownCodeHasItsMessageWithTheInsertion) {

@@ -609,6 +609,13 @@ TEST(EventMessage, TheMessageTableSentenceSurroundsTheInsertString) {
               "The dynamic DNS service has reported the following warning: 911");
     EXPECT_EQ(EventMessageLine(0xC0000066, {"bad\nauth\t x"}, Language::English),
               "The dynamic DNS service has reported the following error: bad auth x");
+    // Every control character, 0x1F the last of them, and DEL become one blank; 0x21 stays.
+    EXPECT_EQ(EventMessageLine(0xC0000066,
+                               {"a\x1F"
+                                "b\x7F"
+                                "c!d"},
+                               Language::English),
+              "The dynamic DNS service has reported the following error: a b c!d");
     EXPECT_EQ(FormatEventMessage(0x12, {"x"}, Language::English), "");
     EXPECT_EQ(EventMessageLine(0x12, {"x", "y"}, Language::English), "Event 0x00000012: x y");
 }

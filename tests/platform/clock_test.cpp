@@ -13,6 +13,8 @@ TEST(Clock, FormatsEveryTokenZeroPadded) {
     EXPECT_EQ(FormatClock(" %yyyy-%mm-%dd %hh:%ii:%ss ", seconds), " 2021-03-03 09:05:07 ");
     EXPECT_EQ(FormatClock(".%yy%mm%dd.%hh%ii%ss.", seconds), ".210303.090507.");
     EXPECT_EQ(FormatClock("100% %x", seconds), "100% %x");
+    // Every field different, so no two can swap unseen.
+    EXPECT_EQ(FormatClock("%yyyy-%mm-%dd %hh:%ii:%ss", 1637640306), "2021-11-23 04:05:06");
 }
 
 TEST(Clock, LocalClockReadsTheLocalFieldsAsUtc) {

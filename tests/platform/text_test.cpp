@@ -18,6 +18,30 @@ TEST(Text, Utf16RoundTripKeepsEveryPlaneAndReplacesBrokenInput) {
     EXPECT_EQ(Utf16ToUtf8(std::u16string(1, u'\xD800')), "\xEF\xBF\xBD");
 }
 
+// Each length class at its last and first code point, the overlong form just below a class and
+// the first code point past Unicode; the bytes are those of the published UTF-8 tables.
+TEST(Text, Utf8LengthClassesChangeExactlyAtTheirBounds) {
+    const struct {
+        std::u16string units;
+        std::string bytes;
+    } cases[] = {
+        {u"\u007F", "\x7F"},
+        {u"\u0080", "\xC2\x80"},
+        {u"\u07FF", "\xDF\xBF"},
+        {u"\u0800", "\xE0\xA0\x80"},
+        {u"\uFFFF", "\xEF\xBF\xBF"},
+        {u"\U00010000", "\xF0\x90\x80\x80"},
+        {u"\U0010FFFF", "\xF4\x8F\xBF\xBF"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.bytes);
+        EXPECT_EQ(Utf16ToUtf8(c.units), c.bytes);
+        EXPECT_EQ(Utf8ToUtf16(c.bytes), c.units);
+    }
+    EXPECT_EQ(Utf8ToUtf16("\xE0\x9F\xBF"), u"\uFFFD\uFFFD\uFFFD");            // U+07FF overlong
+    EXPECT_EQ(Utf8ToUtf16("\xF4\x90\x80\x80"), u"\uFFFD\uFFFD\uFFFD\uFFFD");  // U+110000
+}
+
 TEST(Text, Utf16LeBytesAreLittleEndianAndDecodingCanStopAtTheTerminator) {
     const auto bytes = Utf8ToUtf16LeBytes("A\xC3\xA4");
     ASSERT_EQ(bytes.size(), 4u);

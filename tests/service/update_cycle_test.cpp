@@ -141,7 +141,12 @@ TEST_F(UpdateCycleTest, TheOpenDnsLimitAppliesToOpenDnsOnly) {
     StoreLastUpdate(kNow - 10860, "203.0.113.5", "good 203.0.113.5");
     RunCycle();
     EXPECT_TRUE(requests.empty());
+    // For OpenDNS the limit expires strictly after the drawn 9900 seconds.
     WriteRegistryDword(kHive, kSettings, "Service", 1);
+    StoreLastUpdate(kNow - 9900, "203.0.113.5", "good 203.0.113.5");
+    RunCycle();
+    EXPECT_TRUE(requests.empty());
+    StoreLastUpdate(kNow - 9901, "203.0.113.5", "good 203.0.113.5");
     RunCycle();
     EXPECT_EQ(requests.size(), 1u);
     EXPECT_EQ(ReadRegistryDword(kHive, kService, "Limit"), 1);

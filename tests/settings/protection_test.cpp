@@ -1,5 +1,6 @@
-// Password protection (checked against a ciphertext-stealing computation of its own, built from
-// single AES block operations), the machine's identity and the client identity.
+// Password protection (checked against known answers computed outside the program and against a
+// ciphertext-stealing computation of its own, built from single AES block operations), the
+// machine's identity and the client identity.
 
 #include "settings/protection.h"
 
@@ -90,9 +91,47 @@ TEST_F(ProtectionTest, KeyTextIsTheLowerCaseMd5OfTheUtf16Units) {
     EXPECT_EQ(empty[32], 0);
     const Bytes abc = DeriveKeyText("abc");
     EXPECT_EQ(std::string(abc.begin(), abc.begin() + 32), "ce1473cf80c6b3fda8e3dfc006adc315");
-    EXPECT_EQ(DeriveIv(abc).size(), 32u);
-    EXPECT_NE(DeriveIv(abc), DeriveIv(empty));
     EXPECT_TRUE(DeriveIv(Bytes(31, 'a')).empty());
+}
+
+// Known answers, computed once outside this program (Python's hashlib and an AES of its own,
+// cross-checked with "openssl enc -aes-256-cbc -nopad" for the whole-block case). Every stored
+// password depends on them: a change here makes the passwords of every installation unreadable.
+TEST_F(ProtectionTest, KeyTextVectorAndStoredBytesHaveTheirKnownValues) {
+    const Bytes keyText = DeriveKeyText("hw");
+    EXPECT_EQ(std::string(keyText.begin(), keyText.begin() + 32),
+              "257198504650ef41445041841a406806");
+    EXPECT_EQ(DeriveIv(keyText),
+              (Bytes{0x6E, 0x26, 0xFF, 0x48, 0xA0, 0x31, 0xDE, 0x59, 0x0C, 0xD2, 0x40,
+                     0x2B, 0x91, 0x68, 0xB3, 0xE4, 0x13, 0xCF, 0x76, 0xAD, 0x5D, 0x07,
+                     0xD8, 0x39, 0x83, 0x4B, 0xF4, 0x70, 0xBF, 0x7E, 0xE0, 0x55}));
+    const struct {
+        std::string password;
+        std::string material;
+        Bytes stored;
+    } cases[] = {
+        {"secret", "hw", {0xFF, 0x5C, 0xF0, 0xC2, 0x3A, 0x1F, 0xF9, 0x08, 0x68, 0x5A, 0x32,
+                          0x01, 0xDB, 0xE7, 0xEC, 0x57, 0xEF, 0xB2, 0x09, 0x96, 0xD3, 0x6B,
+                          0x08, 0x4C, 0xB5, 0x1C, 0xA0, 0xAC, 0xD7, 0x2B, 0xC8, 0x6B}},
+        {"", "hw", {0x03, 0x01, 0xBA, 0x04, 0xEC, 0x42, 0x48, 0x49, 0xB9, 0x23, 0x24,
+                    0x68, 0x3A, 0xB4, 0x2C, 0x9E, 0x8F, 0x03, 0x43, 0xD3, 0x73, 0x7C,
+                    0xF2, 0x76, 0x37, 0x22, 0xBA, 0xEF, 0x66, 0x18, 0x93, 0x19}},
+        // 17 units with the terminator: the last two bytes are a stolen partial block.
+        {"p\xC3\xA4sswort-mit-\xE2\x82\xAC\xE2\x82\xAC\xE2\x82\xAC",
+         "{0123ABCD-0000-1111-2222-333344445555}",
+         {0x77, 0x91, 0x4D, 0xCC, 0xCF, 0xB2, 0x44, 0x9C, 0xF6, 0x05, 0xA5, 0x66,
+          0xCD, 0x19, 0xF7, 0x64, 0xCD, 0x5B, 0xC9, 0x76, 0x5F, 0x49, 0x08, 0x6E,
+          0x97, 0x78, 0x4E, 0xE7, 0xF3, 0x16, 0x18, 0x13, 0x72, 0xAA}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.password);
+        ASSERT_EQ(WriteProtectedPassword(kMachine, kKey, "Password", c.password, c.material), 1);
+        EXPECT_EQ(ReadRegistryBinary(kMachine, kKey, "Password"), c.stored);
+        // A value stored by an earlier installation reads back through the same derivation.
+        ASSERT_EQ(WriteRegistryBinary(kMachine, kKey, "Earlier", c.stored.data(), c.stored.size()),
+                  1);
+        EXPECT_EQ(ReadProtectedPassword(kMachine, kKey, "Earlier", c.material), c.password);
+    }
 }
 
 TEST_F(ProtectionTest, PaddingFillsShortBuffersAndIsRemovedOnlyWhenItsRunMatches) {
@@ -147,9 +186,11 @@ TEST_F(ProtectionTest, StoredLengthsFollowThePasswordLength) {
 TEST_F(ProtectionTest, CipherIsCbcWithCiphertextStealingInTheCs2Arrangement) {
     std::mt19937 random(20240611);
     const std::string material = "{0123ABCD-0000-1111-2222-333344445555}";
-    const Bytes keyText = DeriveKeyText(material);
-    const Bytes key(keyText.begin(), keyText.begin() + 32);
-    const Bytes iv = DeriveIv(keyText);
+    // The material's key text and vector, known answers as above.
+    const std::string keyText = "ccea80af1f76c3ea8c252e12b4b6d57a";
+    const Bytes key(keyText.begin(), keyText.end());
+    const Bytes iv = {0x38, 0x21, 0xF7, 0x1D, 0xF4, 0x67, 0x8B, 0x09,
+                      0x58, 0xD4, 0x12, 0x2D, 0x99, 0x65, 0xBB, 0xE2};
     for (const std::size_t length : {1u, 20u, 31u, 32u, 33u, 34u, 47u, 48u, 63u, 100u}) {
         SCOPED_TRACE(length);
         Bytes data(length);

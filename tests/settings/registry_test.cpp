@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "platform/registry_value_file.h"
 #include "tests/settings/store_fixture.h"
 
 namespace quarnel {
@@ -68,8 +69,9 @@ TEST_F(RegistryTest, WrongTypesAndEmptyValuesReadAsEmpty) {
 
 TEST_F(RegistryTest, StringsWithoutTerminatorAreReadWholeAndEmptyTextsAreNeverWritten) {
     ASSERT_EQ(CreateRegistryKey(kMachine, kKey), 1);
-    WriteRaw("Raw.value", std::string("REGVALUE 1 6\nabc", 16).replace(13, 3, "a\0b\0c\0", 6));
-    EXPECT_EQ(ReadRegistryString(kMachine, kKey, "Raw"), "abc");
+    // The last unit keeps its high byte: U+20AC.
+    WriteRaw("Raw.value", std::string("REGVALUE 1 6\nabc", 16).replace(13, 3, "a\0b\0\xAC\x20", 6));
+    EXPECT_EQ(ReadRegistryString(kMachine, kKey, "Raw"), "ab\xE2\x82\xAC");
     WriteRaw("Odd.value", std::string("REGVALUE 1 3\na\0b", 16));
     EXPECT_EQ(ReadRegistryString(kMachine, kKey, "Odd"), "ab");
 
@@ -132,6 +134,15 @@ TEST_F(RegistryTest, HeadersTheStoreNeverWritesReadAsAbsent) {
         EXPECT_EQ(ReadRegistryDword(kMachine, kKey, name), 0) << name;
     }
     EXPECT_EQ(ReadRegistryDword(kMachine, kKey, "Plain"), 7);
+
+    // The type is a 32-bit number: its largest value is read, one more is not.
+    const auto parse = [](const std::string& text, RegistryValue& value) {
+        return registry_store::ParseValueFile({text.begin(), text.end()}, value);
+    };
+    RegistryValue value;
+    EXPECT_TRUE(parse("REGVALUE 4294967295 1\nx", value));
+    EXPECT_EQ(value.type, 0xFFFFFFFFu);
+    EXPECT_FALSE(parse("REGVALUE 4294967296 1\nx", value));
 }
 
 TEST_F(RegistryTest, PathsCannotLeaveTheHive) {
