@@ -237,5 +237,25 @@ TEST(LogFile, AnExistingFileOfTheSameNameIsContinuedNotOverwritten) {
     EXPECT_EQ(continued, 1);
 }
 
+// A process whose log folder changes (each test case with a root of its own) closes its file:
+// the next entry opens a new one in the folder of the moment.
+TEST(LogFile, AfterCloseTheNextEntryGoesToTheCurrentFolder) {
+    globalHandles.logLockCreated = true;
+    const int level = globalHandles.logLevel;
+    globalHandles.logLevel = kLogTrace;
+    for (const char* marker : {"first folder", "second folder"}) {
+        const test::TemporaryFolder root;
+        const test::ScopedEnvironment rootVariable("QUARNEL_ROOT", root.Path());
+        CloseLogFile();
+        QLOG(kLogTrace, "AfterClose", marker);
+        const std::string folder = DebugLogFolder();
+        const std::vector<std::string> files = test::ListFolder(folder);
+        ASSERT_EQ(files.size(), 1u) << marker;
+        EXPECT_NE(test::ReadFileText(folder + "/" + files[0]).find(marker), std::string::npos);
+    }
+    CloseLogFile();
+    globalHandles.logLevel = level;
+}
+
 }  // namespace
 }  // namespace quarnel
