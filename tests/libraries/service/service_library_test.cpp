@@ -55,7 +55,15 @@ class NotifyCollector {
         address.sun_family = AF_UNIX;
         std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
         ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        // The reader takes no signal: the tests send the stop signals to the process, and only
+        // the dispatcher may take them. It is made before the test blocks them, so it blocks
+        // everything from its start (a new thread inherits the mask).
+        sigset_t all;
+        sigset_t previous;
+        ::sigfillset(&all);
+        ::pthread_sigmask(SIG_BLOCK, &all, &previous);
         reader_ = std::thread([this] { Drain(); });
+        ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     }
     ~NotifyCollector() {
         stopping_ = true;
