@@ -447,6 +447,8 @@ CommandResult PrivateSystemd::Run(const std::vector<std::string>& command,
                                   "-p",
                                   "-u",
                                   "-n",
+                                  "-r",  // the manager's root, too: the suite may run in a chroot
+                                  "-w",
                                   "--",
                                   "/usr/bin/env",
                                   "-i",
