@@ -59,9 +59,10 @@ struct CgroupEntry {
     std::string symlinkTarget;  // empty for a hierarchy (a folder)
 };
 
-// A file or folder of the test's, opened (O_PATH) before the namespace hides its path, as
-// descriptor, and bound from there. (A bind's source must be a mount of the caller's own mount
-// namespace, so the descriptor is opened there, not before.)
+// A file or folder of the test's: the manager's first process opens it (O_PATH) at a fixed
+// descriptor before the tmpfs on /tmp may hide its path, and binds it below kSharedFolder from
+// there. (A bind's source must be a mount of the caller's own mount namespace, so it is opened
+// in the new one, not before.)
 struct SharedEntry {
     std::string path;
     int descriptor = -1;

@@ -30,8 +30,8 @@ struct PrivateSystemdOptions {
     // manager's services must reach the test's servers there); booting then fails when the
     // caller is still in the machine's network namespace.
     bool ownNetwork = true;
-    // Files or folders besides the program that the namespace must see: each appears as
-    // PrivateSystemd::SharedPath(path).
+    // Files or folders besides the program that the namespace must see, of distinct names: each
+    // appears as PrivateSystemd::SharedPath(path).
     std::vector<std::string> shared;
 };
 
