@@ -37,14 +37,15 @@ std::string ExpectedThreadField() {
     return std::string(text).substr(0, 4);
 }
 
-// The log file of this test process lives in one temporary root for the whole run: a process
-// writes exactly one file, opened by its first entry.
+// The log file of this test process lives in one temporary root for the whole suite: a process
+// writes one file, opened by its first entry (after CloseLogFile, the next entry opens a new one).
 class LogTest : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
         root_ = new test::TemporaryFolder();
         ::setenv("QUARNEL_ROOT", root_->Path().c_str(), 1);
         ::setenv("XDG_STATE_HOME", "/state", 1);
+        CloseLogFile();  // a file of an earlier test of this process lies in that test's root
         globalHandles.logLockCreated = true;
         for (int i = 0; i < 8; ++i) {
             globalHandles.logLevelNames[i] = LogLevelNames[i];
