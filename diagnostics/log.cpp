@@ -87,6 +87,11 @@ UniqueFd OpenLogFile() {
     return file;
 }
 
+void CloseLogFile() {
+    std::lock_guard<std::mutex> lock(globalHandles.logLock);
+    logFile.Reset();
+}
+
 void WriteLog(int level, std::string_view sourceFile, std::string_view procedure, int line,
               std::string_view message, std::uint32_t lastError) {
     if (!globalHandles.logLockCreated.load(std::memory_order_acquire)) {

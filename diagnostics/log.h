@@ -42,6 +42,11 @@ void WriteLog(int level, std::string_view sourceFile, std::string_view procedure
 // under the lock.
 UniqueFd OpenLogFile();
 
+// Closes the process's log file; the next entry opens a new one in DebugLogFolder() as it is
+// then. For a process whose log folder changes (a new QUARNEL_ROOT): the tests give each case a
+// root of its own and read back only that case's entries.
+void CloseLogFile();
+
 // The system's text for an error code with surrounding blanks removed; empty for 0 or unknown.
 std::string GetErrorText(std::uint32_t code);
 

@@ -37,14 +37,15 @@ std::string ExpectedThreadField() {
     return std::string(text).substr(0, 4);
 }
 
-// The log file of this test process lives in one temporary root for the whole run: a process
-// writes exactly one file, opened by its first entry.
+// The log file of this test process lives in one temporary root for the whole suite: a process
+// writes one file, opened by its first entry (after CloseLogFile, the next entry opens a new one).
 class LogTest : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
         root_ = new test::TemporaryFolder();
         ::setenv("QUARNEL_ROOT", root_->Path().c_str(), 1);
         ::setenv("XDG_STATE_HOME", "/state", 1);
+        CloseLogFile();  // a file of an earlier test of this process lies in that test's root
         globalHandles.logLockCreated = true;
         for (int i = 0; i < 8; ++i) {
             globalHandles.logLevelNames[i] = LogLevelNames[i];
@@ -235,6 +236,26 @@ TEST(LogFile, AnExistingFileOfTheSameNameIsContinuedNotOverwritten) {
         continued += text == earlier + "new\r\n" ? 1 : 0;
     }
     EXPECT_EQ(continued, 1);
+}
+
+// A process whose log folder changes (each test case with a root of its own) closes its file:
+// the next entry opens a new one in the folder of the moment.
+TEST(LogFile, AfterCloseTheNextEntryGoesToTheCurrentFolder) {
+    globalHandles.logLockCreated = true;
+    const int level = globalHandles.logLevel;
+    globalHandles.logLevel = kLogTrace;
+    for (const char* marker : {"first folder", "second folder"}) {
+        const test::TemporaryFolder root;
+        const test::ScopedEnvironment rootVariable("QUARNEL_ROOT", root.Path());
+        CloseLogFile();
+        QLOG(kLogTrace, "AfterClose", marker);
+        const std::string folder = DebugLogFolder();
+        const std::vector<std::string> files = test::ListFolder(folder);
+        ASSERT_EQ(files.size(), 1u) << marker;
+        EXPECT_NE(test::ReadFileText(folder + "/" + files[0]).find(marker), std::string::npos);
+    }
+    CloseLogFile();
+    globalHandles.logLevel = level;
 }
 
 }  // namespace

@@ -45,7 +45,7 @@ ScopedEnvironment::~ScopedEnvironment() {
 
 std::string ProgramPath() {
     const char* path = std::getenv("QUARNEL_PROGRAM");
-    return path ? path : "";
+    return path ? path : QUARNEL_BUILT_PROGRAM;
 }
 
 ProgramResult RunProgram(const std::vector<std::string>& arguments,

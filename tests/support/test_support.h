@@ -40,7 +40,8 @@ struct ProgramResult {
     std::string output;  // standard output and standard error together
 };
 
-// The program under test (the QUARNEL_PROGRAM environment variable set by the test runner).
+// The program under test: the QUARNEL_PROGRAM environment variable (set by ctest), or the one
+// this build made, so that a test binary run by hand finds it too.
 std::string ProgramPath();
 
 // Runs the program with arguments and extra environment entries; kills it after timeoutSeconds.

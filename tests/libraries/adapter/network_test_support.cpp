@@ -1,9 +1,11 @@
 #include "tests/libraries/adapter/network_test_support.h"
 
+#include <fcntl.h>
 #include <sched.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -30,12 +32,59 @@ bool WriteText(const std::string& path, const std::string& text) {
 }
 
 bool BindOver(const std::string& source, const char* target, std::string& reason) {
-    if (::access(target, F_OK) != 0) {
-        return true;  // nothing there to hide
-    }
     if (::mount(source.c_str(), target, nullptr, MS_BIND, nullptr) != 0) {
         reason = std::string("cannot bind-mount over ") + target + ": " + std::strerror(errno);
         return false;
+    }
+    return true;
+}
+
+// A minimal installation may lack a file to bind over (/etc/hosts comes with netbase, which
+// debootstrap's minbase leaves out), or have /etc/resolv.conf point into a /run that holds
+// nothing. An overlay on /etc, seen only in this mount namespace, gives each of them a plain
+// empty file to bind over without touching the machine's /etc.
+bool MakeMountTargets(const std::vector<const char*>& targets, const std::string& folder,
+                      std::string& reason) {
+    bool missing = false;
+    for (const char* target : targets) {
+        missing = missing || ::access(target, F_OK) != 0;
+    }
+    if (!missing) {
+        return true;
+    }
+    const std::string layers = folder + "/etc-layers";
+    if (::mkdir(layers.c_str(), 0700) != 0 ||
+        ::mount("tmpfs", layers.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, "mode=700") != 0 ||
+        ::mkdir((layers + "/upper").c_str(), 0755) != 0 ||
+        ::mkdir((layers + "/work").c_str(), 0700) != 0) {
+        reason = std::string("cannot prepare an overlay for /etc: ") + std::strerror(errno);
+        return false;
+    }
+    const std::string options =
+        "lowerdir=/etc,upperdir=" + layers + "/upper,workdir=" + layers + "/work";
+    const bool overlaid = ::mount("overlay", "/etc", "overlay", 0, options.c_str()) == 0;
+    const int error = errno;
+    // The overlay holds its layers itself; the folder can go with the test's other files.
+    ::umount2(layers.c_str(), MNT_DETACH);
+    ::rmdir(layers.c_str());
+    if (!overlaid) {
+        reason =
+            std::string("/etc lacks a name file and cannot be overlaid: ") + std::strerror(error);
+        return false;
+    }
+    for (const char* target : targets) {
+        if (::access(target, F_OK) == 0) {
+            continue;
+        }
+        // A dangling link goes first, so the new file lands in the overlay, not where it points.
+        (void)::unlink(target);
+        const int file = ::open(target, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+        if (file < 0) {
+            reason =
+                std::string("cannot create ") + target + " in the overlay: " + std::strerror(errno);
+            return false;
+        }
+        ::close(file);
     }
     return true;
 }
@@ -72,7 +121,15 @@ bool EnterPrivateNetwork(const std::string& hostName, const std::string& hostsLi
         reason = "cannot write the namespace's name files";
         return false;
     }
-    if (!BindOver(hosts, "/etc/hosts", reason) ||
+    const std::vector<const char*> targets = {"/etc/hosts", "/etc/nsswitch.conf",
+                                              "/etc/resolv.conf"};
+    // An earlier call in this process left its binds, whose files are gone by now, and nothing
+    // can be mounted over a removed file: they come off first (in this mount namespace only).
+    for (const char* target : targets) {
+        for (int layer = 0; layer < 16 && ::umount2(target, MNT_DETACH) == 0; ++layer) {
+        }
+    }
+    if (!MakeMountTargets(targets, folder, reason) || !BindOver(hosts, "/etc/hosts", reason) ||
         !BindOver(nsswitch, "/etc/nsswitch.conf", reason) ||
         !BindOver(resolver, "/etc/resolv.conf", reason)) {
         return false;
@@ -124,6 +181,8 @@ bool AddVethPair(const std::string& name, const std::string& peer, const std::st
 }
 
 void EnableTraceLog() {
+    // A file opened for an earlier case of this process lies in that case's folder.
+    CloseLogFile();
     globalHandles.logLockCreated = true;
     for (int i = 0; i < 8; ++i) {
         globalHandles.logLevelNames[i] = LogLevelNames[i];

@@ -13,7 +13,8 @@ namespace quarnel::test {
 
 // Moves this process into new network, mount and host-name namespaces. The host name becomes
 // hostName, and name lookups read only the hosts file, which holds hostsLines after the
-// localhost entry. False with a reason when the process may not do this (it needs root).
+// localhost entry (the file is made in this mount namespace where the machine has none). False
+// with a reason when the process may not do this (it needs root).
 bool EnterPrivateNetwork(const std::string& hostName, const std::string& hostsLines,
                          std::string& reason);
 
@@ -26,8 +27,8 @@ std::string UniqueName(const std::string& prefix);
 // Creates a veth pair (both ends up) and gives the first end the address (with prefix).
 bool AddVethPair(const std::string& name, const std::string& peer, const std::string& address);
 
-// Turns on the debug log at TRACE into a file below QUARNEL_ROOT (which must be set), and reads
-// it back.
+// Turns on the debug log at TRACE into a new file below QUARNEL_ROOT (which must be set), and
+// reads it back.
 void EnableTraceLog();
 std::string TraceLogText();
 // How many entries of the log text were written by procedure with exactly this message.

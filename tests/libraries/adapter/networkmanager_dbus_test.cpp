@@ -4,12 +4,15 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <systemd/sd-bus.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -148,6 +151,18 @@ const sd_bus_vtable FakeNetworkManager::kDhcpTable[] = {
     SD_BUS_VTABLE_START(0),
     SD_BUS_PROPERTY("Options", "a{sv}", FakeNetworkManager::GetOptions, 0, 0), SD_BUS_VTABLE_END};
 
+// True when something accepts connections on the socket at path.
+bool Listening(const std::string& path) {
+    const int probe = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    const bool accepted =
+        ::connect(probe, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    ::close(probe);
+    return accepted;
+}
+
 class NetworkManagerDbusTest : public ::testing::Test {
   protected:
     NetworkManagerDbusTest()
@@ -186,10 +201,12 @@ class NetworkManagerDbusTest : public ::testing::Test {
             reason = "dbus-daemon cannot be started";
             return false;
         }
-        for (int i = 0; i < 250 && !std::filesystem::exists(socket); ++i) {
+        // The socket file appears at bind, a moment before the daemon listens: a connection
+        // tells that it does.
+        for (int i = 0; i < 250 && !Listening(socket); ++i) {
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
-        if (!std::filesystem::exists(socket)) {
+        if (!Listening(socket)) {
             reason = "dbus-daemon did not open its socket";
             return false;
         }

@@ -75,7 +75,7 @@ class InstallationTest : public ::testing::Test {
   protected:
     std::string UnitPath() const { return root_.Path() + "/etc/systemd/system/" + kUnit; }
     CommandResult Program(const test::PrivateSystemd& systemd, const std::string& option) const {
-        return systemd.Run({test::ProgramPath(), option}, {{"LOGLEVEL", "5"}}, 150);
+        return systemd.Run({systemd.ProgramPath(), option}, {{"LOGLEVEL", "5"}}, 150);
     }
 
     test::TemporaryFolder root_;
@@ -130,7 +130,7 @@ TEST_F(InstallationTest, WithoutRightsNothingIsInstalled) {
     test::PrivateSystemd systemd(root_.Path());
     BOOT_PRIVATE_SYSTEMD(systemd);
     const CommandResult result = systemd.Run({"setpriv", "--reuid=65534", "--regid=65534",
-                                              "--clear-groups", test::ProgramPath(), "/install"},
+                                              "--clear-groups", systemd.ProgramPath(), "/install"},
                                              {}, 150);
     EXPECT_EQ(result.exitCode, 0) << result.output;
     EXPECT_NE(result.output.find("cannot write /etc/systemd/system/quarnel-updater.service"),
@@ -140,19 +140,21 @@ TEST_F(InstallationTest, WithoutRightsNothingIsInstalled) {
     EXPECT_EQ(systemd.Systemctl({"show", "-p", "LoadState", "--value", kUnit}), "not-found");
 }
 
-// The package's scripts find the program as "quarnel-updater" on the PATH.
-std::string ProgramFolderForScripts(const std::string& root) {
+// The package's scripts find the program as "quarnel-updater" on the PATH: a link to program
+// (its path where the scripts run).
+std::string ProgramFolderForScripts(const std::string& root, const std::string& program) {
     const std::string folder = root + "/var/lib/quarnel-updater/bin";
     std::filesystem::create_directories(folder);
-    std::filesystem::create_symlink(test::ProgramPath(), folder + "/quarnel-updater");
+    std::filesystem::create_symlink(program, folder + "/quarnel-updater");
     return folder;
 }
 
 TEST_F(InstallationTest, MaintainerScriptsInstallUpgradeAndRemoveTheService) {
-    test::PrivateSystemd systemd(root_.Path());
+    const std::string outsideScripts = SourceFolder() + "/packaging/debian";
+    test::PrivateSystemd systemd(root_.Path(), {.ownNetwork = true, .shared = {outsideScripts}});
     BOOT_PRIVATE_SYSTEMD(systemd);
-    ProgramFolderForScripts(root_.Path());
-    const std::string scripts = SourceFolder() + "/packaging/debian";
+    ProgramFolderForScripts(root_.Path(), systemd.ProgramPath());
+    const std::string scripts = test::PrivateSystemd::SharedPath(outsideScripts);
     const std::map<std::string, std::string> path = {
         {"PATH", "/var/lib/quarnel-updater/bin:/usr/sbin:/usr/bin:/sbin:/bin"}};
 
@@ -186,7 +188,7 @@ TEST_F(InstallationTest, MaintainerScriptsSucceedWhereSystemdDoesNotRun) {
     for (const char* folder : {"/var/lib", "/var/log", "/etc/systemd/system", "/etc/xdg"}) {
         std::filesystem::create_directories(root_.Path() + folder);
     }
-    ProgramFolderForScripts(root_.Path());
+    ProgramFolderForScripts(root_.Path(), test::ProgramPath());
     const std::string scripts = SourceFolder() + "/packaging/debian";
     // An empty /run (no /run/systemd/system) and the test's folders over the system's.
     const std::string setup =
@@ -233,7 +235,7 @@ TEST_F(InstallationTest, TheInstalledServiceUpdatesAndFollowsConfigureUntilItIsR
     std::ofstream(dropIn + "/test.conf")
         << "[Service]\nEnvironment=SSL_CERT_FILE=" << store << "/test-ca/ca.pem no_proxy=*\n";
 
-    test::PrivateSystemd systemd(root_.Path());
+    test::PrivateSystemd systemd(root_.Path(), {.ownNetwork = false, .shared = {}});
     BOOT_PRIVATE_SYSTEMD(systemd);
     const std::map<std::string, std::string> environment = {{"SUDO_UID", "65534"},
                                                             {"LOGLEVEL", "5"}};
@@ -241,8 +243,8 @@ TEST_F(InstallationTest, TheInstalledServiceUpdatesAndFollowsConfigureUntilItIsR
     // Settings first, through the command a user without a window has.
     const auto configure = [&](const std::string& input) {
         std::ofstream(root_.Path() + store + "/configure-input") << input;
-        return systemd.Run({"/bin/sh", "-c", "exec \"$0\" /configure < \"$1\"", test::ProgramPath(),
-                            store + "/configure-input"},
+        return systemd.Run({"/bin/sh", "-c", "exec \"$0\" /configure < \"$1\"",
+                            systemd.ProgramPath(), store + "/configure-input"},
                            environment, 60);
     };
     const CommandResult first =
@@ -251,7 +253,7 @@ TEST_F(InstallationTest, TheInstalledServiceUpdatesAndFollowsConfigureUntilItIsR
 
     // Installed on behalf of a user: all four steps succeed, and the first cycle updates.
     const CommandResult installed =
-        systemd.Run({test::ProgramPath(), "/install"}, environment, 150);
+        systemd.Run({systemd.ProgramPath(), "/install"}, environment, 150);
     EXPECT_EQ(installed.exitCode, 1) << installed.output;
     EXPECT_EQ(systemd.Systemctl({"is-enabled", kUnit}), "enabled");
     // Active means the service told systemd READY=1 (Type=notify).
@@ -277,7 +279,13 @@ TEST_F(InstallationTest, TheInstalledServiceUpdatesAndFollowsConfigureUntilItIsR
         << systemd.Systemctl({"status", kUnit});
     EXPECT_EQ(CountRequests(emulator, "/nic/update"), 2);
 
-    const CommandResult status = systemd.Run({test::ProgramPath(), "/status"}, environment, 60);
+    // The cycle stores the result first, then the address and the event: the status is read
+    // again until the event is in, too.
+    CommandResult status;
+    EXPECT_TRUE(Eventually([&] {
+        status = systemd.Run({systemd.ProgramPath(), "/status"}, environment, 60);
+        return status.output.find("] good 203.0.113.77\n") != std::string::npos;
+    })) << status.output;
     EXPECT_EQ(status.exitCode, 0) << status.output;
     EXPECT_EQ(Shown(status.output, "Service:"), "running (installed)") << status.output;
     EXPECT_EQ(Shown(status.output, "Host name:"), "home.example.org") << status.output;
@@ -287,7 +295,7 @@ TEST_F(InstallationTest, TheInstalledServiceUpdatesAndFollowsConfigureUntilItIsR
     const auto userStatus = [&] {
         return systemd
             .Run({"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
-                  test::ProgramPath(), "/status"},
+                  systemd.ProgramPath(), "/status"},
                  {}, 60)
             .output;
     };
@@ -297,15 +305,16 @@ TEST_F(InstallationTest, TheInstalledServiceUpdatesAndFollowsConfigureUntilItIsR
     EXPECT_NE(status.output.find("] good 203.0.113.77\n"), std::string::npos) << status.output;
 
     // Stopped, it stays installed; removed, it is gone.
-    const CommandResult stopped = systemd.Run({test::ProgramPath(), "/stop"}, environment, 60);
+    const CommandResult stopped = systemd.Run({systemd.ProgramPath(), "/stop"}, environment, 60);
     EXPECT_EQ(stopped.exitCode, 1) << stopped.output;
     EXPECT_TRUE(systemd.WaitForUnitState(kUnit, "inactive", 30));
     EXPECT_EQ(systemd.Systemctl({"is-enabled", kUnit}), "enabled");
-    EXPECT_EQ(Shown(systemd.Run({test::ProgramPath(), "/status"}, {}, 60).output, "Service:"),
+    EXPECT_EQ(Shown(systemd.Run({systemd.ProgramPath(), "/status"}, {}, 60).output, "Service:"),
               "not running (installed)");
     EXPECT_EQ(Shown(userStatus(), "Service:"), "not running (installed)") << userStatus();
 
-    const CommandResult removed = systemd.Run({test::ProgramPath(), "/uninstall"}, environment, 60);
+    const CommandResult removed =
+        systemd.Run({systemd.ProgramPath(), "/uninstall"}, environment, 60);
     EXPECT_EQ(removed.exitCode, 1) << removed.output;
     EXPECT_FALSE(std::filesystem::exists(UnitPath()));
     EXPECT_EQ(systemd.Systemctl({"show", "-p", "LoadState", "--value", kUnit}), "not-found");

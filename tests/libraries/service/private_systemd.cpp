@@ -2,10 +2,13 @@
 
 #include <fcntl.h>
 #include <ftw.h>
+#include <net/if.h>
 #include <poll.h>
 #include <sched.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/mount.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -16,6 +19,7 @@
 #include <filesystem>
 #include <fstream>
 #include <thread>
+#include <utility>
 
 #include "platform/file_io.h"
 #include "platform/paths.h"
@@ -26,6 +30,7 @@ namespace {
 
 constexpr const char* kCgroupRoot = "/sys/fs/cgroup";
 constexpr const char* kSearchPath = "PATH=/usr/sbin:/usr/bin:/sbin:/bin";
+constexpr const char* kSharedFolder = "/run/quarnel-test";
 
 bool Exists(const std::string& path) {
     struct stat info {};
@@ -54,6 +59,18 @@ struct CgroupEntry {
     std::string symlinkTarget;  // empty for a hierarchy (a folder)
 };
 
+// A file or folder of the test's: the manager's first process opens it (O_PATH) at a fixed
+// descriptor before the tmpfs on /tmp may hide its path, and binds it below kSharedFolder from
+// there. (A bind's source must be a mount of the caller's own mount namespace, so it is opened
+// in the new one, not before.)
+struct SharedEntry {
+    std::string path;
+    int descriptor = -1;
+    std::string source;  // /proc/self/fd/<descriptor>
+    std::string target;  // below kSharedFolder
+    bool folder = false;
+};
+
 // Everything the namespace's first process does before it becomes systemd, prepared before
 // fork so that the child only makes system calls.
 struct BootPlan {
@@ -61,6 +78,7 @@ struct BootPlan {
     std::vector<CgroupEntry> cgroupEntries;  // empty when /sys/fs/cgroup stays as it is
     std::vector<std::pair<std::string, std::string>> binds;  // source, target
     std::vector<std::string> tmpfsTargets;
+    std::vector<SharedEntry> shared;  // bound once the tmpfs is on /run
     std::string resolvConf;
     std::string logPath;
     std::string systemd;
@@ -106,6 +124,13 @@ struct BootPlan {
     (void)::mount(plan.resolvConf.c_str(), "/etc/resolv.conf", nullptr, MS_BIND, nullptr);
     (void)::sethostname("quarnel-test", 12);
 
+    for (const SharedEntry& entry : plan.shared) {
+        const int opened = ::open(entry.path.c_str(), O_PATH | O_CLOEXEC);
+        if (opened < 0 || ::dup2(opened, entry.descriptor) < 0) {
+            ::_exit(110);
+        }
+        ::close(opened);
+    }
     const int log = ::open(plan.logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
     const int null = ::open("/dev/null", O_RDONLY);
     if (log < 0 || null < 0) {
@@ -116,6 +141,28 @@ struct BootPlan {
         if (::mount("tmpfs", target.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, "mode=1777") != 0) {
             ::_exit(106);
         }
+    }
+    if (!plan.shared.empty() && ::mkdir(kSharedFolder, 0755) != 0) {
+        ::_exit(111);
+    }
+    for (const SharedEntry& entry : plan.shared) {
+        if (entry.folder) {
+            if (::mkdir(entry.target.c_str(), 0755) != 0) {
+                ::_exit(111);
+            }
+        } else {
+            const int placeholder =
+                ::open(entry.target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+            if (placeholder < 0) {
+                ::_exit(111);
+            }
+            ::close(placeholder);
+        }
+        if (::mount(entry.source.c_str(), entry.target.c_str(), nullptr, MS_BIND | MS_REC,
+                    nullptr) != 0) {
+            ::_exit(112);
+        }
+        ::close(entry.descriptor);
     }
     ::dup2(null, 0);
     ::dup2(log, 1);
@@ -135,6 +182,27 @@ struct BootPlan {
     ::_exit(109);
 }
 
+// Brings up the loopback interface of the (new) network namespace of the calling process.
+bool LoopbackUp() {
+    const int control = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (control < 0) {
+        return false;
+    }
+    ifreq request{};
+    std::strncpy(request.ifr_name, "lo", IFNAMSIZ - 1);
+    bool up = ::ioctl(control, SIOCGIFFLAGS, &request) == 0;
+    request.ifr_flags = static_cast<short>(request.ifr_flags | IFF_UP);
+    up = up && ::ioctl(control, SIOCSIFFLAGS, &request) == 0;
+    ::close(control);
+    return up;
+}
+
+std::string NamespaceOf(const std::string& process) {
+    std::error_code error;
+    const auto target = std::filesystem::read_symlink("/proc/" + process + "/ns/net", error);
+    return error ? std::string() : target.string();
+}
+
 int RemoveFolder(const char* path, const struct stat*, int type, struct FTW*) {
     if (type == FTW_DP) {
         ::rmdir(path);
@@ -144,8 +212,17 @@ int RemoveFolder(const char* path, const struct stat*, int type, struct FTW*) {
 
 }  // namespace
 
-PrivateSystemd::PrivateSystemd(const std::string& root) : root_(root) {
+PrivateSystemd::PrivateSystemd(const std::string& root, PrivateSystemdOptions options)
+    : root_(root), options_(std::move(options)) {
     booted_ = Boot();
+}
+
+std::string PrivateSystemd::SharedPath(const std::string& outside) {
+    return std::string(kSharedFolder) + "/" + std::filesystem::path(outside).filename().string();
+}
+
+std::string PrivateSystemd::ProgramPath() {
+    return SharedPath(test::ProgramPath());
 }
 
 bool PrivateSystemd::Boot() {
@@ -157,6 +234,12 @@ bool PrivateSystemd::Boot() {
     plan.systemd = FirstExisting({"/lib/systemd/systemd", "/usr/lib/systemd/systemd"});
     if (plan.systemd.empty() || FirstExisting({"/usr/bin/nsenter", "/bin/nsenter"}).empty()) {
         skipReason_ = "systemd or nsenter is not installed";
+        return false;
+    }
+    if (!options_.ownNetwork && NamespaceOf("thread-self") == NamespaceOf("1")) {
+        failure_ =
+            "a manager sharing the caller's network needs the test to have moved into a "
+            "network namespace of its own first";
         return false;
     }
 
@@ -221,6 +304,19 @@ bool PrivateSystemd::Boot() {
         }
     }
     plan.tmpfsTargets = {"/run", "/tmp", "/var/tmp"};
+    std::vector<std::string> shared = options_.shared;
+    shared.insert(shared.begin(), test::ProgramPath());
+    for (const std::string& path : shared) {
+        if (!Exists(path)) {
+            failure_ = "cannot share " + path + " with the namespace: it does not exist";
+            return false;
+        }
+        // Descriptors from 200 on are free in the manager's first process: it opens nothing else
+        // that it keeps before it execs.
+        const int descriptor = 200 + static_cast<int>(plan.shared.size());
+        plan.shared.push_back({path, descriptor, "/proc/self/fd/" + std::to_string(descriptor),
+                               SharedPath(path), std::filesystem::is_directory(path)});
+    }
     plan.binds = {{units, "/etc/systemd/system"},
                   {root_ + "/var/lib", "/var/lib"},
                   {root_ + "/var/log", "/var/log"},
@@ -240,8 +336,10 @@ bool PrivateSystemd::Boot() {
         // The helper: waits until it sits in its cgroups, then makes the namespaces and the
         // manager, reports the manager's PID and waits for it.
         char go = 0;
+        const int network = options_.ownNetwork ? CLONE_NEWNET : 0;
         if (::read(goPipe[0], &go, 1) != 1 ||
-            ::unshare(CLONE_NEWNS | CLONE_NEWPID | CLONE_NEWUTS) != 0) {
+            ::unshare(CLONE_NEWNS | CLONE_NEWPID | CLONE_NEWUTS | network) != 0 ||
+            (network != 0 && !LoopbackUp())) {
             ::_exit(100);
         }
         const pid_t manager = ::fork();
@@ -285,7 +383,7 @@ bool PrivateSystemd::Boot() {
         if (::waitpid(helperPid_, &status, WNOHANG) == helperPid_) {
             failure_ = "the manager ended during boot with status " +
                        std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : -1) +
-                       " (101-109: a step before it became systemd failed)";
+                       " (100-112: a step before it became systemd failed)";
             helperPid_ = -1;
             managerPid_ = -1;
             return false;
@@ -349,6 +447,9 @@ CommandResult PrivateSystemd::Run(const std::vector<std::string>& command,
                                   "-m",
                                   "-p",
                                   "-u",
+                                  "-n",
+                                  "-r",  // the manager's root, too: the suite may run in a chroot
+                                  "-w",
                                   "--",
                                   "/usr/bin/env",
                                   "-i",
