@@ -5,6 +5,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <regex>
@@ -73,19 +74,27 @@ TEST_F(RegistrySyncOrderTest, DataIsFlushedBeforeTheRenameAndTheFolderAfterIt) {
     ASSERT_EQ(child.Wait(60000), 0) << child.Output();
 
     // One line per call: "<pid> fsync(3</path>) = 0" or "<pid> rename("/from", "/to") = 0"
-    // (renameat and renameat2 name the directory descriptors first).
-    const std::regex flush(R"re(^\d+ +f(data)?sync\(\d+<([^>]*)>\) += 0$)re");
+    // (renameat and renameat2 name the directory descriptors first). A file made without a name
+    // (O_TMPFILE) is flushed as "3</folder/#inode (deleted)>" and gets its name from linkat of
+    // "/proc/self/fd/3": its flush then counts as the flush of that name.
+    const std::regex flush(R"re(^\d+ +f(data)?sync\((\d+)<([^>]*)>(\(deleted\))?\) += 0$)re");
+    const std::regex link(R"re(^\d+ +linkat\(\w+(<[^>]*>)?, "/proc/self/fd/(\d+)", )re"
+                          R"re(\w+(<[^>]*>)?, "([^"]*)", AT_SYMLINK_FOLLOW\) += 0$)re");
     const std::regex rename(
-        R"re(^\d+ +rename(at2?)?\((\w+, )?"([^"]*)", (\w+, )?"([^"]*)".*\) += 0$)re");
+        R"re(^\d+ +rename(at2?)?\((\w+(<[^>]*>)?, )?"([^"]*)", (\w+(<[^>]*>)?, )?"([^"]*)".*\) += 0$)re");
     std::vector<std::string> calls;
     std::string renamedFrom;
     for (const std::string& line : SplitText(test::ReadFileText(trace), '\n')) {
         std::smatch match;
         if (std::regex_match(line, match, flush)) {
-            calls.push_back("flush " + match[2].str());
+            calls.push_back(match[4].matched ? "flush unnamed " + match[2].str()
+                                             : "flush " + match[3].str());
+        } else if (std::regex_search(line, match, link)) {
+            std::replace(calls.begin(), calls.end(), "flush unnamed " + match[2].str(),
+                         "flush " + match[4].str());
         } else if (std::regex_match(line, match, rename)) {
-            calls.push_back("rename to " + match[5].str());
-            renamedFrom = match[3].str();
+            calls.push_back("rename to " + match[7].str());
+            renamedFrom = match[4].str();
         } else if (!line.empty()) {
             calls.push_back("other: " + line);
         }
