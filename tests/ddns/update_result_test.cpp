@@ -40,6 +40,7 @@ TEST(SplitUpdateResultTest, OnlyTheFirstLineCountsAndOnlyAnAddressIsKept) {
         {"nochg 203.0.113.5\r\ngood 203.0.113.9", "nochg", "203.0.113.5"},
         {"good\n203.0.113.9", "good", "198.51.100.1"},
         {"good A", "good", "198.51.100.1"},
+        {"good 203.0.113.5 extra", "good", "203.0.113.5"},
         {"good 203.0.113.05", "good", "198.51.100.1"},
     };
     for (const auto& c : cases) {
