@@ -5,6 +5,7 @@
 #include "ddns/ip_address.h"
 #include "ddns/port_text.h"
 #include "platform/text.h"
+#include "platform/visible_text.h"
 #include "settings/registry.h"
 
 namespace quarnel {
@@ -14,21 +15,9 @@ constexpr std::size_t kMaximumHostNameLength = 253;
 constexpr std::size_t kMaximumLabelLength = 63;
 constexpr std::size_t kMaximumResolvers = 3;  // the resolver uses no more than three
 
-// The text as a message can show it: control characters and bytes above 0x7E as \xNN.
+// The text as a message can show it: quoted, at most 60 bytes, control characters as \xNN.
 std::string Shown(std::string_view text) {
-    std::string shown = "\"";
-    for (const char c : text.substr(0, 60)) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte >= 0x7F) {
-            const char* digits = "0123456789abcdef";
-            shown += "\\x";
-            shown += digits[byte >> 4];
-            shown += digits[byte & 15];
-        } else {
-            shown += c;
-        }
-    }
-    return shown + (text.size() > 60 ? "...\"" : "\"");
+    return "\"" + VisibleText(text.substr(0, 60)) + (text.size() > 60 ? "...\"" : "\"");
 }
 
 bool IsDigits(std::string_view text) {

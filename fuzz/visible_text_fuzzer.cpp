@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "fuzz/fuzz_support.h"
-#include "startup/visible_text.h"
+#include "platform/visible_text.h"
 
 namespace quarnel {
 namespace {

@@ -2,6 +2,7 @@
 
 #include "ddns/endpoint_value.h"
 #include "platform/text.h"
+#include "platform/visible_text.h"
 
 namespace quarnel {
 namespace {
@@ -33,21 +34,9 @@ bool HasControlCharacter(std::string_view text) {
     return false;
 }
 
-// The text as it can be shown in a message: control characters as \xNN, at most 40 bytes.
+// The text as it can be shown in a message: at most 40 bytes, control characters as \xNN.
 std::string Printable(std::string_view text) {
-    std::string shown;
-    for (const char c : text.substr(0, 40)) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7F) {
-            const char* digits = "0123456789abcdef";
-            shown += "\\x";
-            shown += digits[byte >> 4];
-            shown += digits[byte & 15];
-        } else {
-            shown += c;
-        }
-    }
-    return text.size() > 40 ? shown + "..." : shown;
+    return VisibleText(text.substr(0, 40)) + (text.size() > 40 ? "..." : "");
 }
 
 bool CheckText(const char* what, std::string_view value, std::string& error) {

@@ -9,12 +9,12 @@
 #include "libraries/src/service/autostart.h"
 #include "libraries/src/service/service_manager.h"
 #include "platform/clock.h"
+#include "platform/visible_text.h"
 #include "settings/registry.h"
 #include "settings/schema.h"
 #include "startup/process_main.h"
 #include "startup/service_status.h"
 #include "startup/stored_settings.h"
-#include "startup/visible_text.h"
 
 namespace quarnel {
 namespace {

@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/visible_text.h"
 #include "startup/service_status.h"
-#include "startup/visible_text.h"
 
 namespace quarnel {
 namespace {

@@ -1,6 +1,6 @@
 #pragma once
 
-// Texts from the store, the event log and providers, made safe to print on a terminal.
+// Texts from the store, the event log, providers and users, made safe to print on a terminal.
 
 #include <string>
 #include <string_view>

@@ -1,4 +1,4 @@
-#include "startup/visible_text.h"
+#include "platform/visible_text.h"
 
 namespace quarnel {
 namespace {
