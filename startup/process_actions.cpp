@@ -16,6 +16,7 @@
 #include "startup/instance.h"
 #include "startup/process_main.h"
 #include "startup/status_command.h"
+#include "startup/ui_module_loader.h"
 
 namespace quarnel {
 namespace {
@@ -55,7 +56,7 @@ ProcessActions DefaultProcessActions() {
     actions.readSoftwareBeta = [] {
         return ReadRegistryDword(RegistryHive::LocalMachine, kProductKey, kValueSoftwareBeta);
     };
-    actions.runSystrayProcess = [] { return NotAvailableYet("RunSystrayProcess"); };
+    actions.runSystrayProcess = [] { return RunSystrayProcess(); };
     actions.runSettingProcess = [] { return NotAvailableYet("RunSettingProcess"); };
     actions.runServiceProcess = [] { return RunServiceProcess(); };
     actions.runUpdateProcess = [](bool) { return NotAvailableYet("RunUpdateProcess"); };
