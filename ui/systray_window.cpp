@@ -77,13 +77,29 @@ bool SystrayWindow::Open() {
                      [this](QSystemTrayIcon::ActivationReason reason) { Activated(reason); });
     QObject::connect(&tray_, &QSystemTrayIcon::messageClicked, &context_,
                      [this] { BalloonClicked(); });
+    tray_.show();
+    // Qt puts the icon into a notification area as soon as one appears; the log says once that
+    // there is none yet and once where the icon is when it is there.
     if (!QSystemTrayIcon::isSystemTrayAvailable()) {
-        // Qt shows the icon as soon as a tray host appears.
         QLOG(kLogDebug, "RunSystrayProcess",
              "No notification area yet; the icon appears when one starts");
     }
-    tray_.show();
+    hostWatch_.setInterval(500);
+    QObject::connect(&hostWatch_, &QTimer::timeout, &context_, [this] { WatchForTrayHost(); });
+    hostWatch_.start();
     return images && icons;
+}
+
+void SystrayWindow::WatchForTrayHost() {
+    const QRect place = tray_.geometry();
+    if (!QSystemTrayIcon::isSystemTrayAvailable() || place.isEmpty()) {
+        return;
+    }
+    hostWatch_.stop();
+    QLOG(kLogDebug, "RunSystrayProcess",
+         "Tray icon shown in the notification area at " + std::to_string(place.x()) + "," +
+             std::to_string(place.y()) + " (" + std::to_string(place.width()) + "x" +
+             std::to_string(place.height()) + ")");
 }
 
 void SystrayWindow::BuildMenu() {
@@ -178,6 +194,7 @@ bool SystrayWindow::ShowTrayBalloon(int /*trayIconId*/, const std::string& title
     tray_.showMessage(QString::fromStdString(lastBalloon_.title),
                       QString::fromStdString(lastBalloon_.message), BalloonIcon(kind),
                       timeoutSeconds * 1000);
+    QLOG(kLogDebug, "ShowTrayBalloon", "Balloon shown: " + lastBalloon_.title);
     // Qt reports clicks only; the balloon counts as shown until it is clicked or its time-out
     // passes.
     BalloonShown();

@@ -108,6 +108,7 @@ class SystrayWindow {
 
   private:
     void BuildMenu();
+    void WatchForTrayHost();
     void SetTraySlot(int slot);
     void RetireBalloon(int balloon);
 
@@ -116,6 +117,7 @@ class SystrayWindow {
     QObject context_;
     QMenu menu_;
     QSystemTrayIcon tray_;
+    QTimer hostWatch_;
     ImageSlots images_;
     int traySlot_ = SlotTrayNormal;
     int lastHistorySlot_ = SlotAccept;
