@@ -122,6 +122,15 @@ TEST_F(SystrayProgramTest, SecondTrayOpensSettingsInTheFirstAndQuitEndsIt) {
         return DebugLogs().find("SettingProcessEnded") != std::string::npos;
     })) << DebugLogs();
 
+    // The settings can be opened again once that setting process has ended.
+    EXPECT_EQ(test::RunProgram({}, {{"QT_QPA_PLATFORM", "offscreen"}}).exitCode, 1);
+    EXPECT_TRUE(Eventually([&] {
+        const std::string logs = DebugLogs();
+        const std::size_t first = logs.find("Setting process has ended");
+        return first != std::string::npos &&
+               logs.find("Setting process has ended", first + 1) != std::string::npos;
+    })) << DebugLogs();
+
     EXPECT_EQ(test::RunProgram({"/quit"}, {}).exitCode, 1);
     EXPECT_EQ(tray_.Wait(), 0) << tray_.Output();
     EXPECT_NE(DebugLogs().find("Tray window has been closed"), std::string::npos);

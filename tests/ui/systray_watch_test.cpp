@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "diagnostics/event_log.h"
+#include "platform/registry_store.h"
 #include "settings/registry.h"
 #include "settings/schema.h"
 #include "tests/support/test_support.h"
@@ -86,6 +87,21 @@ TEST_F(SystrayWatchTest, EveryRecordedResultIsDeliveredWithAllItsValues) {
     EXPECT_EQ(results_.back().limit, 1);
     EXPECT_EQ(results_.back().time, 1'700'000'000);
     EXPECT_EQ(results_.back().eventId, kEventRecordIdInformation);
+}
+
+TEST_F(SystrayWatchTest, RemovedServiceKeyEndsTheWatchInsteadOfReadingEmptyValues) {
+    ASSERT_EQ(CreateRegistryKey(kHive, kServiceKey), 1);
+    StartWatch();
+    // The watch may be armed after the removal; then the key is missing at its start. Either
+    // way the thread ends by itself, with nothing delivered.
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_TRUE(registry_store::DeleteKey(kHive, kServiceKey));
+    for (int i = 0; i < 200 && !ended_; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    }
+    EXPECT_TRUE(ended_);
+    const std::lock_guard<std::mutex> guard(lock_);
+    EXPECT_TRUE(results_.empty());
 }
 
 TEST_F(SystrayWatchTest, StopEndsTheWaitingThread) {

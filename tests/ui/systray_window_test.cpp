@@ -241,6 +241,9 @@ TEST_F(SystrayWindowTest, DiagnoseShowsTheThreeDetections) {
         EXPECT_EQ(diagnose->Label(index).text().toStdString(), text) << index;
     }
     EXPECT_EQ(diagnose->Label(4).geometry(), QRect(110, 50, 100, 20));
+    // No text is cut off, whatever the desktop's font.
+    EXPECT_GE(diagnose->Label(0).width(), diagnose->Label(0).sizeHint().width());
+    EXPECT_GT(diagnose->width(), diagnose->Label(0).geometry().right());
     EXPECT_EQ(diagnose->windowTitle().toStdString(), LoadResourceText(151));
 }
 
