@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <fstream>
 #include <functional>
 #include <regex>
 #include <thread>
@@ -16,6 +17,7 @@
 #include "settings/schema.h"
 #include "tests/support/child_process.h"
 #include "tests/support/test_support.h"
+#include "tests/ui/qt_application.h"
 
 namespace quarnel {
 namespace {
@@ -109,7 +111,11 @@ TEST_F(TrayEndToEndTest, IconInTheTrayBalloonForEachResultAndQuit) {
     ASSERT_FALSE(display.empty()) << xvfb_.Output();
     ASSERT_TRUE(trayer_.Start(kTrayer, {"--edge", "top", "--widthtype", "request"},
                               {{"DISPLAY", display}}));
-    ASSERT_TRUE(tray_.Start(test::ProgramPath(), {}, {{"DISPLAY", display}}));
+    const std::string suppressions = root_->Path() + "/desktop-library-leaks.supp";
+    std::ofstream(suppressions) << test::kDesktopLibraryLeaks;
+    ASSERT_TRUE(
+        tray_.Start(test::ProgramPath(), {},
+                    {{"DISPLAY", display}, {"LSAN_OPTIONS", "suppressions=" + suppressions}}));
     ASSERT_TRUE(Eventually([&] {
         return DebugLogs().find("Tray icon shown in the notification area") != std::string::npos;
     })) << DebugLogs()
