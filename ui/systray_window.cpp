@@ -78,24 +78,33 @@ bool SystrayWindow::Open() {
     QObject::connect(&tray_, &QSystemTrayIcon::messageClicked, &context_,
                      [this] { BalloonClicked(); });
     tray_.show();
-    // Qt puts the icon into a notification area as soon as one appears; the log says once that
-    // there is none yet and once where the icon is when it is there.
+    // Qt puts the icon into a notification area as soon as one appears, and again when the
+    // desktop's panel restarts; the log says when there is none and where the icon is once
+    // there is one again.
     if (!QSystemTrayIcon::isSystemTrayAvailable()) {
         QLOG(kLogDebug, "RunSystrayProcess",
              "No notification area yet; the icon appears when one starts");
     }
-    hostWatch_.setInterval(500);
+    hostWatch_.setInterval(1000);
     QObject::connect(&hostWatch_, &QTimer::timeout, &context_, [this] { WatchForTrayHost(); });
     hostWatch_.start();
+    WatchForTrayHost();
     return images && icons;
 }
 
 void SystrayWindow::WatchForTrayHost() {
-    const QRect place = tray_.geometry();
-    if (!QSystemTrayIcon::isSystemTrayAvailable() || place.isEmpty()) {
+    const bool available = QSystemTrayIcon::isSystemTrayAvailable();
+    if (hostSeen_ && !available) {
+        hostSeen_ = false;
+        QLOG(kLogDebug, "RunSystrayProcess",
+             "The notification area has gone; the icon comes back when it restarts");
         return;
     }
-    hostWatch_.stop();
+    const QRect place = tray_.geometry();
+    if (hostSeen_ || !available || place.isEmpty()) {
+        return;
+    }
+    hostSeen_ = true;
     QLOG(kLogDebug, "RunSystrayProcess",
          "Tray icon shown in the notification area at " + std::to_string(place.x()) + "," +
              std::to_string(place.y()) + " (" + std::to_string(place.width()) + "x" +

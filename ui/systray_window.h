@@ -118,6 +118,7 @@ class SystrayWindow {
     QMenu menu_;
     QSystemTrayIcon tray_;
     QTimer hostWatch_;
+    bool hostSeen_ = false;
     ImageSlots images_;
     int traySlot_ = SlotTrayNormal;
     int lastHistorySlot_ = SlotAccept;

@@ -1,5 +1,6 @@
 // The tray on a real X display (Xvfb) with a real XEmbed notification area (trayer): the icon is
-// embedded, a result written the way the service writes it gives a balloon, /quit ends the tray.
+// embedded, a result written the way the service writes it gives a balloon, the icon returns when
+// the notification area restarts, /quit ends the tray.
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -102,7 +103,7 @@ class TrayEndToEndTest : public testing::Test {
     test::ChildProcess tray_;
 };
 
-TEST_F(TrayEndToEndTest, IconInTheTrayBalloonForEachResultAndQuit) {
+TEST_F(TrayEndToEndTest, IconInTheTrayBalloonForEachResultIconBackAfterRestartAndQuit) {
     ASSERT_EQ(CreateRegistryKey(kHive, kSettingsKey), 1);
     ASSERT_EQ(WriteRegistryString(kHive, kSettingsKey, kValueUsername, "alice"), 1);
     ASSERT_EQ(CreateRegistryKey(kHive, kServiceKey), 1);
@@ -129,6 +130,24 @@ TEST_F(TrayEndToEndTest, IconInTheTrayBalloonForEachResultAndQuit) {
     EXPECT_TRUE(Eventually([&] {
         return DebugLogs().find("Balloon shown: " + LoadResourceText(105)) != std::string::npos;
     })) << DebugLogs();
+
+    // The panel restarts: the icon goes into the new notification area.
+    trayer_.Signal(SIGTERM);
+    trayer_.Wait(5000);
+    ASSERT_TRUE(Eventually([&] {
+        return DebugLogs().find("The notification area has gone") != std::string::npos;
+    })) << DebugLogs();
+    test::ChildProcess restarted;
+    ASSERT_TRUE(restarted.Start(kTrayer, {"--edge", "top", "--widthtype", "request"},
+                                {{"DISPLAY", display}}));
+    EXPECT_TRUE(Eventually([&] {
+        const std::string logs = DebugLogs();
+        const std::string shown = "Tray icon shown in the notification area";
+        const std::size_t first = logs.find(shown);
+        return first != std::string::npos && logs.find(shown, first + 1) != std::string::npos;
+    })) << DebugLogs();
+    restarted.Signal(SIGTERM);
+    restarted.Wait(5000);
 
     EXPECT_EQ(test::RunProgram({"/quit"}, {}).exitCode, 1);
     EXPECT_EQ(tray_.Wait(), 0) << tray_.Output();
