@@ -104,6 +104,24 @@ TEST_F(SystrayProgramTest, MissingModuleOneLineAndExitCodeZero) {
     EXPECT_NE(program.Output().find("desktop module"), std::string::npos) << program.Output();
 }
 
+TEST_F(SystrayProgramTest, InstalledLayoutFindsTheModuleInItsLibraryFolder) {
+    // /usr/bin/quarnel-updater and /usr/lib/quarnel-updater/quarnel-updater-ui.so, in small.
+    const std::string program = root_->Path() + "/usr/bin/quarnel-updater";
+    const std::string module = root_->Path() + "/usr/lib/quarnel-updater/quarnel-updater-ui.so";
+    std::filesystem::create_directories(root_->Path() + "/usr/bin");
+    std::filesystem::create_directories(root_->Path() + "/usr/lib/quarnel-updater");
+    std::filesystem::copy_file(test::ProgramPath(), program);
+    std::filesystem::copy_file(
+        std::filesystem::path(test::ProgramPath()).parent_path() / "quarnel-updater-ui.so", module);
+    ASSERT_TRUE(tray_.Start(program, {}, {{"QT_QPA_PLATFORM", "offscreen"}}));
+    ASSERT_TRUE(Eventually([&] { return DebugLogs().find("Thread started") != std::string::npos; }))
+        << DebugLogs() << tray_.Output();
+    EXPECT_NE(DebugLogs().find("Loaded " + root_->Path() + "/usr/bin/../lib/quarnel-updater/"),
+              std::string::npos);
+    EXPECT_EQ(test::RunProgram({"/quit"}, {}).exitCode, 1);
+    EXPECT_EQ(tray_.Wait(), 0) << tray_.Output();
+}
+
 TEST_F(SystrayProgramTest, SecondTrayOpensSettingsInTheFirstAndQuitEndsIt) {
     ASSERT_EQ(CreateRegistryKey(RegistryHive::LocalMachine, kSettingsKey), 1);
     ASSERT_EQ(
