@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include "diagnostics/event_log.h"
 
 namespace quarnel {
@@ -33,6 +35,11 @@ const NoticeCase kNoticeCases[] = {
     {"ControlCharactersRemoved", "bad\x01\x1b[2Jvalue", kEventRecordIdError, 0, 0, true, "!unknown",
      "bad  [2Jvalue", 3},
 };
+
+// Test names and failure messages show the case by its name.
+void PrintTo(const NoticeCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class ResultNoticeTest : public testing::TestWithParam<NoticeCase> {};
 

@@ -4,6 +4,7 @@
 
 #include <QAction>
 #include <future>
+#include <ostream>
 
 #include "ddns/update_result.h"
 #include "diagnostics/event_log.h"
@@ -117,6 +118,11 @@ const BalloonCase kBalloonCases[] = {
     {"LimitShowsNothing", "nochg 203.0.113.5", kEventRecordIdInformation, 1, SlotTrayNormal, 0,
      BalloonKind::Information, "", ""},
 };
+
+// Test names and failure messages show the case by its name.
+void PrintTo(const BalloonCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class BalloonChoiceTest : public SystrayWindowTest,
                           public testing::WithParamInterface<BalloonCase> {};
