@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/unique_fd.h"
+
 namespace quarnel {
 
 struct CommandResult {
@@ -24,6 +26,21 @@ CommandResult RunCommand(const std::vector<std::string>& arguments, int timeoutM
 // session of its own and is not this process's child, so nothing is left to reap. True when the
 // program was started.
 bool StartDetachedProgram(const std::vector<std::string>& arguments);
+
+// A started program that this process waits for: its process id and a process descriptor that
+// polls readable once it has ended (close-on-exec).
+struct StartedProgram {
+    int processId = -1;
+    UniqueFd handle;
+};
+// Starts arguments[0] (a full path) with the arguments in directory (empty: the current one),
+// the current environment and a clean signal state, as a child of this process; its standard
+// input is /dev/null. The handle is invalid when it could not be started.
+StartedProgram StartProgramWithHandle(const std::vector<std::string>& arguments,
+                                      const std::string& directory);
+// Waits for a program started that way to end and reaps it: its exit status, or -1 when it
+// ended by a signal or cannot be waited for.
+int WaitForStartedProgram(StartedProgram& program);
 
 // The first of the folders (colon-separated) that holds an executable file of that name, as a
 // full path; empty when none does.

@@ -157,6 +157,65 @@ CommandResult RunCommand(const std::vector<std::string>& arguments, int timeoutM
     return result;
 }
 
+StartedProgram StartProgramWithHandle(const std::vector<std::string>& arguments,
+                                      const std::string& directory) {
+    StartedProgram program;
+    if (arguments.empty() || arguments[0].empty() || arguments[0][0] != '/') {
+        return program;
+    }
+    std::vector<std::string> copies = arguments;
+    std::vector<char*> argv;
+    for (std::string& argument : copies) {
+        argv.push_back(argument.data());
+    }
+    argv.push_back(nullptr);
+
+    SpawnSetup setup;
+    sigset_t empty;
+    sigset_t all;
+    ::sigemptyset(&empty);
+    ::sigfillset(&all);
+    ::posix_spawnattr_setsigmask(&setup.attributes_, &empty);
+    ::posix_spawnattr_setsigdefault(&setup.attributes_, &all);
+    ::posix_spawnattr_setflags(&setup.attributes_, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    ::posix_spawn_file_actions_addopen(&setup.actions_, 0, "/dev/null", O_RDONLY, 0);
+    if (!directory.empty()) {
+        ::posix_spawn_file_actions_addchdir_np(&setup.actions_, directory.c_str());
+    }
+    pid_t pid = -1;
+    if (::posix_spawn(&pid, argv[0], &setup.actions_, &setup.attributes_, argv.data(), environ) !=
+        0) {
+        return program;
+    }
+    // The child cannot be reaped by anyone else, so its id stays its own until it is waited for.
+    program.processId = pid;
+    program.handle = UniqueFd(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
+    if (!program.handle) {
+        ::kill(pid, SIGKILL);
+        while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+        }
+        program.processId = -1;
+    }
+    return program;
+}
+
+int WaitForStartedProgram(StartedProgram& program) {
+    if (program.processId <= 0) {
+        return -1;
+    }
+    int status = 0;
+    pid_t waited = -1;
+    do {
+        waited = ::waitpid(program.processId, &status, 0);
+    } while (waited < 0 && errno == EINTR);
+    program.processId = -1;
+    program.handle.Reset();
+    if (waited < 0 || !WIFEXITED(status)) {
+        return -1;
+    }
+    return WEXITSTATUS(status);
+}
+
 std::string FindExecutable(const std::string& name, const std::string& folders) {
     for (const std::string& folder : SplitText(folders, ':')) {
         if (folder.empty() || folder[0] != '/') {

@@ -19,6 +19,7 @@
 #include "startup/instance.h"
 #include "startup/process_main.h"
 #include "startup/status_command.h"
+#include "startup/ui_module_loader.h"
 #include "startup/usage_text.h"
 
 namespace quarnel {
@@ -103,9 +104,7 @@ ProcessActions DefaultProcessActions() {
     };
     actions.showUsage = [] { return PrintText(UsageText()); };
     actions.showVersion = [] { return PrintText(VersionText()); };
-    actions.runSystrayProcess = [] {
-        return NotAvailableYet("RunSystrayProcess", "the system tray (the mode without a switch)");
-    };
+    actions.runSystrayProcess = [] { return RunSystrayProcess(); };
     actions.runSettingProcess = [] {
         return NotAvailableYet("RunSettingProcess", "the settings window (/setting)");
     };

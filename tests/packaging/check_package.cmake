@@ -1,4 +1,5 @@
-# Runs cpack -G DEB on the built tree and checks the package: the program in /usr/bin, the menu
+# Runs cpack -G DEB on the built tree and checks the package: the program in /usr/bin, the desktop
+# module in /usr/lib/quarnel-updater, the menu
 # entry, icons, polkit action and tmpfiles rule, executable maintainer scripts that are the ones
 # in packaging/debian, and library dependencies found by dpkg-shlibdeps.
 find_program(DPKG_DEB dpkg-deb)
@@ -30,7 +31,8 @@ foreach(file "-rwxr-xr-x root/root +[0-9]+ [^\n]* ./usr/bin/quarnel-updater\n"
              "./usr/share/icons/hicolor/48x48/apps/quarnel-updater.png\n"
              "./usr/share/icons/hicolor/scalable/apps/quarnel-updater.svg\n"
              "./usr/share/polkit-1/actions/org.quarnel-updater.policy\n"
-             "./usr/lib/tmpfiles.d/quarnel-updater.conf\n")
+             "./usr/lib/tmpfiles.d/quarnel-updater.conf\n"
+             "./usr/lib/quarnel-updater/quarnel-updater-ui.so\n")
     if(NOT contents MATCHES "${file}")
         message(FATAL_ERROR "the package lacks ${file}:\n${contents}")
     endif()

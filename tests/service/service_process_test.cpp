@@ -172,6 +172,18 @@ TEST_F(ServiceProcessTest, FirstCycleUpdatesAndRecordsTheOutcome) {
     EXPECT_EQ(service_.Wait(10000), 0) << service_.Output();
 }
 
+TEST_F(ServiceProcessTest, ServiceMapsNoDesktopLibrary) {
+    // The desktop module and Qt are loaded by desktop modes only; a service after a whole cycle
+    // has neither in its address space.
+    ASSERT_TRUE(StartService());
+    ASSERT_TRUE(Eventually([&] { return RecordedEventId() != 0; })) << service_.Output();
+    const std::string maps =
+        test::ReadFileText("/proc/" + std::to_string(service_.Pid()) + "/maps");
+    ASSERT_NE(maps.find("quarnel-updater"), std::string::npos);
+    EXPECT_EQ(maps.find("libQt"), std::string::npos) << maps;
+    EXPECT_EQ(maps.find("quarnel-updater-ui"), std::string::npos) << maps;
+}
+
 TEST_F(ServiceProcessTest, ChangesAndControlsRunFurtherCycles) {
     ASSERT_TRUE(StartService());
     ASSERT_TRUE(Eventually([&] { return RecordedEventId() != 0; })) << service_.Output();

@@ -1,0 +1,103 @@
+#include "startup/ui_module_loader.h"
+
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "diagnostics/log.h"
+#include "platform/process.h"
+#include "startup/instance.h"
+#include "ui/ui_module.h"
+
+namespace quarnel {
+namespace {
+
+bool IsSet(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr && value[0] != '\0';
+}
+
+// One line on standard error and the same in the log.
+void ReportDesktopFailure(const std::string& text) {
+    QLOG(kLogError, "LoadUiModule", text);
+    std::fprintf(stderr, "quarnel-updater: %s\n", text.c_str());
+}
+
+std::string FolderOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
+}
+
+// The module stays loaded for the rest of the process: Qt cannot be unloaded safely.
+void* OpenUiModule() {
+    std::string reasons;
+    for (const std::string& candidate : UiModuleCandidates(GetProgramPath())) {
+        if (::access(candidate.c_str(), F_OK) != 0) {
+            continue;
+        }
+        void* module = ::dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL);
+        if (module != nullptr) {
+            QLOG(kLogDebug, "LoadUiModule", "Loaded " + candidate);
+            return module;
+        }
+        // The reason names what is missing, for example a Qt library.
+        const char* error = ::dlerror();
+        ReportDesktopFailure("the desktop module could not be loaded: " +
+                             std::string(error != nullptr ? error : candidate));
+        return nullptr;
+    }
+    ReportDesktopFailure("the desktop module " + std::string(kUiModuleFileName) +
+                         " is not installed beside the program; the tray and the windows need it");
+    return nullptr;
+}
+
+}  // namespace
+
+std::vector<std::string> UiModuleCandidates(const std::string& programPath) {
+    if (programPath.empty() || programPath[0] != '/') {
+        return {};
+    }
+    const std::string folder = FolderOf(programPath);
+    return {folder + "/" + kUiModuleFileName,
+            folder + "/../lib/quarnel-updater/" + kUiModuleFileName};
+}
+
+bool IsDisplayNamed() {
+    return IsSet("QT_QPA_PLATFORM") || IsSet("WAYLAND_DISPLAY") || IsSet("DISPLAY");
+}
+
+void* LoadUiModuleEntry(const char* symbol) {
+    void* module = OpenUiModule();
+    if (module == nullptr) {
+        return nullptr;
+    }
+    const auto version =
+        reinterpret_cast<QuarnelUiModuleVersion>(::dlsym(module, kUiModuleVersionSymbol));
+    if (version == nullptr || version() != kUiModuleVersion) {
+        ReportDesktopFailure("the desktop module belongs to another build of the program");
+        return nullptr;
+    }
+    void* entry = ::dlsym(module, symbol);
+    if (entry == nullptr) {
+        ReportDesktopFailure("the desktop module has no entry " + std::string(symbol));
+    }
+    return entry;
+}
+
+std::int64_t RunSystrayProcess() {
+    if (IsInstanceRunning(SystrayInstanceGuid) == 1) {
+        QLOG(kLogInfo, "RunSystrayProcess", "Systray process is already running");
+        return BroadcastInstanceMessage(InstanceCodeOpenSettings);
+    }
+    if (!IsDisplayNamed()) {
+        ReportDesktopFailure(
+            "no display: the tray needs a desktop session (DISPLAY or WAYLAND_DISPLAY)");
+        return 0;
+    }
+    const auto run = reinterpret_cast<QuarnelUiRunSystray>(LoadUiModuleEntry(kUiRunSystraySymbol));
+    return run != nullptr ? run() : 0;
+}
+
+}  // namespace quarnel

@@ -1,0 +1,27 @@
+#pragma once
+
+// Loading the desktop module (ui/ui_module.h) for a desktop mode.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace quarnel {
+
+// Where the module is looked for, in order, for a program at programPath.
+std::vector<std::string> UiModuleCandidates(const std::string& programPath);
+
+// Whether a display is named for Qt: QT_QPA_PLATFORM, WAYLAND_DISPLAY or DISPLAY set and not
+// empty.
+bool IsDisplayNamed();
+
+// Loads the module and returns the entry point of that name with the module's version checked,
+// or null after one line on standard error (and the log) saying what is missing.
+void* LoadUiModuleEntry(const char* symbol);
+
+// The systray mode: the instance check (a second tray asks the first to open the settings and
+// ends with the broadcast's result), then the tray windows from the module. Without a display
+// or the module: one line on standard error and exit code 0.
+std::int64_t RunSystrayProcess();
+
+}  // namespace quarnel

@@ -1,0 +1,101 @@
+// Renders the tray menu, the history window with lines of each kind and the diagnose window,
+// in the language the environment chooses, as PNG files: ui-screenshots <folder> <suffix>.
+// The windows are the real ones; only their outside operations give fixed example answers.
+
+#include <QApplication>
+#include <QPainter>
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <thread>
+
+#include "diagnostics/event_log.h"
+#include "ui/systray_window.h"
+
+namespace {
+
+using namespace quarnel;
+
+void ProcessEventsFor(int milliseconds) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+    while (std::chrono::steady_clock::now() < end) {
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+}
+
+bool Save(QWidget& widget, const std::string& path) {
+    const bool saved = widget.grab().save(QString::fromStdString(path), "PNG");
+    std::printf("%s %s\n", saved ? "wrote" : "could not write", path.c_str());
+    return saved;
+}
+
+SystrayOperations ExampleOperations() {
+    SystrayOperations operations;
+    operations.launchSettings = [] {};
+    operations.gatewayAddress = [] { return std::string("198.51.100.1"); };
+    operations.openUrl = [](const std::string&) {};
+    operations.readHistory = [] {
+        return std::vector<HistoryEntry>{
+            {"[2026-12-08 09:12:40] nochg 203.0.113.5", 0},
+            {"[2026-12-08 08:02:11] dnserr 203.0.113.5", 2},
+            {"[2026-12-07 22:45:03] good 203.0.113.5", 0},
+            {"[2026-12-07 22:40:17] badauth 203.0.113.4", 3},
+            {"[2026-12-07 18:30:55] good 203.0.113.4", 0},
+        };
+    };
+    operations.detections = {[] { return std::string("203.0.113.5"); },
+                             [] { return std::string("203.0.113.5"); },
+                             [] { return std::string("203.0.113.5"); }};
+    return operations;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: ui-screenshots <folder> <suffix>\n");
+        return 2;
+    }
+    const std::string prefix = std::string(argv[1]) + "/";
+    const std::string suffix = std::string("-") + argv[2] + ".png";
+    QApplication application(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    SystrayWindow tray(ExampleOperations());
+    tray.Open();
+    bool saved = true;
+
+    tray.PrepareMenu();
+    tray.Menu().popup(QPoint(20, 20));
+    ProcessEventsFor(300);
+    saved &= Save(tray.Menu(), prefix + "tray-menu" + suffix);
+    tray.Menu().hide();
+
+    tray.ChooseEntry(EntryHistory);
+    ServiceResult live;
+    live.time = 1'796'727'600;
+    live.limit = 1;
+    live.result = "good 203.0.113.6";
+    live.eventId = kEventRecordIdInformation;
+    ProcessEventsFor(300);
+    tray.ShowResult(live);
+    ProcessEventsFor(300);
+    saved &= Save(*tray.History(), prefix + "history" + suffix);
+
+    tray.ChooseEntry(EntryDiagnose);
+    ProcessEventsFor(500);
+    saved &= Save(*tray.Diagnose(), prefix + "diagnose" + suffix);
+
+    // The tray icon set: normal, information, warning, error, four times enlarged.
+    QImage icons(4 * 64 + 3 * 8, 64, QImage::Format_ARGB32_Premultiplied);
+    icons.fill(Qt::transparent);
+    QPainter painter(&icons);
+    for (int slot = SlotTrayNormal; slot <= SlotTrayError; ++slot) {
+        painter.drawImage(QRect((slot - SlotTrayNormal) * 72, 0, 64, 64), tray.Images()[slot]);
+    }
+    painter.end();
+    if (std::string(argv[2]) == "en") {
+        saved &= icons.save(QString::fromStdString(prefix + "tray-icons.png"), "PNG");
+    }
+    return saved ? 0 : 1;
+}

@@ -1,0 +1,82 @@
+#include "ui/systray_process.h"
+
+#include <QApplication>
+#include <QSocketNotifier>
+#include <thread>
+
+#include "diagnostics/log.h"
+#include "platform/child_process.h"
+#include "platform/elevation.h"
+#include "platform/process.h"
+#include "settings/registry.h"
+#include "settings/schema.h"
+#include "startup/instance.h"
+#include "startup/settings_launch.h"
+#include "ui/systray_watch.h"
+#include "ui/systray_window.h"
+
+namespace quarnel {
+namespace {
+
+// Without a user name nothing can be updated: the settings come first. Otherwise an
+// administrator's tray looks for a new version of the program.
+void CheckSettingsAtStart() {
+    if (ReadRegistryString(RegistryHive::LocalMachine, kSettingsKey, kValueUsername).empty()) {
+        QLOG(kLogInfo, "RunSystrayProcess", "No user name configured; opening the settings");
+        LaunchSettings();
+    } else if (IsCurrentUserAdmin() == 1) {
+        if (!StartDetachedProgram({GetProgramPath(), "/update"})) {
+            QLOG(kLogError, "RunSystrayProcess", "Unable to start the software update check");
+        }
+    }
+}
+
+}  // namespace
+
+std::int64_t RunSystrayWindows() {
+    SystrayWindow window(DefaultSystrayOperations());
+    if (!window.Open()) {
+        QLOG(kLogWarn, "RunSystrayProcess", "Some tray images are missing");
+    }
+    CheckSettingsAtStart();
+
+    // The instance message: code 0 opens the settings, code 1 ends the tray.
+    std::unique_ptr<QSocketNotifier> messages;
+    const int endpoint = InstanceMessageDescriptor(SystrayInstanceGuid);
+    if (endpoint >= 0) {
+        messages = std::make_unique<QSocketNotifier>(endpoint, QSocketNotifier::Read);
+        QObject::connect(messages.get(), &QSocketNotifier::activated, &window.Context(), [&window] {
+            std::int32_t code = 0;
+            for (int i = 0; i < 64 && ReceiveInstanceMessage(SystrayInstanceGuid, code); ++i) {
+                window.InstanceMessage(code);
+            }
+        });
+    }
+
+    WaitHandle stop = CreateManualEventHandle();
+    std::thread watcher;
+    if (stop) {
+        watcher = std::thread([&window, &stop] {
+            ThreadSystrayMain(
+                *stop, [&window](const ServiceResult& result) { window.PostResult(result); });
+        });
+    } else {
+        QLOG(kLogError, "RunSystrayProcess", "Unable to create the stop event; no live results");
+    }
+
+    SetProcessPriority(BelowNormalPriorityClass);
+    SetProcessPriority(ProcessModeBackgroundBegin);
+    if (!window.Closed()) {
+        QApplication::exec();
+    }
+    SetProcessPriority(ProcessModeBackgroundEnd);
+
+    if (watcher.joinable()) {
+        SetEventHandle(stop);
+        watcher.join();
+    }
+    QLOG(kLogInfo, "RunSystrayProcess", "Tray window has been closed");
+    return 0;
+}
+
+}  // namespace quarnel

@@ -1,0 +1,299 @@
+#include "ui/systray_window.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QUrl>
+
+#include "ddns/address_detection.h"
+#include "ddns/update_result.h"
+#include "diagnostics/log.h"
+#include "libraries/src/adapter/adapter.h"
+#include "platform/global_handles.h"
+#include "resources/texts.h"
+#include "startup/settings_launch.h"
+#include "ui/gadget_helpers.h"
+
+namespace quarnel {
+namespace {
+
+// The balloon's fields hold at most this many characters.
+constexpr std::size_t kBalloonTextLength = 256;
+constexpr std::size_t kBalloonTitleLength = 64;
+
+QString Text(int textId) {
+    return QString::fromStdString(LoadResourceText(textId));
+}
+
+QSystemTrayIcon::MessageIcon BalloonIcon(BalloonKind kind) {
+    switch (kind) {
+        case BalloonKind::Information:
+            return QSystemTrayIcon::Information;
+        case BalloonKind::Warning:
+            return QSystemTrayIcon::Warning;
+        case BalloonKind::Error:
+            break;
+    }
+    return QSystemTrayIcon::Critical;
+}
+
+}  // namespace
+
+SystrayOperations DefaultSystrayOperations() {
+    SystrayOperations operations;
+    operations.launchSettings = [] { LaunchSettings(); };
+    operations.gatewayAddress = GetGatewayIPAddress;
+    operations.openUrl = [](const std::string& url) {
+        if (!QDesktopServices::openUrl(QUrl(QString::fromStdString(url)))) {
+            QLOG(kLogError, "SystrayWindowCallback", "Unable to open " + url);
+        }
+    };
+    operations.readHistory = FillHistoryFromEventLog;
+    operations.detections = {GetIPAddressHTTPS, GetIPAddressHTTP, GetIPAddressDNS};
+    return operations;
+}
+
+SystrayWindow::SystrayWindow(SystrayOperations operations, int balloonTimeoutMs)
+    : operations_(std::move(operations)),
+      balloonTimeoutMs_(balloonTimeoutMs),
+      mailbox_(std::make_shared<Mailbox>(&context_)) {
+    globalHandles.pendingBalloons.store(0);
+}
+
+SystrayWindow::~SystrayWindow() {
+    mailbox_->Close();
+    delete history_.data();
+    delete diagnose_.data();
+}
+
+bool SystrayWindow::Open() {
+    BuildMenu();
+    const bool images = images_.LoadStatusImages();
+    const bool icons = images_.BuildTrayIconSet();
+
+    tray_.setContextMenu(&menu_);
+    tray_.setToolTip(Text(100));
+    SetTraySlot(SlotTrayNormal);
+    QObject::connect(&tray_, &QSystemTrayIcon::activated, &context_,
+                     [this](QSystemTrayIcon::ActivationReason reason) { Activated(reason); });
+    QObject::connect(&tray_, &QSystemTrayIcon::messageClicked, &context_,
+                     [this] { BalloonClicked(); });
+    tray_.show();
+    // Qt puts the icon into a notification area as soon as one appears, and again when the
+    // desktop's panel restarts; the log says when there is none and where the icon is once
+    // there is one again.
+    if (!QSystemTrayIcon::isSystemTrayAvailable()) {
+        QLOG(kLogDebug, "RunSystrayProcess",
+             "No notification area yet; the icon appears when one starts");
+    }
+    hostWatch_.setInterval(1000);
+    QObject::connect(&hostWatch_, &QTimer::timeout, &context_, [this] { WatchForTrayHost(); });
+    hostWatch_.start();
+    WatchForTrayHost();
+    return images && icons;
+}
+
+void SystrayWindow::WatchForTrayHost() {
+    const bool available = QSystemTrayIcon::isSystemTrayAvailable();
+    if (hostSeen_ && !available) {
+        hostSeen_ = false;
+        QLOG(kLogDebug, "RunSystrayProcess",
+             "The notification area has gone; the icon comes back when it restarts");
+        return;
+    }
+    const QRect place = tray_.geometry();
+    if (hostSeen_ || !available || place.isEmpty()) {
+        return;
+    }
+    hostSeen_ = true;
+    QLOG(kLogDebug, "RunSystrayProcess",
+         "Tray icon shown in the notification area at " + std::to_string(place.x()) + "," +
+             std::to_string(place.y()) + " (" + std::to_string(place.width()) + "x" +
+             std::to_string(place.height()) + ")");
+}
+
+void SystrayWindow::BuildMenu() {
+    const std::pair<int, int> entries[] = {
+        {EntrySettings, 125}, {0, 0}, {EntryHistory, 126}, {EntryDiagnose, 152},
+        {EntryRouter, 127},   {0, 0}, {EntryQuit, 128}};
+    for (const auto& [id, textId] : entries) {
+        if (id == 0) {
+            menu_.addSeparator();
+            continue;
+        }
+        QAction* action = menu_.addAction(Text(textId));
+        action->setData(id);
+        QObject::connect(action, &QAction::triggered, &context_,
+                         [this, entry = id] { ChooseEntry(entry); });
+    }
+    SetMenuItemState(menu_, EntrySettings, kMenuStateDefault);
+    QObject::connect(&menu_, &QMenu::aboutToShow, &context_, [this] { PrepareMenu(); });
+}
+
+std::int64_t SystrayWindow::PendingBalloons() const {
+    return globalHandles.pendingBalloons.load();
+}
+
+void SystrayWindow::PrepareMenu() {
+    const bool gateway = !operations_.gatewayAddress().empty();
+    SetMenuItemState(menu_, EntryRouter, gateway ? kMenuStateEnabled : kMenuStateDisabled);
+}
+
+void SystrayWindow::ChooseEntry(int id) {
+    switch (id) {
+        case EntrySettings:
+            operations_.launchSettings();
+            break;
+        case EntryHistory:
+            OpenHistoryWindow();
+            break;
+        case EntryDiagnose:
+            OpenDiagnoseWindow();
+            break;
+        case EntryRouter: {
+            const std::string gateway = operations_.gatewayAddress();
+            if (!gateway.empty()) {
+                operations_.openUrl("http://" + gateway);
+            }
+            break;
+        }
+        case EntryQuit:
+            Close();
+            break;
+        default:
+            break;
+    }
+}
+
+void SystrayWindow::Activated(QSystemTrayIcon::ActivationReason reason) {
+    if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick) {
+        operations_.launchSettings();
+    }
+}
+
+void SystrayWindow::PostResult(const ServiceResult& result) {
+    mailbox_->Post([this, result] { ShowResult(result); });
+}
+
+void SystrayWindow::ShowResult(const ServiceResult& result) {
+    const ResultNotice notice = MakeResultNotice(result, lastHistorySlot_);
+    if (notice.showBalloon) {
+        QLOG(kLogTrace, "ThreadSystrayMain", "Sending balloon message");
+        ShowResultBalloon(notice.eventId, notice.code, notice.parameter);
+    }
+    if (history_ != nullptr) {
+        QLOG(kLogTrace, "ThreadSystrayMain", "Updating gadget entries");
+        lastHistorySlot_ = notice.historySlot;
+        history_->InsertLiveLine(notice.historyLine, notice.historySlot);
+    }
+}
+
+void SystrayWindow::ShowResultBalloon(std::uint32_t eventId, const std::string& code,
+                                      const std::string& parameter) {
+    const ResultClass kind = ClassifyEventId(eventId);
+    SetTraySlot(kind.traySlot);
+    const std::string message = GetResultMessage(code, parameter);
+    ShowTrayBalloon(0, LoadResourceText(kind.titleTextId), message, 30, kind.kind);
+}
+
+bool SystrayWindow::ShowTrayBalloon(int /*trayIconId*/, const std::string& title,
+                                    const std::string& message, int timeoutSeconds,
+                                    BalloonKind kind) {
+    lastBalloon_ = {CleanDisplayText(title, kBalloonTitleLength),
+                    CleanDisplayText(message, kBalloonTextLength), timeoutSeconds, kind};
+    tray_.showMessage(QString::fromStdString(lastBalloon_.title),
+                      QString::fromStdString(lastBalloon_.message), BalloonIcon(kind),
+                      timeoutSeconds * 1000);
+    QLOG(kLogDebug, "ShowTrayBalloon", "Balloon shown: " + lastBalloon_.title);
+    // Qt reports clicks only; the balloon counts as shown until it is clicked or its time-out
+    // passes.
+    BalloonShown();
+    return tray_.isVisible();
+}
+
+void SystrayWindow::BalloonShown() {
+    const int balloon = nextBalloon_++;
+    auto timer = std::make_unique<QTimer>();
+    timer->setSingleShot(true);
+    QObject::connect(timer.get(), &QTimer::timeout, &context_,
+                     [this, balloon] { BalloonHidden(balloon); });
+    timer->start(balloonTimeoutMs_);
+    balloons_[balloon] = std::move(timer);
+    globalHandles.pendingBalloons.store(static_cast<std::int64_t>(balloons_.size()));
+}
+
+void SystrayWindow::BalloonHidden(int balloon) {
+    RetireBalloon(balloon);
+    RestoreTrayIcon();
+}
+
+void SystrayWindow::BalloonClicked() {
+    // The balloon on top, the newest, is the one that was clicked.
+    if (!balloons_.empty()) {
+        RetireBalloon(balloons_.rbegin()->first);
+    }
+    RestoreTrayIcon();
+    operations_.launchSettings();
+}
+
+void SystrayWindow::RetireBalloon(int balloon) {
+    balloons_.erase(balloon);
+    globalHandles.pendingBalloons.store(static_cast<std::int64_t>(balloons_.size()));
+}
+
+void SystrayWindow::RestoreTrayIcon() {
+    if (PendingBalloons() == 0) {
+        SetTraySlot(SlotTrayNormal);
+    }
+}
+
+void SystrayWindow::SetTraySlot(int slot) {
+    traySlot_ = slot;
+    tray_.setIcon(images_.Icon(slot));
+}
+
+void SystrayWindow::OpenHistoryWindow() {
+    if (history_ != nullptr) {
+        history_->raise();
+        return;
+    }
+    history_ = new HistoryWindow(images_, operations_.readHistory);
+    history_->setAttribute(Qt::WA_DeleteOnClose);
+    history_->show();
+    history_->raise();
+    history_->activateWindow();
+    history_->StartFiller();
+}
+
+void SystrayWindow::OpenDiagnoseWindow() {
+    if (diagnose_ != nullptr) {
+        diagnose_->raise();
+        return;
+    }
+    diagnose_ = new DiagnoseWindow(operations_.detections);
+    diagnose_->setAttribute(Qt::WA_DeleteOnClose);
+    diagnose_->show();
+    diagnose_->raise();
+    diagnose_->activateWindow();
+}
+
+void SystrayWindow::InstanceMessage(std::int32_t code) {
+    if (code == 0) {
+        operations_.launchSettings();
+    } else if (code == 1) {
+        Close();
+    }
+}
+
+void SystrayWindow::Close() {
+    closed_ = true;
+    tray_.hide();
+    if (history_ != nullptr) {
+        history_->close();
+    }
+    if (diagnose_ != nullptr) {
+        diagnose_->close();
+    }
+    QApplication::quit();
+}
+
+}  // namespace quarnel

@@ -1,0 +1,57 @@
+// The entry points of the desktop module (see ui_module.h).
+
+#include "ui/ui_module.h"
+
+#include <unistd.h>
+
+#include <QApplication>
+#include <cstdio>
+#include <string>
+
+#include "diagnostics/log.h"
+#include "ui/systray_process.h"
+
+namespace quarnel {
+namespace {
+
+// Qt's own messages go to the debug log. A fatal one (no platform plugin, a display that cannot
+// be opened) becomes one line on standard error and ends the mode with its failure code instead
+// of an abort.
+void RouteQtMessage(QtMsgType type, const QMessageLogContext&, const QString& message) {
+    const std::string text = message.toStdString();
+    switch (type) {
+        case QtFatalMsg: {
+            const std::string firstLine = text.substr(0, text.find('\n'));
+            QLOG(kLogFatal, "Qt", text);
+            std::fprintf(stderr, "quarnel-updater: the desktop could not be opened: %s\n",
+                         firstLine.c_str());
+            std::fflush(stderr);
+            ::_exit(0);
+        }
+        case QtCriticalMsg:
+        case QtWarningMsg:
+            QLOG(kLogWarn, "Qt", text);
+            break;
+        case QtInfoMsg:
+        case QtDebugMsg:
+            QLOG(kLogDebug, "Qt", text);
+            break;
+    }
+}
+
+}  // namespace
+}  // namespace quarnel
+
+extern "C" __attribute__((visibility("default"))) std::int32_t quarnel_ui_module_version() {
+    return quarnel::kUiModuleVersion;
+}
+
+extern "C" __attribute__((visibility("default"))) std::int64_t quarnel_ui_run_systray() {
+    qInstallMessageHandler(quarnel::RouteQtMessage);
+    static int argc = 1;
+    static char name[] = "quarnel-updater";
+    static char* argv[] = {name, nullptr};
+    QApplication application(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+    return quarnel::RunSystrayWindows();
+}
