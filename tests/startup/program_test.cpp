@@ -140,8 +140,7 @@ TEST(Program, MessagesForPartsNotInThisBuildNameNoProcedure) {
         std::string argument;
         std::string named;
     };
-    for (const Case& c : {Case{"/unknown-switch", "the system tray (the mode without a switch)"},
-                          Case{"/setting", "the settings window (/setting)"},
+    for (const Case& c : {Case{"/setting", "the settings window (/setting)"},
                           Case{"/update", "the software update (/update)"},
                           Case{"/signature", "the signature check (/signature)"}}) {
         test::TemporaryFolder root;
