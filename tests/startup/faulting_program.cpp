@@ -4,8 +4,13 @@
 //                                         steps, reporting as QUARNEL_TEST_FAULT_REPORT says
 //                                         (send, window, service; send when unset);
 //   QUARNEL_TEST_FAULT_IN_SERVICE=<fault> faults on a thread of its own once the process has
-//                                         become the service process.
+//                                         become the service process;
+//   QUARNEL_TEST_FAULT_IN_REPORTER=<fault> faults in the crash reporter before it reads the
+//                                         report.
+// A fault leaves no core file behind.
 // Faults: null-write, divide, illegal, breakpoint, stack-overflow, abort.
+
+#include <sys/resource.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -51,6 +56,13 @@ void Fault(const std::string& kind) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    const rlimit noCore{};
+    setrlimit(RLIMIT_CORE, &noCore);
+    if (const char* kind = std::getenv("QUARNEL_TEST_FAULT_IN_REPORTER");
+        kind != nullptr && *kind != '\0' && argc >= 2 &&
+        std::strcmp(argv[1], quarnel::kCrashReportSwitch) == 0) {
+        Fault(kind);
+    }
     if (const char* kind = std::getenv("QUARNEL_TEST_FAULT"); kind != nullptr && argc == 1) {
         quarnel::InitializeProcess();
         quarnel::CrashReportKind report = quarnel::CrashReportKind::Send;
