@@ -4,10 +4,11 @@
 // run on an alternate signal stack so that a stack overflow of the main thread is caught too.
 //
 // On a fault the handler, without allocating or taking a lock:
-//   1. writes the crash report (diagnostics/crash_report.h) to crash-<pid>.txt in the private
-//      folder DebugLogFolder()/crash (mode 0700, made when the handler is installed);
-//   2. starts the program itself as "<program> --crash-report <file> <kind>" and waits for it
-//      (the reporter: startup/crash_reporter.h);
+//   1. writes the crash report (diagnostics/crash_report.h) into a memory file made when the
+//      handler is installed (memfd: private to the process, nothing on disk, no folder made by a
+//      run that never crashes);
+//   2. starts the program itself as "<program> --crash-report <descriptor> <kind>" with that
+//      file open as <descriptor>, and waits for it (the reporter: startup/crash_reporter.h);
 //   3. ends the process: exit code 0, or 128 + the signal number when it hosts the service, so
 //      that the service manager sees a failure and restarts the service.
 // Another thread that faults meanwhile waits for that end. A fault inside the handler (or before
@@ -32,8 +33,8 @@ enum class CrashReportKind : int {
 // The internal switch that starts the reporter.
 inline constexpr const char* kCrashReportSwitch = "--crash-report";
 
-// Installs the handler; false (and the faults keep their default action) when the folder or the
-// signal stack cannot be set up.
+// Installs the handler; false (and the faults keep their default action) when the memory file or
+// the signal stack cannot be set up.
 bool InstallCrashHandler();
 
 // Chosen once the process knows its mode; Send until then.

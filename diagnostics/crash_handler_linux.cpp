@@ -1,5 +1,6 @@
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <ucontext.h>
@@ -7,12 +8,10 @@
 
 #include <atomic>
 #include <cerrno>
-#include <cstring>
 
 #include "diagnostics/crash_handler.h"
 #include "diagnostics/crash_report.h"
 #include "diagnostics/log.h"
-#include "platform/paths.h"
 
 extern char** environ;
 
@@ -25,32 +24,15 @@ constexpr std::size_t kPathCapacity = 4096;
 
 // Everything the handler touches is prepared here at install time.
 alignas(16) char alternateStack[kAlternateStackSize];
-char reportFolder[kPathCapacity];
 char programPath[kPathCapacity];
-char reportPath[kPathCapacity];
+// The report goes to a memory file made at install time: private to the process, nothing on
+// disk until the reporter keeps a copy. Its descriptor's number, as the reporter's argument.
+int reportFile = -1;
+char reportFileArgument[24];
 char reportText[8192];
 std::atomic<int> reportKind{static_cast<int>(CrashReportKind::Send)};
 // The thread that is handling a fault, or 0.
 std::atomic<long> handlingThread{0};
-
-bool CopyText(const std::string& text, char* buffer) {
-    if (text.size() + 1 > kPathCapacity) {
-        return false;
-    }
-    std::memcpy(buffer, text.c_str(), text.size() + 1);
-    return true;
-}
-
-// buffer = prefix + "crash-" + pid + ".txt".
-void MakeReportPath(const char* folder, char* buffer) {
-    std::size_t length = std::strlen(folder);
-    std::memcpy(buffer, folder, length);
-    const char name[] = "/crash-";
-    std::memcpy(buffer + length, name, sizeof name - 1);
-    length += sizeof name - 1;
-    length += FormatUnsigned(static_cast<std::uint64_t>(getpid()), buffer + length);
-    std::memcpy(buffer + length, ".txt", 5);
-}
 
 void FillDetails(int signal, const siginfo_t* info, const void* context, CrashDetails& details) {
     const auto faultAddress = reinterpret_cast<std::uint64_t>(info->si_addr);
@@ -105,8 +87,9 @@ void RunReporter(CrashReportKind kind) {
     const pid_t child = fork();
     if (child == 0) {
         RestoreDefaultActions();
+        fcntl(reportFile, F_SETFD, 0);  // the reporter reads the report from it
         char reportSwitch[] = "--crash-report";
-        char* arguments[] = {programPath, reportSwitch, reportPath,
+        char* arguments[] = {programPath, reportSwitch, reportFileArgument,
                              const_cast<char*>(CrashReportKindName(kind)), nullptr};
         char selfPath[] = "/proc/self/exe";
         execve(selfPath, arguments, environ);
@@ -140,10 +123,8 @@ void FaultHandler(int signal, siginfo_t* info, void* context) {
     CrashDetails details;
     FillDetails(signal, info, context, details);
     const std::size_t length = FormatCrashReport(details, reportText, sizeof reportText);
-    const int fd = open(reportPath, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd >= 0) {
-        WriteAll(fd, reportText, length);
-        close(fd);
+    if (ftruncate(reportFile, 0) == 0 && lseek(reportFile, 0, SEEK_SET) == 0) {
+        WriteAll(reportFile, reportText, length);
         RunReporter(static_cast<CrashReportKind>(reportKind.load()));
     }
     errno = savedErrno;
@@ -154,18 +135,21 @@ void FaultHandler(int signal, siginfo_t* info, void* context) {
 }  // namespace
 
 bool InstallCrashHandler() {
-    const std::string folder = DebugLogFolder() + "/crash";
-    char resolved[kPathCapacity];
-    const ssize_t resolvedLength = readlink("/proc/self/exe", resolved, sizeof resolved - 1);
-    // Room for "/crash-<pid>.txt" after the folder.
-    if (!CreateFolders(folder, 0700) || folder.size() + 32 > kPathCapacity ||
-        !CopyText(folder, reportFolder) || resolvedLength <= 0) {
-        QLOG(kLogError, "", "Crash handler not installed: no private crash folder");
+    const ssize_t resolvedLength = readlink("/proc/self/exe", programPath, kPathCapacity - 1);
+    if (resolvedLength <= 0) {
+        QLOG(kLogError, "", "Crash handler not installed: the program's path is unknown");
         return false;
     }
-    resolved[resolvedLength] = '\0';
-    std::memcpy(programPath, resolved, static_cast<std::size_t>(resolvedLength) + 1);
-    MakeReportPath(reportFolder, reportPath);
+    programPath[resolvedLength] = '\0';
+    if (reportFile < 0) {
+        reportFile = memfd_create("quarnel-crash-report", MFD_CLOEXEC);
+    }
+    if (reportFile < 0) {
+        QLOG(kLogError, "", "Crash handler not installed: no memory file for the report");
+        return false;
+    }
+    reportFileArgument[FormatUnsigned(static_cast<std::uint64_t>(reportFile), reportFileArgument)] =
+        '\0';
 
     stack_t stack{};
     stack.ss_sp = alternateStack;

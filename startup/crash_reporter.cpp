@@ -1,15 +1,19 @@
 #include "startup/crash_reporter.h"
 
-#include <fstream>
+#include <unistd.h>
+
+#include <charconv>
 #include <iostream>
 #include <optional>
-#include <sstream>
 
 #include "ddns/endpoints.h"
 #include "ddns/http_client.h"
 #include "diagnostics/crash_handler.h"
 #include "diagnostics/crash_report.h"
 #include "diagnostics/log.h"
+#include "platform/atomic_file.h"
+#include "platform/paths.h"
+#include "platform/unique_fd.h"
 
 namespace quarnel {
 namespace {
@@ -27,14 +31,37 @@ std::string ThreadErrorSend(const std::string& report) {
     return answer;
 }
 
-std::optional<std::string> ReadReport(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
+// The report from the crashed process's memory file, inherited as descriptor fdText.
+std::optional<std::string> ReadReport(const std::string& fdText) {
+    int fd = -1;
+    const auto [end, error] = std::from_chars(fdText.data(), fdText.data() + fdText.size(), fd);
+    if (error != std::errc() || end != fdText.data() + fdText.size() || fd < 0) {
         return std::nullopt;
     }
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
+    UniqueFd file(fd);
+    std::string report;
+    char buffer[4096];
+    for (off_t offset = 0;;) {
+        const ssize_t count = pread(file.Get(), buffer, sizeof buffer, offset);
+        if (count < 0) {
+            return std::nullopt;
+        }
+        if (count == 0) {
+            return report;
+        }
+        report.append(buffer, static_cast<std::size_t>(count));
+        offset += count;
+    }
+}
+
+// Keeps a copy in the private crash folder; its path, or the empty text when it cannot.
+std::string KeepReport(const std::string& report) {
+    const std::string folder = DebugLogFolder() + "/crash";
+    const std::string path = folder + "/crash-" + std::to_string(getppid()) + ".txt";
+    if (!CreateFolders(folder, 0700) || !WriteFileAtomically(path, report, 0600)) {
+        return "";
+    }
+    return path;
 }
 
 }  // namespace
@@ -47,22 +74,23 @@ int RunCrashReporter(const std::vector<std::string>& arguments) {
     }
     const std::optional<std::string> report = ReadReport(arguments[0]);
     if (!report) {
-        std::cerr << "quarnel-updater: the crash report " << arguments[0] << " cannot be read\n";
+        std::cerr << "quarnel-updater: the crash report cannot be read\n";
         return 1;
     }
+    const std::string kept = KeepReport(*report);
     if (kind == CrashReportKind::Window) {
         QLOG(kLogTrace, "ErrorHandler", "Creating error report window thread");
         const std::string text =
             "The program crashed; the crash window is not part of this build "
             "yet, so nothing was sent. The report is in " +
-            arguments[0];
+            (kept.empty() ? std::string("no file") : kept);
         QLOG(kLogError, "ThreadErrorWindow", text);
         std::cerr << "quarnel-updater: " << text << "\n" << *report;
         return 0;
     }
     QLOG(kLogTrace, "ErrorHandler", "Creating error report thread from service");
-    std::cerr << "quarnel-updater: the program crashed; sending the report in " << arguments[0]
-              << "\n";
+    std::cerr << "quarnel-updater: the program crashed; sending the report"
+              << (kept.empty() ? "" : " (a copy is in " + kept + ")") << "\n";
     return ThreadErrorSend(*report).empty() ? 1 : 0;
 }
 

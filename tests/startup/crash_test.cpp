@@ -172,7 +172,7 @@ TEST_F(CrashProcessTest, EachFaultIsReportedAndPostedToTheTracker) {
 
 TEST_F(CrashProcessTest, ACrashOfTheReporterEndsOnlyTheReporter) {
     EXPECT_EQ(RunFault("null-write", "send", "null-write"), 0) << process_.Output();
-    EXPECT_EQ(ReportFiles().size(), 1u);
+    EXPECT_TRUE(ReportFiles().empty());
     EXPECT_TRUE(Issues().empty());
 }
 
