@@ -84,7 +84,9 @@ void RestoreDefaultActions() {
 
 // Starts the reporter and waits for it.
 void RunReporter(CrashReportKind kind) {
-    const pid_t child = fork();
+    // The plain system call, not fork(): that runs the fork handlers of the C library, which take
+    // locks (the allocator's among them) that the faulting thread may hold.
+    const auto child = static_cast<pid_t>(syscall(SYS_clone, SIGCHLD, 0, 0, 0, 0));
     if (child == 0) {
         RestoreDefaultActions();
         fcntl(reportFile, F_SETFD, 0);  // the reporter reads the report from it

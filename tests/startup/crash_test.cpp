@@ -95,7 +95,7 @@ class CrashProcessTest : public ::testing::Test {
                                              {"QUARNEL_TEST_FAULT", fault},
                                              {"QUARNEL_TEST_FAULT_REPORT", report},
                                              {"QUARNEL_TEST_FAULT_IN_REPORTER", reporterFault}});
-        return started ? process_.Wait(60000) : -2;
+        return started ? process_.Wait(30000) : -2;
     }
 
     std::vector<std::string> ReportFiles() const {
@@ -168,6 +168,11 @@ TEST_F(CrashProcessTest, EachFaultIsReportedAndPostedToTheTracker) {
             "Basic " + std::string("NWYwYzZlMmE5YjE0ZDdlM2M4YTFmNmIwZDJlNGM3YTliM2Y1ZTFkODo1Zj"
                                    "BjNmUyYTliMTRkN2UzYzhhMWY2YjBkMmU0YzdhOWIzZjVlMWQ4"));
     }
+}
+
+TEST_F(CrashProcessTest, AFaultWhileHoldingTheForkHandlersLockIsStillReported) {
+    EXPECT_EQ(RunFault("null-write-in-fork-lock"), 0) << process_.Output();
+    EXPECT_EQ(Issues().size(), 1u);
 }
 
 TEST_F(CrashProcessTest, ACrashOfTheReporterEndsOnlyTheReporter) {

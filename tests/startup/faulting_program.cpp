@@ -8,8 +8,11 @@
 //   QUARNEL_TEST_FAULT_IN_REPORTER=<fault> faults in the crash reporter before it reads the
 //                                         report.
 // A fault leaves no core file behind.
-// Faults: null-write, divide, illegal, breakpoint, stack-overflow, abort.
+// Faults: null-write, divide, illegal, breakpoint, stack-overflow, abort, and
+// null-write-in-fork-lock: a null write while holding a lock that fork() handlers need, as a
+// crash inside the allocator would.
 
+#include <pthread.h>
 #include <sys/resource.h>
 
 #include <chrono>
@@ -34,10 +37,22 @@ namespace {
     return Recurse(frame, depth - 1) + frame[1];
 }
 
+pthread_mutex_t forkLock = PTHREAD_MUTEX_INITIALIZER;
+
+void NullWrite() {
+    // In assembly, so that the undefined-behaviour sanitizer does not stop it first.
+    asm volatile("movl $1, (%0)" : : "r"(std::uintptr_t{0}) : "memory");
+}
+
 void Fault(const std::string& kind) {
-    if (kind == "null-write") {
-        // In assembly, so that the undefined-behaviour sanitizer does not stop it first.
-        asm volatile("movl $1, (%0)" : : "r"(std::uintptr_t{0}) : "memory");
+    if (kind == "null-write-in-fork-lock") {
+        pthread_atfork([] { pthread_mutex_lock(&forkLock); },
+                       [] { pthread_mutex_unlock(&forkLock); },
+                       [] { pthread_mutex_unlock(&forkLock); });
+        pthread_mutex_lock(&forkLock);
+        NullWrite();
+    } else if (kind == "null-write") {
+        NullWrite();
     } else if (kind == "divide") {
         int dividend = 1;
         int divisor = 0;
