@@ -15,6 +15,7 @@
 #include "diagnostics/crash_report.h"
 #include "platform/paths.h"
 #include "startup/crash_reporter.h"
+#include "startup/entry.h"
 #include "tests/fixtures/endpoint_overrides.h"
 #include "tests/fixtures/provider_emulator.h"
 #include "tests/fixtures/request_record.h"
@@ -57,6 +58,29 @@ TEST(CrashIssueTest, TheDocumentKeepsAReportThatHoldsTheSectionEnd) {
               "<?xml version=\"1.0\"?>\r\n<issue><project_id>1</project_id><subject><![CDATA["
               "Crash Report Build 294]]></subject><description><![CDATA[line\r\n]]>"
               "</description></issue>");
+}
+
+// In a forked child: whether start-up replaces the SIGSEGV handler it found (the sanitizers'
+// runtime installs one of its own before main).
+bool StartUpInstallsAHandler(bool installCrashHandler) {
+    return test::RunInForkedChild([installCrashHandler] {
+               struct sigaction before {};
+               sigaction(SIGSEGV, nullptr, &before);
+               InitializeProcess(installCrashHandler);
+               struct sigaction after {};
+               sigaction(SIGSEGV, nullptr, &after);
+               const bool replaced = after.sa_sigaction != before.sa_sigaction;
+               return replaced && (after.sa_flags & SA_ONSTACK) != 0 ? 1 : 0;
+           }) == 1;
+}
+
+TEST(CrashHandlerTest, StartUpInstallsTheHandlerExceptForTheReporter) {
+    test::TemporaryFolder root;
+    test::ScopedEnvironment rootEnvironment("QUARNEL_ROOT", root.Path());
+    EXPECT_TRUE(StartUpInstallsAHandler(true));
+    EXPECT_FALSE(StartUpInstallsAHandler(false));
+    // A run that never crashes leaves nothing on disk for crashes.
+    EXPECT_TRUE(test::ListFolder(root.Path()).empty());
 }
 
 // The report file's lines (CR LF removed).
