@@ -1,13 +1,17 @@
 #include "startup/entry.h"
 
 #include <cstdlib>
+#include <cstring>
 
+#include "diagnostics/crash_handler.h"
 #include "diagnostics/log.h"
 #include "libraries/src/service/service_library.h"
 #include "platform/global_handles.h"
 #include "platform/guid.h"
 #include "platform/lenient_integer.h"
 #include "platform/network_capabilities.h"
+#include "platform/service_host.h"
+#include "startup/crash_reporter.h"
 #include "startup/process_main.h"
 
 namespace quarnel {
@@ -25,7 +29,7 @@ std::string EnvironmentText(const char* name) {
 
 }  // namespace
 
-void InitializeProcess() {
+void InitializeProcess(bool installCrashHandler) {
     std::int32_t level = LenientAbsoluteLow32(EnvironmentText("LOGLEVEL"));
     globalHandles.logPort = LenientAbsoluteLow32(EnvironmentText("LOGPORT"));
     globalHandles.logLockCreated.store(true, std::memory_order_release);
@@ -41,6 +45,11 @@ void InitializeProcess() {
 
     globalHandles.netlinkUsable = IsNetlinkUsable();
     globalHandles.nl80211Usable = IsNl80211Usable();
+
+    // The reporter a crash starts runs without a handler: its own crash must end only itself.
+    if (installCrashHandler) {
+        InstallCrashHandler();
+    }
 
     QLOG(kLogInfo, "", "Initiating application");
     QLOG(kLogTrace, "", "Creating global handle structure");
@@ -59,6 +68,23 @@ std::int64_t RunProcess(const std::vector<std::string>& arguments) {
     InitializeProcess();
     globalHandles.exitCode = ProcessMain(arguments, DefaultProcessActions());
     return globalHandles.exitCode;
+}
+
+int ProgramMain(int argc, char** argv) {
+    if (argc >= 2 && std::strcmp(argv[1], kCrashReportSwitch) == 0) {
+        InitializeProcess(false);
+        return RunCrashReporter(std::vector<std::string>(argv + 2, argv + argc));
+    }
+    // Before anything else, and before any thread exists to inherit another mask: a reload or
+    // stop that reaches a starting service must wait for the service host, not end the process.
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "/service") == 0) {
+            BlockServiceHostSignals();
+        }
+    }
+    std::vector<std::string> arguments(argv + 1, argv + argc);
+    // The exit status carries the low 8 bits of the result; every code the program gives fits.
+    return static_cast<int>(RunProcess(arguments) & 0xFF);
 }
 
 }  // namespace quarnel

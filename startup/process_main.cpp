@@ -3,6 +3,7 @@
 #include "diagnostics/log.h"
 #include "libraries/src/service/autostart.h"
 #include "platform/text.h"
+#include "startup/crash_reporter.h"
 #include "startup/instance.h"
 
 namespace quarnel {
@@ -79,6 +80,7 @@ std::int64_t ProcessMain(const std::vector<std::string>& arguments, const Proces
         }
     }
 
+    NoteProcessModeForCrashes(mode);
     switch (mode) {
         case ModeSystray:
             QLOG(kLogInfo, "ProcessMain", "Running systray process");

@@ -443,5 +443,24 @@ TEST_F(ServiceProcessTest, WithoutNetworkConfigurationTheServiceEndsWithAFailure
     EXPECT_EQ(code, 1) << "a failure code lets the service manager start it again";
 }
 
+TEST_F(ServiceProcessTest, AFaultingServicePostsACrashReportAndEndsWithAFailureStatus) {
+    std::map<std::string, std::string> environment = ServiceEnvironment();
+    environment["QUARNEL_TEST_FAULT_IN_SERVICE"] = "null-write";
+    // The sanitizers' own fault handlers stay out of the way of the program's.
+    environment["ASAN_OPTIONS"] = "handle_segv=0:allow_user_segv_handler=1:detect_leaks=0";
+    ASSERT_TRUE(service_.Start(QUARNEL_FAULTING_PROGRAM, {"/service"}, environment));
+    EXPECT_EQ(service_.Wait(60000), 128 + SIGSEGV) << service_.Output();
+
+    int posted = 0;
+    for (const test::RequestRecord& record : test::ParseRequestRecords(emulator_.Requests())) {
+        if (record.method == "POST" && record.target == "/issues.xml") {
+            ++posted;
+            EXPECT_NE(record.body.find("Error Message:   Invalid memory access\r\n"),
+                      std::string::npos);
+        }
+    }
+    EXPECT_EQ(posted, 1);
+}
+
 }  // namespace
 }  // namespace quarnel

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "diagnostics/crash_handler.h"
 #include "settings/registry.h"
 #include "settings/schema.h"
 #include "tests/support/test_support.h"
@@ -68,6 +69,26 @@ TEST(ProcessMain, NoArgumentsRunsTheSystray) {
     Recorder r;
     EXPECT_EQ(Scan(r, {}), 11);
     EXPECT_EQ(r.calls, std::vector<std::string>{"systray"});
+}
+
+TEST(ProcessMain, TheChosenModeDecidesHowACrashIsReported) {
+    struct Case {
+        std::vector<std::string> arguments;
+        CrashReportKind kind;
+    };
+    const Case cases[] = {
+        {{"/service"}, CrashReportKind::Service}, {{}, CrashReportKind::Window},
+        {{"/setting"}, CrashReportKind::Window},  {{"/update"}, CrashReportKind::Window},
+        {{"/quit"}, CrashReportKind::Send},       {{"/service", "/quit"}, CrashReportKind::Send},
+    };
+    for (const Case& c : cases) {
+        SetCrashReportKind(c.kind == CrashReportKind::Send ? CrashReportKind::Service
+                                                           : CrashReportKind::Send);
+        Recorder r;
+        Scan(r, c.arguments);
+        EXPECT_EQ(GetCrashReportKind(), c.kind) << c.arguments.size();
+    }
+    SetCrashReportKind(CrashReportKind::Send);
 }
 
 TEST(ProcessMain, InstallRunsFourStepsInOrderAndCombinesTheirResults) {

@@ -105,6 +105,15 @@ Answer Update(EmulatorState& state, const httplib::Request& request, httplib::Re
     return {200, body};
 }
 
+// The issue tracker takes any key (the request log keeps what was sent): 201 with the new issue,
+// 401 without Basic credentials.
+Answer NewIssue(const httplib::Request& request) {
+    if (!ParseBasicAuthorization(request.get_header_value("Authorization"))) {
+        return {401, "<errors><error>API key missing</error></errors>"};
+    }
+    return {201, "<issue><id>1</id></issue>"};
+}
+
 // Sends the body as the fault says (or plainly when there is none).
 void Deliver(httplib::Response& response, const Answer& answer, const std::optional<Fault>& fault) {
     response.status = answer.status;
@@ -216,6 +225,8 @@ void Handle(const std::string& label, EmulatorState& state, RequestLog& log,
         answer = Update(state, request, response);
     } else if (path == "/") {
         answer.body = state.EchoText().value_or(request.remote_addr);
+    } else if (path == "/issues.xml" && request.method == "POST") {
+        answer = NewIssue(request);
     } else {
         answer = {404, "not found\n"};
     }

@@ -1,0 +1,194 @@
+#include "diagnostics/crash_report.h"
+
+#include <signal.h>
+
+namespace quarnel {
+namespace {
+
+#ifndef QUARNEL_BUILD_NUMBER
+#error "the build defines QUARNEL_BUILD_NUMBER"
+#endif
+constexpr std::uint64_t kBuildNumber = QUARNEL_BUILD_NUMBER;
+// How far below the stack pointer a fault still counts as running out of stack (the largest
+// frame a single call pushes before touching it).
+constexpr std::uint64_t kStackProbeReach = 64 * 1024;
+
+struct CodeText {
+    std::uint32_t code;
+    const char* text;
+};
+
+constexpr CodeText kCodeTexts[] = {
+    {0xC0000005, "Invalid memory access"},
+    {0xC000008C, "Array bounds exceeded"},
+    {0x80000003, "Debugger breakpoint reached"},
+    {0x80000002, "Misaligned data access"},
+    {0xC000008D, "Denormal floating-point operand"},
+    {0xC000008E, "Division by zero (floating-point)"},
+    {0xC000008F, "Inexact floating-point result"},
+    {0xC0000090, "Invalid floating-point operation"},
+    {0xC0000091, "Floating-point overflow (exponent to great)"},
+    {0xC0000092, "Floating-point stack overflow or underflow"},
+    {0xC0000093, "Floating-point underflow (exponent too small)"},
+    {0xC000001D, "Illegal instruction"},
+    {0xC0000006, "Memory page error"},
+    {0xC0000094, "Division by zero "},
+    {0xC0000095, "Integer overflow"},
+    {0xC0000026, "Exception handler returned unknown value"},
+    {0xC0000025, "Exception handler tried to continue after non-continuable exception"},
+    {0xC0000096, "Privileged instruction"},
+    {0x80000004, "Single step trap"},
+    {0xC00000FD, "Stack overflow"},
+};
+
+constexpr const char* kRegisterNames[kCrashRegisterCount] = {
+    "RAX", "RBX", "RCX", "RDX", "RBP", "RSI", "RDI", "RSP",  "R08",
+    "R09", "R10", "R11", "R12", "R13", "R14", "R15", "Flags"};
+
+// Appends to a fixed buffer; what does not fit is dropped.
+class Writer {
+  public:
+    Writer(char* buffer, std::size_t capacity) : buffer_(buffer), capacity_(capacity) {}
+    Writer& Text(const char* text) {
+        while (*text != '\0') {
+            Put(*text++);
+        }
+        return *this;
+    }
+    Writer& Unsigned(std::uint64_t value) {
+        char digits[20];
+        const std::size_t count = FormatUnsigned(value, digits);
+        for (std::size_t i = 0; i < count; ++i) {
+            Put(digits[i]);
+        }
+        return *this;
+    }
+    Writer& Signed(std::int64_t value) {
+        if (value < 0) {
+            Put('-');
+            return Unsigned(0 - static_cast<std::uint64_t>(value));
+        }
+        return Unsigned(static_cast<std::uint64_t>(value));
+    }
+    Writer& Line() { return Text("\r\n"); }
+    std::size_t Length() const { return length_; }
+
+  private:
+    void Put(char c) {
+        if (length_ < capacity_) {
+            buffer_[length_++] = c;
+        }
+    }
+    char* buffer_;
+    std::size_t capacity_;
+    std::size_t length_ = 0;
+};
+
+std::uint32_t SegvCode(std::uint64_t faultAddress, std::uint64_t stackPointer) {
+    const bool nearStack = stackPointer != 0 && faultAddress <= stackPointer + 4096 &&
+                           faultAddress + kStackProbeReach >= stackPointer;
+    return nearStack ? kCrashStackOverflow : kCrashAccessViolation;
+}
+
+}  // namespace
+
+std::uint32_t CrashExceptionCode(int signal, int signalCode, std::uint64_t faultAddress,
+                                 std::uint64_t stackPointer) {
+    switch (signal) {
+        case SIGSEGV:
+            return SegvCode(faultAddress, stackPointer);
+        case SIGBUS:
+            return signalCode == BUS_ADRALN ? 0x80000002 : 0xC0000006;
+        case SIGFPE:
+            switch (signalCode) {
+                case FPE_INTDIV:
+                    return 0xC0000094;
+                case FPE_INTOVF:
+                    return 0xC0000095;
+                case FPE_FLTDIV:
+                    return 0xC000008E;
+                case FPE_FLTOVF:
+                    return 0xC0000091;
+                case FPE_FLTUND:
+                    return 0xC0000093;
+                case FPE_FLTRES:
+                    return 0xC000008F;
+                case FPE_FLTSUB:
+                    return 0xC000008C;
+                default:
+                    return 0xC0000090;
+            }
+        case SIGILL:
+            return signalCode == ILL_PRVOPC || signalCode == ILL_PRVREG ? 0xC0000096 : 0xC000001D;
+        case SIGTRAP:
+            return signalCode == TRAP_TRACE ? 0x80000004 : 0x80000003;
+        default:
+            return 0;
+    }
+}
+
+const char* CrashExceptionText(std::uint32_t code) {
+    for (const CodeText& entry : kCodeTexts) {
+        if (entry.code == code) {
+            return entry.text;
+        }
+    }
+    return "Unknown error code";
+}
+
+std::size_t FormatUnsigned(std::uint64_t value, char* buffer) {
+    char reversed[20];
+    std::size_t count = 0;
+    do {
+        reversed[count++] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+    for (std::size_t i = 0; i < count; ++i) {
+        buffer[i] = reversed[count - 1 - i];
+    }
+    return count;
+}
+
+std::size_t FormatCrashReport(const CrashDetails& details, char* buffer, std::size_t capacity) {
+    Writer out(buffer, capacity);
+    out.Text("A critical program error was detected:").Line().Line();
+    out.Text("Application:     Quarnel Updater").Line();
+    out.Text("Build:           ").Unsigned(kBuildNumber).Line().Line();
+    out.Text("Error Message:   ").Text(CrashExceptionText(details.code)).Line();
+    out.Text("Error Code:      ").Signed(static_cast<std::int32_t>(details.code)).Line();
+    out.Text("Code Address:    ").Unsigned(details.codeAddress).Line();
+    if (details.code == kCrashAccessViolation) {
+        out.Text("Target Address:  ").Unsigned(details.targetAddress).Line();
+    }
+    out.Text("Sourcecode line: Enable OnError lines support to get code line information.").Line();
+    out.Line().Text("Register content:").Line();
+    if (details.registersKnown) {
+        for (int i = 0; i < kCrashRegisterCount; ++i) {
+            out.Text(kRegisterNames[i]).Text(" = ").Unsigned(details.registers[i]).Line();
+        }
+    }
+    return out.Length();
+}
+
+std::string CdataSections(std::string_view text) {
+    // "]]>" cannot stand inside a section: end the section between "]]" and ">".
+    std::string result = "<![CDATA[";
+    std::size_t start = 0;
+    for (std::size_t found = text.find("]]>"); found != std::string_view::npos;
+         found = text.find("]]>", start)) {
+        result.append(text.substr(start, found + 2 - start));
+        result += "]]><![CDATA[";
+        start = found + 2;
+    }
+    result.append(text.substr(start));
+    result += "]]>";
+    return result;
+}
+
+std::string BuildIssueDocument(std::string_view report) {
+    return "<?xml version=\"1.0\"?>\r\n<issue><project_id>1</project_id><subject>" +
+           CdataSections("Crash Report Build " + std::to_string(kBuildNumber)) +
+           "</subject><description>" + CdataSections(report) + "</description></issue>";
+}
+
+}  // namespace quarnel

@@ -1,0 +1,113 @@
+#include "startup/crash_reporter.h"
+
+#include <unistd.h>
+
+#include <charconv>
+#include <iostream>
+#include <optional>
+
+#include "ddns/endpoints.h"
+#include "ddns/http_client.h"
+#include "diagnostics/crash_handler.h"
+#include "diagnostics/crash_report.h"
+#include "diagnostics/log.h"
+#include "platform/atomic_file.h"
+#include "platform/paths.h"
+#include "platform/unique_fd.h"
+
+namespace quarnel {
+namespace {
+
+// The crash window's identifier, the context of the upload.
+constexpr std::int64_t kCrashWindowId = 1337;
+
+std::string ThreadErrorSend(const std::string& report) {
+    QLOG(kLogError, "ThreadErrorSend", "Crash report message = " + report);
+    const std::string answer = HttpRequestString(
+        "https://" + GetEndpoint(Endpoint::IssueTracker) + "/issues.xml", "POST", HttpFlagHeaders,
+        kIssueTrackerKey, kIssueTrackerKey, "Content-Type: text/xml; charset=utf-8",
+        BuildIssueDocument(report), {}, kCrashWindowId);
+    QLOG(kLogError, "ThreadErrorSend", "Crash report result = " + answer);
+    return answer;
+}
+
+// The report from the crashed process's memory file, inherited as descriptor fdText.
+std::optional<std::string> ReadReport(const std::string& fdText) {
+    int fd = -1;
+    const auto [end, error] = std::from_chars(fdText.data(), fdText.data() + fdText.size(), fd);
+    if (error != std::errc() || end != fdText.data() + fdText.size() || fd < 0) {
+        return std::nullopt;
+    }
+    UniqueFd file(fd);
+    std::string report;
+    char buffer[4096];
+    for (off_t offset = 0;;) {
+        const ssize_t count = pread(file.Get(), buffer, sizeof buffer, offset);
+        if (count < 0) {
+            return std::nullopt;
+        }
+        if (count == 0) {
+            return report;
+        }
+        report.append(buffer, static_cast<std::size_t>(count));
+        offset += count;
+    }
+}
+
+// Keeps a copy in the private crash folder; its path, or the empty text when it cannot.
+std::string KeepReport(const std::string& report) {
+    const std::string folder = DebugLogFolder() + "/crash";
+    const std::string path = folder + "/crash-" + std::to_string(getppid()) + ".txt";
+    if (!CreateFolders(folder, 0700) || !WriteFileAtomically(path, report, 0600)) {
+        return "";
+    }
+    return path;
+}
+
+}  // namespace
+
+int RunCrashReporter(const std::vector<std::string>& arguments) {
+    CrashReportKind kind = CrashReportKind::Send;
+    if (arguments.size() != 2 || !ParseCrashReportKind(arguments[1], kind)) {
+        std::cerr << "quarnel-updater: " << kCrashReportSwitch << " takes a file and a kind\n";
+        return 1;
+    }
+    const std::optional<std::string> report = ReadReport(arguments[0]);
+    if (!report) {
+        std::cerr << "quarnel-updater: the crash report cannot be read\n";
+        return 1;
+    }
+    const std::string kept = KeepReport(*report);
+    if (kind == CrashReportKind::Window) {
+        QLOG(kLogTrace, "ErrorHandler", "Creating error report window thread");
+        const std::string text =
+            "The program crashed; the crash window is not part of this build "
+            "yet, so nothing was sent. The report is in " +
+            (kept.empty() ? std::string("no file") : kept);
+        QLOG(kLogError, "ThreadErrorWindow", text);
+        std::cerr << "quarnel-updater: " << text << "\n" << *report;
+        return 0;
+    }
+    QLOG(kLogTrace, "ErrorHandler", "Creating error report thread from service");
+    std::cerr << "quarnel-updater: the program crashed; sending the report"
+              << (kept.empty() ? "" : " (a copy is in " + kept + ")") << "\n";
+    return ThreadErrorSend(*report).empty() ? 1 : 0;
+}
+
+void NoteProcessModeForCrashes(ProcessMode mode) {
+    switch (mode) {
+        case ModeService:
+            SetCrashReportKind(CrashReportKind::Service);
+            break;
+        case ModeSystray:
+        case ModeSetting:
+        case ModeUpdate:
+            SetCrashReportKind(CrashReportKind::Window);
+            break;
+        case ModeNone:
+            SetCrashReportKind(CrashReportKind::Send);
+            break;
+    }
+}
+
+}  // namespace quarnel

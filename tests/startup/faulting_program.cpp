@@ -1,0 +1,104 @@
+// The program with a fault trigger, for the crash tests only: it is built beside the tests and
+// never installed. The real program's main runs unchanged, except that
+//   QUARNEL_TEST_FAULT=<fault>            faults on the main thread right after the start-up
+//                                         steps, reporting as QUARNEL_TEST_FAULT_REPORT says
+//                                         (send, window, service; send when unset);
+//   QUARNEL_TEST_FAULT_IN_SERVICE=<fault> faults on a thread of its own once the process has
+//                                         become the service process;
+//   QUARNEL_TEST_FAULT_IN_REPORTER=<fault> faults in the crash reporter before it reads the
+//                                         report.
+// A fault leaves no core file behind.
+// Faults: null-write, divide, illegal, breakpoint, stack-overflow, abort, and
+// null-write-in-fork-lock: a null write while holding a lock that fork() handlers need, as a
+// crash inside the allocator would.
+
+#include <pthread.h>
+#include <sys/resource.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include "diagnostics/crash_handler.h"
+#include "startup/entry.h"
+
+namespace {
+
+// Deep enough to pass any stack limit; the depth only keeps the compiler from calling it endless.
+[[gnu::noinline]] int Recurse(volatile char* previous, std::size_t depth) {
+    volatile char frame[4096];
+    frame[0] = previous != nullptr ? previous[0] : 1;
+    if (depth == 0) {
+        return frame[0];
+    }
+    return Recurse(frame, depth - 1) + frame[1];
+}
+
+pthread_mutex_t forkLock = PTHREAD_MUTEX_INITIALIZER;
+
+void NullWrite() {
+    // In assembly, so that the undefined-behaviour sanitizer does not stop it first.
+    asm volatile("movl $1, (%0)" : : "r"(std::uintptr_t{0}) : "memory");
+}
+
+void Fault(const std::string& kind) {
+    if (kind == "null-write-in-fork-lock") {
+        pthread_atfork([] { pthread_mutex_lock(&forkLock); },
+                       [] { pthread_mutex_unlock(&forkLock); },
+                       [] { pthread_mutex_unlock(&forkLock); });
+        pthread_mutex_lock(&forkLock);
+        NullWrite();
+    } else if (kind == "null-write") {
+        NullWrite();
+    } else if (kind == "divide") {
+        int dividend = 1;
+        int divisor = 0;
+        asm volatile("cltd; idivl %2" : "+a"(dividend) : "d"(0), "r"(divisor));
+        std::exit(dividend);
+    } else if (kind == "illegal") {
+        asm volatile("ud2");
+    } else if (kind == "breakpoint") {
+        asm volatile("int3");
+    } else if (kind == "stack-overflow") {
+        std::exit(Recurse(nullptr, std::size_t{1} << 40));
+    } else if (kind == "abort") {
+        std::abort();
+    }
+    std::exit(99);  // an unknown fault
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const rlimit noCore{};
+    setrlimit(RLIMIT_CORE, &noCore);
+    if (const char* kind = std::getenv("QUARNEL_TEST_FAULT_IN_REPORTER");
+        kind != nullptr && *kind != '\0' && argc >= 2 &&
+        std::strcmp(argv[1], quarnel::kCrashReportSwitch) == 0) {
+        Fault(kind);
+    }
+    if (const char* kind = std::getenv("QUARNEL_TEST_FAULT"); kind != nullptr && argc == 1) {
+        quarnel::InitializeProcess();
+        quarnel::CrashReportKind report = quarnel::CrashReportKind::Send;
+        if (const char* name = std::getenv("QUARNEL_TEST_FAULT_REPORT")) {
+            quarnel::ParseCrashReportKind(name, report);
+        }
+        quarnel::SetCrashReportKind(report);
+        Fault(kind);
+    }
+    if (const char* kind = std::getenv("QUARNEL_TEST_FAULT_IN_SERVICE")) {
+        std::thread([fault = std::string(kind)] {
+            // At most a minute; the test stops the process before that.
+            for (int i = 0; i < 6000; ++i) {
+                if (quarnel::GetCrashReportKind() == quarnel::CrashReportKind::Service) {
+                    Fault(fault);
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+        }).detach();
+    }
+    return quarnel::ProgramMain(argc, argv);
+}
