@@ -1,5 +1,7 @@
 #include "startup/entry.h"
 
+#include <strings.h>
+
 #include <cstdlib>
 #include <cstring>
 
@@ -78,7 +80,7 @@ int ProgramMain(int argc, char** argv) {
     // Before anything else, and before any thread exists to inherit another mask: a reload or
     // stop that reaches a starting service must wait for the service host, not end the process.
     for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "/service") == 0) {
+        if (::strcasecmp(argv[i], "/service") == 0) {  // switches ignore letter case
             BlockServiceHostSignals();
         }
     }
