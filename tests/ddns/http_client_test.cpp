@@ -436,6 +436,22 @@ TEST_F(HttpClientTest, ConnectionRefusedCompletesWithNoResult) {
     EXPECT_FALSE(calls.completeResult.has_value());
 }
 
+// Reads a request up to the end of its head; false when the client goes quiet for 5 s or closes.
+bool ReadRequestHead(int client) {
+    std::string request;
+    char buffer[4096];
+    while (request.find("\r\n\r\n") == std::string::npos && request.size() < 65536) {
+        pollfd reading{client, POLLIN, 0};
+        const ssize_t got =
+            ::poll(&reading, 1, 5000) == 1 ? ::recv(client, buffer, sizeof buffer, 0) : -1;
+        if (got <= 0) {
+            return false;
+        }
+        request.append(buffer, static_cast<std::size_t>(got));
+    }
+    return true;
+}
+
 // Answers one request on a loopback port whose accept queue is kept full for a while: the kernel
 // drops the client's connection attempts until there is room, so connecting takes until one of
 // the client's later retransmissions, seconds after it began, with no data moving meanwhile.
@@ -475,17 +491,8 @@ class SlowConnectServer {
             return;
         }
         const UniqueFd client(::accept4(listener_.Get(), nullptr, nullptr, SOCK_CLOEXEC));
-        std::string request;
-        char buffer[4096];
-        while (request.find("\r\n\r\n") == std::string::npos && request.size() < 65536) {
-            pollfd reading{client.Get(), POLLIN, 0};
-            const ssize_t got = ::poll(&reading, 1, 5000) == 1
-                                    ? ::recv(client.Get(), buffer, sizeof buffer, 0)
-                                    : -1;
-            if (got <= 0) {
-                return;
-            }
-            request.append(buffer, static_cast<std::size_t>(got));
+        if (!ReadRequestHead(client.Get())) {
+            return;
         }
         const std::string answer =
             "HTTP/1.1 200 OK\r\nContent-Length: 9\r\nConnection: close\r\n\r\nconnected";
@@ -623,17 +630,8 @@ class PacedServer {
             return;
         }
         const UniqueFd client(::accept4(listener_.Get(), nullptr, nullptr, SOCK_CLOEXEC));
-        std::string request;
-        char buffer[4096];
-        while (request.find("\r\n\r\n") == std::string::npos && request.size() < 65536) {
-            pollfd reading{client.Get(), POLLIN, 0};
-            const ssize_t got = ::poll(&reading, 1, 5000) == 1
-                                    ? ::recv(client.Get(), buffer, sizeof buffer, 0)
-                                    : -1;
-            if (got <= 0) {
-                return;
-            }
-            request.append(buffer, static_cast<std::size_t>(got));
+        if (!ReadRequestHead(client.Get())) {
+            return;
         }
         for (const auto& [text, pauseMs] : pieces_) {
             std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
