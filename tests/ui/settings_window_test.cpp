@@ -12,10 +12,12 @@
 #include <QPushButton>
 #include <QTabWidget>
 #include <atomic>
+#include <filesystem>
 #include <functional>
 #include <thread>
 
 #include "platform/accounts.h"
+#include "platform/paths.h"
 #include "resources/texts.h"
 #include "settings/protection.h"
 #include "settings/registry.h"
@@ -178,6 +180,20 @@ TEST_F(SettingsWindowTest, CancelAndCloseWriteNothing) {
         EXPECT_EQ(Dword(kValueTime), 0);
         EXPECT_TRUE(controlCodes_.empty());
     }
+}
+
+TEST_F(SettingsWindowTest, OkReportsTheValueThatWasNotStored) {
+    // A folder where the host name's value belongs cannot be replaced by the value.
+    const std::string blocked =
+        MachineRegistryFolder() +
+        "/HKEY_LOCAL_MACHINE/SOFTWARE/Quarnel Updater/Settings/Hostname.value/x";
+    std::filesystem::create_directories(blocked);
+    Open();
+    Find<QLineEdit>("username").setText("anna");
+    Find<QLineEdit>("hostname").setText("home.example.org");
+    Find<QPushButton>("ok").click();
+    EXPECT_EQ(reported_, "These settings could not be stored: Hostname");
+    EXPECT_EQ(ReadRegistryString(kHive, kSettingsKey, kValueUsername), "anna");
 }
 
 // The edge cases of stored values and of the window's controls: what is stored, an action on
