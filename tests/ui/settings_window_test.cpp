@@ -339,5 +339,30 @@ TEST(SettingWatchTest, ParentGoneEndsTheWatch) {
     EXPECT_EQ(gone, 1);
 }
 
+// New service results reach the status lines while the window is open.
+TEST_F(SettingsWindowTest, StatusLinesFollowTheService) {
+    ASSERT_EQ(CreateRegistryKey(kHive, kServiceKey), 1);
+    SettingsWindow& window = Open();
+    WaitHandle stop = CreateManualEventHandle();
+    ASSERT_TRUE(stop);
+    std::thread watch([&] {
+        ThreadSettingMain(
+            *stop, static_cast<std::uint32_t>(::getpid()),
+            {[&window](const ServiceResult& result) { window.PostStatus(result); }, [] {}});
+    });
+    // The watch may not have begun yet: write until the line changes, a bounded number of times.
+    auto& result = Find<QLabel>("lastResult");
+    for (int i = 0; i < 50 && result.text().toStdString() != "Last Result: good 203.0.113.7"; ++i) {
+        WriteRegistryString(kHive, kServiceKey, kValueResult, "good 203.0.113.7");
+        WriteRegistryDword(kHive, kServiceKey, kValueTime, 1'700'000'000 + i);
+        test::ProcessEventsUntil(
+            [&] { return result.text().toStdString() == "Last Result: good 203.0.113.7"; }, 200);
+    }
+    EXPECT_EQ(result.text().toStdString(), "Last Result: good 203.0.113.7");
+    EXPECT_NE(Find<QLabel>("lastUpdate").text().toStdString(), "Last Update: Never");
+    SetEventHandle(stop);
+    watch.join();
+}
+
 }  // namespace
 }  // namespace quarnel
