@@ -8,6 +8,7 @@
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QUrl>
 
@@ -103,9 +104,19 @@ SettingsWindow::SettingsWindow(const SettingsForm& form, const SettingsWindowSet
     }
     tabs_->addTab(AboutTab(form.beta), Text(124));
 
-    // German texts and larger fonts may need more room than the original 400 by 270.
-    const int width = std::max(400, ok->x() + ok->width() + cancel->width() + 16);
-    resize(width, 270);
+    // German texts and larger fonts may need more room than the original 400 by 270: the tab
+    // panel widens to its tab names and to the widest control, and the buttons stay on the
+    // right.
+    int tabWidth = std::max(386, tabs_->tabBar()->sizeHint().width() + 12);
+    for (int tab = 0; tab < tabs_->count(); ++tab) {
+        for (const QWidget* control : tabs_->widget(tab)->findChildren<QWidget*>()) {
+            tabWidth = std::max(tabWidth, control->geometry().right() + 8);
+        }
+    }
+    tabs_->resize(tabWidth, 226);
+    resize(tabWidth + 14, 270);
+    cancel->move(width() - 8 - cancel->width(), 240);
+    ok->move(cancel->x() - 8 - ok->width(), 240);
 }
 
 QWidget* SettingsWindow::GeneralTab(const SettingsForm& form, const ServiceResult& status) {
@@ -230,6 +241,8 @@ QWidget* SettingsWindow::AboutTab(bool beta) {
     text->setWordWrap(true);
     text->setTextFormat(Qt::RichText);
     text->setGeometry(10, 10, 360, 100);
+    // Longer (German) texts take the room down to the beta check box.
+    text->resize(360, std::clamp(text->heightForWidth(360), 100, 155));
     connect(text, &QLabel::linkActivated, page,
             [this](const QString& url) { operations_.openUrl(url.toStdString()); });
     beta_ = Place(new QCheckBox(Text(161), page), 10, 170, 170, 20);
@@ -247,6 +260,7 @@ void SettingsWindow::ShowStatus(const ServiceResult& status) {
     lastUpdate_->setText(Qs(LastUpdateLine(status.time)));
     lastResult_->setText(
         Qs(CleanDisplayText(LastResultLine(status.time, status.result), kMaximumShownText)));
+    lastUpdate_->resize(std::max(200, lastUpdate_->sizeHint().width()), 15);
     lastResult_->resize(std::max(200, lastResult_->sizeHint().width()), 15);
 }
 

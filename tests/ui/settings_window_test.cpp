@@ -107,7 +107,7 @@ TEST_F(SettingsWindowTest, TabsAndGeneralControlsInOrderWithTheirTexts) {
             EXPECT_EQ(window.Tabs().tabText(static_cast<int>(i)).toStdString(),
                       LoadResourceText(tabTexts[i]));
         }
-        EXPECT_EQ(window.width(), 400);
+        EXPECT_GE(window.width(), 400);  // wider only when the texts need it
         EXPECT_EQ(window.height(), 270);
     }
     const auto& interval = Find<QComboBox>("interval");
