@@ -105,9 +105,7 @@ ProcessActions DefaultProcessActions() {
     actions.showUsage = [] { return PrintText(UsageText()); };
     actions.showVersion = [] { return PrintText(VersionText()); };
     actions.runSystrayProcess = [] { return RunSystrayProcess(); };
-    actions.runSettingProcess = [] {
-        return NotAvailableYet("RunSettingProcess", "the settings window (/setting)");
-    };
+    actions.runSettingProcess = [] { return RunSettingProcess(); };
     actions.runServiceProcess = [] { return RunServiceProcess(); };
     actions.runUpdateProcess = [](bool) {
         return NotAvailableYet("RunUpdateProcess", "the software update (/update)");

@@ -7,7 +7,11 @@
 #include <cstdlib>
 
 #include "diagnostics/log.h"
+#include "libraries/src/service/service_manager.h"
+#include "platform/child_process.h"
+#include "platform/elevation.h"
 #include "platform/process.h"
+#include "platform/product.h"
 #include "startup/instance.h"
 #include "ui/ui_module.h"
 
@@ -98,6 +102,31 @@ std::int64_t RunSystrayProcess() {
     }
     const auto run = reinterpret_cast<QuarnelUiRunSystray>(LoadUiModuleEntry(kUiRunSystraySymbol));
     return run != nullptr ? run() : 0;
+}
+
+std::int64_t RunSettingProcess() {
+    if (IsInstanceRunning(SettingInstanceGuid) == 1) {
+        QLOG(kLogInfo, "RunSettingProcess", "Setting process is already running");
+        return BroadcastInstanceMessage(InstanceCodeShow);
+    }
+    if (!IsDisplayNamed()) {
+        ReportDesktopFailure(
+            "no display: the settings window needs a desktop session (DISPLAY or "
+            "WAYLAND_DISPLAY)");
+        return 0;
+    }
+    const auto run = reinterpret_cast<QuarnelUiRunSetting>(LoadUiModuleEntry(kUiRunSettingSymbol));
+    if (run == nullptr) {
+        return 0;
+    }
+    // The status lines show what the service does; a running service stays running.
+    if (ServiceExists(ServiceName) == 1 && StartServiceByName(ServiceName) == 0) {
+        QLOG(kLogWarn, "RunSettingProcess", "Unable to start the service");
+    }
+    if (IsCurrentUserAdmin() == 1 && !StartDetachedProgram({GetProgramPath(), "/update"})) {
+        QLOG(kLogError, "RunSettingProcess", "Unable to start the software update check");
+    }
+    return run();
 }
 
 }  // namespace quarnel

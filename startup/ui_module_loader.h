@@ -24,4 +24,9 @@ void* LoadUiModuleEntry(const char* symbol);
 // or the module: one line on standard error and exit code 0.
 std::int64_t RunSystrayProcess();
 
+// The setting mode: the instance check (a second one brings the open window to the front and
+// ends with the broadcast's result), an installed but stopped service started, the software
+// update check for an administrator, then the settings window from the module.
+std::int64_t RunSettingProcess();
+
 }  // namespace quarnel

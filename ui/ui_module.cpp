@@ -9,6 +9,7 @@
 #include <string>
 
 #include "diagnostics/log.h"
+#include "ui/settings_process.h"
 #include "ui/systray_process.h"
 
 namespace quarnel {
@@ -46,12 +47,23 @@ extern "C" __attribute__((visibility("default"))) std::int32_t quarnel_ui_module
     return quarnel::kUiModuleVersion;
 }
 
+namespace {
+
+int argc = 1;
+char name[] = "quarnel-updater";
+char* argv[] = {name, nullptr};
+
+}  // namespace
+
 extern "C" __attribute__((visibility("default"))) std::int64_t quarnel_ui_run_systray() {
     qInstallMessageHandler(quarnel::RouteQtMessage);
-    static int argc = 1;
-    static char name[] = "quarnel-updater";
-    static char* argv[] = {name, nullptr};
     QApplication application(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     return quarnel::RunSystrayWindows();
+}
+
+extern "C" __attribute__((visibility("default"))) std::int64_t quarnel_ui_run_setting() {
+    qInstallMessageHandler(quarnel::RouteQtMessage);
+    QApplication application(argc, argv);
+    return quarnel::RunSettingWindows();
 }

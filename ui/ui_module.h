@@ -16,8 +16,9 @@
 // images, address detection, LaunchSettings, ...), which the executable exports and the module
 // binds to when it is loaded; it carries no second copy of them, so there is one log, one
 // instance table and one GlobalHandles record.
-// What the module never does: write the store, talk to the service, install or remove
-// anything, or end the process; it returns the mode's exit code and the program exits with it.
+// What the module never does: install or remove anything, or end the process. It writes the
+// store and tells the service only through the program's own apply operation (the settings
+// window's OK); it returns the mode's exit code and the program exits with it.
 // A display that Qt cannot open gives one line on standard error and exit code 0.
 //
 // The module is found relative to the executable: beside it (the build folder), or in
@@ -32,6 +33,7 @@ inline constexpr const char* kUiModuleFileName = "quarnel-updater-ui.so";
 inline constexpr std::int32_t kUiModuleVersion = 1;
 inline constexpr const char* kUiModuleVersionSymbol = "quarnel_ui_module_version";
 inline constexpr const char* kUiRunSystraySymbol = "quarnel_ui_run_systray";
+inline constexpr const char* kUiRunSettingSymbol = "quarnel_ui_run_setting";
 
 }  // namespace quarnel
 
@@ -41,4 +43,7 @@ using QuarnelUiModuleVersion = std::int32_t (*)();
 // The systray mode after its instance check: the tray icon and its windows until the tray is
 // closed; returns the exit code (0).
 using QuarnelUiRunSystray = std::int64_t (*)();
+// The setting mode after its instance check: the settings window until OK, Cancel, its close
+// box, instance code 1 or the end of the process that opened it; returns the exit code (0).
+using QuarnelUiRunSetting = std::int64_t (*)();
 }

@@ -140,8 +140,7 @@ TEST(Program, MessagesForPartsNotInThisBuildNameNoProcedure) {
         std::string argument;
         std::string named;
     };
-    for (const Case& c : {Case{"/setting", "the settings window (/setting)"},
-                          Case{"/update", "the software update (/update)"},
+    for (const Case& c : {Case{"/update", "the software update (/update)"},
                           Case{"/signature", "the signature check (/signature)"}}) {
         test::TemporaryFolder root;
         const auto result = test::RunProgram({c.argument}, {{"QUARNEL_ROOT", root.Path()}});

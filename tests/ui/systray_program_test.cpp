@@ -122,7 +122,7 @@ TEST_F(SystrayProgramTest, InstalledLayoutFindsTheModuleInItsLibraryFolder) {
     EXPECT_EQ(tray_.Wait(), 0) << tray_.Output();
 }
 
-TEST_F(SystrayProgramTest, SecondTrayOpensSettingsInTheFirstAndQuitEndsIt) {
+TEST_F(SystrayProgramTest, SecondTrayOpensSettingsInTheFirstAndQuitEndsBoth) {
     ASSERT_EQ(CreateRegistryKey(RegistryHive::LocalMachine, kSettingsKey), 1);
     ASSERT_EQ(
         WriteRegistryString(RegistryHive::LocalMachine, kSettingsKey, kValueUsername, "alice"), 1);
@@ -137,20 +137,20 @@ TEST_F(SystrayProgramTest, SecondTrayOpensSettingsInTheFirstAndQuitEndsIt) {
     const test::ProgramResult second = test::RunProgram({}, {{"QT_QPA_PLATFORM", "offscreen"}});
     EXPECT_EQ(second.exitCode, 1) << second.output;
     EXPECT_TRUE(Eventually([&] {
-        return DebugLogs().find("SettingProcessEnded") != std::string::npos;
+        return DebugLogs().find("ThreadSettingMain") != std::string::npos;
     })) << DebugLogs();
 
-    // The settings can be opened again once that setting process has ended.
-    EXPECT_EQ(test::RunProgram({}, {{"QT_QPA_PLATFORM", "offscreen"}}).exitCode, 1);
-    EXPECT_TRUE(Eventually([&] {
-        const std::string logs = DebugLogs();
-        const std::size_t first = logs.find("Setting process has ended");
-        return first != std::string::npos &&
-               logs.find("Setting process has ended", first + 1) != std::string::npos;
-    })) << DebugLogs();
+    // A second settings window brings the first to the front and ends.
+    EXPECT_EQ(test::RunProgram({"/setting"}, {{"QT_QPA_PLATFORM", "offscreen"}}).exitCode, 1);
+    EXPECT_NE(DebugLogs().find("Setting process is already running"), std::string::npos);
 
+    // Quitting closes the settings window without storing anything, and ends the tray.
     EXPECT_EQ(test::RunProgram({"/quit"}, {}).exitCode, 1);
     EXPECT_EQ(tray_.Wait(), 0) << tray_.Output();
+    EXPECT_TRUE(Eventually([&] {
+        return DebugLogs().find("Settings window has been closed") != std::string::npos;
+    })) << DebugLogs();
+    EXPECT_EQ(ReadRegistryDword(RegistryHive::LocalMachine, kSettingsKey, kValueTime), 0);
     EXPECT_NE(DebugLogs().find("Tray window has been closed"), std::string::npos);
 }
 

@@ -1,5 +1,6 @@
-// Renders the tray menu, the history window with lines of each kind and the diagnose window,
-// in the language the environment chooses, as PNG files: ui-screenshots <folder> <suffix>.
+// Renders the tray menu, the history window with lines of each kind, the diagnose window and the
+// tabs of the settings window, in the language the environment chooses, as PNG files:
+// ui-screenshots <folder> <suffix>.
 // The windows are the real ones; only their outside operations give fixed example answers.
 
 #include <QApplication>
@@ -10,6 +11,7 @@
 #include <thread>
 
 #include "diagnostics/event_log.h"
+#include "ui/settings_window.h"
 #include "ui/systray_window.h"
 
 namespace {
@@ -49,6 +51,36 @@ SystrayOperations ExampleOperations() {
     return operations;
 }
 
+// The settings window with example values, one picture per tab.
+bool SaveSettingsTabs(const std::string& prefix, const std::string& suffix) {
+    SettingsForm form;
+    form.userName = "anna";
+    form.password = "secret";
+    form.hostName = "home.example.org";
+    form.intervals = IntervalEntries(15, form.intervalIndex);
+    form.providerIndex = 0;
+    form.autostartIndex = 1;
+    form.localFilter = true;
+    form.localNetworks = {"00:11:22:33:44:55"};
+    form.wirelessNetworks = {"cafe", "office"};
+    SettingsWindowSetup setup;
+    setup.wirelessTab = true;
+    setup.currentNetwork = "00:11:22:33:44:55";
+    setup.currentWireless = "cafe";
+    setup.status.time = 1'796'727'600;
+    setup.status.result = "good 203.0.113.5";
+    SettingsWindow window(form, setup, SettingsWindowOperations());
+    window.show();
+    const char* const names[] = {"general", "local", "wireless", "about"};
+    bool saved = true;
+    for (int tab = 0; tab < window.Tabs().count(); ++tab) {
+        window.Tabs().setCurrentIndex(tab);
+        ProcessEventsFor(300);
+        saved &= Save(window, prefix + "settings-" + names[tab] + suffix);
+    }
+    return saved;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -85,6 +117,8 @@ int main(int argc, char** argv) {
     tray.ChooseEntry(EntryDiagnose);
     ProcessEventsFor(500);
     saved &= Save(*tray.Diagnose(), prefix + "diagnose" + suffix);
+
+    saved &= SaveSettingsTabs(prefix, suffix);
 
     // The tray icon set: normal, information, warning, error, four times enlarged.
     QImage icons(4 * 64 + 3 * 8, 64, QImage::Format_ARGB32_Premultiplied);

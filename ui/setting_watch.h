@@ -1,0 +1,26 @@
+#pragma once
+
+// ThreadSettingMain: the settings window's watch on the service's state key and on the process
+// that opened the window. Qt-free; the caller decides how the events reach the window.
+
+#include <functional>
+
+#include "platform/wait.h"
+#include "ui/result_notice.h"
+
+namespace quarnel {
+
+struct SettingWatchCallbacks {
+    // A new Time and Result of the service, 100 ms after the key changed.
+    std::function<void(const ServiceResult&)> serviceResult;
+    // The parent process has ended, or cannot be watched at all (it has ended already): the
+    // window closes without applying.
+    std::function<void()> parentGone;
+};
+
+// Watches until stop fires or the parent is gone. The parent is watched even when the service
+// key does not exist (no service has run yet), so that the window never outlives its tray.
+void ThreadSettingMain(WaitEvent& stop, std::uint32_t parentId,
+                       const SettingWatchCallbacks& callbacks);
+
+}  // namespace quarnel

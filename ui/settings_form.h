@@ -1,0 +1,71 @@
+#pragma once
+
+// What the settings window shows and what its OK stores, decided without Qt, so that the rules
+// (interval entries, provider and autostart choices, list entries, the read-back check) are
+// tested without a display and the window only mirrors them.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "settings/apply.h"
+
+namespace quarnel {
+
+// The six interval entries, in minutes, in the order the drop-down list shows them.
+inline constexpr std::int64_t kIntervalChoices[] = {5, 10, 15, 30, 60, 120};
+// The provider entries: text ids by position (the stored Service value).
+inline constexpr int kProviderTextIds[] = {147, 148, 149, 162, 163, 164};
+// The autostart entries: text ids and the autostart modes they stand for.
+inline constexpr int kAutostartTextIds[] = {118, 119, 120};
+inline constexpr int kAutostartModes[] = {kAutostartAllUsers, kAutostartThisUser, kAutostartOff};
+// The longest network entry the lists take, in characters.
+inline constexpr std::size_t kMaximumNetworkEntry = 32;
+
+// The window's controls as values; an index of -1 means that no entry is selected.
+struct SettingsForm {
+    std::string userName;
+    std::string password;
+    std::string hostName;
+    std::vector<std::int64_t> intervals;  // the entries of the interval list
+    int intervalIndex = -1;
+    int providerIndex = -1;
+    int autostartIndex = 2;
+    bool localFilter = false;
+    bool wirelessFilter = false;
+    std::vector<std::string> localNetworks;
+    std::vector<std::string> wirelessNetworks;
+    bool beta = false;
+};
+
+// The interval entries for a stored value: the six, and the stored value's absolute value as a
+// seventh when it is none of them and not 0. selected is the entry of the stored value, or -1.
+std::vector<std::int64_t> IntervalEntries(std::int64_t stored, int& selected);
+// The autostart entry for a GetAutostart state: all users, else this user, else disabled.
+int AutostartEntry(std::int64_t state);
+// The provider entry of a stored Service value, or -1 outside the six.
+int ProviderEntry(std::int64_t stored);
+
+// Everything the store holds, as the window shows it at opening.
+SettingsForm ReadSettingsForm(std::int64_t autostartState);
+
+// A text typed into a network field as the list takes it: its first 32 characters (UTF-8 code
+// points, so that a character is never cut in half).
+std::string CutNetworkEntry(std::string_view text);
+
+// The values OK hands to ApplySettings; without the wireless tab its filter is off and its list
+// absent.
+SettingsValues ValuesOfForm(const SettingsForm& form, bool wirelessTab);
+
+// The two status lines for the service's Time and Result (Never and Nothing while Time is 0).
+std::string LastUpdateLine(std::int64_t time);
+std::string LastResultLine(std::int64_t time, std::string_view result);
+
+// Applies the values and reads the store back: the names of the values that do not read back as
+// written (an empty text or list keeps the value that was stored before); empty when all did.
+std::vector<std::string> StoreSettings(const SettingsValues& values,
+                                       const ApplyOperations& operations);
+
+}  // namespace quarnel
