@@ -141,8 +141,7 @@ TEST(Program, MessagesForPartsNotInThisBuildNameNoProcedure) {
         std::string named;
     };
     for (const Case& c : {Case{"/setting", "the settings window (/setting)"},
-                          Case{"/update", "the software update (/update)"},
-                          Case{"/signature", "the signature check (/signature)"}}) {
+                          Case{"/update", "the software update (/update)"}}) {
         test::TemporaryFolder root;
         const auto result = test::RunProgram({c.argument}, {{"QUARNEL_ROOT", root.Path()}});
         EXPECT_NE(result.output.find(c.named + " is not part of this build yet"), std::string::npos)
