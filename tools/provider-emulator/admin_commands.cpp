@@ -120,8 +120,8 @@ AdminResult AddFault(EmulatorState& state, const QueryPairs& query) {
     }
     Fault fault;
     fault.kind = QueryValue(query, "kind").value_or("");
-    static const char* const kinds[] = {"delay",       "trickle",  "stall", "short",  "chunked",
-                                        "chunked-cut", "redirect", "huge",  "endless"};
+    static const char* const kinds[] = {"delay",       "trickle",  "stall", "short",   "chunked",
+                                        "chunked-cut", "redirect", "huge",  "endless", "overlong"};
     bool known = false;
     for (const char* kind : kinds) {
         known = known || fault.kind == kind;
