@@ -230,6 +230,12 @@ void Handle(const std::string& label, EmulatorState& state, RequestLog& log,
         answer = Update(state, request, response);
     } else if (path == "/") {
         answer.body = state.EchoText().value_or(request.remote_addr);
+    } else if (const auto page = state.Page(path)) {
+        answer.body = *page;
+    } else if (path == "/changelog.html") {
+        answer.body =
+            "<html><body><h1>Changes</h1><p>Build 295: the emulator's change log.</p>"
+            "</body></html>\n";
     } else {
         answer = {404, "not found\n"};
     }
