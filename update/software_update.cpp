@@ -35,6 +35,22 @@ UpdateOffer ReadUpdateOffer(std::string_view page, bool beta, std::string_view s
     return offer;
 }
 
+namespace {
+
+// The maker's page, or the empty text; every answer is a result to the client, an error page
+// too, so only a 200 counts.
+std::string ReadMakerPage(const std::string& site) {
+    std::string page = HttpRequestString(site, "GET", HttpFlagIdentify, "", "", "", "");
+    return LastHttpStatus() == 200 ? page : std::string();
+}
+
+}  // namespace
+
+UpdateOffer CheckSoftwareVersion(bool beta) {
+    const std::string site = MakerSiteUrl("/index.html");
+    return ReadUpdateOffer(ReadMakerPage(site), beta, site);
+}
+
 std::string DownloadOutcomeText(DownloadOutcome outcome) {
     switch (outcome) {
         case DownloadOutcome::Installing:
@@ -59,9 +75,8 @@ std::string DownloadOutcomeText(DownloadOutcome outcome) {
 
 DownloadOutcome DownloadSoftwareUpdate(const DownloadRequest& request) {
     const std::string site = MakerSiteUrl("/index.html");
-    const std::string page = HttpRequestString(site, "GET", HttpFlagIdentify, "", "", "", "");
-    // Every answer is a result to the client, an error page too: only a 200 is the file itself.
-    if (page.empty() || LastHttpStatus() != 200) {
+    const std::string page = ReadMakerPage(site);
+    if (page.empty()) {
         return DownloadOutcome::NoPage;
     }
     const UpdateOffer offer = ReadUpdateOffer(page, request.beta, site);

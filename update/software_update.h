@@ -27,6 +27,10 @@ struct UpdateOffer {
 // and port of siteUrl; any other URL is dropped.
 UpdateOffer ReadUpdateOffer(std::string_view page, bool beta, std::string_view siteUrl);
 
+// The version check: reads the maker's /index.html (identified, as the check-in is) and the
+// channel's offer on it. An unreadable page or an error page gives an empty offer.
+UpdateOffer CheckSoftwareVersion(bool beta);
+
 enum class DownloadOutcome {
     Installing,        // verified and handed to the installer
     NoPage,            // the maker's page could not be read

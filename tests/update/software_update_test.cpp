@@ -144,6 +144,31 @@ INSTANTIATE_TEST_SUITE_P(
                            false, DownloadOutcome::NoPage}),
     [](const ::testing::TestParamInfo<Case>& p) { return std::string(p.param.name); });
 
+class VersionCheck : public test::EmulatorTest {};
+
+// Only the fourth number counts; an error page or a missing page offers nothing.
+TEST_F(VersionCheck, ReadsTheMakersPageForTheChannel) {
+    ASSERT_TRUE(test::PointEndpointsAtEmulator(emulator_));
+    EXPECT_EQ(CheckSoftwareVersion(false).version, "") << "no page yet (404)";
+    struct Published {
+        std::string published;
+        bool beta;
+        std::string version;
+        bool newer;
+    };
+    for (const Published& c :
+         {Published{"software-version=1.5.2.294", false, "1.5.2.294", false},
+          Published{"software-version=1.5.2.295", false, "1.5.2.295", true},
+          Published{"software-version=2.0.0.1", false, "2.0.0.1", false},
+          Published{"software-version=1.5.2.295", true, "", false},
+          Published{"software-beta-version=1.5.3.300", true, "1.5.3.300", true}}) {
+        Admin("/admin/software?" + c.published);
+        const UpdateOffer offer = CheckSoftwareVersion(c.beta);
+        EXPECT_EQ(offer.version, c.version) << c.published;
+        EXPECT_EQ(offer.newer, c.newer) << c.published;
+    }
+}
+
 TEST(UpdateOffer, OnlyTheChannelsOwnUniqueTagsAndTheMakersHttpsUrlsCount) {
     const std::string site = "https://maker.example/index.html";
     const std::string page =
