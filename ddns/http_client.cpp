@@ -3,6 +3,7 @@
 #include <curl/curl.h>
 #include <openssl/ssl.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <memory>
@@ -13,6 +14,7 @@
 #include "ddns/request_url.h"
 #include "ddns/response_head.h"
 #include "ddns/user_agent.h"
+#include "platform/file_io.h"
 #include "platform/text.h"
 
 namespace quarnel {
@@ -93,8 +95,11 @@ struct Exchange {
     bool headersComplete = false;
     bool following = false;  // this response is a redirect we follow: its body is not the answer
 
-    // The answer's body.
+    // The answer's body: kept in memory, or written to sinkFd as it arrives (a download).
     HttpBuffer body;
+    int sinkFd = -1;
+    std::size_t limit = kHttpAnswerLimit;
+    std::uint64_t received = 0;
     bool sawBody = false;
     std::uint64_t expected = 0;
     bool bodyRefused = false;  // header mode: the body was left unread on purpose
@@ -168,18 +173,29 @@ std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) 
         exchange.sawBody = true;
         exchange.expected = exchange.head.contentLength.value_or(length);
     }
-    if (exchange.body.size() + length > kHttpAnswerLimit) {
+    // More than the limit, or more than the server announced, is not the answer it promised.
+    if (exchange.received + length > exchange.limit ||
+        (exchange.head.contentLength &&
+         exchange.received + length > *exchange.head.contentLength)) {
         exchange.failed = true;
         return 0;
     }
-    try {
-        exchange.body.insert(exchange.body.end(), data, data + length);
-    } catch (...) {
-        exchange.failed = true;
-        return 0;
+    if (exchange.sinkFd >= 0) {
+        if (!WriteAll(exchange.sinkFd, data, length)) {
+            exchange.failed = true;
+            return 0;
+        }
+    } else {
+        try {
+            exchange.body.insert(exchange.body.end(), data, data + length);
+        } catch (...) {
+            exchange.failed = true;
+            return 0;
+        }
     }
+    exchange.received += length;
     if (length > 0 && exchange.onProgress && *exchange.onProgress) {
-        (*exchange.onProgress)(exchange.context, exchange.body.size(), exchange.expected,
+        (*exchange.onProgress)(exchange.context, exchange.received, exchange.expected,
                                exchange.clock->Seconds());
     }
     return length;
@@ -359,12 +375,20 @@ bool PrepareRedirect(CURL* easy, const RequestUrl& from, RequestUrl& to, int sta
 
 }  // namespace
 
-std::optional<HttpBuffer> HttpRequestMemory(
-    std::string_view url, std::string_view method, std::uint32_t flags, std::string_view user,
-    std::string_view password, std::string_view headers, std::string_view body,
-    std::string_view userAgent, std::int64_t context, const HttpRequestCallback& onRequest,
-    const HttpProgressCallback& onProgress, const HttpCompleteCallback& onComplete) {
+namespace {
+
+// HttpRequestMemory, or with sinkFd a download: the body goes to sinkFd, up to
+// kHttpDownloadLimit, and a result holds no bytes; received gives the body's size.
+std::optional<HttpBuffer> PerformRequest(std::string_view url, std::string_view method,
+                                         std::uint32_t flags, std::string_view user,
+                                         std::string_view password, std::string_view headers,
+                                         std::string_view body, std::string_view userAgent,
+                                         std::int64_t context, const HttpRequestCallback& onRequest,
+                                         const HttpProgressCallback& onProgress,
+                                         const HttpCompleteCallback& onComplete, int sinkFd,
+                                         std::uint64_t& received) {
     const Stopwatch clock;
+    received = 0;
     lastStatus = 0;
     std::optional<RequestUrl> current = SplitRequestUrl(url);
     if (!current) {
@@ -394,6 +418,12 @@ std::optional<HttpBuffer> HttpRequestMemory(
     exchange.onProgress = &onProgress;
     exchange.clock = &clock;
     SetTransportOptions(easy.get(), exchange, agent);
+    if (sinkFd >= 0) {
+        exchange.sinkFd = sinkFd;
+        exchange.limit = kHttpDownloadLimit;
+        // A large download on a slow line takes long; the stall watch still ends a dead one.
+        exchange.totalSeconds = std::max(exchange.totalSeconds, kHttpDownloadSeconds);
+    }
     SetMethodAndBody(easy.get(), verb, content);
     curl_easy_setopt(easy.get(), CURLOPT_HTTPHEADER, headerList.get());
     const std::string userText(user);
@@ -432,7 +462,6 @@ std::optional<HttpBuffer> HttpRequestMemory(
         lastStatus = exchange.head.status;
     }
     std::optional<HttpBuffer> result;
-    std::uint64_t received = 0;
     std::uint64_t expected = 0;
     if ((flags & HttpFlagHeaders) != 0) {
         const bool complete =
@@ -441,11 +470,11 @@ std::optional<HttpBuffer> HttpRequestMemory(
             result = HttpBuffer(exchange.headerBlock.begin(), exchange.headerBlock.end());
         }
     } else {
-        received = exchange.body.size();
+        received = exchange.received;
         expected = exchange.expected;
         // A transfer that ended in an error is incomplete even when some bytes arrived: a body
         // cut short must never pass for the whole answer.
-        if (code == CURLE_OK && !exchange.failed && exchange.sawBody && !exchange.body.empty() &&
+        if (code == CURLE_OK && !exchange.failed && exchange.sawBody && received > 0 &&
             received >= expected) {
             result = std::move(exchange.body);
         }
@@ -454,6 +483,35 @@ std::optional<HttpBuffer> HttpRequestMemory(
         onComplete(context, result ? &*result : nullptr, received, expected, clock.Seconds());
     }
     return result;
+}
+
+}  // namespace
+
+std::optional<HttpBuffer> HttpRequestMemory(
+    std::string_view url, std::string_view method, std::uint32_t flags, std::string_view user,
+    std::string_view password, std::string_view headers, std::string_view body,
+    std::string_view userAgent, std::int64_t context, const HttpRequestCallback& onRequest,
+    const HttpProgressCallback& onProgress, const HttpCompleteCallback& onComplete) {
+    std::uint64_t received = 0;
+    return PerformRequest(url, method, flags, user, password, headers, body, userAgent, context,
+                          onRequest, onProgress, onComplete, -1, received);
+}
+
+std::uint64_t HttpDownloadToFile(std::string_view url, int fd, std::string_view method,
+                                 std::string_view user, std::string_view password,
+                                 std::string_view headers, std::string_view body,
+                                 std::string_view userAgent, std::int64_t context,
+                                 const HttpRequestCallback& onRequest,
+                                 const HttpProgressCallback& onProgress,
+                                 const HttpCompleteCallback& onComplete) {
+    std::uint64_t received = 0;
+    if (fd < 0) {
+        return 0;
+    }
+    const bool complete = PerformRequest(url, method, 0, user, password, headers, body, userAgent,
+                                         context, onRequest, onProgress, onComplete, fd, received)
+                              .has_value();
+    return complete ? received : 0;
 }
 
 int LastHttpStatus() {

@@ -41,6 +41,10 @@ inline constexpr std::uint32_t HttpFlagAscii = 32;
 inline constexpr std::uint32_t HttpFlagUnicode = 64;
 
 inline constexpr std::size_t kHttpAnswerLimit = std::size_t{1} << 20;
+// Downloads into a file (HttpRequestFile, HttpDownloadToFile) have a bound of their own: an
+// installer is larger than any answer. Their whole exchange may take this long.
+inline constexpr std::size_t kHttpDownloadLimit = std::size_t{256} << 20;
+inline constexpr long kHttpDownloadSeconds = 3600;
 
 // The transport's request object (a libcurl easy handle), valid during onRequest only.
 using HttpRequestHandle = void*;
@@ -77,7 +81,8 @@ std::string HttpRequestString(std::string_view url, std::string_view method, std
                               const HttpProgressCallback& onProgress = {},
                               const HttpCompleteCallback& onComplete = {});
 
-// Writes the body (flags 0) to filePath, created or replaced, readable by its owner only;
+// Writes the body (flags 0) to filePath, created or replaced, readable by its owner only, as
+// the bytes arrive (up to kHttpDownloadLimit; more than the server announced is a failure);
 // returns the bytes written, or 0 when there was no result or the file could not be written
 // completely (a partly written file is removed).
 std::uint64_t HttpRequestFile(std::string_view url, const std::string& filePath,
@@ -87,6 +92,17 @@ std::uint64_t HttpRequestFile(std::string_view url, const std::string& filePath,
                               std::int64_t context = 0, const HttpRequestCallback& onRequest = {},
                               const HttpProgressCallback& onProgress = {},
                               const HttpCompleteCallback& onComplete = {});
+
+// HttpRequestFile into an open file (written from where it stands, for example a file the caller
+// created in a private folder); returns the bytes written, or 0 when the download failed (the
+// file then holds an unfinished part, which the caller discards).
+std::uint64_t HttpDownloadToFile(std::string_view url, int fd, std::string_view method,
+                                 std::string_view user, std::string_view password,
+                                 std::string_view headers, std::string_view body,
+                                 std::string_view userAgent = {}, std::int64_t context = 0,
+                                 const HttpRequestCallback& onRequest = {},
+                                 const HttpProgressCallback& onProgress = {},
+                                 const HttpCompleteCallback& onComplete = {});
 
 // The HTTP status of the last answer the calling thread's latest request received (after
 // redirects), whether or not it gave a result; 0 when no answer head arrived.

@@ -21,6 +21,7 @@
 #include "startup/status_command.h"
 #include "startup/ui_module_loader.h"
 #include "startup/usage_text.h"
+#include "update/file_signature.h"
 
 namespace quarnel {
 namespace {
@@ -81,8 +82,15 @@ ProcessActions DefaultProcessActions() {
     };
     actions.deleteServiceByName = DeleteServiceByName;
     actions.broadcastInstanceMessage = [](int code) { return BroadcastInstanceMessage(code); };
-    actions.verifyFileSignature = [](const std::string&) {
-        return NotAvailableYet("VerifyFileSignature", "the signature check (/signature)");
+    actions.verifyFileSignature = [](const std::string& path) {
+        std::string reason;
+        const std::int64_t verified = VerifyFileSignature(path, &reason);
+        if (verified == 1) {
+            std::printf("quarnel-updater: %s is signed by the maker\n", path.c_str());
+        } else {
+            std::fprintf(stderr, "quarnel-updater: %s\n", reason.c_str());
+        }
+        return verified;
     };
     actions.setAutostart = [](const std::string& name, const std::string& path, int flags) {
         if ((flags & AutostartAllUsers) != 0) {
@@ -107,8 +115,16 @@ ProcessActions DefaultProcessActions() {
     actions.runSystrayProcess = [] { return RunSystrayProcess(); };
     actions.runSettingProcess = [] { return RunSettingProcess(); };
     actions.runServiceProcess = [] { return RunServiceProcess(); };
-    actions.runUpdateProcess = [](bool) {
+    actions.runUpdateProcess = [](bool) -> std::int64_t {
+#if QUARNEL_SELF_UPDATE
         return NotAvailableYet("RunUpdateProcess", "the software update (/update)");
+#else
+        // Packages of distributions update through their package manager, never by themselves.
+        std::fprintf(stderr,
+                     "quarnel-updater: the software update (/update) is turned off in this "
+                     "build; the package manager of the system updates the program\n");
+        return 0;
+#endif
     };
     actions.programPath = [] { return GetProgramPath(); };
     actions.loadText = [](int textId) { return LoadResourceText(textId); };

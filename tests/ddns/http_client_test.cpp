@@ -410,6 +410,32 @@ TEST_F(HttpClientTest, FileFormWritesTheWholeAnswerPrivately) {
     EXPECT_NE(::access(missing.c_str(), F_OK), 0) << "no answer, no file";
 }
 
+// An installer is larger than any answer: a download has a bound of its own and reports its
+// progress as the bytes arrive.
+TEST_F(HttpClientTest, FileFormDownloadsBeyondTheAnswerCap) {
+    const std::uint64_t size = 3 * kHttpAnswerLimit;
+    Admin("/admin/fault?kind=huge&bytes=" + std::to_string(size));
+    const std::string path = root_.Path() + "/large.bin";
+    Calls calls;
+    EXPECT_EQ(HttpRequestFile(HttpsUrl("/"), path, "GET", "", "", "", "", "", 7, {},
+                              calls.OnProgress(), {}),
+              size);
+    struct stat info {};
+    ASSERT_EQ(::stat(path.c_str(), &info), 0);
+    EXPECT_EQ(static_cast<std::uint64_t>(info.st_size), size);
+    ASSERT_GT(calls.progress.size(), 1u);
+    EXPECT_LT(calls.progress.front().first, size);
+    EXPECT_EQ(calls.progress.back(), std::make_pair(size, size));
+}
+
+// A server that sends more than it announced is not sending the file it promised.
+TEST_F(HttpClientTest, FileFormRefusesMoreThanAnnounced) {
+    Admin("/admin/fault?kind=overlong&bytes=200000");
+    const std::string path = root_.Path() + "/overlong.bin";
+    EXPECT_EQ(HttpRequestFile(HttpsUrl("/"), path, "GET", "", "", "", ""), 0u);
+    EXPECT_NE(::access(path.c_str(), F_OK), 0) << "the refused file was left behind";
+}
+
 TEST_F(HttpClientTest, FileFormRemovesAFileItCouldNotWriteCompletely) {
     Admin("/admin/echo?text=0123456789abcdef");
     const std::string path = root_.Path() + "/partial.bin";

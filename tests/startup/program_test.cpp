@@ -140,8 +140,7 @@ TEST(Program, MessagesForPartsNotInThisBuildNameNoProcedure) {
         std::string argument;
         std::string named;
     };
-    for (const Case& c : {Case{"/update", "the software update (/update)"},
-                          Case{"/signature", "the signature check (/signature)"}}) {
+    for (const Case& c : {Case{"/update", "the software update (/update)"}}) {
         test::TemporaryFolder root;
         const auto result = test::RunProgram({c.argument}, {{"QUARNEL_ROOT", root.Path()}});
         EXPECT_NE(result.output.find(c.named + " is not part of this build yet"), std::string::npos)

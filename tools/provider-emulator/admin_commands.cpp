@@ -3,6 +3,8 @@
 #include <arpa/inet.h>
 
 #include <cstdlib>
+#include <fstream>
+#include <sstream>
 
 #include "tools/provider-emulator/query_text.h"
 
@@ -89,6 +91,40 @@ AdminResult Echo(EmulatorState& state, const QueryPairs& query) {
     return Ok();
 }
 
+// A page of the maker's site: its text, or the bytes of a file (an installer, a signature).
+AdminResult Page(EmulatorState& state, const QueryPairs& query) {
+    const auto path = QueryValue(query, "path");
+    if (!path || path->empty() || path->front() != '/') {
+        return Bad("page needs a path starting with /");
+    }
+    if (const auto file = QueryValue(query, "file")) {
+        std::ifstream in(*file, std::ios::binary);
+        std::ostringstream bytes;
+        bytes << in.rdbuf();
+        if (!in) {
+            return Bad("page file cannot be read");
+        }
+        state.SetPage(*path, bytes.str());
+        return Ok();
+    }
+    state.SetPage(*path, QueryValue(query, "text").value_or(""));
+    return Ok();
+}
+
+// The maker's /index.html with the four meta tags; a value not given leaves its tag out.
+AdminResult Software(EmulatorState& state, const QueryPairs& query) {
+    std::string page = "<!DOCTYPE html>\n<html><head><title>Quarnel Updater</title>\n";
+    for (const char* name : {"software-version", "software-beta-version", "software-download",
+                             "software-beta-download"}) {
+        if (const auto value = QueryValue(query, name)) {
+            page += "<meta name=\"" + std::string(name) + "\" content=\"" + *value + "\">\n";
+        }
+    }
+    page += "</head><body><p>Quarnel Updater</p></body></html>\n";
+    state.SetPage("/index.html", page);
+    return Ok();
+}
+
 AdminResult Script(EmulatorState& state, const QueryPairs& query) {
     if (QueryValue(query, "clear")) {
         state.ClearScripts();
@@ -120,8 +156,8 @@ AdminResult AddFault(EmulatorState& state, const QueryPairs& query) {
     }
     Fault fault;
     fault.kind = QueryValue(query, "kind").value_or("");
-    static const char* const kinds[] = {"delay",       "trickle",  "stall", "short",  "chunked",
-                                        "chunked-cut", "redirect", "huge",  "endless"};
+    static const char* const kinds[] = {"delay",       "trickle",  "stall", "short",   "chunked",
+                                        "chunked-cut", "redirect", "huge",  "endless", "overlong"};
     bool known = false;
     for (const char* kind : kinds) {
         known = known || fault.kind == kind;
@@ -221,6 +257,12 @@ AdminResult ApplyAdminCommand(EmulatorState& state, RequestLog& log, const std::
     }
     if (path == "/admin/echo") {
         return Echo(state, query);
+    }
+    if (path == "/admin/page") {
+        return Page(state, query);
+    }
+    if (path == "/admin/software") {
+        return Software(state, query);
     }
     if (path == "/admin/script") {
         return Script(state, query);

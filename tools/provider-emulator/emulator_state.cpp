@@ -72,6 +72,21 @@ std::optional<std::string> EmulatorState::EchoText() const {
     return echoText_;
 }
 
+void EmulatorState::SetPage(const std::string& path, std::string body) {
+    std::lock_guard guard(lock_);
+    if (body.empty()) {
+        pages_.erase(path);
+    } else {
+        pages_[path] = std::move(body);
+    }
+}
+
+std::optional<std::string> EmulatorState::Page(const std::string& path) const {
+    std::lock_guard guard(lock_);
+    const auto found = pages_.find(path);
+    return found == pages_.end() ? std::nullopt : std::optional<std::string>(found->second);
+}
+
 void EmulatorState::AddScript(const ScriptedAnswer& answer) {
     std::lock_guard guard(lock_);
     scripts_.push_back(answer);

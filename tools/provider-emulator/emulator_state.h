@@ -71,6 +71,11 @@ class EmulatorState {
     void SetEchoText(std::optional<std::string> text);
     std::optional<std::string> EchoText() const;
 
+    // Pages of the maker's site (/index.html, installers, signatures) by path; an empty body
+    // removes the page.
+    void SetPage(const std::string& path, std::string body);
+    std::optional<std::string> Page(const std::string& path) const;
+
     void AddScript(const ScriptedAnswer& answer);
     void ClearScripts();
     // Takes the next scripted answer, counting it down.
@@ -91,6 +96,7 @@ class EmulatorState {
     std::map<std::string, std::string> accounts_;
     std::map<std::string, HostRecord> hosts_;  // by lower-case name
     std::optional<std::string> echoText_;
+    std::map<std::string, std::string> pages_;
     std::deque<ScriptedAnswer> scripts_;
     std::deque<Fault> faults_;
     std::map<std::string, DnsEntry> dns_;  // by lower-case name without the final dot

@@ -182,12 +182,26 @@ void DeliverGenerated(httplib::Response& response, const Fault& fault) {
         return;
     }
     auto sent = std::make_shared<std::size_t>(0);
+    // overlong: announces half of the bytes, then sends them all in chunks.
+    const bool overlong = fault.kind == "overlong";
+    const std::size_t limit = overlong ? fault.bytes : kEndlessLimit;
+    if (overlong) {
+        response.set_header("Content-Length", std::to_string(fault.bytes / 2));
+    }
     response.set_chunked_content_provider(
-        kTextPlain, [block, sent](std::size_t, httplib::DataSink& sink) {
-            if (*sent >= kEndlessLimit || !sink.write(block->data(), block->size())) {
+        kTextPlain, [block, sent, limit, overlong](std::size_t, httplib::DataSink& sink) {
+            if (*sent >= limit) {
+                if (!overlong) {
+                    return false;  // endless: cut without a final chunk
+                }
+                sink.done();
+                return true;
+            }
+            const std::size_t piece = std::min(block->size(), limit - *sent);
+            if (!sink.write(block->data(), piece)) {
                 return false;
             }
-            *sent += block->size();
+            *sent += piece;
             return true;
         });
 }
@@ -215,7 +229,7 @@ void Handle(const std::string& label, EmulatorState& state, RequestLog& log,
         response.set_content("redirected to " + fault->location + "\n", kTextPlain);
         return;
     }
-    if (fault && (fault->kind == "huge" || fault->kind == "endless")) {
+    if (fault && (fault->kind == "huge" || fault->kind == "endless" || fault->kind == "overlong")) {
         DeliverGenerated(response, *fault);
         return;
     }
@@ -227,6 +241,12 @@ void Handle(const std::string& label, EmulatorState& state, RequestLog& log,
         answer.body = state.EchoText().value_or(request.remote_addr);
     } else if (path == "/issues.xml" && request.method == "POST") {
         answer = NewIssue(request);
+    } else if (const auto page = state.Page(path)) {
+        answer.body = *page;
+    } else if (path == "/changelog.html") {
+        answer.body =
+            "<html><body><h1>Changes</h1><p>Build 295: the emulator's change log.</p>"
+            "</body></html>\n";
     } else {
         answer = {404, "not found\n"};
     }
