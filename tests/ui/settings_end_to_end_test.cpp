@@ -1,0 +1,236 @@
+// The settings window on a real X display (Xvfb), driven from outside with xdotool as a user
+// would, against the real service in the foreground and the provider emulator: a new account,
+// interval and provider typed in and confirmed with OK are stored, and the service sends an
+// update with the new account at once.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <regex>
+#include <thread>
+
+#include "ddns/provider_update.h"
+#include "libraries/src/service/unit_file.h"
+#include "platform/paths.h"
+#include "platform/product.h"
+#include "settings/identity.h"
+#include "settings/protection.h"
+#include "settings/registry.h"
+#include "settings/schema.h"
+#include "tests/fixtures/endpoint_overrides.h"
+#include "tests/fixtures/provider_emulator.h"
+#include "tests/fixtures/request_record.h"
+#include "tests/libraries/adapter/network_test_support.h"
+#include "tests/support/child_process.h"
+#include "tests/support/test_support.h"
+#include "tests/ui/qt_application.h"
+
+namespace quarnel {
+namespace {
+
+constexpr RegistryHive kHive = RegistryHive::LocalMachine;
+constexpr const char* kXvfb = "/usr/bin/Xvfb";
+constexpr const char* kXdotool = "/usr/bin/xdotool";
+// "bob:n3w-pass" in base64, as the update request authenticates the new account.
+constexpr const char* kNewAuthorization = "Basic Ym9iOm4zdy1wYXNz";
+
+bool Eventually(const std::function<bool()>& condition, int timeoutMs = 20000) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
+
+// Update requests over HTTPS that authenticate with this Authorization value.
+int CountUpdates(const test::ProviderEmulator& emulator, const std::string& authorization) {
+    int count = 0;
+    for (const test::RequestRecord& record : test::ParseRequestRecords(emulator.Requests())) {
+        if (record.server == "https" && record.target.starts_with("/nic/update") &&
+            record.Header("Authorization") == authorization) {
+            ++count;
+        }
+    }
+    return count;
+}
+
+class SettingsEndToEndTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        if (::access(kXvfb, X_OK) != 0 || ::access(kXdotool, X_OK) != 0) {
+            GTEST_SKIP() << "Xvfb or xdotool is not installed (scripts/install-deps installs them)";
+        }
+        QUARNEL_ENTER_PRIVATE_NETWORK("quarnel-settings", "");
+        root_ = std::make_unique<test::TemporaryFolder>();
+        const std::pair<const char*, std::optional<std::string>> variables[] = {
+            {"QUARNEL_ROOT", root_->Path()},
+            {"HOME", root_->Path() + "/root"},
+            {"XDG_CONFIG_HOME", std::nullopt},
+            {"XDG_RUNTIME_DIR", "/run/settings-e2e"},
+            {"LOGLEVEL", "6"},
+            {"QT_QPA_PLATFORM", std::nullopt},
+            {"WAYLAND_DISPLAY", std::nullopt},
+            {"DBUS_SESSION_BUS_ADDRESS", std::nullopt}};
+        for (const auto& [name, value] : variables) {
+            environment_.push_back(std::make_unique<test::ScopedEnvironment>(name, value));
+        }
+        std::filesystem::create_directories(root_->Path() + "/etc");
+        std::ofstream(root_->Path() + "/etc/machine-id") << "0123456789abcdef0123456789abcdef\n";
+        // An installed service is what OK sends control 128 to; the foreground service below
+        // answers on the same control socket as a unit-started one would.
+        const std::string unit = RootedPath("/etc/systemd/system/" + UnitFileName(ServiceName));
+        std::filesystem::create_directories(std::filesystem::path(unit).parent_path());
+        std::ofstream(unit) << "[Service]\nExecStart=" << test::ProgramPath() << " /service\n";
+
+        test::ProviderEmulator::Options options;
+        options.commands = {
+            "/admin/account?user=alice&password=s3cret",
+            "/admin/host?name=home.example.org&user=alice",
+            "/admin/account?user=bob&password=n3w-pass",
+            "/admin/host?name=new.example.org&user=bob",
+            "/admin/dns?name=probe.test&answer=A:198.51.100.1",
+            "/admin/echo?text=203.0.113.5",
+        };
+        ASSERT_TRUE(emulator_.Start(options));
+        ASSERT_TRUE(test::PointEndpointsAtEmulator(emulator_));
+        ASSERT_TRUE(test::SetEndpointOverride(Endpoint::ProbeHost, "probe.test"));
+
+        ASSERT_EQ(CreateRegistryKey(kHive, kSettingsKey), 1);
+        WriteRegistryString(kHive, kSettingsKey, kValueUsername, "alice");
+        WriteProtectedPassword(kHive, kSettingsKey, kValuePassword, "s3cret",
+                               GetHardwareProfileId());
+        WriteRegistryString(kHive, kSettingsKey, kValueHostname, "home.example.org");
+        WriteRegistryDword(kHive, kSettingsKey, kValueInterval, 5);
+        WriteRegistryDword(kHive, kSettingsKey, kValueService, 0);
+        WriteTimeStamp(kHive, kSettingsKey, kValueTime, CurrentTimeStamp());
+    }
+
+    void TearDown() override {
+        for (test::ChildProcess* child : {&setting_, &service_, &xvfb_}) {
+            if (child->Pid() > 0) {
+                child->Signal(SIGTERM);
+                if (child->Wait(5000) == -1) {
+                    child->Signal(SIGKILL);
+                    child->Wait(5000);
+                }
+            }
+        }
+        emulator_.Stop();
+    }
+
+    // Starts Xvfb on a display number of its own choice and returns ":<number>".
+    std::string StartDisplay() {
+        if (!xvfb_.Start(kXvfb,
+                         {"-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "640x480x24"})) {
+            return {};
+        }
+        std::smatch match;
+        const std::regex number("(^|\n)([0-9]+)\n");
+        for (int i = 0; i < 100; ++i) {
+            xvfb_.WaitForLine("\x01", 100);  // reads what has arrived
+            const std::string output = xvfb_.Output();
+            if (std::regex_search(output, match, number)) {
+                return ":" + match[2].str();
+            }
+        }
+        return {};
+    }
+
+    // Runs xdotool on the display; its output, or nothing when it failed.
+    std::optional<std::string> Xdotool(const std::vector<std::string>& arguments) {
+        test::ChildProcess xdotool;
+        if (!xdotool.Start(kXdotool, arguments, {{"DISPLAY", display_}})) {
+            return std::nullopt;
+        }
+        const int status = xdotool.Wait(10000);
+        if (status == -1) {
+            xdotool.Signal(SIGKILL);
+            xdotool.Wait(5000);
+        }
+        if (status != 0) {
+            return std::nullopt;
+        }
+        return xdotool.Output();
+    }
+
+    std::unique_ptr<test::TemporaryFolder> root_;
+    std::vector<std::unique_ptr<test::ScopedEnvironment>> environment_;
+    test::ProviderEmulator emulator_;
+    std::string display_;
+    test::ChildProcess xvfb_;
+    test::ChildProcess service_;
+    test::ChildProcess setting_;
+};
+
+TEST_F(SettingsEndToEndTest, NewAccountIntervalAndProviderAreStoredAndUpdatedAtOnce) {
+    ASSERT_TRUE(
+        service_.Start(test::ProgramPath(), {"/service"}, {{"SSL_CERT_FILE", emulator_.CaFile()}}));
+    ASSERT_TRUE(Eventually([&] { return CountUpdates(emulator_, "Basic YWxpY2U6czNjcmV0") == 1; }))
+        << service_.Output();
+
+    display_ = StartDisplay();
+    ASSERT_FALSE(display_.empty()) << xvfb_.Output();
+    const std::string suppressions = root_->Path() + "/desktop-library-leaks.supp";
+    std::ofstream(suppressions) << test::kDesktopLibraryLeaks;
+    ASSERT_TRUE(
+        setting_.Start(test::ProgramPath(), {"/setting"},
+                       {{"DISPLAY", display_}, {"LSAN_OPTIONS", "suppressions=" + suppressions}}));
+
+    std::optional<std::string> window;
+    ASSERT_TRUE(Eventually([&] {
+        window = Xdotool({"search", "--onlyvisible", "--pid", std::to_string(setting_.Pid())});
+        return window.has_value() && !window->empty();
+    })) << setting_.Output();
+    const std::string id = window->substr(0, window->find('\n'));
+    ASSERT_TRUE(Xdotool({"windowfocus", "--sync", id}));
+    const std::optional<std::string> geometry = Xdotool({"getwindowgeometry", "--shell", id});
+    ASSERT_TRUE(geometry.has_value());
+    std::smatch match;
+    ASSERT_TRUE(std::regex_search(*geometry, match, std::regex("WIDTH=([0-9]+)")));
+    const int width = std::stoi(match[1].str());
+
+    // A click into the user name field (10, 25, 150 by 20 on the first tab page, below the tab
+    // bar) gives it the focus; the password and host name fields and the interval and provider
+    // lists follow it in the tab order. Down picks the next entry: 10 minutes, DNS-O-Matic.
+    ASSERT_TRUE(Xdotool({"mousemove", "--window", id, "60", "62", "click", "1"}));
+    ASSERT_TRUE(Xdotool({"key", "--window", id, "ctrl+a"}));
+    ASSERT_TRUE(Xdotool({"type", "--delay", "5", "bob"}));
+    ASSERT_TRUE(Xdotool({"key", "Tab", "ctrl+a"}));
+    ASSERT_TRUE(Xdotool({"type", "--delay", "5", "n3w-pass"}));
+    ASSERT_TRUE(Xdotool({"key", "Tab", "ctrl+a"}));
+    ASSERT_TRUE(Xdotool({"type", "--delay", "5", "new.example.org"}));
+    ASSERT_TRUE(Xdotool({"key", "Tab", "Down", "Tab", "Down", "Down"}));
+
+    // OK: 90 by 22 pixels, 8 pixels left of Cancel, which is 8 pixels from the right edge.
+    const std::string okX = std::to_string(width - 8 - 90 - 8 - 45);
+    const auto pressed = std::chrono::steady_clock::now();
+    ASSERT_TRUE(Xdotool({"mousemove", "--window", id, okX, "251", "click", "1"}));
+    ASSERT_TRUE(Eventually([&] { return CountUpdates(emulator_, kNewAuthorization) == 1; }))
+        << service_.Output() << setting_.Output();
+    const auto delay = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - pressed);
+    std::printf("From the click on OK to the update request: %lld ms\n",
+                static_cast<long long>(delay.count()));
+    EXPECT_EQ(setting_.Wait(10000), 0) << setting_.Output();
+
+    EXPECT_EQ(ReadRegistryString(kHive, kSettingsKey, kValueUsername), "bob");
+    EXPECT_EQ(ReadProtectedPassword(kHive, kSettingsKey, kValuePassword, GetHardwareProfileId()),
+              "n3w-pass");
+    EXPECT_EQ(ReadRegistryString(kHive, kSettingsKey, kValueHostname), "new.example.org");
+    EXPECT_EQ(ReadRegistryDword(kHive, kSettingsKey, kValueInterval), 10);
+    EXPECT_EQ(ReadRegistryDword(kHive, kSettingsKey, kValueService), kProviderDnsOMatic);
+    EXPECT_EQ(emulator_.Admin("/admin/host?name=new.example.org"), "203.0.113.5\n");
+}
+
+}  // namespace
+}  // namespace quarnel
