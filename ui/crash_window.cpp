@@ -62,7 +62,9 @@ CrashWindow::CrashWindow(std::string report, Send send, Notice notice)
     progress_->setValue(0);
     progress_->setTextVisible(false);
     send_button_ = new QPushButton(kCrashSendText, upper);
-    send_button_->setGeometry(275, 92, 100, 22);
+    // 100 pixels wide at the right edge, or as wide as its text needs in the desktop's font.
+    const int buttonWidth = std::max(100, send_button_->sizeHint().width());
+    send_button_->setGeometry(375 - buttonWidth, 92, buttonWidth, 22);
     connect(send_button_, &QPushButton::clicked, this, [this] { StartSend(); });
 
     QFrame* lower = FlatContainer(this, 7, 140, 386, 243);

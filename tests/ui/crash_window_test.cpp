@@ -32,6 +32,7 @@ TEST(CrashWindowTest, ShowsTheReportWithItsTexts) {
     EXPECT_EQ(window.windowTitle().toStdString(), "Application Error");
     EXPECT_EQ(window.SendButton()->text().toStdString(), "Send Crash Report");
     EXPECT_TRUE(window.SendButton()->isEnabled());
+    EXPECT_GE(window.SendButton()->width(), window.SendButton()->sizeHint().width());
     EXPECT_TRUE(window.StatusText()->text().isEmpty());
     EXPECT_EQ(window.Progress()->maximum(), 100);
     EXPECT_EQ(window.Progress()->value(), 0);
