@@ -6,30 +6,18 @@
 #include <iostream>
 #include <optional>
 
-#include "ddns/endpoints.h"
-#include "ddns/http_client.h"
+#include "ddns/crash_upload.h"
 #include "diagnostics/crash_handler.h"
 #include "diagnostics/crash_report.h"
 #include "diagnostics/log.h"
 #include "platform/atomic_file.h"
 #include "platform/paths.h"
 #include "platform/unique_fd.h"
+#include "startup/ui_module_loader.h"
+#include "ui/ui_module.h"
 
 namespace quarnel {
 namespace {
-
-// The crash window's identifier, the context of the upload.
-constexpr std::int64_t kCrashWindowId = 1337;
-
-std::string ThreadErrorSend(const std::string& report) {
-    QLOG(kLogError, "ThreadErrorSend", "Crash report message = " + report);
-    const std::string answer = HttpRequestString(
-        "https://" + GetEndpoint(Endpoint::IssueTracker) + "/issues.xml", "POST", HttpFlagHeaders,
-        kIssueTrackerKey, kIssueTrackerKey, "Content-Type: text/xml; charset=utf-8",
-        BuildIssueDocument(report), {}, kCrashWindowId);
-    QLOG(kLogError, "ThreadErrorSend", "Crash report result = " + answer);
-    return answer;
-}
 
 // The report from the crashed process's memory file, inherited as descriptor fdText.
 std::optional<std::string> ReadReport(const std::string& fdText) {
@@ -80,9 +68,15 @@ int RunCrashReporter(const std::vector<std::string>& arguments) {
     const std::string kept = KeepReport(*report);
     if (kind == CrashReportKind::Window) {
         QLOG(kLogTrace, "ErrorHandler", "Creating error report window thread");
+        if (IsDisplayNamed()) {
+            if (void* entry = LoadUiModuleEntry(kUiRunCrashWindowSymbol)) {
+                reinterpret_cast<QuarnelUiRunCrashWindow>(entry)(report->data(), report->size());
+                return 0;
+            }
+        }
         const std::string text =
-            "The program crashed; the crash window is not part of this build "
-            "yet, so nothing was sent. The report is in " +
+            "The program crashed; the crash window cannot be shown (no display or no desktop "
+            "module), so nothing was sent. The report is in " +
             (kept.empty() ? std::string("no file") : kept);
         QLOG(kLogError, "ThreadErrorWindow", text);
         std::cerr << "quarnel-updater: " << text << "\n" << *report;
@@ -91,7 +85,7 @@ int RunCrashReporter(const std::vector<std::string>& arguments) {
     QLOG(kLogTrace, "ErrorHandler", "Creating error report thread from service");
     std::cerr << "quarnel-updater: the program crashed; sending the report"
               << (kept.empty() ? "" : " (a copy is in " + kept + ")") << "\n";
-    return ThreadErrorSend(*report).empty() ? 1 : 0;
+    return SendCrashReport(*report).empty() ? 1 : 0;
 }
 
 void NoteProcessModeForCrashes(ProcessMode mode) {

@@ -10,7 +10,8 @@
 // and posted at once as a new issue, the document of BuildIssueDocument, to
 // "https://" + the IssueTracker endpoint + "/issues.xml" with the tracker's key as user name and
 // password (HTTP Basic); the answer's header block is logged ("Crash report result = ").
-// "window": the crash window is not part of this build yet; the reporter says so on standard
+// "window": the crash window of the desktop module (ui/ui_module.h) shows the report and sends it
+// when the user asks. Without a named display or the module, the reporter says so on standard
 // error and in the log, prints the report, names its copy and sends nothing.
 
 #include <string>
@@ -19,9 +20,6 @@
 #include "startup/process_main.h"
 
 namespace quarnel {
-
-// The tracker's API key (a configuration value of this build).
-inline constexpr const char* kIssueTrackerKey = "5f0c6e2a9b14d7e3c8a1f6b0d2e4c7a9b3f5e1d8";
 
 // arguments: the descriptor and the kind. The exit code: 0 when the report was handled (posted and
 // answered, or shown), 1 otherwise.

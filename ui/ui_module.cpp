@@ -2,13 +2,16 @@
 
 #include "ui/ui_module.h"
 
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <QApplication>
 #include <cstdio>
 #include <string>
 
+#include "ddns/crash_upload.h"
 #include "diagnostics/log.h"
+#include "ui/crash_window.h"
 #include "ui/settings_process.h"
 #include "ui/systray_process.h"
 
@@ -66,4 +69,22 @@ extern "C" __attribute__((visibility("default"))) std::int64_t quarnel_ui_run_se
     qInstallMessageHandler(quarnel::RouteQtMessage);
     QApplication application(argc, argv);
     return quarnel::RunSettingWindows();
+}
+
+extern "C" __attribute__((visibility("default"))) std::int64_t quarnel_ui_run_crash_window(
+    const char* report, std::size_t size) {
+    qInstallMessageHandler(quarnel::RouteQtMessage);
+    QApplication application(argc, argv);
+    // The window waits for the user; the machine's other work comes first meanwhile.
+    ::setpriority(PRIO_PROCESS, 0, 10);
+    const std::string text(report, size);
+    const auto send = [text](const quarnel::HttpProgressCallback& onProgress) {
+        return quarnel::SendCrashReport(text, onProgress);
+    };
+    quarnel::CrashWindow window(text, send);
+    window.show();
+    window.raise();
+    window.activateWindow();
+    window.exec();
+    return 0;
 }

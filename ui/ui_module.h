@@ -25,6 +25,7 @@
 // ../lib/quarnel-updater/ (installed). The entry points below have C linkage and are looked up by
 // name; the version must equal kUiModuleVersion, or the program refuses the module.
 
+#include <cstddef>
 #include <cstdint>
 
 namespace quarnel {
@@ -34,6 +35,7 @@ inline constexpr std::int32_t kUiModuleVersion = 1;
 inline constexpr const char* kUiModuleVersionSymbol = "quarnel_ui_module_version";
 inline constexpr const char* kUiRunSystraySymbol = "quarnel_ui_run_systray";
 inline constexpr const char* kUiRunSettingSymbol = "quarnel_ui_run_setting";
+inline constexpr const char* kUiRunCrashWindowSymbol = "quarnel_ui_run_crash_window";
 
 }  // namespace quarnel
 
@@ -46,4 +48,8 @@ using QuarnelUiRunSystray = std::int64_t (*)();
 // The setting mode after its instance check: the settings window until OK, Cancel, its close
 // box, instance code 1 or the end of the process that opened it; returns the exit code (0).
 using QuarnelUiRunSetting = std::int64_t (*)();
+// The crash reporter of a desktop mode: the "Application Error" window with the report (size
+// bytes, not terminated) until the user closes it or the tracker has answered a send; returns
+// the exit code (0).
+using QuarnelUiRunCrashWindow = std::int64_t (*)(const char* report, std::size_t size);
 }
