@@ -1,7 +1,7 @@
 // The settings window on a real X display (Xvfb), driven from outside with xdotool as a user
 // would, against the real service in the foreground and the provider emulator: a new account,
-// interval and provider typed in and confirmed with OK are stored, and the service sends an
-// update with the new account at once.
+// interval and provider and a ticked local network filter that lists this network, confirmed
+// with OK, are stored, and the service sends an update with the new account at once.
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -40,6 +40,9 @@ constexpr const char* kXvfb = "/usr/bin/Xvfb";
 constexpr const char* kXdotool = "/usr/bin/xdotool";
 // "bob:n3w-pass" in base64, as the update request authenticates the new account.
 constexpr const char* kNewAuthorization = "Basic Ym9iOm4zdy1wYXNz";
+// The namespace's default gateway: with no DHCP lease below the test root, it is what the
+// service identifies the local network by, so only a filter listing it lets the update out.
+constexpr const char* kGateway = "198.51.100.1";
 
 bool Eventually(const std::function<bool()>& condition, int timeoutMs = 20000) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
@@ -71,6 +74,8 @@ class SettingsEndToEndTest : public testing::Test {
             GTEST_SKIP() << "Xvfb or xdotool is not installed (scripts/install-deps installs them)";
         }
         QUARNEL_ENTER_PRIVATE_NETWORK("quarnel-settings", "");
+        ASSERT_TRUE(test::AddVethPair("qs-wired", "qs-peer", "198.51.100.2/24"));
+        ASSERT_TRUE(test::RunIp({"route", "add", "default", "via", kGateway, "dev", "qs-wired"}));
         root_ = std::make_unique<test::TemporaryFolder>();
         const std::pair<const char*, std::optional<std::string>> variables[] = {
             {"QUARNEL_ROOT", root_->Path()},
@@ -172,7 +177,7 @@ class SettingsEndToEndTest : public testing::Test {
     test::ChildProcess setting_;
 };
 
-TEST_F(SettingsEndToEndTest, NewAccountIntervalAndProviderAreStoredAndUpdatedAtOnce) {
+TEST_F(SettingsEndToEndTest, NewAccountIntervalProviderAndFilterAreStoredAndUpdatedAtOnce) {
     ASSERT_TRUE(
         service_.Start(test::ProgramPath(), {"/service"}, {{"SSL_CERT_FILE", emulator_.CaFile()}}));
     ASSERT_TRUE(Eventually([&] { return CountUpdates(emulator_, "Basic YWxpY2U6czNjcmV0") == 1; }))
@@ -211,6 +216,15 @@ TEST_F(SettingsEndToEndTest, NewAccountIntervalAndProviderAreStoredAndUpdatedAtO
     ASSERT_TRUE(Xdotool({"type", "--delay", "5", "new.example.org"}));
     ASSERT_TRUE(Xdotool({"key", "Tab", "Down", "Tab", "Down", "Down"}));
 
+    // Five steps back from the provider list is the tab bar, where Right turns to the Local
+    // Network tab; the filter box is the only control enabled there and takes the focus next.
+    // Ticking it enables the field and the list, and two steps back is the field: the gateway
+    // typed in and inserted makes the list's only entry.
+    ASSERT_TRUE(Xdotool({"key", "shift+Tab", "shift+Tab", "shift+Tab", "shift+Tab", "shift+Tab",
+                         "Right", "Tab", "space", "shift+Tab", "shift+Tab", "ctrl+a"}));
+    ASSERT_TRUE(Xdotool({"type", "--delay", "5", kGateway}));
+    ASSERT_TRUE(Xdotool({"key", "Tab", "space"}));
+
     // OK: 90 by 22 pixels, 8 pixels left of Cancel, which is 8 pixels from the right edge.
     const std::string okX = std::to_string(width - 8 - 90 - 8 - 45);
     const auto pressed = std::chrono::steady_clock::now();
@@ -229,6 +243,9 @@ TEST_F(SettingsEndToEndTest, NewAccountIntervalAndProviderAreStoredAndUpdatedAtO
     EXPECT_EQ(ReadRegistryString(kHive, kSettingsKey, kValueHostname), "new.example.org");
     EXPECT_EQ(ReadRegistryDword(kHive, kSettingsKey, kValueInterval), 10);
     EXPECT_EQ(ReadRegistryDword(kHive, kSettingsKey, kValueService), kProviderDnsOMatic);
+    EXPECT_EQ(ReadRegistryDword(kHive, kSettingsKey, kValueLocalFilter), 1);
+    EXPECT_EQ(ReadRegistryMultiString(kHive, kSettingsKey, kValueLocalNetworks),
+              std::string(kGateway) + "\n\n");
     EXPECT_EQ(emulator_.Admin("/admin/host?name=new.example.org"), "203.0.113.5\n");
 }
 
