@@ -1,7 +1,8 @@
-// The settings window on a real X display (Xvfb), driven from outside with xdotool as a user
-// would, against the real service in the foreground and the provider emulator: a new account,
-// interval and provider and a ticked local network filter that lists this network, confirmed
-// with OK, are stored, and the service sends an update with the new account at once.
+// The settings window on a real X display (Xvfb), opened from the tray icon in a real
+// notification area (trayer) and driven from outside with xdotool as a user would, against the
+// real service in the foreground and the provider emulator: a new account, interval and provider
+// and a ticked local network filter that lists this network, confirmed with OK, are stored, the
+// service sends an update with the new account at once, and the tray opens the settings again.
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -14,6 +15,7 @@
 #include <functional>
 #include <map>
 #include <regex>
+#include <sstream>
 #include <thread>
 
 #include "ddns/provider_update.h"
@@ -38,6 +40,7 @@ namespace {
 constexpr RegistryHive kHive = RegistryHive::LocalMachine;
 constexpr const char* kXvfb = "/usr/bin/Xvfb";
 constexpr const char* kXdotool = "/usr/bin/xdotool";
+constexpr const char* kTrayer = "/usr/bin/trayer";
 // "bob:n3w-pass" in base64, as the update request authenticates the new account.
 constexpr const char* kNewAuthorization = "Basic Ym9iOm4zdy1wYXNz";
 // The namespace's default gateway: with no DHCP lease below the test root, it is what the
@@ -70,8 +73,10 @@ int CountUpdates(const test::ProviderEmulator& emulator, const std::string& auth
 class SettingsEndToEndTest : public testing::Test {
   protected:
     void SetUp() override {
-        if (::access(kXvfb, X_OK) != 0 || ::access(kXdotool, X_OK) != 0) {
-            GTEST_SKIP() << "Xvfb or xdotool is not installed (scripts/install-deps installs them)";
+        if (::access(kXvfb, X_OK) != 0 || ::access(kXdotool, X_OK) != 0 ||
+            ::access(kTrayer, X_OK) != 0) {
+            GTEST_SKIP() << "Xvfb, xdotool or trayer is not installed (scripts/install-deps "
+                            "installs them)";
         }
         QUARNEL_ENTER_PRIVATE_NETWORK("quarnel-settings", "");
         ASSERT_TRUE(test::AddVethPair("qs-wired", "qs-peer", "198.51.100.2/24"));
@@ -121,7 +126,8 @@ class SettingsEndToEndTest : public testing::Test {
     }
 
     void TearDown() override {
-        for (test::ChildProcess* child : {&setting_, &service_, &xvfb_}) {
+        // The settings window closes with the tray that started it.
+        for (test::ChildProcess* child : {&tray_, &trayer_, &service_, &xvfb_}) {
             if (child->Pid() > 0) {
                 child->Signal(SIGTERM);
                 if (child->Wait(5000) == -1) {
@@ -151,6 +157,42 @@ class SettingsEndToEndTest : public testing::Test {
         return {};
     }
 
+    std::string DebugLogs() const {
+        std::string text;
+        const std::string folder = root_->Path() + "/var/log/quarnel-updater";
+        for (const std::string& name : test::ListFolder(folder)) {
+            text += test::ReadFileText(folder + "/" + name);
+        }
+        return text;
+    }
+
+    // Clicks the tray icon and returns the settings window the tray opens, or nothing.
+    std::string OpenSettingsFromTray() {
+        const std::optional<std::string> icon =
+            Xdotool({"search", "--onlyvisible", "--pid", std::to_string(tray_.Pid())});
+        if (!icon.has_value() || icon->empty() ||
+            !Xdotool({"mousemove", "--window", icon->substr(0, icon->find('\n')), "4", "4", "click",
+                      "1"})) {
+            return {};
+        }
+        std::string found;
+        Eventually([&] {
+            const std::optional<std::string> windows =
+                Xdotool({"search", "--onlyvisible", "--name", "^Quarnel Updater$"});
+            std::istringstream lines(windows.value_or(""));
+            for (std::string id; std::getline(lines, id);) {
+                const std::optional<std::string> pid = Xdotool({"getwindowpid", id});
+                if (pid.has_value() && !pid->empty() &&
+                    std::stoi(*pid) != static_cast<int>(tray_.Pid())) {
+                    found = id;
+                    return true;
+                }
+            }
+            return false;
+        });
+        return found;
+    }
+
     // Runs xdotool on the display; its output, or nothing when it failed.
     std::optional<std::string> Xdotool(const std::vector<std::string>& arguments) {
         test::ChildProcess xdotool;
@@ -174,7 +216,8 @@ class SettingsEndToEndTest : public testing::Test {
     std::string display_;
     test::ChildProcess xvfb_;
     test::ChildProcess service_;
-    test::ChildProcess setting_;
+    test::ChildProcess trayer_;
+    test::ChildProcess tray_;
 };
 
 TEST_F(SettingsEndToEndTest, NewAccountIntervalProviderAndFilterAreStoredAndUpdatedAtOnce) {
@@ -187,16 +230,19 @@ TEST_F(SettingsEndToEndTest, NewAccountIntervalProviderAndFilterAreStoredAndUpda
     ASSERT_FALSE(display_.empty()) << xvfb_.Output();
     const std::string suppressions = root_->Path() + "/desktop-library-leaks.supp";
     std::ofstream(suppressions) << test::kDesktopLibraryLeaks;
+    ASSERT_TRUE(trayer_.Start(kTrayer, {"--edge", "top", "--widthtype", "request"},
+                              {{"DISPLAY", display_}}));
+    // Run as root, the tray starts the settings window directly, without pkexec.
     ASSERT_TRUE(
-        setting_.Start(test::ProgramPath(), {"/setting"},
-                       {{"DISPLAY", display_}, {"LSAN_OPTIONS", "suppressions=" + suppressions}}));
-
-    std::optional<std::string> window;
+        tray_.Start(test::ProgramPath(), {},
+                    {{"DISPLAY", display_}, {"LSAN_OPTIONS", "suppressions=" + suppressions}}));
     ASSERT_TRUE(Eventually([&] {
-        window = Xdotool({"search", "--onlyvisible", "--pid", std::to_string(setting_.Pid())});
-        return window.has_value() && !window->empty();
-    })) << setting_.Output();
-    const std::string id = window->substr(0, window->find('\n'));
+        return DebugLogs().find("Tray icon shown in the notification area") != std::string::npos;
+    })) << DebugLogs()
+        << tray_.Output();
+
+    const std::string id = OpenSettingsFromTray();
+    ASSERT_FALSE(id.empty()) << DebugLogs() << tray_.Output();
     ASSERT_TRUE(Xdotool({"windowfocus", "--sync", id}));
     const std::optional<std::string> geometry = Xdotool({"getwindowgeometry", "--shell", id});
     ASSERT_TRUE(geometry.has_value());
@@ -230,12 +276,15 @@ TEST_F(SettingsEndToEndTest, NewAccountIntervalProviderAndFilterAreStoredAndUpda
     const auto pressed = std::chrono::steady_clock::now();
     ASSERT_TRUE(Xdotool({"mousemove", "--window", id, okX, "251", "click", "1"}));
     ASSERT_TRUE(Eventually([&] { return CountUpdates(emulator_, kNewAuthorization) == 1; }))
-        << service_.Output() << setting_.Output();
+        << service_.Output() << tray_.Output();
     const auto delay = std::chrono::duration_cast<std::chrono::milliseconds>(
         std::chrono::steady_clock::now() - pressed);
     std::printf("From the click on OK to the update request: %lld ms\n",
                 static_cast<long long>(delay.count()));
-    EXPECT_EQ(setting_.Wait(10000), 0) << setting_.Output();
+    EXPECT_TRUE(Eventually([&] {
+        return DebugLogs().find("Setting process has ended") != std::string::npos;
+    })) << DebugLogs()
+        << tray_.Output();
 
     EXPECT_EQ(ReadRegistryString(kHive, kSettingsKey, kValueUsername), "bob");
     EXPECT_EQ(ReadProtectedPassword(kHive, kSettingsKey, kValuePassword, GetHardwareProfileId()),
@@ -247,6 +296,9 @@ TEST_F(SettingsEndToEndTest, NewAccountIntervalProviderAndFilterAreStoredAndUpda
     EXPECT_EQ(ReadRegistryMultiString(kHive, kSettingsKey, kValueLocalNetworks),
               std::string(kGateway) + "\n\n");
     EXPECT_EQ(emulator_.Admin("/admin/host?name=new.example.org"), "203.0.113.5\n");
+
+    // Once the window has closed, the tray opens the settings again.
+    EXPECT_FALSE(OpenSettingsFromTray().empty()) << DebugLogs() << tray_.Output();
 }
 
 }  // namespace
