@@ -1,7 +1,8 @@
-// The settings window on a real X display (Xvfb), driven from outside with xdotool as a user
-// would, against the real service in the foreground and the provider emulator: a new account,
-// interval and provider typed in and confirmed with OK are stored, and the service sends an
-// update with the new account at once.
+// The settings window on a real X display (Xvfb), opened from the tray icon in a real
+// notification area (trayer) and driven from outside with xdotool as a user would, against the
+// real service in the foreground and the provider emulator: a new account, interval and provider
+// and a ticked local network filter that lists this network, confirmed with OK, are stored, the
+// service sends an update with the new account at once, and the tray opens the settings again.
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -14,6 +15,7 @@
 #include <functional>
 #include <map>
 #include <regex>
+#include <sstream>
 #include <thread>
 
 #include "ddns/provider_update.h"
@@ -38,8 +40,12 @@ namespace {
 constexpr RegistryHive kHive = RegistryHive::LocalMachine;
 constexpr const char* kXvfb = "/usr/bin/Xvfb";
 constexpr const char* kXdotool = "/usr/bin/xdotool";
+constexpr const char* kTrayer = "/usr/bin/trayer";
 // "bob:n3w-pass" in base64, as the update request authenticates the new account.
 constexpr const char* kNewAuthorization = "Basic Ym9iOm4zdy1wYXNz";
+// The namespace's default gateway: with no DHCP lease below the test root, it is what the
+// service identifies the local network by, so only a filter listing it lets the update out.
+constexpr const char* kGateway = "198.51.100.1";
 
 bool Eventually(const std::function<bool()>& condition, int timeoutMs = 20000) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
@@ -67,10 +73,14 @@ int CountUpdates(const test::ProviderEmulator& emulator, const std::string& auth
 class SettingsEndToEndTest : public testing::Test {
   protected:
     void SetUp() override {
-        if (::access(kXvfb, X_OK) != 0 || ::access(kXdotool, X_OK) != 0) {
-            GTEST_SKIP() << "Xvfb or xdotool is not installed (scripts/install-deps installs them)";
+        if (::access(kXvfb, X_OK) != 0 || ::access(kXdotool, X_OK) != 0 ||
+            ::access(kTrayer, X_OK) != 0) {
+            GTEST_SKIP() << "Xvfb, xdotool or trayer is not installed (scripts/install-deps "
+                            "installs them)";
         }
         QUARNEL_ENTER_PRIVATE_NETWORK("quarnel-settings", "");
+        ASSERT_TRUE(test::AddVethPair("qs-wired", "qs-peer", "198.51.100.2/24"));
+        ASSERT_TRUE(test::RunIp({"route", "add", "default", "via", kGateway, "dev", "qs-wired"}));
         root_ = std::make_unique<test::TemporaryFolder>();
         const std::pair<const char*, std::optional<std::string>> variables[] = {
             {"QUARNEL_ROOT", root_->Path()},
@@ -116,7 +126,8 @@ class SettingsEndToEndTest : public testing::Test {
     }
 
     void TearDown() override {
-        for (test::ChildProcess* child : {&setting_, &service_, &xvfb_}) {
+        // The settings window closes with the tray that started it.
+        for (test::ChildProcess* child : {&tray_, &trayer_, &service_, &xvfb_}) {
             if (child->Pid() > 0) {
                 child->Signal(SIGTERM);
                 if (child->Wait(5000) == -1) {
@@ -146,6 +157,42 @@ class SettingsEndToEndTest : public testing::Test {
         return {};
     }
 
+    std::string DebugLogs() const {
+        std::string text;
+        const std::string folder = root_->Path() + "/var/log/quarnel-updater";
+        for (const std::string& name : test::ListFolder(folder)) {
+            text += test::ReadFileText(folder + "/" + name);
+        }
+        return text;
+    }
+
+    // Clicks the tray icon and returns the settings window the tray opens, or nothing.
+    std::string OpenSettingsFromTray() {
+        const std::optional<std::string> icon =
+            Xdotool({"search", "--onlyvisible", "--pid", std::to_string(tray_.Pid())});
+        if (!icon.has_value() || icon->empty() ||
+            !Xdotool({"mousemove", "--window", icon->substr(0, icon->find('\n')), "4", "4", "click",
+                      "1"})) {
+            return {};
+        }
+        std::string found;
+        Eventually([&] {
+            const std::optional<std::string> windows =
+                Xdotool({"search", "--onlyvisible", "--name", "^Quarnel Updater$"});
+            std::istringstream lines(windows.value_or(""));
+            for (std::string id; std::getline(lines, id);) {
+                const std::optional<std::string> pid = Xdotool({"getwindowpid", id});
+                if (pid.has_value() && !pid->empty() &&
+                    std::stoi(*pid) != static_cast<int>(tray_.Pid())) {
+                    found = id;
+                    return true;
+                }
+            }
+            return false;
+        });
+        return found;
+    }
+
     // Runs xdotool on the display; its output, or nothing when it failed.
     std::optional<std::string> Xdotool(const std::vector<std::string>& arguments) {
         test::ChildProcess xdotool;
@@ -169,10 +216,11 @@ class SettingsEndToEndTest : public testing::Test {
     std::string display_;
     test::ChildProcess xvfb_;
     test::ChildProcess service_;
-    test::ChildProcess setting_;
+    test::ChildProcess trayer_;
+    test::ChildProcess tray_;
 };
 
-TEST_F(SettingsEndToEndTest, NewAccountIntervalAndProviderAreStoredAndUpdatedAtOnce) {
+TEST_F(SettingsEndToEndTest, NewAccountIntervalProviderAndFilterAreStoredAndUpdatedAtOnce) {
     ASSERT_TRUE(
         service_.Start(test::ProgramPath(), {"/service"}, {{"SSL_CERT_FILE", emulator_.CaFile()}}));
     ASSERT_TRUE(Eventually([&] { return CountUpdates(emulator_, "Basic YWxpY2U6czNjcmV0") == 1; }))
@@ -182,16 +230,19 @@ TEST_F(SettingsEndToEndTest, NewAccountIntervalAndProviderAreStoredAndUpdatedAtO
     ASSERT_FALSE(display_.empty()) << xvfb_.Output();
     const std::string suppressions = root_->Path() + "/desktop-library-leaks.supp";
     std::ofstream(suppressions) << test::kDesktopLibraryLeaks;
+    ASSERT_TRUE(trayer_.Start(kTrayer, {"--edge", "top", "--widthtype", "request"},
+                              {{"DISPLAY", display_}}));
+    // Run as root, the tray starts the settings window directly, without pkexec.
     ASSERT_TRUE(
-        setting_.Start(test::ProgramPath(), {"/setting"},
-                       {{"DISPLAY", display_}, {"LSAN_OPTIONS", "suppressions=" + suppressions}}));
-
-    std::optional<std::string> window;
+        tray_.Start(test::ProgramPath(), {},
+                    {{"DISPLAY", display_}, {"LSAN_OPTIONS", "suppressions=" + suppressions}}));
     ASSERT_TRUE(Eventually([&] {
-        window = Xdotool({"search", "--onlyvisible", "--pid", std::to_string(setting_.Pid())});
-        return window.has_value() && !window->empty();
-    })) << setting_.Output();
-    const std::string id = window->substr(0, window->find('\n'));
+        return DebugLogs().find("Tray icon shown in the notification area") != std::string::npos;
+    })) << DebugLogs()
+        << tray_.Output();
+
+    const std::string id = OpenSettingsFromTray();
+    ASSERT_FALSE(id.empty()) << DebugLogs() << tray_.Output();
     ASSERT_TRUE(Xdotool({"windowfocus", "--sync", id}));
     const std::optional<std::string> geometry = Xdotool({"getwindowgeometry", "--shell", id});
     ASSERT_TRUE(geometry.has_value());
@@ -211,17 +262,29 @@ TEST_F(SettingsEndToEndTest, NewAccountIntervalAndProviderAreStoredAndUpdatedAtO
     ASSERT_TRUE(Xdotool({"type", "--delay", "5", "new.example.org"}));
     ASSERT_TRUE(Xdotool({"key", "Tab", "Down", "Tab", "Down", "Down"}));
 
+    // Five steps back from the provider list is the tab bar, where Right turns to the Local
+    // Network tab; the filter box is the only control enabled there and takes the focus next.
+    // Ticking it enables the field and the list, and two steps back is the field: the gateway
+    // typed in and inserted makes the list's only entry.
+    ASSERT_TRUE(Xdotool({"key", "shift+Tab", "shift+Tab", "shift+Tab", "shift+Tab", "shift+Tab",
+                         "Right", "Tab", "space", "shift+Tab", "shift+Tab", "ctrl+a"}));
+    ASSERT_TRUE(Xdotool({"type", "--delay", "5", kGateway}));
+    ASSERT_TRUE(Xdotool({"key", "Tab", "space"}));
+
     // OK: 90 by 22 pixels, 8 pixels left of Cancel, which is 8 pixels from the right edge.
     const std::string okX = std::to_string(width - 8 - 90 - 8 - 45);
     const auto pressed = std::chrono::steady_clock::now();
     ASSERT_TRUE(Xdotool({"mousemove", "--window", id, okX, "251", "click", "1"}));
     ASSERT_TRUE(Eventually([&] { return CountUpdates(emulator_, kNewAuthorization) == 1; }))
-        << service_.Output() << setting_.Output();
+        << service_.Output() << tray_.Output();
     const auto delay = std::chrono::duration_cast<std::chrono::milliseconds>(
         std::chrono::steady_clock::now() - pressed);
     std::printf("From the click on OK to the update request: %lld ms\n",
                 static_cast<long long>(delay.count()));
-    EXPECT_EQ(setting_.Wait(10000), 0) << setting_.Output();
+    EXPECT_TRUE(Eventually([&] {
+        return DebugLogs().find("Setting process has ended") != std::string::npos;
+    })) << DebugLogs()
+        << tray_.Output();
 
     EXPECT_EQ(ReadRegistryString(kHive, kSettingsKey, kValueUsername), "bob");
     EXPECT_EQ(ReadProtectedPassword(kHive, kSettingsKey, kValuePassword, GetHardwareProfileId()),
@@ -229,7 +292,13 @@ TEST_F(SettingsEndToEndTest, NewAccountIntervalAndProviderAreStoredAndUpdatedAtO
     EXPECT_EQ(ReadRegistryString(kHive, kSettingsKey, kValueHostname), "new.example.org");
     EXPECT_EQ(ReadRegistryDword(kHive, kSettingsKey, kValueInterval), 10);
     EXPECT_EQ(ReadRegistryDword(kHive, kSettingsKey, kValueService), kProviderDnsOMatic);
+    EXPECT_EQ(ReadRegistryDword(kHive, kSettingsKey, kValueLocalFilter), 1);
+    EXPECT_EQ(ReadRegistryMultiString(kHive, kSettingsKey, kValueLocalNetworks),
+              std::string(kGateway) + "\n\n");
     EXPECT_EQ(emulator_.Admin("/admin/host?name=new.example.org"), "203.0.113.5\n");
+
+    // Once the window has closed, the tray opens the settings again.
+    EXPECT_FALSE(OpenSettingsFromTray().empty()) << DebugLogs() << tray_.Output();
 }
 
 }  // namespace
