@@ -47,7 +47,7 @@ constexpr const char* kNewAuthorization = "Basic Ym9iOm4zdy1wYXNz";
 // service identifies the local network by, so only a filter listing it lets the update out.
 constexpr const char* kGateway = "198.51.100.1";
 
-bool Eventually(const std::function<bool()>& condition, int timeoutMs = 20000) {
+bool Eventually(const std::function<bool()>& condition, int timeoutMs = 60000) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (!condition()) {
         if (std::chrono::steady_clock::now() > deadline) {
