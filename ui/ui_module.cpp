@@ -11,6 +11,7 @@
 #include "diagnostics/log.h"
 #include "ui/settings_process.h"
 #include "ui/systray_process.h"
+#include "ui/update_window.h"
 
 namespace quarnel {
 namespace {
@@ -66,4 +67,11 @@ extern "C" __attribute__((visibility("default"))) std::int64_t quarnel_ui_run_se
     qInstallMessageHandler(quarnel::RouteQtMessage);
     QApplication application(argc, argv);
     return quarnel::RunSettingWindows();
+}
+
+extern "C" __attribute__((visibility("default"))) std::int64_t quarnel_ui_run_update(
+    std::int32_t beta) {
+    qInstallMessageHandler(quarnel::RouteQtMessage);
+    QApplication application(argc, argv);
+    return quarnel::RunUpdateWindows(beta != 0);
 }

@@ -34,6 +34,7 @@ inline constexpr std::int32_t kUiModuleVersion = 1;
 inline constexpr const char* kUiModuleVersionSymbol = "quarnel_ui_module_version";
 inline constexpr const char* kUiRunSystraySymbol = "quarnel_ui_run_systray";
 inline constexpr const char* kUiRunSettingSymbol = "quarnel_ui_run_setting";
+inline constexpr const char* kUiRunUpdateSymbol = "quarnel_ui_run_update";
 
 }  // namespace quarnel
 
@@ -46,4 +47,8 @@ using QuarnelUiRunSystray = std::int64_t (*)();
 // The setting mode after its instance check: the settings window until OK, Cancel, its close
 // box, instance code 1 or the end of the process that opened it; returns the exit code (0).
 using QuarnelUiRunSetting = std::int64_t (*)();
+// The update mode after its instance check: the version check of the channel (beta not 0: the
+// beta channel), and the update window when a newer version is offered, until it closes or the
+// update is installed; returns the exit code (0).
+using QuarnelUiRunUpdate = std::int64_t (*)(std::int32_t beta);
 }
