@@ -1,6 +1,8 @@
 #include "ui/update_window.h"
 
 #include <QApplication>
+#include <QCloseEvent>
+#include <QEventLoop>
 #include <QFrame>
 #include <QLabel>
 #include <QProgressBar>
@@ -78,6 +80,14 @@ UpdateWindow::~UpdateWindow() {
     }
 }
 
+void UpdateWindow::closeEvent(QCloseEvent* event) {
+    tray_.hide();
+    QWidget::closeEvent(event);
+    if (closed_) {
+        closed_();
+    }
+}
+
 void UpdateWindow::Post(std::function<void()> work) {
     QMetaObject::invokeMethod(this, std::move(work), Qt::QueuedConnection);
 }
@@ -104,8 +114,30 @@ void UpdateWindow::OfferChecked(const UpdateOffer& offer) {
         return;
     }
     QLOG(kLogInfo, "CheckSoftwareVersion", "Version " + offer.version + " is available");
-    status_->setText(QString::fromStdString(GetLocalizedText(35206, offer.version)));
+    const std::string message = GetLocalizedText(35206, offer.version);
+    status_->setText(QString::fromStdString(message));
     install_->setEnabled(true);
+    if (!operations_.trayAvailable()) {
+        OpenFromTray();
+        return;
+    }
+    // A balloon that goes unread leaves the icon, which still opens the window when clicked.
+    tray_.setIcon(style()->standardIcon(QStyle::SP_MessageBoxInformation));
+    tray_.setToolTip(Text(35200));
+    connect(&tray_, &QSystemTrayIcon::messageClicked, this, [this] { OpenFromTray(); });
+    connect(&tray_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason r) {
+        if (r == QSystemTrayIcon::Trigger || r == QSystemTrayIcon::DoubleClick) {
+            OpenFromTray();
+        }
+    });
+    tray_.show();
+    balloonMessage_ = message;
+    tray_.showMessage(Text(100), QString::fromStdString(message), QSystemTrayIcon::Information,
+                      30000);
+}
+
+void UpdateWindow::OpenFromTray() {
+    tray_.hide();
     show();
     raise();
     activateWindow();
@@ -187,9 +219,13 @@ bool UpdateWindow::InstallEnabled() const {
 }
 
 std::int64_t RunUpdateWindows(bool beta) {
+    // The window stays hidden unless an update is offered, so the mode runs its own loop until
+    // the window closes rather than one that shows it.
     UpdateWindow window(beta, UpdateWindowOperations{});
+    QEventLoop loop;
+    window.OnClosed([&loop] { loop.quit(); });
     window.Start();
-    window.exec();
+    loop.exec();
     return 0;
 }
 

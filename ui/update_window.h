@@ -4,7 +4,8 @@
 // change log. The Qt-free steps (update/software_update.h) run on worker threads; they report
 // back through queued calls, so only the user-interface thread touches the controls.
 
-#include <QDialog>
+#include <QSystemTrayIcon>
+#include <QWidget>
 #include <atomic>
 #include <functional>
 #include <optional>
@@ -24,18 +25,27 @@ struct UpdateWindowOperations {
     std::function<DownloadOutcome(const DownloadRequest&)> download = DownloadSoftwareUpdate;
     PackageInstaller install;  // empty: the system's package installer
     std::string folderBase;    // where the private download folder is made; empty: $TMPDIR
+    // Whether the desktop has a tray to offer the update in; without one the window opens.
+    std::function<bool()> trayAvailable = QSystemTrayIcon::isSystemTrayAvailable;
 };
 
-class UpdateWindow : public QDialog {
+class UpdateWindow : public QWidget {
   public:
     UpdateWindow(bool beta, UpdateWindowOperations operations);
     ~UpdateWindow() override;
     UpdateWindow(const UpdateWindow&) = delete;
     UpdateWindow& operator=(const UpdateWindow&) = delete;
 
-    // Starts the version check. A newer version shows the window with Install enabled; anything
-    // else closes it without a trace (the window is never shown then).
+    // Starts the version check. A newer version is offered with a tray icon and its balloon
+    // (without a tray: the window opens) and Install is enabled; anything else closes the window
+    // without a trace (it is never shown then).
     void Start();
+    // The balloon or the tray icon clicked: the icon goes and the window comes to the front.
+    void OpenFromTray();
+    // Called when the window closes, also when it closes without ever being shown.
+    void OnClosed(std::function<void()> closed) { closed_ = std::move(closed); }
+    // The message of the balloon shown, else empty.
+    const std::string& BalloonMessage() const { return balloonMessage_; }
 
     QString StatusText() const;
     bool InstallEnabled() const;
@@ -43,6 +53,9 @@ class UpdateWindow : public QDialog {
     void Install();
     // The outcome of the last download once it is over, else empty.
     std::optional<DownloadOutcome> LastOutcome() const { return lastOutcome_; }
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
 
   private:
     void OfferChecked(const UpdateOffer& offer);
@@ -57,6 +70,9 @@ class UpdateWindow : public QDialog {
     QLabel* status_ = nullptr;
     QProgressBar* progress_ = nullptr;
     QPushButton* install_ = nullptr;
+    QSystemTrayIcon tray_;
+    std::string balloonMessage_;
+    std::function<void()> closed_;
     std::thread checker_;
     std::thread downloader_;
     std::optional<DownloadOutcome> lastOutcome_;

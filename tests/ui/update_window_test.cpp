@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <QApplication>
+#include <QTimer>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -20,12 +22,13 @@ struct Case {
     const char* name;
     const char* signature;  // the signature file the emulator serves beside the installer
     bool installed;
+    bool tray;  // the desktop has a tray: a balloon offers the update first
 };
 
 class UpdateWindowRun : public test::EmulatorTest, public ::testing::WithParamInterface<Case> {};
 
-// The window offers the published version; Install downloads, verifies and installs, or ends
-// with the reason and nothing installed.
+// A balloon (or, without a tray, the window) offers the published version; Install downloads,
+// verifies and installs, or ends with the reason and nothing installed.
 TEST_P(UpdateWindowRun, OffersTheVersionAndInstallsOnlyWhatTheMakerSigned) {
     if (QUARNEL_PINS_TEST_SIGNER == 0) {
         GTEST_SKIP() << "this build pins the maker's certificate, whose key the tests lack";
@@ -49,10 +52,18 @@ TEST_P(UpdateWindowRun, OffersTheVersionAndInstallsOnlyWhatTheMakerSigned) {
         installed.push_back(path);
         return true;
     };
+    const bool tray = GetParam().tray;
+    operations.trayAvailable = [tray] { return tray; };
     UpdateWindow window(false, operations);
     window.Start();
+    const std::string offered = GetLocalizedText(35206, "1.5.2.295");
+    if (tray) {
+        ASSERT_TRUE(test::ProcessEventsUntil([&] { return window.BalloonMessage() == offered; }));
+        EXPECT_FALSE(window.isVisible()) << "the balloon offers the update; the window waits";
+        window.OpenFromTray();
+    }
     ASSERT_TRUE(test::ProcessEventsUntil([&] { return window.isVisible(); }));
-    EXPECT_EQ(window.StatusText().toStdString(), GetLocalizedText(35206, "1.5.2.295"));
+    EXPECT_EQ(window.StatusText().toStdString(), offered);
     ASSERT_TRUE(window.InstallEnabled());
 
     window.Install();
@@ -69,11 +80,33 @@ TEST_P(UpdateWindowRun, OffersTheVersionAndInstallsOnlyWhatTheMakerSigned) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, UpdateWindowRun,
-                         ::testing::Values(Case{"SignedByTheMaker", "good.p7s", true},
-                                           Case{"SignedBySomeoneElse", "other.p7s", false}),
+                         ::testing::Values(Case{"SignedByTheMaker", "good.p7s", true, true},
+                                           Case{"SignedBySomeoneElse", "other.p7s", false, false}),
                          [](const ::testing::TestParamInfo<Case>& p) {
                              return std::string(p.param.name);
                          });
+
+class UpdateMode : public test::EmulatorTest {};
+
+// Without an offer (the maker's page is missing) the mode ends without ever showing a window.
+TEST_F(UpdateMode, EndsUnseenWithoutAnOffer) {
+    test::EnsureQtApplication();
+    ASSERT_TRUE(test::PointEndpointsAtEmulator(emulator_));
+    bool shown = false;
+    // Bounds the run: a window that shows itself is noted and closed.
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&shown] {
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            if (widget->isVisible()) {
+                shown = true;
+                widget->close();
+            }
+        }
+    });
+    watch.start(50);
+    EXPECT_EQ(RunUpdateWindows(false), 0);
+    EXPECT_FALSE(shown);
+}
 
 }  // namespace
 }  // namespace quarnel
