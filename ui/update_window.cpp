@@ -57,7 +57,10 @@ UpdateWindow::UpdateWindow(bool beta, UpdateWindowOperations operations)
     progress_->setValue(0);
     progress_->setTextVisible(false);
     install_ = new QPushButton(Text(35201), top);
-    install_->setGeometry(275, 92, 100, 22);
+    // 100 pixels wide, or as wide as its text needs (the German one does not fit), with the
+    // right edge kept in place.
+    const int installWidth = std::max(100, install_->sizeHint().width());
+    install_->setGeometry(375 - installWidth, 92, installWidth, 22);
     install_->setEnabled(false);
     connect(install_, &QPushButton::clicked, this, [this] { Install(); });
 

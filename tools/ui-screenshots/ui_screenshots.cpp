@@ -1,7 +1,7 @@
 // Renders the tray menu, the history window with lines of each kind, the diagnose window and the
-// tabs of the settings window, in the language the environment chooses, as PNG files:
-// ui-screenshots <folder> <suffix>.
-// The windows are the real ones; only their outside operations give fixed example answers.
+// tabs of the settings window, the update window, in the language the environment chooses, as PNG
+// files: ui-screenshots <folder> <suffix>. The windows are the real ones; only their outside
+// operations give fixed example answers.
 
 #include <QApplication>
 #include <QPainter>
@@ -13,6 +13,7 @@
 #include "diagnostics/event_log.h"
 #include "ui/settings_window.h"
 #include "ui/systray_window.h"
+#include "ui/update_window.h"
 
 namespace {
 
@@ -81,6 +82,20 @@ bool SaveSettingsTabs(const std::string& prefix, const std::string& suffix) {
     return saved;
 }
 
+// The update window with an offered version, as a click on its balloon opens it.
+bool SaveUpdateWindow(const std::string& path) {
+    UpdateWindowOperations operations;
+    operations.check = [](bool) { return UpdateOffer{"1.5.2.295", true, ""}; };
+    operations.trayAvailable = [] { return false; };
+    UpdateWindow window(false, operations);
+    window.Start();
+    for (int i = 0; i < 100 && !window.isVisible(); ++i) {
+        ProcessEventsFor(20);
+    }
+    ProcessEventsFor(300);
+    return Save(window, path);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -119,6 +134,7 @@ int main(int argc, char** argv) {
     saved &= Save(*tray.Diagnose(), prefix + "diagnose" + suffix);
 
     saved &= SaveSettingsTabs(prefix, suffix);
+    saved &= SaveUpdateWindow(prefix + "update" + suffix);
 
     // The tray icon set: normal, information, warning, error, four times enlarged.
     QImage icons(4 * 64 + 3 * 8, 64, QImage::Format_ARGB32_Premultiplied);
