@@ -26,17 +26,6 @@
 namespace quarnel {
 namespace {
 
-// Operations that later parts of the program provide: until they exist, say so in the log (by
-// procedure) and to the user (by what they asked for), and report failure (0).
-std::int64_t NotAvailableYet(const char* procedure, const char* what) {
-    QLOG(kLogWarn, procedure, std::string(procedure) + " is not available in this build yet");
-    std::fprintf(stderr,
-                 "quarnel-updater: %s is not part of this build yet (see quarnel-updater "
-                 "--help)\n",
-                 what);
-    return 0;
-}
-
 // Root may change the system; with QUARNEL_ROOT set, whoever may write that tree may change it.
 bool HasSystemRights() {
     const std::string root = QuarnelRoot();
@@ -115,10 +104,11 @@ ProcessActions DefaultProcessActions() {
     actions.runSystrayProcess = [] { return RunSystrayProcess(); };
     actions.runSettingProcess = [] { return RunSettingProcess(); };
     actions.runServiceProcess = [] { return RunServiceProcess(); };
-    actions.runUpdateProcess = [](bool) -> std::int64_t {
+    actions.runUpdateProcess = [](bool beta) -> std::int64_t {
 #if QUARNEL_SELF_UPDATE
-        return NotAvailableYet("RunUpdateProcess", "the software update (/update)");
+        return RunUpdateProcess(beta);
 #else
+        (void)beta;
         // Packages of distributions update through their package manager, never by themselves.
         std::fprintf(stderr,
                      "quarnel-updater: the software update (/update) is turned off in this "

@@ -129,4 +129,19 @@ std::int64_t RunSettingProcess() {
     return run();
 }
 
+std::int64_t RunUpdateProcess(bool beta) {
+    if (IsInstanceRunning(UpdateInstanceGuid) == 1) {
+        QLOG(kLogInfo, "RunUpdateProcess", "Update process is already running");
+        return 0;
+    }
+    if (!IsDisplayNamed()) {
+        ReportDesktopFailure(
+            "no display: the software update needs a desktop session (DISPLAY or "
+            "WAYLAND_DISPLAY)");
+        return 0;
+    }
+    const auto run = reinterpret_cast<QuarnelUiRunUpdate>(LoadUiModuleEntry(kUiRunUpdateSymbol));
+    return run != nullptr ? run(beta ? 1 : 0) : 0;
+}
+
 }  // namespace quarnel

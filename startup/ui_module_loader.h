@@ -29,4 +29,8 @@ std::int64_t RunSystrayProcess();
 // update check for an administrator, then the settings window from the module.
 std::int64_t RunSettingProcess();
 
+// The update mode: the instance check (a second update process ends at once, without a
+// message), then the version check and the update window from the module.
+std::int64_t RunUpdateProcess(bool beta);
+
 }  // namespace quarnel

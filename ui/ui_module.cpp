@@ -14,6 +14,7 @@
 #include "ui/crash_window.h"
 #include "ui/settings_process.h"
 #include "ui/systray_process.h"
+#include "ui/update_window.h"
 
 namespace quarnel {
 namespace {
@@ -87,4 +88,11 @@ extern "C" __attribute__((visibility("default"))) std::int64_t quarnel_ui_run_cr
     window.activateWindow();
     window.exec();
     return 0;
+}
+
+extern "C" __attribute__((visibility("default"))) std::int64_t quarnel_ui_run_update(
+    std::int32_t beta) {
+    qInstallMessageHandler(quarnel::RouteQtMessage);
+    QApplication application(argc, argv);
+    return quarnel::RunUpdateWindows(beta != 0);
 }

@@ -36,6 +36,7 @@ inline constexpr const char* kUiModuleVersionSymbol = "quarnel_ui_module_version
 inline constexpr const char* kUiRunSystraySymbol = "quarnel_ui_run_systray";
 inline constexpr const char* kUiRunSettingSymbol = "quarnel_ui_run_setting";
 inline constexpr const char* kUiRunCrashWindowSymbol = "quarnel_ui_run_crash_window";
+inline constexpr const char* kUiRunUpdateSymbol = "quarnel_ui_run_update";
 
 }  // namespace quarnel
 
@@ -52,4 +53,8 @@ using QuarnelUiRunSetting = std::int64_t (*)();
 // bytes, not terminated) until the user closes it or the tracker has answered a send; returns
 // the exit code (0).
 using QuarnelUiRunCrashWindow = std::int64_t (*)(const char* report, std::size_t size);
+// The update mode after its instance check: the version check of the channel (beta not 0: the
+// beta channel), and the update window when a newer version is offered, until it closes or the
+// update is installed; returns the exit code (0).
+using QuarnelUiRunUpdate = std::int64_t (*)(std::int32_t beta);
 }

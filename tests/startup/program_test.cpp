@@ -134,21 +134,5 @@ TEST(Program, HelpListsEverySwitchOnStandardOutputAndExitsWithZero) {
     EXPECT_TRUE(test::ListFolder(root.Path()).empty());
 }
 
-// What a user reads names what the user asked for, never a procedure of the program.
-TEST(Program, MessagesForPartsNotInThisBuildNameNoProcedure) {
-    struct Case {
-        std::string argument;
-        std::string named;
-    };
-    for (const Case& c : {Case{"/update", "the software update (/update)"}}) {
-        test::TemporaryFolder root;
-        const auto result = test::RunProgram({c.argument}, {{"QUARNEL_ROOT", root.Path()}});
-        EXPECT_NE(result.output.find(c.named + " is not part of this build yet"), std::string::npos)
-            << result.output;
-        EXPECT_FALSE(std::regex_search(result.output, std::regex("(Run|Verify)[A-Z][a-z]+")))
-            << result.output;
-    }
-}
-
 }  // namespace
 }  // namespace quarnel

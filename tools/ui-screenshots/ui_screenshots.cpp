@@ -1,6 +1,6 @@
 // Renders the tray menu, the history window with lines of each kind, the diagnose window and the
-// tabs of the settings window, in the language the environment chooses, as PNG files:
-// ui-screenshots <folder> <suffix>.
+// tabs of the settings window and the update window, in the language the environment chooses, as
+// PNG files: ui-screenshots <folder> <suffix>.
 // The crash window (its texts are English only) with the report of an example invalid memory
 // access, in the English run.
 // The windows are the real ones; only their outside operations give fixed example answers.
@@ -17,6 +17,7 @@
 #include "ui/crash_window.h"
 #include "ui/settings_window.h"
 #include "ui/systray_window.h"
+#include "ui/update_window.h"
 
 namespace {
 
@@ -85,6 +86,20 @@ bool SaveSettingsTabs(const std::string& prefix, const std::string& suffix) {
     return saved;
 }
 
+// The update window with an offered version, as a click on its balloon opens it.
+bool SaveUpdateWindow(const std::string& path) {
+    UpdateWindowOperations operations;
+    operations.check = [](bool) { return UpdateOffer{"1.5.2.295", true, ""}; };
+    operations.trayAvailable = [] { return false; };
+    UpdateWindow window(false, operations);
+    window.Start();
+    for (int i = 0; i < 100 && !window.isVisible(); ++i) {
+        ProcessEventsFor(20);
+    }
+    ProcessEventsFor(300);
+    return Save(window, path);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -123,6 +138,7 @@ int main(int argc, char** argv) {
     saved &= Save(*tray.Diagnose(), prefix + "diagnose" + suffix);
 
     saved &= SaveSettingsTabs(prefix, suffix);
+    saved &= SaveUpdateWindow(prefix + "update" + suffix);
 
     // The tray icon set: normal, information, warning, error, four times enlarged.
     QImage icons(4 * 64 + 3 * 8, 64, QImage::Format_ARGB32_Premultiplied);
