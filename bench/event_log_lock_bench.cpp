@@ -17,16 +17,12 @@
 #include <string>
 #include <thread>
 
+#include "bench/service_bench_support.h"
 #include "diagnostics/event_log.h"
 #include "diagnostics/event_log_store.h"
-#include "settings/identity.h"
-#include "settings/protection.h"
 #include "settings/registry.h"
 #include "settings/schema.h"
-#include "tests/fixtures/endpoint_overrides.h"
-#include "tests/fixtures/provider_emulator.h"
 #include "tests/libraries/adapter/network_test_support.h"
-#include "tests/support/child_process.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -74,17 +70,9 @@ bool RunOnce(test::ProviderEmulator& emulator, const char* program, bool locked)
     const test::TemporaryFolder root;
     ::chmod(root.Path().c_str(), 0755);  // the other user must reach the log
     ::setenv("QUARNEL_ROOT", root.Path().c_str(), 1);
-    if (!test::PointEndpointsAtEmulator(emulator) ||
-        !test::SetEndpointOverride(Endpoint::ProbeHost, "probe.test")) {
+    if (!bench::WriteServiceSettings(emulator)) {
         return false;
     }
-    const RegistryHive hive = RegistryHive::LocalMachine;
-    CreateRegistryKey(hive, kSettingsKey);
-    WriteRegistryString(hive, kSettingsKey, kValueUsername, "alice");
-    WriteProtectedPassword(hive, kSettingsKey, kValuePassword, "s3cret", GetHardwareProfileId());
-    WriteRegistryString(hive, kSettingsKey, kValueHostname, "home.example.org");
-    WriteRegistryDword(hive, kSettingsKey, kValueInterval, 5);
-    WriteTimeStamp(hive, kSettingsKey, kValueTime, CurrentTimeStamp());
     // A log with one record, as after an earlier update.
     EventRecordFields fields;
     fields.sourceName = "Quarnel Updater";
@@ -101,13 +89,12 @@ bool RunOnce(test::ProviderEmulator& emulator, const char* program, bool locked)
 
     test::ChildProcess service;
     const Clock::time_point started = Clock::now();
-    if (!service.Start(program, {"/service"},
-                       {{"QUARNEL_ROOT", root.Path()}, {"SSL_CERT_FILE", emulator.CaFile()}})) {
+    if (!bench::StartService(service, program, root.Path(), emulator)) {
         return false;
     }
     double cycle = -1;
     for (int i = 0; i < 6000 && cycle < 0; ++i) {  // 30 s at most
-        if (!ReadRegistryString(hive, kServiceKey, kValueResult).empty()) {
+        if (!ReadRegistryString(RegistryHive::LocalMachine, kServiceKey, kValueResult).empty()) {
             cycle = Since(started);
         } else {
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -142,11 +129,7 @@ int main() {
         return 1;
     }
     test::ProviderEmulator emulator;
-    test::ProviderEmulator::Options options;
-    options.commands = {
-        "/admin/account?user=alice&password=s3cret", "/admin/host?name=home.example.org&user=alice",
-        "/admin/dns?name=probe.test&answer=A:198.51.100.1", "/admin/echo?text=203.0.113.1"};
-    if (!emulator.Start(options)) {
+    if (!bench::StartEmulator(emulator, "203.0.113.1")) {
         std::printf("event_log_lock_bench: the provider emulator did not start\n");
         return 1;
     }

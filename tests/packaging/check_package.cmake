@@ -1,7 +1,8 @@
-# Runs cpack -G DEB on the built tree and checks the package: the program in /usr/bin, the desktop
-# module in /usr/lib/quarnel-updater, the menu
-# entry, icons, polkit action and tmpfiles rule, executable maintainer scripts that are the ones
-# in packaging/debian, and library dependencies found by dpkg-shlibdeps.
+# Runs cpack -G DEB on the built tree and checks the two packages. The main one: the program in
+# /usr/bin, the transfer helper in /usr/libexec/quarnel-updater (when it is built), the tmpfiles
+# and sysusers rules, executable maintainer scripts that are the ones in packaging/debian, library
+# dependencies found by dpkg-shlibdeps and none on Qt. The desktop one: the desktop module in
+# /usr/lib/quarnel-updater, the menu entry, icons and polkit action, depending on the main one.
 find_program(DPKG_DEB dpkg-deb)
 find_program(DPKG_SHLIBDEPS dpkg-shlibdeps)
 if(NOT DPKG_DEB OR NOT DPKG_SHLIBDEPS)
@@ -18,31 +19,56 @@ if(NOT result EQUAL 0)
     message(FATAL_ERROR "cpack failed: ${output}")
 endif()
 file(GLOB packages ${OUTPUT}/quarnel-updater_*.deb)
+file(GLOB desktopPackages ${OUTPUT}/quarnel-updater-desktop_*.deb)
 list(LENGTH packages count)
-if(NOT count EQUAL 1)
-    message(FATAL_ERROR "expected one package, found: ${packages}")
+list(LENGTH desktopPackages desktopCount)
+if(NOT count EQUAL 1 OR NOT desktopCount EQUAL 1)
+    message(FATAL_ERROR "expected two packages, found: ${packages} ${desktopPackages}")
 endif()
 
-execute_process(COMMAND ${DPKG_DEB} --contents ${packages} OUTPUT_VARIABLE contents
-                RESULT_VARIABLE result)
-foreach(file "-rwxr-xr-x root/root +[0-9]+ [^\n]* ./usr/bin/quarnel-updater\n"
-             "./usr/share/applications/quarnel-updater.desktop\n"
-             "./usr/share/man/man1/quarnel-updater.1.gz\n"
-             "./usr/share/icons/hicolor/48x48/apps/quarnel-updater.png\n"
-             "./usr/share/icons/hicolor/scalable/apps/quarnel-updater.svg\n"
-             "./usr/share/polkit-1/actions/org.quarnel-updater.policy\n"
-             "./usr/lib/tmpfiles.d/quarnel-updater.conf\n"
-             "./usr/lib/quarnel-updater/quarnel-updater-ui.so\n")
-    if(NOT contents MATCHES "${file}")
-        message(FATAL_ERROR "the package lacks ${file}:\n${contents}")
+# Each file in its package: a regular expression per line of dpkg-deb --contents.
+function(check_contents package)
+    execute_process(COMMAND ${DPKG_DEB} --contents ${package} OUTPUT_VARIABLE contents)
+    foreach(file IN LISTS ARGN)
+        if(NOT contents MATCHES "${file}")
+            message(FATAL_ERROR "${package} lacks ${file}:\n${contents}")
+        endif()
+    endforeach()
+    set(contents "${contents}" PARENT_SCOPE)
+endfunction()
+set(program "-rwxr-xr-x root/root +[0-9]+ [^\n]* ./usr/bin/quarnel-updater\n"
+            "./usr/share/man/man1/quarnel-updater.1.gz\n"
+            "./usr/lib/tmpfiles.d/quarnel-updater.conf\n"
+            "./usr/lib/sysusers.d/quarnel-updater.conf\n")
+if(EXISTS ${BUILD_DIR}/quarnel-updater-helper)
+    list(APPEND program
+         "-rwxr-xr-x root/root +[0-9]+ [^\n]* ./usr/libexec/quarnel-updater/quarnel-updater-helper\n")
+endif()
+check_contents(${packages} ${program})
+foreach(desktopFile "quarnel-updater-ui.so" "/applications/" "/icons/" "/polkit-1/")
+    if(contents MATCHES "${desktopFile}")
+        message(FATAL_ERROR "the main package holds ${desktopFile}:\n${contents}")
     endif()
 endforeach()
+check_contents(${desktopPackages}
+               "./usr/share/applications/quarnel-updater.desktop\n"
+               "./usr/share/icons/hicolor/48x48/apps/quarnel-updater.png\n"
+               "./usr/share/icons/hicolor/scalable/apps/quarnel-updater.svg\n"
+               "./usr/share/polkit-1/actions/org.quarnel-updater.policy\n"
+               "./usr/lib/quarnel-updater/quarnel-updater-ui.so\n")
 
 execute_process(COMMAND ${DPKG_DEB} --field ${packages} Package Depends OUTPUT_VARIABLE fields)
-# dpkg-shlibdeps names the C library; procps is named for the unit's reload command.
-if(NOT fields MATCHES "Package: quarnel-updater" OR NOT fields MATCHES "libc6 \\(>= "
-   OR NOT fields MATCHES "procps")
+# dpkg-shlibdeps names the C library; procps is named for the unit's reload command. A headless
+# machine gets no Qt with the main package.
+if(NOT fields MATCHES "Package: quarnel-updater\n" OR NOT fields MATCHES "libc6 \\(>= "
+   OR NOT fields MATCHES "procps" OR fields MATCHES "qt[0-9]")
     message(FATAL_ERROR "unexpected control fields:\n${fields}")
+endif()
+execute_process(COMMAND ${DPKG_DEB} --field ${desktopPackages} Package Depends
+                OUTPUT_VARIABLE fields)
+if(NOT fields MATCHES "Package: quarnel-updater-desktop\n"
+   OR NOT fields MATCHES "quarnel-updater \\(= [0-9.]+\\)" OR NOT fields MATCHES "libqt6widgets")
+    message(FATAL_ERROR "unexpected control fields of the desktop package:\n${fields}")
 endif()
 
 file(REMOVE_RECURSE ${OUTPUT}/control)

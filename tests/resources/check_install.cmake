@@ -1,5 +1,5 @@
 # Installs the desktop component into an empty prefix and checks that every file lands where the
-# desktop looks for it, unchanged.
+# desktop looks for it, unchanged, and that the desktop module (when built) goes with them.
 file(REMOVE_RECURSE ${PREFIX})
 execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD_DIR} --component desktop
                         --prefix ${PREFIX}
@@ -16,7 +16,9 @@ endforeach()
 list(APPEND expected "share/icons/hicolor/scalable/apps/quarnel-updater.svg"
                      "resources/images/quarnel-updater.svg"
                      "share/applications/quarnel-updater.desktop"
-                     "packaging/quarnel-updater.desktop")
+                     "packaging/quarnel-updater.desktop"
+                     "share/polkit-1/actions/org.quarnel-updater.policy"
+                     "packaging/polkit/org.quarnel-updater.policy")
 
 list(LENGTH expected count)
 math(EXPR last "${count} - 1")
@@ -35,10 +37,17 @@ foreach(index RANGE 0 ${last} 2)
     endif()
 endforeach()
 
+math(EXPR expected_count "${count} / 2")
+if(EXISTS ${BUILD_DIR}/quarnel-updater-ui.so)
+    if(NOT EXISTS ${PREFIX}/lib/quarnel-updater/quarnel-updater-ui.so)
+        message(FATAL_ERROR "not installed: lib/quarnel-updater/quarnel-updater-ui.so")
+    endif()
+    math(EXPR expected_count "${expected_count} + 1")
+endif()
+
 # Nothing else belongs to the component.
 file(GLOB_RECURSE all RELATIVE ${PREFIX} ${PREFIX}/*)
 list(LENGTH all installed_count)
-math(EXPR expected_count "${count} / 2")
 if(NOT installed_count EQUAL expected_count)
     message(FATAL_ERROR "installed ${installed_count} files, expected ${expected_count}: ${all}")
 endif()

@@ -152,6 +152,47 @@ std::string BuildServiceUnit(const ServiceUnitSettings& settings) {
         // Local sockets (instance channel, control socket, syslog), IPv4/IPv6 for the
         // providers, netlink for addresses, routes and the wireless network name.
         "RestrictAddressFamilies=AF_UNIX AF_INET AF_INET6 AF_NETLINK\n"
+        // Providers, resolvers and the IP echo are unicast hosts anywhere; nothing the service
+        // or its helper does needs multicast, broadcast or the reserved IPv4 block.
+        "IPAddressDeny=any\n"
+        "IPAddressAllow=0.0.0.0/1 128.0.0.0/2 192.0.0.0/3 ::/1 8000::/2 c000::/3 e000::/4 "
+        "f000::/5 f800::/6 fc00::/7 fe00::/8\n"
+        // Root for the store, the leases and the buses; of root's powers only what starting
+        // the transfer helper takes: it leaves root for its own user (setgroups, setgid,
+        // setuid), and the service kills it, then no longer root, at its deadline or on stop.
+        "CapabilityBoundingSet=CAP_KILL CAP_SETGID CAP_SETUID\n"
+        "AmbientCapabilities=\n"
+        // The helper installs its own, narrower filter on top (seccomp).
+        "SystemCallFilter=@system-service seccomp\n"
+        // Background priority comes from the unit below, so the service never needs to change
+        // priorities or limits itself (its own attempt is refused and ignored).
+        "SystemCallFilter=~@resources\n"
+        "SystemCallErrorNumber=EPERM\n"
+        "SystemCallArchitectures=native\n"
+        "Nice=19\n"
+        "IOSchedulingClass=idle\n"
+        "ProtectKernelTunables=yes\n"
+        "ProtectKernelModules=yes\n"
+        "ProtectKernelLogs=yes\n"
+        "ProtectClock=yes\n"
+        "ProtectHostname=yes\n"
+        "ProtectControlGroups=yes\n"
+        // Only its own processes in /proc, and nothing else there: the service reads no other
+        // process and no system-wide /proc file.
+        "ProtectProc=invisible\n"
+        "ProcSubset=pid\n"
+        "PrivateDevices=yes\n"
+        "DevicePolicy=closed\n"
+        "PrivateMounts=yes\n"
+        "RestrictNamespaces=yes\n"
+        "RestrictRealtime=yes\n"
+        "RestrictSUIDSGID=yes\n"
+        "LockPersonality=yes\n"
+        "MemoryDenyWriteExecute=yes\n"
+        "KeyringMode=private\n"
+        // Every file and folder that others must read (the machine-wide settings, the event
+        // log) gets its mode set explicitly; everything else stays private to root.
+        "UMask=0077\n"
         "\n"
         "[Install]\n"
         "WantedBy=multi-user.target\n";

@@ -146,6 +146,11 @@ std::string ProgramFolderForScripts(const std::string& root, const std::string& 
     const std::string folder = root + "/var/lib/quarnel-updater/bin";
     std::filesystem::create_directories(folder);
     std::filesystem::create_symlink(program, folder + "/quarnel-updater");
+    // The scripts create a system user; this stand-in only notes the request, so that the
+    // machine's own user database is never touched.
+    const std::string sysusers = folder + "/systemd-sysusers";
+    std::ofstream(sysusers) << "#!/bin/sh\necho \"$@\" >>/var/lib/quarnel-updater/sysusers-calls\n";
+    std::filesystem::permissions(sysusers, std::filesystem::perms::owner_all);
     return folder;
 }
 
@@ -162,6 +167,8 @@ TEST_F(InstallationTest, MaintainerScriptsInstallUpgradeAndRemoveTheService) {
         systemd.Run({"/bin/sh", scripts + "/postinst", "configure"}, path, 200);
     EXPECT_EQ(installed.exitCode, 0) << installed.output;
     EXPECT_EQ(systemd.Systemctl({"is-enabled", kUnit}), "enabled");
+    EXPECT_EQ(test::ReadFileText(root_.Path() + "/var/lib/quarnel-updater/sysusers-calls"),
+              "quarnel-updater.conf\n");
 
     // An upgrade: the old prerm removes the service, the new postinst installs it again.
     const CommandResult before =

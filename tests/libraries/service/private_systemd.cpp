@@ -306,6 +306,12 @@ bool PrivateSystemd::Boot() {
     plan.tmpfsTargets = {"/run", "/tmp", "/var/tmp"};
     std::vector<std::string> shared = options_.shared;
     shared.insert(shared.begin(), test::ProgramPath());
+    // The program looks for its transfer helper in its own folder; it goes along once built.
+    const std::string helper =
+        std::filesystem::path(test::ProgramPath()).replace_filename("quarnel-updater-helper");
+    if (Exists(helper)) {
+        shared.insert(shared.begin() + 1, helper);
+    }
     for (const std::string& path : shared) {
         if (!Exists(path)) {
             failure_ = "cannot share " + path + " with the namespace: it does not exist";

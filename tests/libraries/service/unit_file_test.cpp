@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 
 #include "platform/child_process.h"
 #include "tests/support/test_support.h"
@@ -75,7 +76,10 @@ TEST(UnitFile, TheUnitRunsTheProgramAsANotifyingHardenedService) {
                              "NoNewPrivileges=yes", "ProtectSystem=strict", "ProtectHome=yes",
                              "PrivateTmp=yes", "StateDirectory=quarnel-updater",
                              "LogsDirectory=quarnel-updater", "RuntimeDirectory=quarnel-updater",
-                             "RestrictAddressFamilies=AF_UNIX AF_INET AF_INET6 AF_NETLINK"}) {
+                             "RestrictAddressFamilies=AF_UNIX AF_INET AF_INET6 AF_NETLINK",
+                             // What the transfer helper needs to leave root and to be killed.
+                             "CapabilityBoundingSet=CAP_KILL CAP_SETGID CAP_SETUID",
+                             "SystemCallFilter=@system-service seccomp"}) {
         EXPECT_NE(std::find(service.begin(), service.end(), line), service.end()) << line;
     }
     EXPECT_EQ(Section(unit, "Install"), std::vector<std::string>{"WantedBy=multi-user.target"});
@@ -123,6 +127,25 @@ TEST(UnitFile, SystemdAcceptsTheUnitWithoutAnyWarning) {
     ASSERT_TRUE(result.finished);
     EXPECT_EQ(result.exitCode, 0) << result.output;
     EXPECT_EQ(result.output.find("quarnel-updater.service:"), std::string::npos) << result.output;
+}
+
+// The sandbox as systemd itself rates it: every right the service does not use is taken away.
+TEST(UnitFile, SystemdRatesTheUnitsExposureAtMostTwo) {
+    const std::string analyzer = FindExecutable("systemd-analyze", "/usr/bin:/bin");
+    if (analyzer.empty()) {
+        GTEST_SKIP() << "systemd-analyze is not installed";
+    }
+    test::TemporaryFolder folder;
+    const std::string unitPath = folder.Path() + "/quarnel-updater.service";
+    std::ofstream(unitPath) << BuildServiceUnit(Settings("/bin/true"));
+    // The score is printed as tenths; the threshold is in the same tenths.
+    const CommandResult result = RunCommand(
+        {analyzer, "security", "--offline=true", "--threshold=20", "--no-pager", unitPath}, 60000);
+    ASSERT_TRUE(result.finished);
+    const std::size_t overall = result.output.find("Overall exposure level");
+    ASSERT_NE(overall, std::string::npos) << result.output;
+    std::cout << result.output.substr(overall, result.output.find('\n', overall) - overall) << "\n";
+    EXPECT_EQ(result.exitCode, 0) << result.output;
 }
 
 }  // namespace
