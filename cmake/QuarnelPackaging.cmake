@@ -39,7 +39,8 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The unit's reload command is kill from procps.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "procps")
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "systemd, pkexec")
+# The crash reporter opens libdw at run time to find a crash's source line.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "systemd, pkexec, libdw1")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
     ${PROJECT_SOURCE_DIR}/packaging/debian/postinst
     ${PROJECT_SOURCE_DIR}/packaging/debian/prerm
