@@ -89,8 +89,8 @@ void Fault(const std::string& kind) {
 
 // Faults on a thread of its own once the process has chosen a mode whose crashes are reported
 // as kind.
-void FaultInMode(const char* fault, quarnel::CrashReportKind kind) {
-    std::thread([fault = std::string(fault), kind] {
+void FaultInMode(const std::string& fault, quarnel::CrashReportKind kind) {
+    std::thread([fault, kind] {
         // At most a minute; the test stops the process before that.
         for (int i = 0; i < 6000; ++i) {
             if (quarnel::GetCrashReportKind() == kind) {
@@ -120,11 +120,14 @@ int main(int argc, char** argv) {
         quarnel::SetCrashReportKind(report);
         Fault(kind);
     }
-    if (const char* kind = std::getenv("QUARNEL_TEST_FAULT_IN_SERVICE")) {
-        FaultInMode(kind, quarnel::CrashReportKind::Service);
-    }
-    if (const char* kind = std::getenv("QUARNEL_TEST_FAULT_IN_WINDOW_MODE")) {
-        FaultInMode(kind, quarnel::CrashReportKind::Window);
+    // Only this process faults, not the programs it starts (a tray's update check, the reporter).
+    for (const auto& [name, kind] :
+         {std::pair{"QUARNEL_TEST_FAULT_IN_SERVICE", quarnel::CrashReportKind::Service},
+          std::pair{"QUARNEL_TEST_FAULT_IN_WINDOW_MODE", quarnel::CrashReportKind::Window}}) {
+        if (const char* fault = std::getenv(name)) {
+            FaultInMode(fault, kind);
+            unsetenv(name);
+        }
     }
     return quarnel::ProgramMain(argc, argv);
 }
