@@ -23,9 +23,9 @@
 #include "settings/protection.h"
 #include "settings/registry.h"
 #include "settings/schema.h"
-#include "tests/fixtures/endpoint_overrides.h"
 #include "tests/fixtures/provider_emulator.h"
 #include "tests/fixtures/request_record.h"
+#include "tests/fixtures/service_account.h"
 #include "tests/libraries/adapter/network_test_support.h"
 #include "tests/support/child_process.h"
 #include "tests/support/test_support.h"
@@ -87,35 +87,16 @@ class SettingsEndToEndTest : public testing::Test {
         for (const auto& [name, value] : variables) {
             environment_.push_back(std::make_unique<test::ScopedEnvironment>(name, value));
         }
-        std::filesystem::create_directories(root_->Path() + "/etc");
-        std::ofstream(root_->Path() + "/etc/machine-id") << "0123456789abcdef0123456789abcdef\n";
         // An installed service is what OK sends control 128 to; the foreground service below
         // answers on the same control socket as a unit-started one would.
         const std::string unit = RootedPath("/etc/systemd/system/" + UnitFileName(ServiceName));
         std::filesystem::create_directories(std::filesystem::path(unit).parent_path());
         std::ofstream(unit) << "[Service]\nExecStart=" << test::ProgramPath() << " /service\n";
 
-        test::ProviderEmulator::Options options;
-        options.commands = {
-            "/admin/account?user=alice&password=s3cret",
-            "/admin/host?name=home.example.org&user=alice",
-            "/admin/account?user=bob&password=n3w-pass",
-            "/admin/host?name=new.example.org&user=bob",
-            "/admin/dns?name=probe.test&answer=A:198.51.100.1",
-            "/admin/echo?text=203.0.113.5",
-        };
-        ASSERT_TRUE(emulator_.Start(options));
-        ASSERT_TRUE(test::PointEndpointsAtEmulator(emulator_));
-        ASSERT_TRUE(test::SetEndpointOverride(Endpoint::ProbeHost, "probe.test"));
-
-        ASSERT_EQ(CreateRegistryKey(kHive, kSettingsKey), 1);
-        WriteRegistryString(kHive, kSettingsKey, kValueUsername, "alice");
-        WriteProtectedPassword(kHive, kSettingsKey, kValuePassword, "s3cret",
-                               GetHardwareProfileId());
-        WriteRegistryString(kHive, kSettingsKey, kValueHostname, "home.example.org");
-        WriteRegistryDword(kHive, kSettingsKey, kValueInterval, 5);
-        WriteRegistryDword(kHive, kSettingsKey, kValueService, 0);
-        WriteTimeStamp(kHive, kSettingsKey, kValueTime, CurrentTimeStamp());
+        ASSERT_TRUE(test::StartEmulatorWithAccount(emulator_,
+                                                   {"/admin/account?user=bob&password=n3w-pass",
+                                                    "/admin/host?name=new.example.org&user=bob"}));
+        ASSERT_TRUE(test::WriteAccountSettings());
     }
 
     void TearDown() override {
