@@ -61,6 +61,24 @@ TEST(CrashIssueTest, TheDocumentKeepsAReportThatHoldsTheSectionEnd) {
               "</description></issue>");
 }
 
+TEST(CrashReportTest, TheSourceLineTakesThePlaceOfTheUnknownLine) {
+    CrashDetails details;
+    details.code = 0xC0000094;
+    details.codeAddress = 4096;
+    char buffer[4096];
+    const std::string report(buffer, FormatCrashReport(details, buffer, sizeof buffer));
+    EXPECT_EQ(ReportedCodeAddress(report), 4096u);
+    const std::string known = WithSourceLine(report, 52, "update_cycle.cpp");
+    EXPECT_NE(known.find("\r\nCode Address:    4096\r\nSourcecode line: 52\r\n"
+                         "Sourcecode file: update_cycle.cpp\r\n\r\nRegister content:"),
+              std::string::npos)
+        << known;
+    // A report without the line, or without a readable address, is left as it is.
+    EXPECT_EQ(WithSourceLine(known, 1, "other.cpp"), known);
+    EXPECT_FALSE(ReportedCodeAddress("\r\nCode Address:    x1\r\n").has_value());
+    EXPECT_FALSE(ReportedCodeAddress("\r\nCode Address:    12").has_value());
+}
+
 // In a forked child: whether start-up replaces the SIGSEGV handler it found (the sanitizers'
 // runtime installs one of its own before main).
 bool StartUpInstallsAHandler(bool installCrashHandler) {
