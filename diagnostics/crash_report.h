@@ -1,8 +1,9 @@
 #pragma once
 
 // The crash report: the exception code a fault is reported as, its description, and the report
-// text. Everything here except BuildIssueDocument is safe inside a signal handler: no allocation,
-// no locks, only the caller's buffer.
+// text. What the fault handler uses (CrashExceptionCode, CrashExceptionText, FormatCrashReport,
+// FormatUnsigned) is safe inside a signal handler: no allocation, no locks, only the caller's
+// buffer. The rest is for the reporter, which runs as a process of its own.
 //
 // The report's lines end in CR LF:
 //   A critical program error was detected:
