@@ -31,7 +31,10 @@ string(CONCAT CPACK_PACKAGE_DESCRIPTION
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_GENERATOR DEB)
-set(CPACK_STRIP_FILES ON)
+# The package's program and module are stripped of their debug information, which goes into a
+# package of its own, quarnel-updater-dbgsym_<version>_<arch>.ddeb, below
+# /usr/lib/debug/.build-id/: installed, it gives crash reports their source line.
+set(CPACK_DEBIAN_DEBUGINFO_PACKAGE ON)
 
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
