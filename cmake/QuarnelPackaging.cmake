@@ -54,7 +54,10 @@ string(CONCAT QUARNEL_PROGRAM_DESCRIPTION
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_GENERATOR DEB)
-set(CPACK_STRIP_FILES ON)
+# The package's program and module are stripped of their debug information, which goes into a
+# package of its own, quarnel-updater-dbgsym_<version>_<arch>.ddeb, below
+# /usr/lib/debug/.build-id/: installed, it gives crash reports their source line.
+set(CPACK_DEBIAN_DEBUGINFO_PACKAGE ON)
 
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
@@ -69,7 +72,8 @@ set(CPACK_DEBIAN_PROGRAM_PACKAGE_NAME quarnel-updater)
 set(CPACK_COMPONENT_PROGRAM_DESCRIPTION "${QUARNEL_PROGRAM_DESCRIPTION}")
 # The unit's reload command is kill from procps.
 set(CPACK_DEBIAN_PROGRAM_PACKAGE_DEPENDS "procps")
-set(CPACK_DEBIAN_PROGRAM_PACKAGE_RECOMMENDS "systemd")
+# The crash reporter opens libdw at run time to find a crash's source line.
+set(CPACK_DEBIAN_PROGRAM_PACKAGE_RECOMMENDS "systemd, libdw1")
 set(CPACK_DEBIAN_PROGRAM_PACKAGE_SUGGESTS "quarnel-updater-desktop")
 set(CPACK_DEBIAN_PROGRAM_PACKAGE_CONTROL_EXTRA
     ${PROJECT_SOURCE_DIR}/packaging/debian/postinst

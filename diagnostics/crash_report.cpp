@@ -2,6 +2,8 @@
 
 #include <signal.h>
 
+#include <charconv>
+
 namespace quarnel {
 namespace {
 
@@ -160,7 +162,7 @@ std::size_t FormatCrashReport(const CrashDetails& details, char* buffer, std::si
     if (details.code == kCrashAccessViolation) {
         out.Text("Target Address:  ").Unsigned(details.targetAddress).Line();
     }
-    out.Text("Sourcecode line: Enable OnError lines support to get code line information.").Line();
+    out.Text(kUnknownSourceLine).Line();
     out.Line().Text("Register content:").Line();
     if (details.registersKnown) {
         for (int i = 0; i < kCrashRegisterCount; ++i) {
@@ -168,6 +170,36 @@ std::size_t FormatCrashReport(const CrashDetails& details, char* buffer, std::si
         }
     }
     return out.Length();
+}
+
+std::optional<std::uint64_t> ReportedCodeAddress(std::string_view report) {
+    constexpr std::string_view kLabel = "\r\nCode Address:    ";
+    const std::size_t found = report.find(kLabel);
+    if (found == std::string_view::npos) {
+        return std::nullopt;
+    }
+    std::uint64_t address = 0;
+    const char* first = report.data() + found + kLabel.size();
+    const char* last = report.data() + report.size();
+    const auto [end, error] = std::from_chars(first, last, address);
+    if (error != std::errc() || end == first || !std::string_view(end, last).starts_with("\r\n")) {
+        return std::nullopt;
+    }
+    return address;
+}
+
+std::string WithSourceLine(std::string_view report, std::uint32_t line, std::string_view file) {
+    const std::string unknown = std::string("\r\n") + kUnknownSourceLine + "\r\n";
+    const std::size_t found = report.find(unknown);
+    if (found == std::string_view::npos) {
+        return std::string(report);
+    }
+    std::string result(report.substr(0, found));
+    result += "\r\nSourcecode line: " + std::to_string(line) + "\r\nSourcecode file: ";
+    result += file;
+    result += "\r\n";
+    result += report.substr(found + unknown.size());
+    return result;
 }
 
 std::string CdataSections(std::string_view text) {

@@ -1,8 +1,9 @@
 #pragma once
 
 // The crash report: the exception code a fault is reported as, its description, and the report
-// text. Everything here except BuildIssueDocument is safe inside a signal handler: no allocation,
-// no locks, only the caller's buffer.
+// text. What the fault handler uses (CrashExceptionCode, CrashExceptionText, FormatCrashReport,
+// FormatUnsigned) is safe inside a signal handler: no allocation, no locks, only the caller's
+// buffer. The rest is for the reporter, which runs as a process of its own.
 //
 // The report's lines end in CR LF:
 //   A critical program error was detected:
@@ -15,12 +16,15 @@
 //   Code Address:    <faulting instruction, decimal>
 //   Target Address:  <address whose access failed, decimal>   (invalid memory access only)
 //   Sourcecode line: Enable OnError lines support to get code line information.
+//     (the crash reporter puts the source line in its place when debug information knows it:
+//      "Sourcecode line: <line>" and "Sourcecode file: <file name without its folder>")
 //   (empty)
 //   Register content:
 //   RAX = <decimal> ... R15 = <decimal>, Flags = <decimal>   (17 lines; x86-64 only)
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -53,6 +57,18 @@ std::size_t FormatCrashReport(const CrashDetails& details, char* buffer, std::si
 
 // Characters of a decimal number written into buffer (at most 20; no terminator).
 std::size_t FormatUnsigned(std::uint64_t value, char* buffer);
+
+// The line a report carries while its source line is unknown.
+inline constexpr const char* kUnknownSourceLine =
+    "Sourcecode line: Enable OnError lines support to get code line information.";
+
+// The code address a report names; nothing when it names none.
+std::optional<std::uint64_t> ReportedCodeAddress(std::string_view report);
+
+// The report with its source line: the kUnknownSourceLine line replaced by "Sourcecode line: "
+// and the line number, and "Sourcecode file: " and file. A report without that line is returned
+// as it is.
+std::string WithSourceLine(std::string_view report, std::uint32_t line, std::string_view file);
 
 // The issue document posted to the tracker: project 1, the subject "Crash Report Build <build>",
 // the report as description; both texts in CDATA sections, split where a text holds "]]>".

@@ -10,6 +10,7 @@
 #include "diagnostics/crash_handler.h"
 #include "diagnostics/crash_report.h"
 #include "diagnostics/log.h"
+#include "diagnostics/source_line.h"
 #include "platform/atomic_file.h"
 #include "platform/paths.h"
 #include "platform/unique_fd.h"
@@ -52,6 +53,17 @@ std::string KeepReport(const std::string& report) {
     return path;
 }
 
+// The report with the source line of its code address, looked up in the crashed process (which
+// waits for this one, so its mappings are still there); as it is when the line is unknown.
+std::string WithKnownSourceLine(const std::string& report) {
+    const std::optional<std::uint64_t> address = ReportedCodeAddress(report);
+    if (!address) {
+        return report;
+    }
+    const std::optional<SourceLine> source = FindSourceLine(getppid(), *address);
+    return source ? WithSourceLine(report, source->line, source->file) : report;
+}
+
 }  // namespace
 
 int RunCrashReporter(const std::vector<std::string>& arguments) {
@@ -60,11 +72,12 @@ int RunCrashReporter(const std::vector<std::string>& arguments) {
         std::cerr << "quarnel-updater: " << kCrashReportSwitch << " takes a file and a kind\n";
         return 1;
     }
-    const std::optional<std::string> report = ReadReport(arguments[0]);
+    std::optional<std::string> report = ReadReport(arguments[0]);
     if (!report) {
         std::cerr << "quarnel-updater: the crash report cannot be read\n";
         return 1;
     }
+    report = WithKnownSourceLine(*report);
     const std::string kept = KeepReport(*report);
     if (kind == CrashReportKind::Window) {
         QLOG(kLogTrace, "ErrorHandler", "Creating error report window thread");

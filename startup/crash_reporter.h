@@ -2,9 +2,10 @@
 
 // The crash reporter: the program started by the crash handler (diagnostics/crash_handler.h) as
 // "<program> --crash-report <descriptor> <kind>" while the faulting process waits for it. It runs
-// without a crash handler of its own. It reads the report from the inherited descriptor and
-// keeps a copy as crash-<pid of the crashed process>.txt in DebugLogFolder()/crash (a folder
-// private to its owner).
+// without a crash handler of its own. It reads the report from the inherited descriptor, puts the
+// source line of the fault into it where debug information knows it (diagnostics/source_line.h;
+// the handler cannot look it up safely), and keeps a copy as crash-<pid of the crashed
+// process>.txt in DebugLogFolder()/crash (a folder private to its owner).
 //
 // "send" and "service": the report is logged (ERROR, "Crash report message = " and the report)
 // and posted at once as a new issue, the document of BuildIssueDocument, to

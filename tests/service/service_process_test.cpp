@@ -17,7 +17,6 @@
 
 #include <chrono>
 #include <cstddef>
-#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iostream>
@@ -30,13 +29,12 @@
 #include "platform/product.h"
 #include "platform/unique_fd.h"
 #include "settings/apply.h"
-#include "settings/identity.h"
-#include "settings/protection.h"
 #include "settings/registry.h"
 #include "settings/schema.h"
 #include "tests/fixtures/endpoint_overrides.h"
 #include "tests/fixtures/provider_emulator.h"
 #include "tests/fixtures/request_record.h"
+#include "tests/fixtures/service_account.h"
 #include "tests/libraries/adapter/network_test_support.h"
 #include "tests/support/child_process.h"
 #include "tests/support/test_support.h"
@@ -45,7 +43,7 @@ namespace quarnel {
 namespace {
 
 constexpr RegistryHive kHive = RegistryHive::LocalMachine;
-constexpr const char* kAddress = "203.0.113.5";
+constexpr const char* kAddress = test::kAccountAddress;
 
 // Polls condition every 20 ms for at most timeoutMs.
 bool Eventually(const std::function<bool()>& condition, int timeoutMs = 20000) {
@@ -87,28 +85,8 @@ class ServiceProcessTest : public ::testing::Test {
         QUARNEL_ENTER_PRIVATE_NETWORK("quarnel-service", "");
         root_ = std::make_unique<test::TemporaryFolder>();
         rootEnvironment_ = std::make_unique<test::ScopedEnvironment>("QUARNEL_ROOT", root_->Path());
-        std::filesystem::create_directories(root_->Path() + "/etc");
-        std::ofstream(root_->Path() + "/etc/machine-id") << "0123456789abcdef0123456789abcdef\n";
-
-        test::ProviderEmulator::Options options;
-        options.commands = {
-            "/admin/account?user=alice&password=s3cret",
-            "/admin/host?name=home.example.org&user=alice",
-            "/admin/dns?name=probe.test&answer=A:198.51.100.1",
-            std::string("/admin/echo?text=") + kAddress,
-        };
-        ASSERT_TRUE(emulator_.Start(options));
-        ASSERT_TRUE(test::PointEndpointsAtEmulator(emulator_));
-        ASSERT_TRUE(test::SetEndpointOverride(Endpoint::ProbeHost, "probe.test"));
-
-        ASSERT_EQ(CreateRegistryKey(kHive, kSettingsKey), 1);
-        WriteRegistryString(kHive, kSettingsKey, kValueUsername, "alice");
-        WriteProtectedPassword(kHive, kSettingsKey, kValuePassword, "s3cret",
-                               GetHardwareProfileId());
-        WriteRegistryString(kHive, kSettingsKey, kValueHostname, "home.example.org");
-        WriteRegistryDword(kHive, kSettingsKey, kValueInterval, 5);
-        WriteRegistryDword(kHive, kSettingsKey, kValueService, 0);
-        WriteTimeStamp(kHive, kSettingsKey, kValueTime, CurrentTimeStamp());
+        ASSERT_TRUE(test::StartEmulatorWithAccount(emulator_));
+        ASSERT_TRUE(test::WriteAccountSettings());
     }
 
     void TearDown() override {
@@ -174,7 +152,7 @@ TEST_F(ServiceProcessTest, FirstCycleUpdatesAndRecordsTheOutcome) {
 
 TEST_F(ServiceProcessTest, ServiceMapsNoDesktopLibrary) {
     // The desktop module and Qt are loaded by desktop modes only; a service after a whole cycle
-    // has neither in its address space.
+    // has neither in its address space, nor libdw, which only the crash reporter opens.
     ASSERT_TRUE(StartService());
     ASSERT_TRUE(Eventually([&] { return RecordedEventId() != 0; })) << service_.Output();
     const std::string maps =
@@ -182,6 +160,7 @@ TEST_F(ServiceProcessTest, ServiceMapsNoDesktopLibrary) {
     ASSERT_NE(maps.find("quarnel-updater"), std::string::npos);
     EXPECT_EQ(maps.find("libQt"), std::string::npos) << maps;
     EXPECT_EQ(maps.find("quarnel-updater-ui"), std::string::npos) << maps;
+    EXPECT_EQ(maps.find("libdw"), std::string::npos) << maps;
 }
 
 TEST_F(ServiceProcessTest, ChangesAndControlsRunFurtherCycles) {

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -60,6 +61,24 @@ TEST(CrashIssueTest, TheDocumentKeepsAReportThatHoldsTheSectionEnd) {
               "</description></issue>");
 }
 
+TEST(CrashReportTest, TheSourceLineTakesThePlaceOfTheUnknownLine) {
+    CrashDetails details;
+    details.code = 0xC0000094;
+    details.codeAddress = 4096;
+    char buffer[4096];
+    const std::string report(buffer, FormatCrashReport(details, buffer, sizeof buffer));
+    EXPECT_EQ(ReportedCodeAddress(report), 4096u);
+    const std::string known = WithSourceLine(report, 52, "update_cycle.cpp");
+    EXPECT_NE(known.find("\r\nCode Address:    4096\r\nSourcecode line: 52\r\n"
+                         "Sourcecode file: update_cycle.cpp\r\n\r\nRegister content:"),
+              std::string::npos)
+        << known;
+    // A report without the line, or without a readable address, is left as it is.
+    EXPECT_EQ(WithSourceLine(known, 1, "other.cpp"), known);
+    EXPECT_FALSE(ReportedCodeAddress("\r\nCode Address:    x1\r\n").has_value());
+    EXPECT_FALSE(ReportedCodeAddress("\r\nCode Address:    12").has_value());
+}
+
 // In a forked child: whether start-up replaces the SIGSEGV handler it found (the sanitizers'
 // runtime installs one of its own before main).
 bool StartUpInstallsAHandler(bool installCrashHandler) {
@@ -105,14 +124,15 @@ class CrashProcessTest : public ::testing::Test {
 
     // Runs the faulting program; its exit code, or -1 when a signal ended it.
     int RunFault(const std::string& fault, const std::string& report = "send",
-                 const std::string& reporterFault = "") {
+                 const std::string& reporterFault = "",
+                 const char* program = QUARNEL_FAULTING_PROGRAM) {
         std::string sanitizer =
             "handle_segv=0:handle_sigbus=0:handle_sigfpe=0:handle_sigill=0:"
             "handle_abort=0:allow_user_segv_handler=1";
         if (const char* options = std::getenv("ASAN_OPTIONS")) {
             sanitizer = std::string(options) + ":" + sanitizer;
         }
-        const bool started = process_.Start(QUARNEL_FAULTING_PROGRAM, {},
+        const bool started = process_.Start(program, {},
                                             {{"QUARNEL_ROOT", root_.Path()},
                                              {"SSL_CERT_FILE", emulator_.CaFile()},
                                              {"ASAN_OPTIONS", sanitizer},
@@ -127,6 +147,22 @@ class CrashProcessTest : public ::testing::Test {
 
     std::vector<std::string> ReportFiles() const {
         return test::ListFolder(DebugLogFolder() + "/crash");
+    }
+
+    // The lines of the one report kept (the file is removed).
+    std::vector<std::string> TakeReport(std::string* text = nullptr) const {
+        const std::vector<std::string> files = ReportFiles();
+        if (files.size() != 1) {
+            ADD_FAILURE() << files.size() << " reports kept";
+            return {};
+        }
+        const std::string path = DebugLogFolder() + "/crash/" + files[0];
+        const std::string content = test::ReadFileText(path);
+        std::remove(path.c_str());
+        if (text != nullptr) {
+            *text = content;
+        }
+        return ReportLines(content);
     }
 
     std::vector<test::RequestRecord> Issues() const {
@@ -145,32 +181,47 @@ class CrashProcessTest : public ::testing::Test {
     test::ChildProcess process_;
 };
 
+// The lines that the faulting program's function of that name spans: from the line that
+// declares it to its closing brace; {0, 0} when it is not found.
+std::pair<int, int> FunctionLines(const std::string& function) {
+    std::istringstream source(test::ReadFileText(QUARNEL_FAULTING_SOURCE));
+    int first = 0;
+    int number = 0;
+    for (std::string line; std::getline(source, line);) {
+        ++number;
+        if (first == 0 && line.starts_with("[[gnu::noinline]]") &&
+            line.find(" " + function + "(") != std::string::npos) {
+            first = number;
+        } else if (first != 0 && line == "}") {
+            return {first, number};
+        }
+    }
+    return {0, 0};
+}
+
 struct FaultCase {
     const char* fault;
     const char* message;
     const char* code;
     bool targetLine;
+    const char* function;  // of the faulting program, where the fault is
 };
 
-TEST_F(CrashProcessTest, EachFaultIsReportedAndPostedToTheTracker) {
+TEST_F(CrashProcessTest, EachFaultIsReportedWithItsSourceLineAndPostedToTheTracker) {
     const FaultCase cases[] = {
-        {"null-write", "Invalid memory access", "-1073741819", true},
-        {"divide", "Division by zero ", "-1073741676", false},
-        {"illegal", "Illegal instruction", "-1073741795", false},
-        {"breakpoint", "Debugger breakpoint reached", "-2147483645", false},
-        {"stack-overflow", "Stack overflow", "-1073741571", false},
+        {"null-write", "Invalid memory access", "-1073741819", true, "NullWrite"},
+        {"divide", "Division by zero ", "-1073741676", false, "Divide"},
+        {"illegal", "Illegal instruction", "-1073741795", false, "Illegal"},
+        {"breakpoint", "Debugger breakpoint reached", "-2147483645", false, "Breakpoint"},
+        {"stack-overflow", "Stack overflow", "-1073741571", false, "Recurse"},
     };
     for (const FaultCase& c : cases) {
         SCOPED_TRACE(c.fault);
         const std::size_t postedBefore = Issues().size();
         EXPECT_EQ(RunFault(c.fault), 0) << process_.Output();
-        const std::vector<std::string> files = ReportFiles();
-        ASSERT_EQ(files.size(), 1u);
-        const std::string path = DebugLogFolder() + "/crash/" + files[0];
-        const std::string text = test::ReadFileText(path);
-        std::remove(path.c_str());
-        const std::vector<std::string> lines = ReportLines(text);
-        ASSERT_EQ(lines.size(), c.targetLine ? 29u : 28u) << text;
+        std::string text;
+        const std::vector<std::string> lines = TakeReport(&text);
+        ASSERT_EQ(lines.size(), c.targetLine ? 30u : 29u) << text;
         EXPECT_EQ(lines[0], "A critical program error was detected:");
         EXPECT_EQ(lines[3], "Build:           294");
         EXPECT_EQ(lines[5], std::string("Error Message:   ") + c.message);
@@ -178,10 +229,15 @@ TEST_F(CrashProcessTest, EachFaultIsReportedAndPostedToTheTracker) {
         EXPECT_TRUE(lines[7].starts_with("Code Address:    ")) << lines[7];
         EXPECT_EQ(lines[8].starts_with("Target Address:  0"), c.targetLine);
         const std::size_t next = c.targetLine ? 9 : 8;
-        EXPECT_EQ(lines[next],
-                  "Sourcecode line: Enable OnError lines support to get code line information.");
-        EXPECT_EQ(lines[next + 2], "Register content:");
-        EXPECT_TRUE(lines[next + 3].starts_with("RAX = "));
+        const auto [first, last] = FunctionLines(c.function);
+        ASSERT_NE(first, 0) << c.function;
+        ASSERT_TRUE(lines[next].starts_with("Sourcecode line: ")) << text;
+        const int line = std::atoi(lines[next].c_str() + 17);
+        EXPECT_TRUE(line >= first && line <= last)
+            << text << c.function << " spans " << first << " to " << last;
+        EXPECT_EQ(lines[next + 1], "Sourcecode file: faulting_program.cpp");
+        EXPECT_EQ(lines[next + 3], "Register content:");
+        EXPECT_TRUE(lines[next + 4].starts_with("RAX = "));
         EXPECT_TRUE(lines.back().starts_with("Flags = "));
 
         const std::vector<test::RequestRecord> issues = Issues();
@@ -195,6 +251,15 @@ TEST_F(CrashProcessTest, EachFaultIsReportedAndPostedToTheTracker) {
             "Basic " + std::string("NWYwYzZlMmE5YjE0ZDdlM2M4YTFmNmIwZDJlNGM3YTliM2Y1ZTFkODo1Zj"
                                    "BjNmUyYTliMTRkN2UzYzhhMWY2YjBkMmU0YzdhOWIzZjVlMWQ4"));
     }
+}
+
+TEST_F(CrashProcessTest, WithoutDebugInformationTheReportSaysTheLineIsUnknown) {
+    EXPECT_EQ(RunFault("illegal", "send", "", QUARNEL_FAULTING_STRIPPED), 0) << process_.Output();
+    const std::vector<std::string> lines = TakeReport();
+    ASSERT_EQ(lines.size(), 28u);
+    EXPECT_EQ(lines[8], kUnknownSourceLine);
+    EXPECT_EQ(lines[10], "Register content:");
+    EXPECT_EQ(Issues().size(), 1u);
 }
 
 TEST_F(CrashProcessTest, AFaultWhileHoldingTheForkHandlersLockIsStillReported) {

@@ -5,9 +5,12 @@
 //                                         (send, window, service; send when unset);
 //   QUARNEL_TEST_FAULT_IN_SERVICE=<fault> faults on a thread of its own once the process has
 //                                         become the service process;
+//   QUARNEL_TEST_FAULT_IN_WINDOW_MODE=<fault> the same once the process has become a tray,
+//                                         settings or update process (its crash window shows);
 //   QUARNEL_TEST_FAULT_IN_REPORTER=<fault> faults in the crash reporter before it reads the
 //                                         report.
-// A fault leaves no core file behind.
+// A fault leaves no core file behind. The program is built with debug information, and beside the
+// desktop module like the real program, so that its crash window can show.
 // Faults: null-write, divide, illegal, breakpoint, stack-overflow, abort, and
 // null-write-in-fork-lock: a null write while holding a lock that fork() handlers need, as a
 // crash inside the allocator would.
@@ -39,9 +42,26 @@ namespace {
 
 pthread_mutex_t forkLock = PTHREAD_MUTEX_INITIALIZER;
 
-void NullWrite() {
-    // In assembly, so that the undefined-behaviour sanitizer does not stop it first.
+// Each fault in a function of its own, so that the crash tests know the lines it spans. The
+// instructions are written in assembly, so that the undefined-behaviour sanitizer does not stop
+// them first.
+[[gnu::noinline]] void NullWrite() {
     asm volatile("movl $1, (%0)" : : "r"(std::uintptr_t{0}) : "memory");
+}
+
+[[gnu::noinline]] int Divide() {
+    int dividend = 1;
+    int divisor = 0;
+    asm volatile("cltd; idivl %2" : "+a"(dividend) : "d"(0), "r"(divisor));
+    return dividend;
+}
+
+[[gnu::noinline]] void Illegal() {
+    asm volatile("ud2");
+}
+
+[[gnu::noinline]] void Breakpoint() {
+    asm volatile("int3");
 }
 
 void Fault(const std::string& kind) {
@@ -54,20 +74,31 @@ void Fault(const std::string& kind) {
     } else if (kind == "null-write") {
         NullWrite();
     } else if (kind == "divide") {
-        int dividend = 1;
-        int divisor = 0;
-        asm volatile("cltd; idivl %2" : "+a"(dividend) : "d"(0), "r"(divisor));
-        std::exit(dividend);
+        std::exit(Divide());
     } else if (kind == "illegal") {
-        asm volatile("ud2");
+        Illegal();
     } else if (kind == "breakpoint") {
-        asm volatile("int3");
+        Breakpoint();
     } else if (kind == "stack-overflow") {
         std::exit(Recurse(nullptr, std::size_t{1} << 40));
     } else if (kind == "abort") {
         std::abort();
     }
     std::exit(99);  // an unknown fault
+}
+
+// Faults on a thread of its own once the process has chosen a mode whose crashes are reported
+// as kind.
+void FaultInMode(const std::string& fault, quarnel::CrashReportKind kind) {
+    std::thread([fault, kind] {
+        // At most a minute; the test stops the process before that.
+        for (int i = 0; i < 6000; ++i) {
+            if (quarnel::GetCrashReportKind() == kind) {
+                Fault(fault);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }).detach();
 }
 
 }  // namespace
@@ -89,16 +120,14 @@ int main(int argc, char** argv) {
         quarnel::SetCrashReportKind(report);
         Fault(kind);
     }
-    if (const char* kind = std::getenv("QUARNEL_TEST_FAULT_IN_SERVICE")) {
-        std::thread([fault = std::string(kind)] {
-            // At most a minute; the test stops the process before that.
-            for (int i = 0; i < 6000; ++i) {
-                if (quarnel::GetCrashReportKind() == quarnel::CrashReportKind::Service) {
-                    Fault(fault);
-                }
-                std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            }
-        }).detach();
+    // Only this process faults, not the programs it starts (a tray's update check, the reporter).
+    for (const auto& [name, kind] :
+         {std::pair{"QUARNEL_TEST_FAULT_IN_SERVICE", quarnel::CrashReportKind::Service},
+          std::pair{"QUARNEL_TEST_FAULT_IN_WINDOW_MODE", quarnel::CrashReportKind::Window}}) {
+        if (const char* fault = std::getenv(name)) {
+            FaultInMode(fault, kind);
+            unsetenv(name);
+        }
     }
     return quarnel::ProgramMain(argc, argv);
 }

@@ -5,8 +5,6 @@
 // service sends an update with the new account at once, and the tray opens the settings again.
 
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -15,7 +13,6 @@
 #include <functional>
 #include <map>
 #include <regex>
-#include <sstream>
 #include <thread>
 
 #include "ddns/provider_update.h"
@@ -26,21 +23,19 @@
 #include "settings/protection.h"
 #include "settings/registry.h"
 #include "settings/schema.h"
-#include "tests/fixtures/endpoint_overrides.h"
 #include "tests/fixtures/provider_emulator.h"
 #include "tests/fixtures/request_record.h"
+#include "tests/fixtures/service_account.h"
 #include "tests/libraries/adapter/network_test_support.h"
 #include "tests/support/child_process.h"
 #include "tests/support/test_support.h"
 #include "tests/ui/qt_application.h"
+#include "tests/ui/virtual_desktop.h"
 
 namespace quarnel {
 namespace {
 
 constexpr RegistryHive kHive = RegistryHive::LocalMachine;
-constexpr const char* kXvfb = "/usr/bin/Xvfb";
-constexpr const char* kXdotool = "/usr/bin/xdotool";
-constexpr const char* kTrayer = "/usr/bin/trayer";
 // "bob:n3w-pass" in base64, as the update request authenticates the new account.
 constexpr const char* kNewAuthorization = "Basic Ym9iOm4zdy1wYXNz";
 // The namespace's default gateway: with no DHCP lease below the test root, it is what the
@@ -73,15 +68,8 @@ int CountUpdates(const test::ProviderEmulator& emulator, const std::string& auth
 class SettingsEndToEndTest : public testing::Test {
   protected:
     void SetUp() override {
-#if defined(__SANITIZE_ADDRESS__)
-        // The windows' own code runs under the sanitizers in the offscreen tests; here Qt, the X
-        // server and the tray host slow down past what a user would wait for.
-        GTEST_SKIP() << "the desktop end-to-end tests run in the normal build only";
-#endif
-        if (::access(kXvfb, X_OK) != 0 || ::access(kXdotool, X_OK) != 0 ||
-            ::access(kTrayer, X_OK) != 0) {
-            GTEST_SKIP() << "Xvfb, xdotool or trayer is not installed (scripts/install-deps "
-                            "installs them)";
+        if (const std::optional<std::string> reason = test::VirtualDesktop::Unavailable()) {
+            GTEST_SKIP() << *reason;
         }
         QUARNEL_ENTER_PRIVATE_NETWORK("quarnel-settings", "");
         ASSERT_TRUE(test::AddVethPair("qs-wired", "qs-peer", "198.51.100.2/24"));
@@ -99,76 +87,23 @@ class SettingsEndToEndTest : public testing::Test {
         for (const auto& [name, value] : variables) {
             environment_.push_back(std::make_unique<test::ScopedEnvironment>(name, value));
         }
-        std::filesystem::create_directories(root_->Path() + "/etc");
-        std::ofstream(root_->Path() + "/etc/machine-id") << "0123456789abcdef0123456789abcdef\n";
         // An installed service is what OK sends control 128 to; the foreground service below
         // answers on the same control socket as a unit-started one would.
         const std::string unit = RootedPath("/etc/systemd/system/" + UnitFileName(ServiceName));
         std::filesystem::create_directories(std::filesystem::path(unit).parent_path());
         std::ofstream(unit) << "[Service]\nExecStart=" << test::ProgramPath() << " /service\n";
 
-        test::ProviderEmulator::Options options;
-        options.commands = {
-            "/admin/account?user=alice&password=s3cret",
-            "/admin/host?name=home.example.org&user=alice",
-            "/admin/account?user=bob&password=n3w-pass",
-            "/admin/host?name=new.example.org&user=bob",
-            "/admin/dns?name=probe.test&answer=A:198.51.100.1",
-            "/admin/echo?text=203.0.113.5",
-        };
-        ASSERT_TRUE(emulator_.Start(options));
-        ASSERT_TRUE(test::PointEndpointsAtEmulator(emulator_));
-        ASSERT_TRUE(test::SetEndpointOverride(Endpoint::ProbeHost, "probe.test"));
-
-        ASSERT_EQ(CreateRegistryKey(kHive, kSettingsKey), 1);
-        WriteRegistryString(kHive, kSettingsKey, kValueUsername, "alice");
-        WriteProtectedPassword(kHive, kSettingsKey, kValuePassword, "s3cret",
-                               GetHardwareProfileId());
-        WriteRegistryString(kHive, kSettingsKey, kValueHostname, "home.example.org");
-        WriteRegistryDword(kHive, kSettingsKey, kValueInterval, 5);
-        WriteRegistryDword(kHive, kSettingsKey, kValueService, 0);
-        WriteTimeStamp(kHive, kSettingsKey, kValueTime, CurrentTimeStamp());
+        ASSERT_TRUE(test::StartEmulatorWithAccount(emulator_,
+                                                   {"/admin/account?user=bob&password=n3w-pass",
+                                                    "/admin/host?name=new.example.org&user=bob"}));
+        ASSERT_TRUE(test::WriteAccountSettings());
     }
 
     void TearDown() override {
         // The settings window closes with the tray that started it.
-        for (test::ChildProcess* child : {&tray_, &trayer_, &service_, &xvfb_}) {
-            if (child->Pid() > 0) {
-                child->Signal(SIGTERM);
-                if (child->Wait(5000) == -1) {
-                    child->Signal(SIGKILL);
-                    child->Wait(5000);
-                }
-            }
-        }
+        test::StopChild(tray_);
+        test::StopChild(service_);
         emulator_.Stop();
-    }
-
-    // Starts Xvfb on a display number of its own choice and returns ":<number>".
-    std::string StartDisplay() {
-        if (!xvfb_.Start(kXvfb,
-                         {"-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "640x480x24"})) {
-            return {};
-        }
-        std::smatch match;
-        const std::regex number("(^|\n)([0-9]+)\n");
-        for (int i = 0; i < 100; ++i) {
-            xvfb_.WaitForLine("\x01", 100);  // reads what has arrived
-            const std::string output = xvfb_.Output();
-            if (std::regex_search(output, match, number)) {
-                return ":" + match[2].str();
-            }
-        }
-        return {};
-    }
-
-    std::string DebugLogs() const {
-        std::string text;
-        const std::string folder = root_->Path() + "/var/log/quarnel-updater";
-        for (const std::string& name : test::ListFolder(folder)) {
-            text += test::ReadFileText(folder + "/" + name);
-        }
-        return text;
     }
 
     // Clicks the tray icon and returns the settings window the tray opens, or nothing.
@@ -180,48 +115,18 @@ class SettingsEndToEndTest : public testing::Test {
                       "1"})) {
             return {};
         }
-        std::string found;
-        Eventually([&] {
-            const std::optional<std::string> windows =
-                Xdotool({"search", "--onlyvisible", "--name", "^Quarnel Updater$"});
-            std::istringstream lines(windows.value_or(""));
-            for (std::string id; std::getline(lines, id);) {
-                const std::optional<std::string> pid = Xdotool({"getwindowpid", id});
-                if (pid.has_value() && !pid->empty() &&
-                    std::stoi(*pid) != static_cast<int>(tray_.Pid())) {
-                    found = id;
-                    return true;
-                }
-            }
-            return false;
-        });
-        return found;
+        return desktop_.FindWindow("Quarnel Updater", static_cast<int>(tray_.Pid())).value_or("");
     }
 
-    // Runs xdotool on the display; its output, or nothing when it failed.
-    std::optional<std::string> Xdotool(const std::vector<std::string>& arguments) {
-        test::ChildProcess xdotool;
-        if (!xdotool.Start(kXdotool, arguments, {{"DISPLAY", display_}})) {
-            return std::nullopt;
-        }
-        const int status = xdotool.Wait(10000);
-        if (status == -1) {
-            xdotool.Signal(SIGKILL);
-            xdotool.Wait(5000);
-        }
-        if (status != 0) {
-            return std::nullopt;
-        }
-        return xdotool.Output();
+    std::optional<std::string> Xdotool(const std::vector<std::string>& arguments) const {
+        return desktop_.Xdotool(arguments);
     }
 
     std::unique_ptr<test::TemporaryFolder> root_;
     std::vector<std::unique_ptr<test::ScopedEnvironment>> environment_;
     test::ProviderEmulator emulator_;
-    std::string display_;
-    test::ChildProcess xvfb_;
+    test::VirtualDesktop desktop_;
     test::ChildProcess service_;
-    test::ChildProcess trayer_;
     test::ChildProcess tray_;
 };
 
@@ -231,23 +136,22 @@ TEST_F(SettingsEndToEndTest, NewAccountIntervalProviderAndFilterAreStoredAndUpda
     ASSERT_TRUE(Eventually([&] { return CountUpdates(emulator_, "Basic YWxpY2U6czNjcmV0") == 1; }))
         << service_.Output();
 
-    display_ = StartDisplay();
-    ASSERT_FALSE(display_.empty()) << xvfb_.Output();
+    ASSERT_TRUE(desktop_.Start()) << desktop_.Server().Output();
     const std::string suppressions = root_->Path() + "/desktop-library-leaks.supp";
     std::ofstream(suppressions) << test::kDesktopLibraryLeaks;
-    ASSERT_TRUE(trayer_.Start(kTrayer, {"--edge", "top", "--widthtype", "request"},
-                              {{"DISPLAY", display_}}));
+    ASSERT_TRUE(desktop_.StartTrayHost());
     // Run as root, the tray starts the settings window directly, without pkexec.
-    ASSERT_TRUE(
-        tray_.Start(test::ProgramPath(), {},
-                    {{"DISPLAY", display_}, {"LSAN_OPTIONS", "suppressions=" + suppressions}}));
+    ASSERT_TRUE(tray_.Start(
+        test::ProgramPath(), {},
+        {{"DISPLAY", desktop_.Display()}, {"LSAN_OPTIONS", "suppressions=" + suppressions}}));
     ASSERT_TRUE(Eventually([&] {
-        return DebugLogs().find("Tray icon shown in the notification area") != std::string::npos;
-    })) << DebugLogs()
+        return test::DebugLogText().find("Tray icon shown in the notification area") !=
+               std::string::npos;
+    })) << test::DebugLogText()
         << tray_.Output();
 
     const std::string id = OpenSettingsFromTray();
-    ASSERT_FALSE(id.empty()) << DebugLogs() << tray_.Output();
+    ASSERT_FALSE(id.empty()) << test::DebugLogText() << tray_.Output();
     ASSERT_TRUE(Xdotool({"windowfocus", "--sync", id}));
     const std::optional<std::string> geometry = Xdotool({"getwindowgeometry", "--shell", id});
     ASSERT_TRUE(geometry.has_value());
@@ -287,8 +191,8 @@ TEST_F(SettingsEndToEndTest, NewAccountIntervalProviderAndFilterAreStoredAndUpda
     std::printf("From the click on OK to the update request: %lld ms\n",
                 static_cast<long long>(delay.count()));
     EXPECT_TRUE(Eventually([&] {
-        return DebugLogs().find("Setting process has ended") != std::string::npos;
-    })) << DebugLogs()
+        return test::DebugLogText().find("Setting process has ended") != std::string::npos;
+    })) << test::DebugLogText()
         << tray_.Output();
 
     EXPECT_EQ(ReadRegistryString(kHive, kSettingsKey, kValueUsername), "bob");
@@ -303,7 +207,7 @@ TEST_F(SettingsEndToEndTest, NewAccountIntervalProviderAndFilterAreStoredAndUpda
     EXPECT_EQ(emulator_.Admin("/admin/host?name=new.example.org"), "203.0.113.5\n");
 
     // Once the window has closed, the tray opens the settings again.
-    EXPECT_FALSE(OpenSettingsFromTray().empty()) << DebugLogs() << tray_.Output();
+    EXPECT_FALSE(OpenSettingsFromTray().empty()) << test::DebugLogText() << tray_.Output();
 }
 
 }  // namespace

@@ -3,13 +3,10 @@
 // the notification area restarts, /quit ends the tray.
 
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <fstream>
 #include <functional>
-#include <regex>
 #include <thread>
 
 #include "diagnostics/event_log.h"
@@ -19,13 +16,12 @@
 #include "tests/support/child_process.h"
 #include "tests/support/test_support.h"
 #include "tests/ui/qt_application.h"
+#include "tests/ui/virtual_desktop.h"
 
 namespace quarnel {
 namespace {
 
 constexpr RegistryHive kHive = RegistryHive::LocalMachine;
-constexpr const char* kXvfb = "/usr/bin/Xvfb";
-constexpr const char* kTrayer = "/usr/bin/trayer";
 
 bool Eventually(const std::function<bool()>& condition, int timeoutMs = 20000) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
@@ -41,13 +37,8 @@ bool Eventually(const std::function<bool()>& condition, int timeoutMs = 20000) {
 class TrayEndToEndTest : public testing::Test {
   protected:
     void SetUp() override {
-#if defined(__SANITIZE_ADDRESS__)
-        // The windows' own code runs under the sanitizers in the offscreen tests; here Qt, the X
-        // server and the tray host slow down past what a user would wait for.
-        GTEST_SKIP() << "the desktop end-to-end tests run in the normal build only";
-#endif
-        if (::access(kXvfb, X_OK) != 0 || ::access(kTrayer, X_OK) != 0) {
-            GTEST_SKIP() << "Xvfb or trayer is not installed (scripts/install-deps installs them)";
+        if (const std::optional<std::string> reason = test::VirtualDesktop::Unavailable()) {
+            GTEST_SKIP() << *reason;
         }
         root_ = std::make_unique<test::TemporaryFolder>();
         const std::pair<const char*, std::optional<std::string>> variables[] = {
@@ -62,49 +53,11 @@ class TrayEndToEndTest : public testing::Test {
         }
     }
 
-    void TearDown() override {
-        for (test::ChildProcess* child : {&tray_, &trayer_, &xvfb_}) {
-            if (child->Pid() > 0) {
-                child->Signal(SIGTERM);
-                if (child->Wait(5000) == -1) {
-                    child->Signal(SIGKILL);
-                    child->Wait(5000);
-                }
-            }
-        }
-    }
-
-    // Starts Xvfb on a display number of its own choice and returns ":<number>".
-    std::string StartDisplay() {
-        if (!xvfb_.Start(kXvfb,
-                         {"-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "640x480x24"})) {
-            return {};
-        }
-        std::smatch match;
-        const std::regex number("(^|\n)([0-9]+)\n");
-        for (int i = 0; i < 100; ++i) {
-            xvfb_.WaitForLine("\x01", 100);  // reads what has arrived
-            const std::string output = xvfb_.Output();
-            if (std::regex_search(output, match, number)) {
-                return ":" + match[2].str();
-            }
-        }
-        return {};
-    }
-
-    std::string DebugLogs() const {
-        std::string text;
-        const std::string folder = root_->Path() + "/var/log/quarnel-updater";
-        for (const std::string& name : test::ListFolder(folder)) {
-            text += test::ReadFileText(folder + "/" + name);
-        }
-        return text;
-    }
+    void TearDown() override { test::StopChild(tray_); }
 
     std::unique_ptr<test::TemporaryFolder> root_;
     std::vector<std::unique_ptr<test::ScopedEnvironment>> environment_;
-    test::ChildProcess xvfb_;
-    test::ChildProcess trayer_;
+    test::VirtualDesktop desktop_;
     test::ChildProcess tray_;
 };
 
@@ -113,18 +66,17 @@ TEST_F(TrayEndToEndTest, IconInTheTrayBalloonForEachResultIconBackAfterRestartAn
     ASSERT_EQ(WriteRegistryString(kHive, kSettingsKey, kValueUsername, "alice"), 1);
     ASSERT_EQ(CreateRegistryKey(kHive, kServiceKey), 1);
 
-    const std::string display = StartDisplay();
-    ASSERT_FALSE(display.empty()) << xvfb_.Output();
-    ASSERT_TRUE(trayer_.Start(kTrayer, {"--edge", "top", "--widthtype", "request"},
-                              {{"DISPLAY", display}}));
+    ASSERT_TRUE(desktop_.Start()) << desktop_.Server().Output();
+    ASSERT_TRUE(desktop_.StartTrayHost());
     const std::string suppressions = root_->Path() + "/desktop-library-leaks.supp";
     std::ofstream(suppressions) << test::kDesktopLibraryLeaks;
-    ASSERT_TRUE(
-        tray_.Start(test::ProgramPath(), {},
-                    {{"DISPLAY", display}, {"LSAN_OPTIONS", "suppressions=" + suppressions}}));
+    ASSERT_TRUE(tray_.Start(
+        test::ProgramPath(), {},
+        {{"DISPLAY", desktop_.Display()}, {"LSAN_OPTIONS", "suppressions=" + suppressions}}));
     ASSERT_TRUE(Eventually([&] {
-        return DebugLogs().find("Tray icon shown in the notification area") != std::string::npos;
-    })) << DebugLogs()
+        return test::DebugLogText().find("Tray icon shown in the notification area") !=
+               std::string::npos;
+    })) << test::DebugLogText()
         << tray_.Output();
 
     // The values in the order the service writes them.
@@ -133,26 +85,23 @@ TEST_F(TrayEndToEndTest, IconInTheTrayBalloonForEachResultIconBackAfterRestartAn
     WriteRegistryString(kHive, kServiceKey, kValueResult, "good 203.0.113.5");
     WriteRegistryDword(kHive, kServiceKey, kValueEventId, kEventRecordIdInformation);
     EXPECT_TRUE(Eventually([&] {
-        return DebugLogs().find("Balloon shown: " + LoadResourceText(105)) != std::string::npos;
-    })) << DebugLogs();
+        return test::DebugLogText().find("Balloon shown: " + LoadResourceText(105)) !=
+               std::string::npos;
+    })) << test::DebugLogText();
 
     // The panel restarts: the icon goes into the new notification area.
-    trayer_.Signal(SIGTERM);
-    trayer_.Wait(5000);
+    desktop_.StopTrayHost();
     ASSERT_TRUE(Eventually([&] {
-        return DebugLogs().find("The notification area has gone") != std::string::npos;
-    })) << DebugLogs();
-    test::ChildProcess restarted;
-    ASSERT_TRUE(restarted.Start(kTrayer, {"--edge", "top", "--widthtype", "request"},
-                                {{"DISPLAY", display}}));
+        return test::DebugLogText().find("The notification area has gone") != std::string::npos;
+    })) << test::DebugLogText();
+    ASSERT_TRUE(desktop_.StartTrayHost());
     EXPECT_TRUE(Eventually([&] {
-        const std::string logs = DebugLogs();
+        const std::string logs = test::DebugLogText();
         const std::string shown = "Tray icon shown in the notification area";
         const std::size_t first = logs.find(shown);
         return first != std::string::npos && logs.find(shown, first + 1) != std::string::npos;
-    })) << DebugLogs();
-    restarted.Signal(SIGTERM);
-    restarted.Wait(5000);
+    })) << test::DebugLogText();
+    desktop_.StopTrayHost();
 
     EXPECT_EQ(test::RunProgram({"/quit"}, {}).exitCode, 1);
     EXPECT_EQ(tray_.Wait(), 0) << tray_.Output();
