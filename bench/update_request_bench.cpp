@@ -130,6 +130,8 @@ int main(int argc, char** argv) {
     emulator = &running;
     setenv("SSL_CERT_FILE", running.CaFile().c_str(), 1);
     setenv("no_proxy", "*", 1);
+    // The exchanges run in the helper built beside the program (unless one is named).
+    setenv("QUARNEL_HELPER", QUARNEL_BUILT_HELPER, 0);
     quarnel::test::TemporaryFolder root;
     setenv("QUARNEL_ROOT", root.Path().c_str(), 1);
     if (!StoreSettings()) {
