@@ -120,7 +120,7 @@ int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     quarnel::test::ProviderEmulator running;
     quarnel::test::ProviderEmulator::Options options;
-    options.dnsPort = -1;
+
     options.commands = {"/admin/account?user=bench&password=secret",
                         "/admin/host?name=bench.example.org&user=bench"};
     if (!running.Start(options)) {

@@ -14,7 +14,7 @@
 // The helper is `$QUARNEL_HELPER` when set (tests), else quarnel-updater-helper in the folder of
 // this program, else <that folder>/../libexec/quarnel-updater/quarnel-updater-helper (the
 // installed layout). Its environment holds only the proxy variables (*_proxy) and SSL_CERT_FILE /
-// SSL_CERT_DIR.
+// SSL_CERT_DIR (and GNUTLS_NO_IMPLICIT_INIT=1, which spares it a library set-up it never uses).
 
 #include <chrono>
 #include <cstddef>

@@ -31,8 +31,8 @@ bool Executable(const std::string& path) {
     return ::access(path.c_str(), X_OK) == 0;
 }
 
-// The helper's whole environment: proxies and a private certificate authority, nothing else
-// (no credentials, no paths of the caller).
+// The helper's whole environment: proxies and a private certificate authority, nothing else of
+// the caller's (no credentials, no paths).
 bool Passed(std::string_view entry) {
     const std::size_t equals = entry.find('=');
     if (equals == std::string_view::npos) {
@@ -59,7 +59,10 @@ bool Passed(std::string_view entry) {
 }
 
 std::vector<char*> HelperEnvironment() {
-    std::vector<char*> kept;
+    // libcurl links GnuTLS only for protocols the helper never uses; without this the library
+    // sets itself up (and its PKCS#11 modules) in every helper, which slows each start.
+    static char noGnutlsInit[] = "GNUTLS_NO_IMPLICIT_INIT=1";
+    std::vector<char*> kept{noGnutlsInit};
     for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
         if (Passed(*entry)) {
             kept.push_back(*entry);
