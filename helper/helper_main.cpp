@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 
+#include "helper/crypto_operations.h"
 #include "helper/operation_io.h"
 #include "helper/privileges.h"
 #include "helper/syscall_filter.h"
@@ -72,6 +73,13 @@ int Run() {
     switch (operation) {
         case HelperOperation::Transfer:
             answer = RunTransferOperation(*request, preparation);
+            break;
+        case HelperOperation::Encrypt:
+        case HelperOperation::Decrypt:
+        case HelperOperation::Md5:
+        case HelperOperation::Sha1:
+        case HelperOperation::VerifySignature:
+            answer = RunCryptoOperation(operation, *request);
             break;
         default:
 #ifdef QUARNEL_HELPER_TEST_OPERATIONS

@@ -14,6 +14,7 @@
 #include "settings/registry.h"
 #include "settings/schema.h"
 #include "tests/settings/store_fixture.h"
+#include "tests/support/unusable_helpers.h"
 
 namespace quarnel {
 namespace {
@@ -226,6 +227,26 @@ TEST_F(ProtectionTest, ProtectionIsDeterministicAndOtherKeyMaterialReadsAnotherT
     EXPECT_EQ(ReadProtectedPassword(kMachine, kKey, "Missing", "one"), "");
     EXPECT_EQ(WriteProtectedPassword(kMachine, "SOFTWARE\\Missing", "Password", "x", "one"), 0);
     EXPECT_EQ(WriteProtectedPassword(kMachine, kKey, "Password", "x", "one", "server"), 0);
+}
+
+// The cipher and the digest run in the helper process: without one that answers, a password is
+// neither written nor read (it reads as unreadable, never as another text).
+TEST_F(ProtectionTest, WithoutAWorkingHelperNoPasswordIsReadOrWritten) {
+    ASSERT_EQ(WriteProtectedPassword(kMachine, kKey, "Password", "secret", "hw"), 1);
+    const Bytes stored = ReadRegistryBinary(kMachine, kKey, "Password");
+    test::TemporaryFolder folder;
+    for (const test::UnusableHelper& helper : test::kUnusableHelpers) {
+        SCOPED_TRACE(helper.name);
+        const test::ScopedEnvironment use("QUARNEL_HELPER",
+                                          test::MakeUnusableHelper(folder.Path(), helper));
+        EXPECT_TRUE(DeriveKeyText("hw").empty());
+        EXPECT_TRUE(EncryptBuffer(Utf16Terminated(u"secret"), "hw").empty());
+        EXPECT_TRUE(DecryptBuffer(stored, "hw").empty());
+        EXPECT_EQ(ReadProtectedPassword(kMachine, kKey, "Password", "hw"), "");
+        EXPECT_EQ(WriteProtectedPassword(kMachine, kKey, "Password", "other", "hw"), 0);
+    }
+    EXPECT_EQ(ReadRegistryBinary(kMachine, kKey, "Password"), stored);
+    EXPECT_EQ(ReadProtectedPassword(kMachine, kKey, "Password", "hw"), "secret");
 }
 
 TEST_F(ProtectionTest, HardwareProfileIdIsTheMachineIdAsABracedUpperCaseGuid) {
