@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -84,10 +85,30 @@ std::vector<std::uint8_t> CipherCs2(const std::vector<std::uint8_t>& input,
                      std::move(request), input.size());
 }
 
+// The key text of the key material used last. Its digest costs a helper start, and a password
+// read would otherwise start two helpers (the digest, the cipher) where one does. The material is
+// no secret (the machine's identifier, or an account's, which every user can read), so keeping
+// its digest gives nothing away that was not there.
+std::vector<std::uint8_t> RememberedKeyText(std::string_view keyMaterial) {
+    static std::mutex lock;
+    static std::string material;
+    static Wiped keyText;
+    const std::lock_guard guard(lock);
+    if (keyText.bytes.empty() || material != keyMaterial) {
+        Wiped derived{DeriveKeyText(keyMaterial)};
+        if (derived.bytes.empty()) {
+            return {};
+        }
+        std::swap(keyText.bytes, derived.bytes);
+        material = keyMaterial;
+    }
+    return keyText.bytes;
+}
+
 // The cipher under the key and initialisation vector derived from the key material.
 std::vector<std::uint8_t> CipherWithKeyMaterial(const std::vector<std::uint8_t>& input,
                                                 std::string_view keyMaterial, bool encrypt) {
-    const Wiped keyText{DeriveKeyText(keyMaterial)};
+    const Wiped keyText{RememberedKeyText(keyMaterial)};
     const Wiped iv{DeriveIv(keyText.bytes)};
     if (keyText.bytes.empty() || iv.bytes.empty()) {
         return {};

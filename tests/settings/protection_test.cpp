@@ -6,8 +6,12 @@
 
 #include <openssl/evp.h>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
 #include <random>
 
 #include "settings/identity.h"
@@ -247,6 +251,29 @@ TEST_F(ProtectionTest, WithoutAWorkingHelperNoPasswordIsReadOrWritten) {
     }
     EXPECT_EQ(ReadRegistryBinary(kMachine, kKey, "Password"), stored);
     EXPECT_EQ(ReadProtectedPassword(kMachine, kKey, "Password", "hw"), "secret");
+}
+
+// A helper start is the cost of each step; once a key material was used, a password read or
+// write starts one helper (the cipher), not two (its key's digest as well).
+TEST_F(ProtectionTest, OnceTheKeyMaterialWasUsedAPasswordReadStartsOneHelper) {
+    const char* helper = std::getenv("QUARNEL_HELPER");
+    if (helper == nullptr) {
+        GTEST_SKIP() << "needs QUARNEL_HELPER (ctest sets it)";
+    }
+    test::TemporaryFolder folder;
+    const std::string starts = folder.Path() + "/starts";
+    const std::string counting = folder.Path() + "/counting-helper";
+    std::ofstream(counting) << "#!/bin/sh\necho >>'" << starts << "'\nexec '" << helper << "'\n";
+    ASSERT_EQ(::chmod(counting.c_str(), 0700), 0);
+    const test::ScopedEnvironment use("QUARNEL_HELPER", counting);
+    const auto count = [&] {
+        const std::string lines = test::ReadFileText(starts);
+        return std::count(lines.begin(), lines.end(), '\n');
+    };
+    ASSERT_EQ(WriteProtectedPassword(kMachine, kKey, "Password", "secret", "counted material"), 1);
+    const auto afterWrite = count();
+    EXPECT_EQ(ReadProtectedPassword(kMachine, kKey, "Password", "counted material"), "secret");
+    EXPECT_EQ(count() - afterWrite, 1);
 }
 
 TEST_F(ProtectionTest, HardwareProfileIdIsTheMachineIdAsABracedUpperCaseGuid) {
