@@ -74,6 +74,8 @@ bool RunOnce(test::ProviderEmulator& emulator, const char* program, bool locked)
     const test::TemporaryFolder root;
     ::chmod(root.Path().c_str(), 0755);  // the other user must reach the log
     ::setenv("QUARNEL_ROOT", root.Path().c_str(), 1);
+    // The password is protected by the helper built beside the program (unless one is named).
+    ::setenv("QUARNEL_HELPER", QUARNEL_BUILT_HELPER, 0);
     if (!test::PointEndpointsAtEmulator(emulator) ||
         !test::SetEndpointOverride(Endpoint::ProbeHost, "probe.test")) {
         return false;
@@ -81,7 +83,10 @@ bool RunOnce(test::ProviderEmulator& emulator, const char* program, bool locked)
     const RegistryHive hive = RegistryHive::LocalMachine;
     CreateRegistryKey(hive, kSettingsKey);
     WriteRegistryString(hive, kSettingsKey, kValueUsername, "alice");
-    WriteProtectedPassword(hive, kSettingsKey, kValuePassword, "s3cret", GetHardwareProfileId());
+    if (WriteProtectedPassword(hive, kSettingsKey, kValuePassword, "s3cret",
+                               GetHardwareProfileId()) != 1) {
+        return false;
+    }
     WriteRegistryString(hive, kSettingsKey, kValueHostname, "home.example.org");
     WriteRegistryDword(hive, kSettingsKey, kValueInterval, 5);
     WriteTimeStamp(hive, kSettingsKey, kValueTime, CurrentTimeStamp());

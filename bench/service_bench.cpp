@@ -144,6 +144,8 @@ int main(int argc, char** argv) {
     }
     const test::TemporaryFolder root;
     ::setenv("QUARNEL_ROOT", root.Path().c_str(), 1);
+    // The password is protected by the helper built beside the program (unless one is named).
+    ::setenv("QUARNEL_HELPER", QUARNEL_BUILT_HELPER, 0);
     const char* program = std::getenv("QUARNEL_PROGRAM");
     if (program == nullptr) {
         std::printf("service_bench: set QUARNEL_PROGRAM to the quarnel-updater program\n");
@@ -163,7 +165,11 @@ int main(int argc, char** argv) {
     const RegistryHive hive = RegistryHive::LocalMachine;
     CreateRegistryKey(hive, kSettingsKey);
     WriteRegistryString(hive, kSettingsKey, kValueUsername, "alice");
-    WriteProtectedPassword(hive, kSettingsKey, kValuePassword, "s3cret", GetHardwareProfileId());
+    if (WriteProtectedPassword(hive, kSettingsKey, kValuePassword, "s3cret",
+                               GetHardwareProfileId()) != 1) {
+        std::printf("service_bench: the password could not be stored (QUARNEL_HELPER?)\n");
+        return 1;
+    }
     WriteRegistryString(hive, kSettingsKey, kValueHostname, "home.example.org");
     WriteRegistryDword(hive, kSettingsKey, kValueInterval, 5);
     WriteTimeStamp(hive, kSettingsKey, kValueTime, CurrentTimeStamp());

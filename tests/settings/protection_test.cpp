@@ -258,7 +258,7 @@ TEST_F(ProtectionTest, WithoutAWorkingHelperNoPasswordIsReadOrWritten) {
 TEST_F(ProtectionTest, OnceTheKeyMaterialWasUsedAPasswordReadStartsOneHelper) {
     const char* helper = std::getenv("QUARNEL_HELPER");
     if (helper == nullptr) {
-        GTEST_SKIP() << "needs QUARNEL_HELPER (ctest sets it)";
+        GTEST_SKIP() << "needs QUARNEL_HELPER";
     }
     test::TemporaryFolder folder;
     const std::string starts = folder.Path() + "/starts";

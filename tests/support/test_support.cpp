@@ -9,6 +9,13 @@
 #include "tests/support/child_process.h"
 
 namespace quarnel::test {
+namespace {
+
+// The password cipher, the digests and the transfers run in the helper executable: a test binary
+// run by hand (ctest names it) uses the one this build made.
+[[maybe_unused]] const bool kHelperNamed = ::setenv("QUARNEL_HELPER", QUARNEL_BUILT_HELPER, 0) == 0;
+
+}  // namespace
 
 TemporaryFolder::TemporaryFolder() {
     std::string pattern = (std::filesystem::temp_directory_path() / "quarnel-test-XXXXXX").string();
