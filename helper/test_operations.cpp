@@ -3,7 +3,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
+#include <iterator>
+
+extern char** environ;
 
 namespace quarnel {
 
@@ -27,6 +31,16 @@ std::optional<std::string> RunTestOperation(std::uint8_t operation, std::string_
             ::close(fd);
         }
         return std::string("alive");
+    }
+    if (operation == kTestOperationEnvironment) {
+        std::string answer;
+        for (char** entry = environ; *entry != nullptr; ++entry) {
+            answer += std::string(*entry) + "\n";
+        }
+        std::ifstream arguments("/proc/self/cmdline");
+        const std::string line((std::istreambuf_iterator<char>(arguments)),
+                               std::istreambuf_iterator<char>());
+        return answer + "arguments " + std::to_string(std::count(line.begin(), line.end(), '\0'));
     }
     return std::nullopt;
 }

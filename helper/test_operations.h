@@ -16,6 +16,9 @@ inline constexpr std::uint8_t kTestOperationStatus = 200;
 // Opens an internet socket, which the compute profile forbids; answers "alive" if it lives on.
 inline constexpr std::uint8_t kTestOperationForbidden = 201;
 
+// Answers its environment, one entry a line, and its command line's argument count.
+inline constexpr std::uint8_t kTestOperationEnvironment = 202;
+
 std::optional<std::string> RunTestOperation(std::uint8_t operation, std::string_view request);
 
 }  // namespace quarnel

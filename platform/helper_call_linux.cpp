@@ -18,6 +18,7 @@
 #include "platform/product.h"
 #include "platform/spawn_setup_linux.h"
 #include "platform/system_log.h"
+#include "platform/text.h"
 #include "platform/unique_fd.h"
 
 extern char** environ;
@@ -42,20 +43,10 @@ bool Passed(std::string_view entry) {
     if (name == "SSL_CERT_FILE" || name == "SSL_CERT_DIR") {
         return true;
     }
+    // http_proxy, HTTPS_PROXY, no_proxy, all_proxy, ... in either case.
     constexpr std::string_view kProxy = "_proxy";
-    if (name.size() <= kProxy.size()) {
-        return false;
-    }
-    const std::string_view suffix = name.substr(name.size() - kProxy.size());
-    for (std::size_t index = 0; index < kProxy.size(); ++index) {
-        const char letter = suffix[index];
-        const char lower =
-            (letter >= 'A' && letter <= 'Z') ? static_cast<char>(letter + 32) : letter;
-        if (lower != kProxy[index]) {
-            return false;
-        }
-    }
-    return true;
+    return name.size() > kProxy.size() &&
+           ToLowerAscii(name.substr(name.size() - kProxy.size())) == kProxy;
 }
 
 std::vector<char*> HelperEnvironment() {

@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <sstream>
 
 #include "helper/test_operations.h"
@@ -80,6 +81,37 @@ TEST(HelperTest, RunsWithoutRootOrNewPrivilegesAndDiesOnAForbiddenCall) {
     EXPECT_EQ(CallHelper(call), std::nullopt);
     const int ended = RunOperation(kTestOperationForbidden);
     EXPECT_TRUE(WIFSIGNALED(ended) && WTERMSIG(ended) == SIGSYS) << ended;
+}
+
+// Credentials and the caller's settings travel only in the request: the helper's environment holds
+// the proxy and certificate variables, its command line only its name.
+TEST(HelperTest, ItsEnvironmentHoldsOnlyProxiesAndCertificateLocations) {
+    test::ScopedEnvironment helper("QUARNEL_HELPER", std::string(QUARNEL_TEST_HELPER));
+    test::ScopedEnvironment proxy("https_proxy", std::string("http://127.0.0.1:3128"));
+    test::ScopedEnvironment upper("NO_PROXY", std::string("*"));
+    test::ScopedEnvironment certificates("SSL_CERT_FILE", std::string("/nonexistent/ca.pem"));
+    test::ScopedEnvironment folder("SSL_CERT_DIR", std::string("/nonexistent/certs"));
+    test::ScopedEnvironment secret("QUARNEL_TEST_SECRET", std::string("hunter2"));
+    HelperCall call;
+    call.operation = static_cast<HelperOperation>(kTestOperationEnvironment);
+    call.request = "hunter2";
+    const std::optional<std::string> answer = CallHelper(call);
+    ASSERT_TRUE(answer.has_value());
+    std::istringstream lines(*answer);
+    std::vector<std::string> others;  // beyond the proxies, which the machine may name as well
+    for (std::string line; std::getline(lines, line);) {
+        std::string name = line.substr(0, line.find('='));
+        std::transform(name.begin(), name.end(), name.begin(), ::tolower);
+        if (name.size() <= 6 || name.substr(name.size() - 6) != "_proxy") {
+            others.push_back(line);
+        }
+    }
+    std::sort(others.begin(), others.end());
+    EXPECT_EQ(others, (std::vector<std::string>{
+                          "GNUTLS_NO_IMPLICIT_INIT=1", "SSL_CERT_DIR=/nonexistent/certs",
+                          "SSL_CERT_FILE=/nonexistent/ca.pem", "arguments 1"}));
+    EXPECT_NE(answer->find("https_proxy=http://127.0.0.1:3128\n"), std::string::npos);
+    EXPECT_NE(answer->find("NO_PROXY=*\n"), std::string::npos);
 }
 
 }  // namespace

@@ -55,6 +55,11 @@ std::string ProgramPath() {
     return path ? path : QUARNEL_BUILT_PROGRAM;
 }
 
+std::string HelperProgramPath() {
+    const char* path = std::getenv("QUARNEL_HELPER");
+    return path ? path : QUARNEL_BUILT_HELPER;
+}
+
 ProgramResult RunProgram(const std::vector<std::string>& arguments,
                          const std::map<std::string, std::string>& environment,
                          int timeoutSeconds) {

@@ -305,7 +305,8 @@ bool PrivateSystemd::Boot() {
     }
     plan.tmpfsTargets = {"/run", "/tmp", "/var/tmp"};
     std::vector<std::string> shared = options_.shared;
-    shared.insert(shared.begin(), test::ProgramPath());
+    // The helper appears beside the program, where the program looks for it.
+    shared.insert(shared.begin(), {test::ProgramPath(), test::HelperProgramPath()});
     for (const std::string& path : shared) {
         if (!Exists(path)) {
             failure_ = "cannot share " + path + " with the namespace: it does not exist";
