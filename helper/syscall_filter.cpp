@@ -6,6 +6,8 @@
 
 #include <cerrno>
 #include <memory>
+#include <string>
+#include <string_view>
 
 namespace quarnel {
 namespace {
@@ -17,88 +19,37 @@ using UniqueFilter = std::unique_ptr<void, FilterDeleter>;
 
 // Memory, files already open or opened for reading (OpenSSL's configuration, the certificate
 // store, the time zone), time, signals for an orderly abort, and the end of the process.
-constexpr const char* kComputeCalls[] = {"read",
-                                         "readv",
-                                         "pread64",
-                                         "write",
-                                         "writev",
-                                         "pwrite64",
-                                         "close",
-                                         "lseek",
-                                         "fstat",
-                                         "newfstatat",
-                                         "statx",
-                                         "stat",
-                                         "lstat",
-                                         "openat",
-                                         "open",
-                                         "fcntl",
-                                         "dup",
-                                         "dup2",
-                                         "dup3",
-                                         "getdents64",
-                                         "readlink",
-                                         "readlinkat",
-                                         "access",
-                                         "faccessat",
-                                         "faccessat2",
-                                         "brk",
-                                         "mmap",
-                                         "munmap",
-                                         "mremap",
-                                         "mprotect",
-                                         "madvise",
-                                         "futex",
-                                         "getrandom",
-                                         "clock_gettime",
-                                         "clock_getres",
-                                         "gettimeofday",
-                                         "time",
-                                         "clock_nanosleep",
-                                         "nanosleep",
-                                         "rt_sigaction",
-                                         "rt_sigprocmask",
-                                         "rt_sigreturn",
-                                         "sigaltstack",
-                                         "getpid",
-                                         "gettid",
-                                         "tgkill",
-                                         "getuid",
-                                         "geteuid",
-                                         "getgid",
-                                         "getegid",
-                                         "uname",
-                                         "sysinfo",
-                                         "prlimit64",
-                                         "getrlimit",
-                                         "sched_getaffinity",
-                                         "sched_yield",
-                                         "set_robust_list",
-                                         "rseq",
-                                         "exit",
-                                         "exit_group",
-                                         "restart_syscall",
-                                         "ioctl",
-                                         "fsync",
-                                         "fdatasync",
-                                         "ftruncate",
-                                         "set_tid_address"};
+constexpr std::string_view kComputeCalls =
+    "read readv pread64 write writev pwrite64 close lseek fstat newfstatat statx stat lstat openat "
+    "open fcntl dup dup2 dup3 pipe pipe2 getdents64 readlink readlinkat access faccessat "
+    "faccessat2 brk mmap munmap mremap mprotect madvise futex getrandom clock_gettime clock_getres "
+    "gettimeofday time clock_nanosleep nanosleep rt_sigaction rt_sigprocmask rt_sigreturn "
+    "sigaltstack getpid gettid tgkill getuid geteuid getgid getegid uname sysinfo prlimit64 "
+    "getrlimit sched_getaffinity sched_yield set_robust_list rseq exit exit_group restart_syscall "
+    "ioctl fsync fdatasync ftruncate set_tid_address";
 
 // A TLS client: sockets, name resolution (the resolver's threads, netlink for the addresses of
 // this host, the name service's local socket), waiting on many descriptors.
-constexpr const char* kNetworkCalls[] = {
-    "connect",   "sendto",     "recvfrom",    "sendmsg",     "recvmsg",    "sendmmsg",
-    "recvmmsg",  "bind",       "getsockname", "getpeername", "getsockopt", "setsockopt",
-    "shutdown",  "poll",       "ppoll",       "select",      "pselect6",   "epoll_create1",
-    "epoll_ctl", "epoll_wait", "epoll_pwait", "pipe",        "pipe2",      "eventfd2",
-    "mlock",     "munlock",    "membarrier",  "getppid",     "prctl"};
+constexpr std::string_view kNetworkCalls =
+    "connect sendto recvfrom sendmsg recvmsg sendmmsg recvmmsg bind getsockname getpeername "
+    "getsockopt setsockopt shutdown poll ppoll select pselect6 epoll_create1 epoll_ctl epoll_wait "
+    "epoll_pwait eventfd2 mlock munlock membarrier getppid prctl";
 
 constexpr int kSocketFamilies[] = {AF_INET, AF_INET6, AF_UNIX, AF_NETLINK};
 
-bool Allow(void* filter, const char* name) {
-    const int number = seccomp_syscall_resolve_name(name);
-    // A call this architecture does not have (an old stat variant) needs no rule.
-    return number == __NR_SCMP_ERROR || seccomp_rule_add(filter, SCMP_ACT_ALLOW, number, 0) == 0;
+// Allows every call named in the list (separated by spaces).
+bool AllowAll(void* filter, std::string_view names) {
+    while (!names.empty()) {
+        const std::size_t end = names.find(' ');
+        const std::string name(names.substr(0, end));
+        names.remove_prefix(end == std::string_view::npos ? names.size() : end + 1);
+        const int number = seccomp_syscall_resolve_name(name.c_str());
+        // A call this architecture does not have (an old stat variant) needs no rule.
+        if (number != __NR_SCMP_ERROR && seccomp_rule_add(filter, SCMP_ACT_ALLOW, number, 0) != 0) {
+            return false;
+        }
+    }
+    return true;
 }
 
 }  // namespace
@@ -108,16 +59,12 @@ bool InstallSyscallFilter(FilterProfile profile) {
     if (!filter) {
         return false;
     }
-    for (const char* name : kComputeCalls) {
-        if (!Allow(filter.get(), name)) {
-            return false;
-        }
+    if (!AllowAll(filter.get(), kComputeCalls)) {
+        return false;
     }
     if (profile == FilterProfile::Network) {
-        for (const char* name : kNetworkCalls) {
-            if (!Allow(filter.get(), name)) {
-                return false;
-            }
+        if (!AllowAll(filter.get(), kNetworkCalls)) {
+            return false;
         }
         for (const int family : kSocketFamilies) {
             if (seccomp_rule_add(filter.get(), SCMP_ACT_ALLOW, SCMP_SYS(socket), 1,
