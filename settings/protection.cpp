@@ -30,14 +30,21 @@ constexpr std::array<std::uint8_t, 32> kDerivationTable = {
     0x27, 0xFE, 0x42, 0x9C, 0x6B, 0x35, 0xE8, 0x0D, 0xB3, 0x79, 0xC0, 0x16, 0x8F, 0x4A, 0xD1, 0x63,
 };
 
+// Overwrites bytes that held key or plain-text material; an empty buffer may have no storage.
+void Wipe(void* data, std::size_t size) {
+    if (size != 0) {
+        ::explicit_bzero(data, size);
+    }
+}
+
 // Wipes a buffer that held key or plain-text bytes before it is released.
 struct Wiped {
     std::vector<std::uint8_t> bytes;
-    ~Wiped() { ::explicit_bzero(bytes.data(), bytes.size()); }
+    ~Wiped() { Wipe(bytes.data(), bytes.size()); }
 };
 struct WipedText {
     std::string text;
-    ~WipedText() { ::explicit_bzero(text.data(), text.size()); }
+    ~WipedText() { Wipe(text.data(), text.size()); }
 };
 
 std::string_view AsText(const std::vector<std::uint8_t>& bytes, std::size_t length) {
@@ -58,7 +65,7 @@ std::vector<std::uint8_t> AskHelper(HelperOperation operation, std::string reque
     // password.
     call.stoppable = false;
     WipedText answer{CallHelper(call).value_or(std::string())};
-    ::explicit_bzero(call.request.data(), call.request.size());
+    Wipe(call.request.data(), call.request.size());
     if (answer.text.size() != answerLength) {
         return {};
     }

@@ -114,12 +114,12 @@ TEST(HelperTest, ItsEnvironmentHoldsOnlyProxiesAndCertificateLocations) {
     EXPECT_NE(answer->find("NO_PROXY=*\n"), std::string::npos);
 }
 
-// The transport libraries belong to the helper only: the program (every mode, the service too)
-// loads none of them. The dynamic loader lists what it would map.
+// The transport and cryptographic libraries belong to the helper only: the program (every mode,
+// the service too) loads none of them. The dynamic loader lists what it would map.
 TEST(HelperTest, TheProgramLoadsNoTransportLibrary) {
     const test::ProgramResult listed = test::RunProgram({}, {{"LD_TRACE_LOADED_OBJECTS", "1"}}, 30);
     ASSERT_NE(listed.output.find("libc.so"), std::string::npos) << listed.output;
-    for (const char* library : {"libcurl", "libssl.", "libgnutls"}) {
+    for (const char* library : {"libcurl", "libssl.", "libcrypto.", "libgnutls"}) {
         EXPECT_EQ(listed.output.find(library), std::string::npos) << library;
     }
 }
