@@ -92,6 +92,8 @@ int main(int argc, char** argv) {
     char pattern[] = "/var/tmp/quarnel-kill-XXXXXX";  // on disk: syncs take real time
     const std::string root = ::mkdtemp(pattern);
     ::setenv("QUARNEL_ROOT", root.c_str(), 1);
+    // The stored password is read back through the helper built beside the program.
+    ::setenv("QUARNEL_HELPER", QUARNEL_BUILT_HELPER, 0);
     ::setenv("LANG", "C", 1);
     ::unsetenv("LC_ALL");
     ::unsetenv("LC_MESSAGES");

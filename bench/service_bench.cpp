@@ -175,6 +175,8 @@ int main(int argc, char** argv) {
     }
     const test::TemporaryFolder root;
     ::setenv("QUARNEL_ROOT", root.Path().c_str(), 1);
+    // The password is protected by the helper built beside the program (unless one is named).
+    ::setenv("QUARNEL_HELPER", QUARNEL_BUILT_HELPER, 0);
     const char* program = std::getenv("QUARNEL_PROGRAM");
     if (program == nullptr) {
         std::printf("service_bench: set QUARNEL_PROGRAM to the quarnel-updater program\n");

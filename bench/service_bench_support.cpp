@@ -1,5 +1,7 @@
 #include "bench/service_bench_support.h"
 
+#include <cstdlib>
+
 #include "settings/identity.h"
 #include "settings/protection.h"
 #include "settings/registry.h"
@@ -17,6 +19,8 @@ bool StartEmulator(test::ProviderEmulator& emulator, const std::string& echoAddr
 }
 
 bool WriteServiceSettings(const test::ProviderEmulator& emulator) {
+    // The password is protected by the helper built beside the program (unless one is named).
+    ::setenv("QUARNEL_HELPER", QUARNEL_BUILT_HELPER, 0);
     if (!test::PointEndpointsAtEmulator(emulator) ||
         !test::SetEndpointOverride(Endpoint::ProbeHost, "probe.test")) {
         return false;
@@ -24,7 +28,10 @@ bool WriteServiceSettings(const test::ProviderEmulator& emulator) {
     const RegistryHive hive = RegistryHive::LocalMachine;
     CreateRegistryKey(hive, kSettingsKey);
     WriteRegistryString(hive, kSettingsKey, kValueUsername, "alice");
-    WriteProtectedPassword(hive, kSettingsKey, kValuePassword, "s3cret", GetHardwareProfileId());
+    if (WriteProtectedPassword(hive, kSettingsKey, kValuePassword, "s3cret",
+                               GetHardwareProfileId()) != 1) {
+        return false;
+    }
     WriteRegistryString(hive, kSettingsKey, kValueHostname, "home.example.org");
     WriteRegistryDword(hive, kSettingsKey, kValueInterval, 5);
     WriteTimeStamp(hive, kSettingsKey, kValueTime, CurrentTimeStamp());

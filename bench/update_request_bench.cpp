@@ -120,7 +120,7 @@ int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     quarnel::test::ProviderEmulator running;
     quarnel::test::ProviderEmulator::Options options;
-    options.dnsPort = -1;
+
     options.commands = {"/admin/account?user=bench&password=secret",
                         "/admin/host?name=bench.example.org&user=bench"};
     if (!running.Start(options)) {
@@ -130,6 +130,8 @@ int main(int argc, char** argv) {
     emulator = &running;
     setenv("SSL_CERT_FILE", running.CaFile().c_str(), 1);
     setenv("no_proxy", "*", 1);
+    // The exchanges run in the helper built beside the program (unless one is named).
+    setenv("QUARNEL_HELPER", QUARNEL_BUILT_HELPER, 0);
     quarnel::test::TemporaryFolder root;
     setenv("QUARNEL_ROOT", root.Path().c_str(), 1);
     if (!StoreSettings()) {

@@ -15,9 +15,9 @@
 
 #include "ddns/dns_answer.h"
 #include "ddns/endpoints.h"
-#include "ddns/exchange_stop.h"
 #include "ddns/ip_address.h"
 #include "ddns/port_text.h"
+#include "platform/exchange_stop.h"
 #include "platform/unique_fd.h"
 
 namespace quarnel {

@@ -1,43 +1,32 @@
 #include "ddns/http_client.h"
 
-#include <curl/curl.h>
-#include <openssl/ssl.h>
-
 #include <algorithm>
 #include <chrono>
-#include <cstdlib>
-#include <memory>
 
-#include "ddns/exchange_stop.h"
 #include "ddns/http_session.h"
+#include "ddns/http_transfer_wire.h"
 #include "ddns/identity_digests.h"
 #include "ddns/request_url.h"
-#include "ddns/response_head.h"
 #include "ddns/user_agent.h"
-#include "platform/file_io.h"
-#include "platform/text.h"
+#include "platform/helper_call.h"
+
+// The exchange itself runs in the helper executable (helper/transfer_operation.cpp): libcurl,
+// OpenSSL and the parsing of what the server sends stay out of this process, which may run as
+// root for a long time. This side builds the request, relays the helper's progress to the
+// callbacks and turns its answer into the result.
 
 namespace quarnel {
 namespace {
 
-constexpr int kMaxRedirects = 10;
+// The helper ends the exchange itself at its total time; this much later the caller kills it.
+constexpr auto kHelperGrace = std::chrono::seconds(10);
+// What the answer carries beside the body: its figures and their field lengths.
+constexpr std::size_t kAnswerOverhead = 256;
 
 thread_local int lastStatus = 0;
 
-struct EasyDeleter {
-    void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
-};
-struct ListDeleter {
-    void operator()(curl_slist* list) const { curl_slist_free_all(list); }
-};
-using UniqueEasy = std::unique_ptr<CURL, EasyDeleter>;
-using UniqueList = std::unique_ptr<curl_slist, ListDeleter>;
-
 class Stopwatch {
   public:
-    std::chrono::steady_clock::duration Elapsed() const {
-        return std::chrono::steady_clock::now() - start_;
-    }
     std::uint64_t Seconds() const {
         const auto elapsed = std::chrono::steady_clock::now() - start_;
         return static_cast<std::uint64_t>(
@@ -48,334 +37,6 @@ class Stopwatch {
   private:
     std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
 };
-
-enum class Scheme { Http, Https, Other };
-
-// The scheme a Location value leads to; a relative reference keeps the current one.
-Scheme RedirectScheme(std::string_view location, bool currentSecure) {
-    const std::size_t colon = location.find(':');
-    const std::size_t delimiter = location.find_first_of("/?#");
-    if (colon == std::string_view::npos ||
-        (delimiter != std::string_view::npos && delimiter < colon)) {
-        return currentSecure ? Scheme::Https : Scheme::Http;
-    }
-    const std::string scheme = ToLowerAscii(location.substr(0, colon));
-    if (scheme == "https")
-        return Scheme::Https;
-    if (scheme == "http")
-        return Scheme::Http;
-    return Scheme::Other;
-}
-
-// http requests follow redirects only when asked to, then to http and https alike; https
-// requests follow redirects to https only, so a secure exchange never continues in plain text.
-bool RedirectAllowed(bool originalSecure, std::uint32_t flags, Scheme target) {
-    if (!originalSecure) {
-        return (flags & HttpFlagRedirect) != 0 && target != Scheme::Other;
-    }
-    return target == Scheme::Https;
-}
-
-bool IsRedirectStatus(int status) {
-    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
-}
-
-// One exchange, possibly over several redirect hops; callbacks from the transport fill it.
-struct Exchange {
-    std::uint32_t flags = 0;
-    bool originalSecure = false;
-    bool currentSecure = false;
-    std::int64_t context = 0;
-    const HttpProgressCallback* onProgress = nullptr;
-    const Stopwatch* clock = nullptr;
-
-    // The latest response's head.
-    ResponseHead head;
-    std::string headerBlock;
-    bool headersComplete = false;
-    bool following = false;  // this response is a redirect we follow: its body is not the answer
-
-    // The answer's body: kept in memory, or written to sinkFd as it arrives (a download).
-    HttpBuffer body;
-    int sinkFd = -1;
-    std::size_t limit = kHttpAnswerLimit;
-    std::uint64_t received = 0;
-    bool sawBody = false;
-    std::uint64_t expected = 0;
-    bool bodyRefused = false;  // header mode: the body was left unread on purpose
-    bool failed = false;       // too large, or memory ran out
-
-    // The stall watch: when bytes last moved in either direction, counted only once the hop's
-    // connection stands (the connect time-out covers the way there). Header bytes count too.
-    bool connected = false;
-    long stallSeconds = 30;
-    long totalSeconds = 120;
-    curl_off_t lastMoved = -1;
-    std::chrono::steady_clock::time_point lastMoveTime = std::chrono::steady_clock::now();
-
-    void StartResponse() {
-        head = ResponseHead();
-        headerBlock.clear();
-        headersComplete = false;
-        following = false;
-    }
-};
-
-void ReadHeaderLine(Exchange& exchange, std::string_view line) {
-    if (IsStatusLine(line)) {
-        exchange.StartResponse();
-    }
-    ReadResponseHeaderLine(line, exchange.head);
-}
-
-std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user) {
-    auto& exchange = *static_cast<Exchange*>(user);
-    const std::size_t length = size * count;
-    std::string_view line(data, length);
-    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) {
-        line.remove_suffix(1);
-    }
-    // A head that arrives slowly is still progress.
-    exchange.lastMoveTime = std::chrono::steady_clock::now();
-    try {
-        ReadHeaderLine(exchange, line);
-        if (exchange.headerBlock.size() + line.size() + 2 > kHttpAnswerLimit) {
-            exchange.failed = true;
-            return 0;
-        }
-        exchange.headerBlock.append(line);
-        exchange.headerBlock.append("\r\n");
-    } catch (...) {
-        exchange.failed = true;
-        return 0;
-    }
-    if (line.empty()) {
-        exchange.headersComplete = true;
-        exchange.following =
-            IsRedirectStatus(exchange.head.status) && !exchange.head.location.empty() &&
-            RedirectAllowed(exchange.originalSecure, exchange.flags,
-                            RedirectScheme(exchange.head.location, exchange.currentSecure));
-    }
-    return length;
-}
-
-std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) {
-    auto& exchange = *static_cast<Exchange*>(user);
-    const std::size_t length = size * count;
-    if (exchange.following) {
-        return length;
-    }
-    if ((exchange.flags & HttpFlagHeaders) != 0) {
-        exchange.bodyRefused = true;
-        return 0;  // ends the transfer: header mode never reads the body
-    }
-    if (!exchange.sawBody) {
-        exchange.sawBody = true;
-        exchange.expected = exchange.head.contentLength.value_or(length);
-    }
-    // More than the limit, or more than the server announced, is not the answer it promised.
-    if (exchange.received + length > exchange.limit ||
-        (exchange.head.contentLength &&
-         exchange.received + length > *exchange.head.contentLength)) {
-        exchange.failed = true;
-        return 0;
-    }
-    if (exchange.sinkFd >= 0) {
-        if (!WriteAll(exchange.sinkFd, data, length)) {
-            exchange.failed = true;
-            return 0;
-        }
-    } else {
-        try {
-            exchange.body.insert(exchange.body.end(), data, data + length);
-        } catch (...) {
-            exchange.failed = true;
-            return 0;
-        }
-    }
-    exchange.received += length;
-    if (length > 0 && exchange.onProgress && *exchange.onProgress) {
-        (*exchange.onProgress)(exchange.context, exchange.received, exchange.expected,
-                               exchange.clock->Seconds());
-    }
-    return length;
-}
-
-// The hop's connection is established (TLS included) or reused; the request goes out next.
-int OnConnected(void* user, char*, char*, int, int) {
-    auto& exchange = *static_cast<Exchange*>(user);
-    exchange.connected = true;
-    exchange.lastMoveTime = std::chrono::steady_clock::now();
-    return CURL_PREREQFUNC_OK;
-}
-
-// Aborts the transfer when the process stops its exchanges, when the whole exchange took too
-// long, or when no byte moved for the stall time; the transport calls this at least once a
-// second, while it resolves and connects as well.
-int OnTransferProgress(void* user, curl_off_t, curl_off_t downloaded, curl_off_t,
-                       curl_off_t uploaded) {
-    auto& exchange = *static_cast<Exchange*>(user);
-    if (NetworkExchangesStopped() ||
-        exchange.clock->Elapsed() >= std::chrono::seconds(exchange.totalSeconds)) {
-        return 1;
-    }
-    if (!exchange.connected) {
-        return 0;
-    }
-    const auto now = std::chrono::steady_clock::now();
-    if (downloaded + uploaded != exchange.lastMoved) {
-        exchange.lastMoved = downloaded + uploaded;
-        exchange.lastMoveTime = now;
-        return 0;
-    }
-    return now - exchange.lastMoveTime > std::chrono::seconds(exchange.stallSeconds) ? 1 : 0;
-}
-
-// Accepts certificates outside their validity period; everything else is still checked.
-CURLcode IgnoreCertificateDates(CURL*, void* sslContext, void*) {
-    X509_VERIFY_PARAM* parameters = SSL_CTX_get0_param(static_cast<SSL_CTX*>(sslContext));
-    X509_VERIFY_PARAM_set_flags(parameters, X509_V_FLAG_NO_CHECK_TIME);
-    return CURLE_OK;
-}
-
-bool Append(UniqueList& list, const std::string& line) {
-    curl_slist* grown = curl_slist_append(list.get(), line.c_str());
-    if (grown == nullptr) {
-        return false;
-    }
-    list.release();
-    list.reset(grown);
-    return true;
-}
-
-// The request headers in their fixed order, then the caller's lines.
-UniqueList BuildHeaderList(std::uint32_t flags, std::string_view headers, std::string_view body,
-                           bool emptyBodyPost, const IdentityDigests& digests) {
-    UniqueList list;
-    bool ok = Append(list, "Accept: text/html,text/plain,*/*;q=0.5") &&
-              Append(list, "Accept-Charset: utf-8,*;q=0.5");
-    // Every answer must be fresh from the server (an address, a verdict): no cache on the way,
-    // HTTP/1.0 proxies included, may answer in its place.
-    ok = ok && Append(list, "Cache-Control: no-cache") && Append(list, "Pragma: no-cache");
-    // An exact, case-sensitive search, so a caller's "content-type:" line does not count.
-    if (ok && !body.empty() && headers.find("Content-Type:") == std::string_view::npos) {
-        ok = Append(list, "Content-Type: text/plain; charset=utf-8");
-    }
-    if (ok && (flags & HttpFlagIdentify) != 0 && !digests.user.empty()) {
-        ok = Append(list, "X-User-Ident: " + digests.user);
-    }
-    if (ok && (flags & HttpFlagIdentify) != 0 && !digests.hardware.empty()) {
-        ok = Append(list, "X-Hardware-Ident: " + digests.hardware);
-    }
-    // The transport's own additions that were never part of the request: the form content
-    // type of a body-less POST and the 100-continue handshake.
-    if (ok && emptyBodyPost) {
-        ok = Append(list, "Content-Type:");
-    }
-    ok = ok && Append(list, "Expect:");
-    std::size_t start = 0;
-    while (ok && start < headers.size()) {
-        std::size_t end = headers.find('\n', start);
-        if (end == std::string_view::npos) {
-            end = headers.size();
-        }
-        std::string_view line = headers.substr(start, end - start);
-        if (!line.empty() && line.back() == '\r') {
-            line.remove_suffix(1);
-        }
-        if (!line.empty()) {
-            ok = Append(list, std::string(line));
-        }
-        start = end + 1;
-    }
-    return ok ? std::move(list) : UniqueList();
-}
-
-void SetTransportOptions(CURL* easy, Exchange& exchange, const std::string& userAgent) {
-    const HttpTimeouts timeouts = CurrentHttpTimeouts();
-    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
-    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
-    curl_easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
-    curl_easy_setopt(easy, CURLOPT_USERAGENT, userAgent.c_str());
-    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, timeouts.connectSeconds);
-    exchange.stallSeconds = timeouts.stallSeconds;
-    exchange.totalSeconds = timeouts.totalSeconds;
-    curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, OnTransferProgress);
-    curl_easy_setopt(easy, CURLOPT_XFERINFODATA, &exchange);
-    curl_easy_setopt(easy, CURLOPT_PREREQFUNCTION, OnConnected);
-    curl_easy_setopt(easy, CURLOPT_PREREQDATA, &exchange);
-    curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, OnHeader);
-    curl_easy_setopt(easy, CURLOPT_HEADERDATA, &exchange);
-    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, OnBody);
-    curl_easy_setopt(easy, CURLOPT_WRITEDATA, &exchange);
-    // Debian's libcurl does not read these itself; OpenSSL's own tools do, and a private CA is
-    // named through them.
-    if (const char* file = std::getenv("SSL_CERT_FILE"); file != nullptr && *file != '\0') {
-        curl_easy_setopt(easy, CURLOPT_CAINFO, file);
-    }
-    if (const char* folder = std::getenv("SSL_CERT_DIR"); folder != nullptr && *folder != '\0') {
-        curl_easy_setopt(easy, CURLOPT_CAPATH, folder);
-    }
-    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
-    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST,
-                     (exchange.flags & HttpFlagIgnoreCertName) != 0 ? 0L : 2L);
-    if ((exchange.flags & HttpFlagIgnoreCertDate) != 0) {
-        curl_easy_setopt(easy, CURLOPT_SSL_CTX_FUNCTION, IgnoreCertificateDates);
-    }
-}
-
-void SetMethodAndBody(CURL* easy, const std::string& method, const std::string& body) {
-    if (method == "HEAD") {
-        curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
-        return;
-    }
-    if (!body.empty() || method == "POST" || method == "PUT") {
-        curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
-        curl_easy_setopt(easy, CURLOPT_POSTFIELDS, body.c_str());
-    }
-    if (method != "GET" && method != "POST") {
-        curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, method.c_str());
-    } else if (method == "GET" && !body.empty()) {
-        curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, "GET");
-    }
-}
-
-// Prepares the handle for the next hop of a redirect; false when it must not be followed.
-bool PrepareRedirect(CURL* easy, const RequestUrl& from, RequestUrl& to, int status,
-                     std::string& method, std::uint32_t flags, bool originalSecure) {
-    char* next = nullptr;
-    if (curl_easy_getinfo(easy, CURLINFO_REDIRECT_URL, &next) != CURLE_OK || next == nullptr) {
-        return false;
-    }
-    const std::optional<RequestUrl> target = SplitRequestUrl(next);
-    if (!target || target->path.empty() ||
-        !RedirectAllowed(originalSecure, flags, target->secure ? Scheme::Https : Scheme::Http)) {
-        return false;
-    }
-    // Credentials go only to the server they were given for.
-    if (ToLowerAscii(target->host) != ToLowerAscii(from.host) || target->port != from.port ||
-        target->secure != from.secure) {
-        curl_easy_setopt(easy, CURLOPT_USERNAME, nullptr);
-        curl_easy_setopt(easy, CURLOPT_PASSWORD, nullptr);
-        curl_easy_setopt(easy, CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_NONE));
-    }
-    // As browsers do: 303, and 301/302 after a POST, continue with GET and no body.
-    if ((status == 303 && method != "HEAD") ||
-        ((status == 301 || status == 302) && method == "POST")) {
-        method = "GET";
-        curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, nullptr);
-        curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
-    }
-    to = *target;
-    return true;
-}
-
-}  // namespace
-
-namespace {
 
 // HttpRequestMemory, or with sinkFd a download: the body goes to sinkFd, up to
 // kHttpDownloadLimit, and a result holds no bytes; received gives the body's size.
@@ -390,93 +51,65 @@ std::optional<HttpBuffer> PerformRequest(std::string_view url, std::string_view 
     const Stopwatch clock;
     received = 0;
     lastStatus = 0;
-    std::optional<RequestUrl> current = SplitRequestUrl(url);
-    if (!current) {
+    const std::optional<RequestUrl> parsed = SplitRequestUrl(url);
+    if (!parsed || parsed->host.empty() || parsed->path.empty()) {
         return std::nullopt;
     }
-    IdentityDigests digests;
+    HttpTransferRequest request;
+    request.url = url;
+    request.method = method.empty() ? "GET" : std::string(method);
+    request.flags = flags;
+    request.user = user;
+    request.password = password;
+    request.headers = headers;
+    request.body = body;
+    request.userAgent = userAgent.empty() ? DefaultUserAgent() : std::string(userAgent);
     if ((flags & HttpFlagIdentify) != 0) {
-        digests = ObtainIdentityDigests();
+        const IdentityDigests digests = ObtainIdentityDigests();
+        request.userIdent = digests.user;
+        request.hardwareIdent = digests.hardware;
     }
-    const std::string agent = userAgent.empty() ? DefaultUserAgent() : std::string(userAgent);
-    if (current->host.empty() || current->path.empty() || !EnsureHttpSession()) {
-        return std::nullopt;
-    }
-    UniqueEasy easy(curl_easy_init());
-    std::string verb = method.empty() ? "GET" : std::string(method);
-    const std::string content(body);
-    UniqueList headerList = BuildHeaderList(
-        flags, headers, body, content.empty() && (verb == "POST" || verb == "PUT"), digests);
-    if (!easy || !headerList) {
-        return std::nullopt;
-    }
-
-    Exchange exchange;
-    exchange.flags = flags;
-    exchange.originalSecure = current->secure;
-    exchange.context = context;
-    exchange.onProgress = &onProgress;
-    exchange.clock = &clock;
-    SetTransportOptions(easy.get(), exchange, agent);
+    const HttpTimeouts timeouts = CurrentHttpTimeouts();
+    request.connectSeconds = timeouts.connectSeconds;
+    request.stallSeconds = timeouts.stallSeconds;
+    request.totalSeconds = timeouts.totalSeconds;
+    HelperCall call;
+    call.operation = HelperOperation::Transfer;
+    call.answerLimit = kHttpAnswerLimit + kAnswerOverhead;
     if (sinkFd >= 0) {
-        exchange.sinkFd = sinkFd;
-        exchange.limit = kHttpDownloadLimit;
+        request.download = true;
+        request.limit = kHttpDownloadLimit;
         // A large download on a slow line takes long; the stall watch still ends a dead one.
-        exchange.totalSeconds = std::max(exchange.totalSeconds, kHttpDownloadSeconds);
+        request.totalSeconds = std::max(request.totalSeconds, kHttpDownloadSeconds);
+        call.descriptors.push_back(sinkFd);
+        call.answerLimit = kAnswerOverhead;
     }
-    SetMethodAndBody(easy.get(), verb, content);
-    curl_easy_setopt(easy.get(), CURLOPT_HTTPHEADER, headerList.get());
-    const std::string userText(user);
-    const std::string passwordText(password);
-    if (!userText.empty()) {
-        curl_easy_setopt(easy.get(), CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC));
-        curl_easy_setopt(easy.get(), CURLOPT_USERNAME, userText.c_str());
-        curl_easy_setopt(easy.get(), CURLOPT_PASSWORD, passwordText.c_str());
-    }
+    call.request = EncodeTransferRequest(request);
+    call.deadline = std::chrono::seconds(request.totalSeconds) + kHelperGrace;
     if (onRequest) {
-        onRequest(context, easy.get());
+        onRequest(context, nullptr);
     }
 
-    CURLcode code = CURLE_OK;
-    for (int hop = 0;; ++hop) {
-        exchange.currentSecure = current->secure;
-        exchange.connected = false;
-        const std::string transportUrl = TransportUrl(*current);
-        curl_easy_setopt(easy.get(), CURLOPT_URL, transportUrl.c_str());
-        code = curl_easy_perform(easy.get());
-        if (code != CURLE_OK || !exchange.following) {
-            break;
+    const std::optional<std::string> reply = CallHelper(call, [&](std::string_view frame) {
+        const std::optional<HttpTransferProgress> progress = DecodeTransferProgress(frame);
+        if (progress && onProgress) {
+            onProgress(context, progress->received, progress->expected, clock.Seconds());
         }
-        RequestUrl next;
-        if (hop + 1 >= kMaxRedirects ||
-            !PrepareRedirect(easy.get(), *current, next, exchange.head.status, verb, flags,
-                             exchange.originalSecure)) {
-            // The redirect's body was skipped, so there is nothing to hand back.
-            exchange.failed = true;
-            break;
-        }
-        current = next;
-    }
-
-    if (exchange.headersComplete) {
-        lastStatus = exchange.head.status;
+    });
+    std::optional<HttpTransferAnswer> answer;
+    if (reply) {
+        answer = DecodeTransferAnswer(*reply);
     }
     std::optional<HttpBuffer> result;
     std::uint64_t expected = 0;
-    if ((flags & HttpFlagHeaders) != 0) {
-        const bool complete =
-            code == CURLE_OK || (code == CURLE_WRITE_ERROR && exchange.bodyRefused);
-        if (complete && exchange.headersComplete && !exchange.failed) {
-            result = HttpBuffer(exchange.headerBlock.begin(), exchange.headerBlock.end());
+    if (answer) {
+        lastStatus = answer->status;
+        if ((flags & HttpFlagHeaders) == 0) {
+            received = answer->received;
+            expected = answer->expected;
         }
-    } else {
-        received = exchange.received;
-        expected = exchange.expected;
-        // A transfer that ended in an error is incomplete even when some bytes arrived: a body
-        // cut short must never pass for the whole answer.
-        if (code == CURLE_OK && !exchange.failed && exchange.sawBody && received > 0 &&
-            received >= expected) {
-            result = std::move(exchange.body);
+        if (answer->complete) {
+            result = HttpBuffer(answer->bytes.begin(), answer->bytes.end());
         }
     }
     if (onComplete) {

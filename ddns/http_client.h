@@ -13,11 +13,13 @@
 // HttpFlagAscii a Windows-1252 body; otherwise the body is read as UTF-8. Bytes that do not
 // decode become U+FFFD.
 //
+// The exchange runs in the helper executable (libcurl with OpenSSL there, without root and behind
+// a system-call filter); when no helper can be started there is no result.
 // Proxies come from the usual http_proxy / https_proxy / no_proxy variables; certificates are
 // checked against the system's store, or against SSL_CERT_FILE / SSL_CERT_DIR when set. Every
 // request asks caches not to answer for the server (Cache-Control and Pragma: no-cache).
 // Connecting may take 60 s; a transfer is aborted when no byte (head or body) arrived for 30 s,
-// and the whole exchange after 120 s. StopNetworkExchanges (ddns/exchange_stop.h) ends every
+// and the whole exchange after 120 s. StopNetworkExchanges (platform/exchange_stop.h) ends every
 // exchange within about a second.
 
 #include <cstdint>
@@ -46,7 +48,9 @@ inline constexpr std::size_t kHttpAnswerLimit = std::size_t{1} << 20;
 inline constexpr std::size_t kHttpDownloadLimit = std::size_t{256} << 20;
 inline constexpr long kHttpDownloadSeconds = 3600;
 
-// The transport's request object (a libcurl easy handle), valid during onRequest only.
+// The transport's request object. On this platform the exchange runs in a helper process
+// (platform/helper_call.h), so no transport object exists in the caller: onRequest is called
+// once, just before the request is handed over, always with a null handle.
 using HttpRequestHandle = void*;
 using HttpBuffer = std::vector<std::uint8_t>;
 

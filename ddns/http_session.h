@@ -1,8 +1,6 @@
 #pragma once
 
-// Process-wide state of the HTTP client: the transport library's one-time set-up and the
-// time-outs. Created on first use, safely when several threads start at once; kept until the
-// process ends.
+// Process-wide time-outs of the HTTP client, handed to the helper with every request.
 
 namespace quarnel {
 
@@ -13,9 +11,6 @@ struct HttpTimeouts {
     // now and then cannot hold its caller for longer than this.
     long totalSeconds = 120;
 };
-
-// True when the transport is ready (its global set-up succeeded).
-bool EnsureHttpSession();
 
 HttpTimeouts CurrentHttpTimeouts();
 // For tests that must see a stalled answer fail without waiting half a minute.

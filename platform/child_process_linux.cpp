@@ -1,7 +1,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -11,33 +10,14 @@
 #include <chrono>
 
 #include "platform/child_process.h"
+#include "platform/spawn_setup_linux.h"
 #include "platform/text.h"
 #include "platform/unique_fd.h"
-
-extern char** environ;
 
 namespace quarnel {
 namespace {
 
 constexpr std::size_t kMaximumOutput = 64 * 1024;
-
-// Owns the spawn attribute and file-action objects for the one spawn call.
-class SpawnSetup {
-  public:
-    SpawnSetup() {
-        ::posix_spawnattr_init(&attributes_);
-        ::posix_spawn_file_actions_init(&actions_);
-    }
-    ~SpawnSetup() {
-        ::posix_spawn_file_actions_destroy(&actions_);
-        ::posix_spawnattr_destroy(&attributes_);
-    }
-    SpawnSetup(const SpawnSetup&) = delete;
-    SpawnSetup& operator=(const SpawnSetup&) = delete;
-
-    posix_spawnattr_t attributes_;
-    posix_spawn_file_actions_t actions_;
-};
 
 int RemainingMilliseconds(std::chrono::steady_clock::time_point deadline) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -91,29 +71,12 @@ CommandResult RunCommand(const std::vector<std::string>& arguments, int timeoutM
         return result;
     }
 
-    std::vector<std::string> copies(arguments);
-    std::vector<char*> argv;
-    for (std::string& argument : copies) {
-        argv.push_back(argument.data());
-    }
-    argv.push_back(nullptr);
-
-    SpawnSetup setup;
-    // The caller may block or catch signals (the service does); the child starts clean.
-    sigset_t empty;
-    sigset_t all;
-    ::sigemptyset(&empty);
-    ::sigfillset(&all);
-    ::posix_spawnattr_setsigmask(&setup.attributes_, &empty);
-    ::posix_spawnattr_setsigdefault(&setup.attributes_, &all);
-    ::posix_spawnattr_setflags(&setup.attributes_, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-    ::posix_spawn_file_actions_addopen(&setup.actions_, 0, "/dev/null", O_RDONLY, 0);
-    ::posix_spawn_file_actions_adddup2(&setup.actions_, writeEnd.Get(), 1);
-    ::posix_spawn_file_actions_adddup2(&setup.actions_, writeEnd.Get(), 2);
-
-    pid_t pid = -1;
-    if (::posix_spawn(&pid, argv[0], &setup.actions_, &setup.attributes_, argv.data(), environ) !=
-        0) {
+    SpawnSetup setup(arguments);
+    setup.InputFromNull();
+    ::posix_spawn_file_actions_adddup2(setup.Actions(), writeEnd.Get(), 1);
+    ::posix_spawn_file_actions_adddup2(setup.Actions(), writeEnd.Get(), 2);
+    const pid_t pid = setup.Spawn();
+    if (pid < 0) {
         return result;
     }
     result.started = true;
@@ -163,28 +126,13 @@ StartedProgram StartProgramWithHandle(const std::vector<std::string>& arguments,
     if (arguments.empty() || arguments[0].empty() || arguments[0][0] != '/') {
         return program;
     }
-    std::vector<std::string> copies = arguments;
-    std::vector<char*> argv;
-    for (std::string& argument : copies) {
-        argv.push_back(argument.data());
-    }
-    argv.push_back(nullptr);
-
-    SpawnSetup setup;
-    sigset_t empty;
-    sigset_t all;
-    ::sigemptyset(&empty);
-    ::sigfillset(&all);
-    ::posix_spawnattr_setsigmask(&setup.attributes_, &empty);
-    ::posix_spawnattr_setsigdefault(&setup.attributes_, &all);
-    ::posix_spawnattr_setflags(&setup.attributes_, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-    ::posix_spawn_file_actions_addopen(&setup.actions_, 0, "/dev/null", O_RDONLY, 0);
+    SpawnSetup setup(arguments);
+    setup.InputFromNull();
     if (!directory.empty()) {
-        ::posix_spawn_file_actions_addchdir_np(&setup.actions_, directory.c_str());
+        ::posix_spawn_file_actions_addchdir_np(setup.Actions(), directory.c_str());
     }
-    pid_t pid = -1;
-    if (::posix_spawn(&pid, argv[0], &setup.actions_, &setup.attributes_, argv.data(), environ) !=
-        0) {
+    const pid_t pid = setup.Spawn();
+    if (pid < 0) {
         return program;
     }
     // The child cannot be reaped by anyone else, so its id stays its own until it is waited for.

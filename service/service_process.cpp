@@ -7,7 +7,6 @@
 
 #include "ddns/address_detection.h"
 #include "ddns/endpoints.h"
-#include "ddns/exchange_stop.h"
 #include "ddns/http_client.h"
 #include "ddns/provider_update.h"
 #include "diagnostics/event_log.h"
@@ -15,6 +14,7 @@
 #include "libraries/src/adapter/change_events.h"
 #include "libraries/src/service/service_library.h"
 #include "network/network_filter.h"
+#include "platform/exchange_stop.h"
 #include "platform/global_handles.h"
 #include "platform/network_change.h"
 #include "platform/process.h"

@@ -1,13 +1,16 @@
 #include "settings/protection.h"
 
-#include <openssl/core_names.h>
-#include <openssl/crypto.h>
-#include <openssl/evp.h>
+#include <string.h>
 
 #include <algorithm>
 #include <array>
-#include <memory>
+#include <chrono>
+#include <mutex>
+#include <optional>
+#include <string>
 
+#include "platform/crypto_request.h"
+#include "platform/helper_call.h"
 #include "platform/text.h"
 #include "settings/registry.h"
 
@@ -15,7 +18,10 @@ namespace quarnel {
 namespace {
 
 constexpr std::size_t kKeyTextLength = 32;
-constexpr std::size_t kAesBlockLength = 16;
+constexpr std::size_t kMd5Length = 16;
+// The cipher and the digest run in the helper process (the program maps no cryptographic
+// library) and take a few milliseconds there; a helper that has not answered by then is stuck.
+constexpr std::chrono::milliseconds kHelperDeadline{30000};
 
 // The derivation table of the initialisation vector. It must never change: every stored
 // password was enciphered with it, and a different table makes them all unreadable.
@@ -24,61 +30,92 @@ constexpr std::array<std::uint8_t, 32> kDerivationTable = {
     0x27, 0xFE, 0x42, 0x9C, 0x6B, 0x35, 0xE8, 0x0D, 0xB3, 0x79, 0xC0, 0x16, 0x8F, 0x4A, 0xD1, 0x63,
 };
 
+// Overwrites bytes that held key or plain-text material; an empty buffer may have no storage.
+void Wipe(void* data, std::size_t size) {
+    if (size != 0) {
+        ::explicit_bzero(data, size);
+    }
+}
+
 // Wipes a buffer that held key or plain-text bytes before it is released.
 struct Wiped {
     std::vector<std::uint8_t> bytes;
-    ~Wiped() { OPENSSL_cleanse(bytes.data(), bytes.size()); }
+    ~Wiped() { Wipe(bytes.data(), bytes.size()); }
+};
+struct WipedText {
+    std::string text;
+    ~WipedText() { Wipe(text.data(), text.size()); }
 };
 
-struct CipherContextFree {
-    void operator()(EVP_CIPHER_CTX* context) const { EVP_CIPHER_CTX_free(context); }
-};
-struct CipherFree {
-    void operator()(EVP_CIPHER* cipher) const { EVP_CIPHER_free(cipher); }
-};
+std::string_view AsText(const std::vector<std::uint8_t>& bytes, std::size_t length) {
+    return {reinterpret_cast<const char*>(bytes.data()), std::min(length, bytes.size())};
+}
 
-// AES-256 in CBC mode with ciphertext stealing, CS2 arrangement: whole blocks are plain CBC; a
+// The helper's answer to a request that may hold key or plain-text bytes (moved in, so no copy
+// stays behind); the request and the answer are wiped once read. Nothing when the helper cannot be
+// run or its answer is not exactly answerLength bytes long.
+std::vector<std::uint8_t> AskHelper(HelperOperation operation, std::string request,
+                                    std::size_t answerLength) {
+    HelperCall call;
+    call.operation = operation;
+    call.request = std::move(request);
+    call.deadline = kHelperDeadline;
+    call.answerLimit = answerLength;
+    // Not a network exchange: the service's stop must not turn a password read into a wrong
+    // password.
+    call.stoppable = false;
+    WipedText answer{CallHelper(call).value_or(std::string())};
+    Wipe(call.request.data(), call.request.size());
+    if (answer.text.size() != answerLength) {
+        return {};
+    }
+    return std::vector<std::uint8_t>(answer.text.begin(), answer.text.end());
+}
+
+// AES-256 in CBC mode with ciphertext stealing, CS2 arrangement (whole blocks are plain CBC; a
 // final partial block is handled by storing the last whole cipher block first and the stolen
-// partial block after it.
+// partial block after it), run by the helper.
 std::vector<std::uint8_t> CipherCs2(const std::vector<std::uint8_t>& input,
                                     const std::vector<std::uint8_t>& key,
                                     const std::vector<std::uint8_t>& iv, bool encrypt) {
-    if (input.size() < kAesBlockLength || key.size() < kKeyTextLength ||
-        iv.size() < kAesBlockLength) {
+    if (input.size() < kCipherBlockLength || key.size() < kCipherKeyLength ||
+        iv.size() < kCipherIvLength) {
         return {};
     }
-    std::unique_ptr<EVP_CIPHER, CipherFree> cipher(
-        EVP_CIPHER_fetch(nullptr, "AES-256-CBC-CTS", nullptr));
-    std::unique_ptr<EVP_CIPHER_CTX, CipherContextFree> context(EVP_CIPHER_CTX_new());
-    if (!cipher || !context) {
-        return {};
+    // Sized up front, so that no copy of the key or the plain text is left behind by a resize.
+    std::string request;
+    request.reserve(3 * 4 + kCipherKeyLength + kCipherIvLength + input.size());
+    AppendRequestField(request, AsText(key, kCipherKeyLength));
+    AppendRequestField(request, AsText(iv, kCipherIvLength));
+    AppendRequestField(request, AsText(input, input.size()));
+    return AskHelper(encrypt ? HelperOperation::Encrypt : HelperOperation::Decrypt,
+                     std::move(request), input.size());
+}
+
+// The key text of the key material used last. Its digest costs a helper start, and a password
+// read would otherwise start two helpers (the digest, the cipher) where one does. The material is
+// no secret (the machine's identifier, or an account's, which every user can read), so keeping
+// its digest gives nothing away that was not there.
+std::vector<std::uint8_t> RememberedKeyText(std::string_view keyMaterial) {
+    static std::mutex lock;
+    static std::string material;
+    static Wiped keyText;
+    const std::lock_guard guard(lock);
+    if (keyText.bytes.empty() || material != keyMaterial) {
+        Wiped derived{DeriveKeyText(keyMaterial)};
+        if (derived.bytes.empty()) {
+            return {};
+        }
+        std::swap(keyText.bytes, derived.bytes);
+        material = keyMaterial;
     }
-    char mode[] = "CS2";
-    const OSSL_PARAM parameters[] = {
-        OSSL_PARAM_construct_utf8_string(OSSL_CIPHER_PARAM_CTS_MODE, mode, 0),
-        OSSL_PARAM_construct_end(),
-    };
-    std::vector<std::uint8_t> output(input.size() + kAesBlockLength);
-    int written = 0;
-    int finalWritten = 0;
-    // The stealing needs the whole input in one update.
-    if (EVP_CipherInit_ex2(context.get(), cipher.get(), key.data(), iv.data(), encrypt ? 1 : 0,
-                           parameters) != 1 ||
-        EVP_CipherUpdate(context.get(), output.data(), &written, input.data(),
-                         static_cast<int>(input.size())) != 1 ||
-        EVP_CipherFinal_ex(context.get(), output.data() + written, &finalWritten) != 1 ||
-        static_cast<std::size_t>(written + finalWritten) != input.size()) {
-        OPENSSL_cleanse(output.data(), output.size());
-        return {};
-    }
-    output.resize(input.size());
-    return output;
+    return keyText.bytes;
 }
 
 // The cipher under the key and initialisation vector derived from the key material.
 std::vector<std::uint8_t> CipherWithKeyMaterial(const std::vector<std::uint8_t>& input,
                                                 std::string_view keyMaterial, bool encrypt) {
-    const Wiped keyText{DeriveKeyText(keyMaterial)};
+    const Wiped keyText{RememberedKeyText(keyMaterial)};
     const Wiped iv{DeriveIv(keyText.bytes)};
     if (keyText.bytes.empty() || iv.bytes.empty()) {
         return {};
@@ -90,13 +127,12 @@ std::vector<std::uint8_t> CipherWithKeyMaterial(const std::vector<std::uint8_t>&
 
 std::vector<std::uint8_t> DeriveKeyText(std::string_view keyMaterial) {
     const std::vector<std::uint8_t> units = Utf8ToUtf16LeBytes(keyMaterial);
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int digestLength = 0;
-    if (EVP_Digest(units.data(), units.size(), digest, &digestLength, EVP_md5(), nullptr) != 1 ||
-        digestLength != 16) {
+    const std::vector<std::uint8_t> digest =
+        AskHelper(HelperOperation::Md5, std::string(AsText(units, units.size())), kMd5Length);
+    if (digest.empty()) {
         return {};
     }
-    const std::string hex = HexLower(digest, digestLength);
+    const std::string hex = HexLower(digest.data(), digest.size());
     std::vector<std::uint8_t> keyText(kKeyTextLength + 1, 0);
     std::copy(hex.begin(), hex.end(), keyText.begin());
     return keyText;

@@ -11,8 +11,8 @@
 
 #include "ddns/dns_resolver.h"
 #include "ddns/endpoints.h"
-#include "ddns/exchange_stop.h"
 #include "ddns/ip_address.h"
+#include "platform/exchange_stop.h"
 #include "platform/unique_fd.h"
 #include "settings/registry.h"
 #include "tests/ddns/emulator_test_base.h"

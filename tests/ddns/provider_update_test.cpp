@@ -1,11 +1,13 @@
 #include "ddns/provider_update.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
 
 #include "ddns/endpoints.h"
+#include "ddns/identity_digests.h"
 #include "ddns/update_result.h"
 #include "platform/accounts.h"
 #include "settings/protection.h"
@@ -82,6 +84,26 @@ TEST_F(SendUpdateRequestTest, AWrongPasswordOrAnotherMachinesKeyGivesBadauth) {
     StoreSettings("alice", kPassword, "home.example.org", 0);
     WriteMachineId("fedcba9876543210fedcba9876543210");
     EXPECT_EQ(SendUpdateRequest("203.0.113.5"), "badauth");
+}
+
+// The password is deciphered in the helper process. When that fails, the account does not go
+// out with an empty password (its badauth would keep the service waiting for new settings): the
+// exchange is no answer, tried again later.
+TEST_F(SendUpdateRequestTest, APasswordThatCannotBeDecipheredNowSendsNothing) {
+    test::TemporaryFolder folder;
+    const std::string refusing = folder.Path() + "/refuses-to-decipher";
+    // Fails the decipherment (operation 3) and hands every other operation to the real helper.
+    std::ofstream(refusing) << "#!/bin/sh\n"
+                               "op=$(dd bs=1 count=1 2>/dev/null | od -An -tu1 | tr -d ' ')\n"
+                               "[ \"$op\" = 3 ] && exit 1\n"
+                               "{ printf \"\\\\$(printf %o \"$op\")\"; cat; } | exec '"
+                            << test::HelperProgramPath() << "'\n";
+    ASSERT_EQ(::chmod(refusing.c_str(), 0700), 0);
+    const test::ScopedEnvironment use("QUARNEL_HELPER", refusing);
+    // The stand-in passes the other operations on.
+    ASSERT_EQ(IdentityDigest("S-1-22-1-1000"), "4f64a3a7b1d23a91b1464c3527858b065f66df33");
+    EXPECT_EQ(SendUpdateRequest("203.0.113.5"), "");
+    EXPECT_TRUE(Records().empty());
 }
 
 TEST_F(SendUpdateRequestTest, ProviderAnswersAreTrimmedButOtherwiseReturnedAsTheyCame) {

@@ -6,14 +6,19 @@
 
 #include <openssl/evp.h>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
 #include <random>
 
 #include "settings/identity.h"
 #include "settings/registry.h"
 #include "settings/schema.h"
 #include "tests/settings/store_fixture.h"
+#include "tests/support/unusable_helpers.h"
 
 namespace quarnel {
 namespace {
@@ -226,6 +231,49 @@ TEST_F(ProtectionTest, ProtectionIsDeterministicAndOtherKeyMaterialReadsAnotherT
     EXPECT_EQ(ReadProtectedPassword(kMachine, kKey, "Missing", "one"), "");
     EXPECT_EQ(WriteProtectedPassword(kMachine, "SOFTWARE\\Missing", "Password", "x", "one"), 0);
     EXPECT_EQ(WriteProtectedPassword(kMachine, kKey, "Password", "x", "one", "server"), 0);
+}
+
+// The cipher and the digest run in the helper process: without one that answers, a password is
+// neither written nor read (it reads as unreadable, never as another text).
+TEST_F(ProtectionTest, WithoutAWorkingHelperNoPasswordIsReadOrWritten) {
+    ASSERT_EQ(WriteProtectedPassword(kMachine, kKey, "Password", "secret", "hw"), 1);
+    const Bytes stored = ReadRegistryBinary(kMachine, kKey, "Password");
+    test::TemporaryFolder folder;
+    for (const test::UnusableHelper& helper : test::kUnusableHelpers) {
+        SCOPED_TRACE(helper.name);
+        const test::ScopedEnvironment use("QUARNEL_HELPER",
+                                          test::MakeUnusableHelper(folder.Path(), helper));
+        EXPECT_TRUE(DeriveKeyText("hw").empty());
+        EXPECT_TRUE(EncryptBuffer(Utf16Terminated(u"secret"), "hw").empty());
+        EXPECT_TRUE(DecryptBuffer(stored, "hw").empty());
+        EXPECT_EQ(ReadProtectedPassword(kMachine, kKey, "Password", "hw"), "");
+        EXPECT_EQ(WriteProtectedPassword(kMachine, kKey, "Password", "other", "hw"), 0);
+    }
+    EXPECT_EQ(ReadRegistryBinary(kMachine, kKey, "Password"), stored);
+    EXPECT_EQ(ReadProtectedPassword(kMachine, kKey, "Password", "hw"), "secret");
+}
+
+// A helper start is the cost of each step; once a key material was used, a password read or
+// write starts one helper (the cipher), not two (its key's digest as well).
+TEST_F(ProtectionTest, OnceTheKeyMaterialWasUsedAPasswordReadStartsOneHelper) {
+    const char* helper = std::getenv("QUARNEL_HELPER");
+    if (helper == nullptr) {
+        GTEST_SKIP() << "needs QUARNEL_HELPER";
+    }
+    test::TemporaryFolder folder;
+    const std::string starts = folder.Path() + "/starts";
+    const std::string counting = folder.Path() + "/counting-helper";
+    std::ofstream(counting) << "#!/bin/sh\necho >>'" << starts << "'\nexec '" << helper << "'\n";
+    ASSERT_EQ(::chmod(counting.c_str(), 0700), 0);
+    const test::ScopedEnvironment use("QUARNEL_HELPER", counting);
+    const auto count = [&] {
+        const std::string lines = test::ReadFileText(starts);
+        return std::count(lines.begin(), lines.end(), '\n');
+    };
+    ASSERT_EQ(WriteProtectedPassword(kMachine, kKey, "Password", "secret", "counted material"), 1);
+    const auto afterWrite = count();
+    EXPECT_EQ(ReadProtectedPassword(kMachine, kKey, "Password", "counted material"), "secret");
+    EXPECT_EQ(count() - afterWrite, 1);
 }
 
 TEST_F(ProtectionTest, HardwareProfileIdIsTheMachineIdAsABracedUpperCaseGuid) {

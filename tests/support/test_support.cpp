@@ -9,6 +9,13 @@
 #include "tests/support/child_process.h"
 
 namespace quarnel::test {
+namespace {
+
+// The password cipher, the digests and the transfers run in the helper executable: a test binary
+// run by hand (ctest names it) uses the one this build made.
+[[maybe_unused]] const bool kHelperNamed = ::setenv("QUARNEL_HELPER", QUARNEL_BUILT_HELPER, 0) == 0;
+
+}  // namespace
 
 TemporaryFolder::TemporaryFolder() {
     std::string pattern = (std::filesystem::temp_directory_path() / "quarnel-test-XXXXXX").string();
@@ -46,6 +53,11 @@ ScopedEnvironment::~ScopedEnvironment() {
 std::string ProgramPath() {
     const char* path = std::getenv("QUARNEL_PROGRAM");
     return path ? path : QUARNEL_BUILT_PROGRAM;
+}
+
+std::string HelperProgramPath() {
+    const char* path = std::getenv("QUARNEL_HELPER");
+    return path ? path : QUARNEL_BUILT_HELPER;
 }
 
 ProgramResult RunProgram(const std::vector<std::string>& arguments,

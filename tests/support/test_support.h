@@ -43,6 +43,9 @@ struct ProgramResult {
 // The program under test: the QUARNEL_PROGRAM environment variable (set by ctest), or the one
 // this build made, so that a test binary run by hand finds it too.
 std::string ProgramPath();
+// The helper executable the program runs its transfers in: QUARNEL_HELPER (set by ctest), or the
+// one this build made. Where the program is copied or bound elsewhere, the helper goes beside it.
+std::string HelperProgramPath();
 
 // Runs the program with arguments and extra environment entries; kills it after timeoutSeconds.
 ProgramResult RunProgram(const std::vector<std::string>& arguments,

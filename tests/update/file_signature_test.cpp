@@ -12,6 +12,7 @@
 
 #include "platform/unique_fd.h"
 #include "tests/support/test_support.h"
+#include "tests/support/unusable_helpers.h"
 #include "tests/update/test_signer.h"
 
 namespace quarnel {
@@ -125,6 +126,26 @@ TEST(FileSignatureDescriptor, VerifiesTheOpenFileFromItsStart) {
     std::filesystem::rename(file + ".other", file);
     EXPECT_EQ(VerifyOpenFileSignature(content.Get(), signature.Get()), 1);
     EXPECT_EQ(VerifyFileSignature(file), 0);
+}
+
+// The check runs in the helper process: a helper that gives no usable answer verifies nothing.
+TEST(FileSignatureHelper, WithoutAWorkingHelperNothingVerifies) {
+    if (QUARNEL_PINS_TEST_SIGNER == 0) {
+        GTEST_SKIP() << "this build pins the maker's certificate, whose key the tests lack";
+    }
+    test::TemporaryFolder folder;
+    const std::string file = folder.Path() + "/quarnel.deb";
+    WriteBytes(file, kInstaller);
+    ASSERT_TRUE(test::SignFile(file, "test-signer", file + kSig));
+    ASSERT_EQ(VerifyFileSignature(file), 1);
+    for (const test::UnusableHelper& helper : test::kUnusableHelpers) {
+        SCOPED_TRACE(helper.name);
+        const test::ScopedEnvironment use("QUARNEL_HELPER",
+                                          test::MakeUnusableHelper(folder.Path(), helper));
+        std::string reason;
+        EXPECT_EQ(VerifyFileSignature(file, &reason), 0);
+        EXPECT_NE(reason.find("does not verify"), std::string::npos) << reason;
+    }
 }
 
 // "/signature" checks the program's own file: exit code 1 when it verifies, else 0.

@@ -305,13 +305,8 @@ bool PrivateSystemd::Boot() {
     }
     plan.tmpfsTargets = {"/run", "/tmp", "/var/tmp"};
     std::vector<std::string> shared = options_.shared;
-    shared.insert(shared.begin(), test::ProgramPath());
-    // The program looks for its transfer helper in its own folder; it goes along once built.
-    const std::string helper =
-        std::filesystem::path(test::ProgramPath()).replace_filename("quarnel-updater-helper");
-    if (Exists(helper)) {
-        shared.insert(shared.begin() + 1, helper);
-    }
+    // The helper appears beside the program, where the program looks for it.
+    shared.insert(shared.begin(), {test::ProgramPath(), test::HelperProgramPath()});
     for (const std::string& path : shared) {
         if (!Exists(path)) {
             failure_ = "cannot share " + path + " with the namespace: it does not exist";

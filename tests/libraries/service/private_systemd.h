@@ -11,9 +11,10 @@
 // sees from outside (with QUARNEL_ROOT = root) what the program does inside. /run, /tmp,
 // /var/tmp and /var/lib/systemd are private, /etc/resolv.conf points at 127.0.0.1 only, and
 // /sys/fs/cgroup is a private copy (systemd makes it read-only) of the same hierarchies, in
-// which this systemd keeps to a cgroup of its own. The program under test and any other shared
-// file or folder are bound below /run/quarnel-test, so the namespace sees them wherever the
-// build tree lies (below /tmp, or in a folder that only root may enter). Needs root.
+// which this systemd keeps to a cgroup of its own. The program under test, its helper executable
+// and any other shared file or folder are bound below /run/quarnel-test, so the namespace sees
+// them wherever the build tree lies (below /tmp, or in a folder that only root may enter). Needs
+// root.
 
 #include <sys/types.h>
 

@@ -1,4 +1,4 @@
-#include "ddns/exchange_stop.h"
+#include "platform/exchange_stop.h"
 
 #include <atomic>
 
