@@ -88,7 +88,8 @@ int ThreadServiceMain(const ServiceWorker& worker) {
             const PreparedHelpers prepared;
             nextTimeout = RunUpdateCycle(limits, memory, worker.cycle);
         }
-        // What a cycle allocated (TLS sessions, answers) is not needed until the next one.
+        // What a cycle allocated (answers, log lines) is not needed until the next one; see
+        // RunServiceProcess for what this and one arena save.
         ReleaseUnusedMemory();
 
         if (waitingThread) {
