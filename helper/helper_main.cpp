@@ -28,12 +28,17 @@ namespace {
 // The largest request any operation takes (an upload body, a text to encrypt).
 constexpr std::size_t kRequestLimit = std::size_t{16} << 20;
 
+// The operation byte; 0 when the input ended before one (a helper started ahead of a call that
+// never came), nothing when it cannot be read.
 std::optional<std::uint8_t> ReadOperation() {
     std::uint8_t operation = 0;
     while (true) {
         const ssize_t got = ::read(0, &operation, 1);
         if (got == 1) {
             return operation;
+        }
+        if (got == 0) {
+            return 0;
         }
         if (got < 0 && errno == EINTR) {
             continue;
@@ -51,6 +56,9 @@ int Run() {
     const std::optional<std::uint8_t> code = ReadOperation();
     if (!code) {
         return Fail("no operation");
+    }
+    if (*code == 0) {
+        return 0;  // dismissed before any work: nothing to say
     }
     const auto operation = static_cast<HelperOperation>(*code);
     const bool transfer = operation == HelperOperation::Transfer;

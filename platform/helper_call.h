@@ -60,6 +60,19 @@ using HelperProgress = std::function<void(std::string_view frame)>;
 std::optional<std::string> CallHelper(const HelperCall& call,
                                       const HelperProgress& onProgress = {});
 
+// While one of these lives, a helper is started ahead of the next CallHelper (at once, and again
+// as each call takes it), so that its program loading, most of a helper's start, overlaps the
+// caller's other work. A call that hands over descriptors starts its own. The helper waiting
+// when the last scope ends is dismissed: its input closes, on which it exits at once and
+// silently (killed if it does not within 200 ms), so none lingers after an update cycle.
+class PreparedHelpers {
+  public:
+    PreparedHelpers();
+    ~PreparedHelpers();
+    PreparedHelpers(const PreparedHelpers&) = delete;
+    PreparedHelpers& operator=(const PreparedHelpers&) = delete;
+};
+
 // The path CallHelper starts (see above); empty when none can be named.
 std::string HelperPath();
 

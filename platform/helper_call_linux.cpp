@@ -10,6 +10,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <mutex>
 
 #include "platform/exchange_stop.h"
 #include "platform/helper_call.h"
@@ -175,35 +177,18 @@ int RemainingMilliseconds(std::chrono::steady_clock::time_point deadline) {
     return left.count() > 0 ? static_cast<int>(left.count()) : 0;
 }
 
-}  // namespace
+// A started helper: its process and this side of its request socket and answer pipe.
+struct RunningHelper {
+    std::string path;
+    std::unique_ptr<Child> child;
+    UniqueFd request;
+    UniqueFd answer;
+};
 
-std::string HelperPath() {
-    if (const char* configured = std::getenv("QUARNEL_HELPER");
-        configured != nullptr && *configured != '\0') {
-        return configured;
-    }
-    const std::string program = GetProgramPath();
-    const std::size_t slash = program.rfind('/');
-    if (slash == std::string::npos) {
-        return {};
-    }
-    const std::string folder = program.substr(0, slash);
-    const std::string beside = folder + "/" + kHelperName;
-    if (Executable(beside)) {
-        return beside;
-    }
-    return folder + "/../libexec/quarnel-updater/" + kHelperName;
-}
-
-std::optional<std::string> CallHelper(const HelperCall& call, const HelperProgress& onProgress) {
-    if (call.stoppable && NetworkExchangesStopped()) {
-        return std::nullopt;
-    }
-    const std::string path = HelperPath();
-    if (path.empty() || path[0] != '/' || !Executable(path)) {
-        ReportUnstartable(path, path.empty() || path[0] != '/' ? EINVAL : errno);
-        return std::nullopt;
-    }
+// Starts the helper at path with the descriptors given as its fd 3, 4, ...; nothing when it
+// cannot be started (reported once when the file cannot be run).
+std::optional<RunningHelper> StartHelper(const std::string& path,
+                                         const std::vector<int>& descriptors) {
     // The request goes through a socket rather than a pipe: sending with MSG_NOSIGNAL to a
     // helper that died early fails with EPIPE instead of raising SIGPIPE in this process.
     int requestPair[2];
@@ -225,11 +210,11 @@ std::optional<std::string> CallHelper(const HelperCall& call, const HelperProgre
 
     // The child's descriptors: 0 request, 1 answer, 2 this process's error output (where a
     // helper's complaint reaches the journal), then the caller's files as 3, 4, ...
-    const int floor = 3 + static_cast<int>(call.descriptors.size());
+    const int floor = 3 + static_cast<int>(descriptors.size());
     std::vector<UniqueFd> copies;
     copies.push_back(HighCopy(requestTheirs.Get(), floor));
     copies.push_back(HighCopy(answerTheirs.Get(), floor));
-    for (const int fd : call.descriptors) {
+    for (const int fd : descriptors) {
         copies.push_back(HighCopy(fd, floor));
     }
     SpawnSetup setup({path});
@@ -248,10 +233,130 @@ std::optional<std::string> CallHelper(const HelperCall& call, const HelperProgre
         ReportUnstartable(path, errno);
         return std::nullopt;
     }
-    Child child(pid);
-    copies.clear();
-    requestTheirs.Reset();
-    answerTheirs.Reset();
+    return RunningHelper{path, std::make_unique<Child>(pid), std::move(requestOurs),
+                         std::move(answerOurs)};
+}
+
+// The helper started ahead of the next call while a PreparedHelpers scope is open.
+struct PreparedSlot {
+    std::mutex lock;
+    int scopes = 0;
+    std::optional<RunningHelper> helper;
+};
+
+PreparedSlot& Prepared() {
+    static PreparedSlot slot;
+    return slot;
+}
+
+// Ends a helper that never received an operation: with its input closed it exits at once and
+// silently; one still loading its libraries gets a moment, then is killed (by ~Child).
+void Dismiss(std::optional<RunningHelper> helper) {
+    if (!helper) {
+        return;
+    }
+    helper->request.Reset();
+    helper->answer.Reset();
+    pollfd exited{helper->child->Handle(), POLLIN, 0};
+    if (exited.fd >= 0) {
+        (void)::poll(&exited, 1, 200);
+    }
+    helper->child->Reap(false);
+}
+
+// Starts the next helper ahead of time when a scope asks for one and none is ready.
+void PrepareNext() {
+    PreparedSlot& slot = Prepared();
+    const std::lock_guard guard(slot.lock);
+    if (slot.scopes == 0 || slot.helper || NetworkExchangesStopped()) {
+        return;
+    }
+    const std::string path = HelperPath();
+    if (!path.empty() && path[0] == '/' && Executable(path)) {
+        slot.helper = StartHelper(path, {});
+    }
+}
+
+// The prepared helper when it suits this call (no descriptors to hand over, the same program).
+std::optional<RunningHelper> TakePrepared(const HelperCall& call, const std::string& path) {
+    std::optional<RunningHelper> taken;
+    {
+        PreparedSlot& slot = Prepared();
+        const std::lock_guard guard(slot.lock);
+        if (!slot.helper || !call.descriptors.empty()) {
+            return std::nullopt;
+        }
+        taken.swap(slot.helper);
+    }
+    if (taken->path != path) {
+        Dismiss(std::move(taken));
+        return std::nullopt;
+    }
+    return taken;
+}
+
+}  // namespace
+
+std::string HelperPath() {
+    if (const char* configured = std::getenv("QUARNEL_HELPER");
+        configured != nullptr && *configured != '\0') {
+        return configured;
+    }
+    const std::string program = GetProgramPath();
+    const std::size_t slash = program.rfind('/');
+    if (slash == std::string::npos) {
+        return {};
+    }
+    const std::string folder = program.substr(0, slash);
+    const std::string beside = folder + "/" + kHelperName;
+    if (Executable(beside)) {
+        return beside;
+    }
+    return folder + "/../libexec/quarnel-updater/" + kHelperName;
+}
+
+PreparedHelpers::PreparedHelpers() {
+    {
+        PreparedSlot& slot = Prepared();
+        const std::lock_guard guard(slot.lock);
+        ++slot.scopes;
+    }
+    PrepareNext();
+}
+
+PreparedHelpers::~PreparedHelpers() {
+    std::optional<RunningHelper> left;
+    {
+        PreparedSlot& slot = Prepared();
+        const std::lock_guard guard(slot.lock);
+        if (--slot.scopes == 0) {
+            left.swap(slot.helper);
+        }
+    }
+    Dismiss(std::move(left));
+}
+
+std::optional<std::string> CallHelper(const HelperCall& call, const HelperProgress& onProgress) {
+    if (call.stoppable && NetworkExchangesStopped()) {
+        return std::nullopt;
+    }
+    const std::string path = HelperPath();
+    if (path.empty() || path[0] != '/' || !Executable(path)) {
+        ReportUnstartable(path, path.empty() || path[0] != '/' ? EINVAL : errno);
+        return std::nullopt;
+    }
+    std::optional<RunningHelper> running = TakePrepared(call, path);
+    if (!running) {
+        running = StartHelper(path, call.descriptors);
+        if (!running) {
+            return std::nullopt;
+        }
+    }
+    // The next call's helper loads its libraries while this one works.
+    PrepareNext();
+    Child& child = *running->child;
+    UniqueFd& requestOurs = running->request;
+    UniqueFd& answerOurs = running->answer;
 
     std::string input(1, static_cast<char>(call.operation));
     input.append(call.request);

@@ -6,6 +6,7 @@
 
 #include "diagnostics/log.h"
 #include "platform/global_handles.h"
+#include "platform/helper_call.h"
 #include "platform/process.h"
 #include "settings/registry.h"
 #include "settings/schema.h"
@@ -80,8 +81,15 @@ int ThreadServiceMain(const ServiceWorker& worker) {
         QLOG(kLogInfo, kProcedure, "Service is running, handling semaphore signal");
         const auto cycleStart = std::chrono::steady_clock::now();
         ChangeHandles changes = OpenChangeHandles(worker.sources);
-        const std::int64_t nextTimeout = RunUpdateCycle(limits, memory, worker.cycle);
-        // What a cycle allocated (TLS sessions, answers) is not needed until the next one.
+        std::int64_t nextTimeout = 0;
+        {
+            // The cycle's exchanges each start a helper; the next one loads while the cycle
+            // works, and none is left once it ends.
+            const PreparedHelpers prepared;
+            nextTimeout = RunUpdateCycle(limits, memory, worker.cycle);
+        }
+        // What a cycle allocated (answers, log lines) is not needed until the next one; see
+        // RunServiceProcess for what this and one arena save.
         ReleaseUnusedMemory();
 
         if (waitingThread) {

@@ -123,6 +123,26 @@ std::vector<std::uint8_t> CipherWithKeyMaterial(const std::vector<std::uint8_t>&
     return CipherCs2(input, keyText.bytes, iv.bytes, encrypt);
 }
 
+// The plain text of the protected bytes deciphered last, with those bytes and the key material.
+// The service reads the stored password on every update, and each decipherment is a helper
+// start (about 10 ms, most of an address change's reaction); the stored bytes are still read
+// every time and compared, so a changed password or key is deciphered anew. Keeping the plain
+// text gives nothing away: the memory of the service, a root process, is readable by no other
+// user (nor is a user process's by other users), the plain text passes through this process
+// on every read anyway, and the key material is the machine's or the account's identifier,
+// which every user can read. Wiped when replaced.
+struct RememberedPlainText {
+    std::mutex lock;
+    std::vector<std::uint8_t> cipher;
+    std::string material;
+    Wiped plain;
+};
+
+RememberedPlainText& LastDeciphered() {
+    static RememberedPlainText remembered;
+    return remembered;
+}
+
 }  // namespace
 
 std::vector<std::uint8_t> DeriveKeyText(std::string_view keyMaterial) {
@@ -185,9 +205,30 @@ std::vector<std::uint8_t> EncryptBuffer(const std::vector<std::uint8_t>& data,
 
 std::vector<std::uint8_t> DecryptBuffer(const std::vector<std::uint8_t>& data,
                                         std::string_view keyMaterial) {
-    std::vector<std::uint8_t> plain = CipherWithKeyMaterial(data, keyMaterial, false);
-    RemovePadding(plain, kProtectionBlockLength);
-    return plain;
+    RememberedPlainText& remembered = LastDeciphered();
+    const std::lock_guard guard(remembered.lock);
+    if (remembered.plain.bytes.empty() || remembered.cipher != data ||
+        remembered.material != keyMaterial) {
+        Wiped plain{CipherWithKeyMaterial(data, keyMaterial, false)};
+        RemovePadding(plain.bytes, kProtectionBlockLength);
+        if (plain.bytes.empty()) {
+            // A failure is not kept: the next read asks the helper again.
+            return {};
+        }
+        std::swap(remembered.plain.bytes, plain.bytes);
+        remembered.cipher = data;
+        remembered.material = keyMaterial;
+    }
+    return remembered.plain.bytes;
+}
+
+void ForgetDecipheredText() {
+    RememberedPlainText& remembered = LastDeciphered();
+    const std::lock_guard guard(remembered.lock);
+    Wiped dropped;
+    std::swap(dropped.bytes, remembered.plain.bytes);
+    remembered.cipher.clear();
+    remembered.material.clear();
 }
 
 int WriteProtectedBinary(RegistryHive hive, std::string_view keyPath, std::string_view valueName,

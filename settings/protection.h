@@ -44,6 +44,11 @@ std::vector<std::uint8_t> EncryptBuffer(const std::vector<std::uint8_t>& data,
 std::vector<std::uint8_t> DecryptBuffer(const std::vector<std::uint8_t>& data,
                                         std::string_view keyMaterial);
 
+// The last successful decipherment is kept in the process, keyed by the exact protected bytes
+// and the key material, so reading the same stored value again starts no helper; a failure is
+// not kept. ForgetDecipheredText drops (and wipes) what is kept.
+void ForgetDecipheredText();
+
 // 1 when the protected form of data was written (into an existing key), else 0.
 int WriteProtectedBinary(RegistryHive hive, std::string_view keyPath, std::string_view valueName,
                          const std::vector<std::uint8_t>& data, std::string_view keyMaterial,

@@ -90,6 +90,8 @@ TEST_F(SendUpdateRequestTest, AWrongPasswordOrAnotherMachinesKeyGivesBadauth) {
 // out with an empty password (its badauth would keep the service waiting for new settings): the
 // exchange is no answer, tried again later.
 TEST_F(SendUpdateRequestTest, APasswordThatCannotBeDecipheredNowSendsNothing) {
+    // An earlier test deciphered the same stored bytes under the same machine identifier.
+    ForgetDecipheredText();
     test::TemporaryFolder folder;
     const std::string refusing = folder.Path() + "/refuses-to-decipher";
     // Fails the decipherment (operation 3) and hands every other operation to the real helper.

@@ -58,6 +58,29 @@ int RunOperation(std::uint8_t operation) {
     return status;
 }
 
+// A helper started ahead of a call that never came sees its input end: it leaves at once,
+// successfully and without a word.
+TEST(HelperTest, AnInputThatEndsBeforeAnyOperationEndsItSilently) {
+    test::TemporaryFolder folder;
+    const std::string errors = folder.Path() + "/errors";
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const int null = ::open("/dev/null", O_RDWR);
+        const int log = ::open(errors.c_str(), O_WRONLY | O_CREAT, 0600);
+        ::dup2(null, 0);
+        ::dup2(null, 1);
+        ::dup2(log, 2);
+        ::execl(QUARNEL_TEST_HELPER, QUARNEL_TEST_HELPER, nullptr);
+        ::_exit(127);
+    }
+    ASSERT_GT(pid, 0);
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(test::ReadFileText(errors), "");
+}
+
 TEST(HelperTest, RunsWithoutRootOrNewPrivilegesAndDiesOnAForbiddenCall) {
     test::ScopedEnvironment helper("QUARNEL_HELPER", std::string(QUARNEL_TEST_HELPER));
     HelperCall call;

@@ -69,5 +69,27 @@ TEST(HelperCallTest, AMisbehavingHelperGivesNoAnswerPromptlyAndLeavesNoChild) {
     }
 }
 
+// A helper started ahead of time answers the next call, and none is left once the scope ends.
+TEST(HelperCallTest, APreparedHelperServesTheNextCallAndNoneOutlivesItsScope) {
+    TemporaryFolder folder;
+    const std::string path = folder.Path() + "/answers";
+    std::ofstream(path) << "#!/bin/sh\ncat >/dev/null; printf 'a\\005\\000\\000\\000hello'\n";
+    ASSERT_EQ(::chmod(path.c_str(), 0700), 0);
+    ScopedEnvironment helper("QUARNEL_HELPER", path);
+    HelperCall call;
+    call.request = "request";
+    call.answerLimit = 64;
+    {
+        const PreparedHelpers prepared;
+        EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), 0) << "no helper waits for the call";
+        EXPECT_EQ(CallHelper(call), "hello");
+        EXPECT_EQ(CallHelper(call), "hello");
+        EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), 0) << "no helper waits for the next call";
+    }
+    EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1) << "a child is left";
+    EXPECT_EQ(errno, ECHILD);
+    EXPECT_EQ(CallHelper(call), "hello");
+}
+
 }  // namespace
 }  // namespace quarnel

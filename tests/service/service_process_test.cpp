@@ -17,6 +17,8 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iostream>
@@ -77,6 +79,21 @@ int CountEchoRequests(const test::ProviderEmulator& emulator) {
 int CountUpdateRequests(const test::ProviderEmulator& emulator) {
     return CountRequests(
         emulator, [](const std::string& target) { return target.starts_with("/nic/update"); });
+}
+
+// The processes whose parent is pid (from /proc/<pid>/stat, the field after the command).
+int CountChildren(int pid) {
+    int count = 0;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        const std::string stat = test::ReadFileText(entry.path().string() + "/stat");
+        const std::size_t close = stat.rfind(')');
+        int parent = 0;
+        if (close != std::string::npos &&
+            std::sscanf(stat.c_str() + close + 1, " %*c %d", &parent) == 1 && parent == pid) {
+            ++count;
+        }
+    }
+    return count;
 }
 
 class ServiceProcessTest : public ::testing::Test {
@@ -161,6 +178,18 @@ TEST_F(ServiceProcessTest, ServiceMapsNoDesktopLibrary) {
     EXPECT_EQ(maps.find("libQt"), std::string::npos) << maps;
     EXPECT_EQ(maps.find("quarnel-updater-ui"), std::string::npos) << maps;
     EXPECT_EQ(maps.find("libdw"), std::string::npos) << maps;
+}
+
+// Each cycle starts the helper for its next exchange ahead of time; the one still waiting when
+// the cycle ends is dismissed, quietly, so no helper stays beside the idle service.
+TEST_F(ServiceProcessTest, AfterACycleNoHelperIsLeftAndNoneComplains) {
+    ASSERT_TRUE(StartService());
+    ASSERT_TRUE(Eventually([&] { return RecordedEventId() != 0; })) << service_.Output();
+    EXPECT_TRUE(Eventually([&] { return CountChildren(service_.Pid()) == 0; }));
+    service_.Signal(SIGTERM);
+    EXPECT_EQ(service_.Wait(10000), 0);
+    EXPECT_EQ(service_.Output().find("quarnel-updater-helper:"), std::string::npos)
+        << service_.Output();
 }
 
 TEST_F(ServiceProcessTest, ChangesAndControlsRunFurtherCycles) {

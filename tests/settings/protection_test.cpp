@@ -86,7 +86,12 @@ Bytes Utf16Terminated(const std::u16string& text) {
 
 class ProtectionTest : public test::StoreTest {
   protected:
-    void SetUp() override { ASSERT_EQ(CreateRegistryKey(kMachine, kKey), 1); }
+    void SetUp() override {
+        // Each test deciphers for itself (the same password under the same material gives the
+        // same protected bytes in another test).
+        ForgetDecipheredText();
+        ASSERT_EQ(CreateRegistryKey(kMachine, kKey), 1);
+    }
 };
 
 TEST_F(ProtectionTest, KeyTextIsTheLowerCaseMd5OfTheUtf16Units) {
@@ -254,7 +259,8 @@ TEST_F(ProtectionTest, WithoutAWorkingHelperNoPasswordIsReadOrWritten) {
 }
 
 // A helper start is the cost of each step; once a key material was used, a password read or
-// write starts one helper (the cipher), not two (its key's digest as well).
+// write starts one helper (the cipher), not two (its key's digest as well); reading the same
+// stored value again starts none, and a changed one is deciphered anew.
 TEST_F(ProtectionTest, OnceTheKeyMaterialWasUsedAPasswordReadStartsOneHelper) {
     const char* helper = std::getenv("QUARNEL_HELPER");
     if (helper == nullptr) {
@@ -274,6 +280,12 @@ TEST_F(ProtectionTest, OnceTheKeyMaterialWasUsedAPasswordReadStartsOneHelper) {
     const auto afterWrite = count();
     EXPECT_EQ(ReadProtectedPassword(kMachine, kKey, "Password", "counted material"), "secret");
     EXPECT_EQ(count() - afterWrite, 1);
+    EXPECT_EQ(ReadProtectedPassword(kMachine, kKey, "Password", "counted material"), "secret");
+    EXPECT_EQ(count() - afterWrite, 1) << "the same stored value is deciphered once";
+    ASSERT_EQ(WriteProtectedPassword(kMachine, kKey, "Password", "changed", "counted material"), 1);
+    const auto afterChange = count();
+    EXPECT_EQ(ReadProtectedPassword(kMachine, kKey, "Password", "counted material"), "changed");
+    EXPECT_EQ(count() - afterChange, 1) << "a changed stored value is deciphered anew";
 }
 
 TEST_F(ProtectionTest, HardwareProfileIdIsTheMachineIdAsABracedUpperCaseGuid) {

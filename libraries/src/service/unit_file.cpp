@@ -133,9 +133,6 @@ std::string BuildServiceUnit(const ServiceUnitSettings& settings) {
         // SIGHUP makes the service re-read its settings and run an update at once.
         "ExecReload=/bin/kill -HUP $MAINPID\n"
         "Restart=on-failure\n"
-        // libcurl links GnuTLS only for protocols the service never uses; without this the
-        // library sets itself up (and its PKCS#11 modules) in every service process.
-        "Environment=GNUTLS_NO_IMPLICIT_INIT=1\n"
         "NoNewPrivileges=yes\n"
         "ProtectSystem=strict\n"
         "ProtectHome=yes\n"
