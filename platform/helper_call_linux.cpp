@@ -288,7 +288,10 @@ std::optional<RunningHelper> TakePrepared(const HelperCall& call, const std::str
         }
         taken.swap(slot.helper);
     }
-    if (taken->path != path) {
+    // One that died while it waited (killed, out of memory) never saw a request: the call
+    // starts a helper of its own instead of failing.
+    pollfd exited{taken->child->Handle(), POLLIN, 0};
+    if (taken->path != path || (exited.fd >= 0 && ::poll(&exited, 1, 0) > 0)) {
         Dismiss(std::move(taken));
         return std::nullopt;
     }

@@ -1,8 +1,10 @@
 #include "platform/helper_call.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
@@ -85,6 +87,14 @@ TEST(HelperCallTest, APreparedHelperServesTheNextCallAndNoneOutlivesItsScope) {
         EXPECT_EQ(CallHelper(call), "hello");
         EXPECT_EQ(CallHelper(call), "hello");
         EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), 0) << "no helper waits for the next call";
+        // A waiting helper that is killed before its call is replaced, not an answerless call.
+        std::ifstream children("/proc/self/task/" + std::to_string(::getpid()) + "/children");
+        pid_t waiting = 0;
+        ASSERT_TRUE(children >> waiting);
+        ASSERT_EQ(::kill(waiting, SIGKILL), 0);
+        siginfo_t ended{};
+        ASSERT_EQ(::waitid(P_PID, static_cast<id_t>(waiting), &ended, WEXITED | WNOWAIT), 0);
+        EXPECT_EQ(CallHelper(call), "hello");
     }
     EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1) << "a child is left";
     EXPECT_EQ(errno, ECHILD);
