@@ -3,7 +3,7 @@
 #include <unistd.h>
 
 #include <charconv>
-#include <iostream>
+#include <cstdio>
 #include <optional>
 
 #include "ddns/crash_upload.h"
@@ -69,12 +69,12 @@ std::string WithKnownSourceLine(const std::string& report) {
 int RunCrashReporter(const std::vector<std::string>& arguments) {
     CrashReportKind kind = CrashReportKind::Send;
     if (arguments.size() != 2 || !ParseCrashReportKind(arguments[1], kind)) {
-        std::cerr << "quarnel-updater: " << kCrashReportSwitch << " takes a file and a kind\n";
+        std::fprintf(stderr, "quarnel-updater: %s takes a file and a kind\n", kCrashReportSwitch);
         return 1;
     }
     std::optional<std::string> report = ReadReport(arguments[0]);
     if (!report) {
-        std::cerr << "quarnel-updater: the crash report cannot be read\n";
+        std::fputs("quarnel-updater: the crash report cannot be read\n", stderr);
         return 1;
     }
     report = WithKnownSourceLine(*report);
@@ -92,12 +92,13 @@ int RunCrashReporter(const std::vector<std::string>& arguments) {
             "module), so nothing was sent. The report is in " +
             (kept.empty() ? std::string("no file") : kept);
         QLOG(kLogError, "ThreadErrorWindow", text);
-        std::cerr << "quarnel-updater: " << text << "\n" << *report;
+        std::fprintf(stderr, "quarnel-updater: %s\n", text.c_str());
+        std::fwrite(report->data(), 1, report->size(), stderr);
         return 0;
     }
     QLOG(kLogTrace, "ErrorHandler", "Creating error report thread from service");
-    std::cerr << "quarnel-updater: the program crashed; sending the report"
-              << (kept.empty() ? "" : " (a copy is in " + kept + ")") << "\n";
+    std::fprintf(stderr, "quarnel-updater: the program crashed; sending the report%s\n",
+                 (kept.empty() ? std::string() : " (a copy is in " + kept + ")").c_str());
     return SendCrashReport(*report).empty() ? 1 : 0;
 }
 
