@@ -9,6 +9,7 @@
 #include "ddns/request_url.h"
 #include "ddns/user_agent.h"
 #include "platform/helper_call.h"
+#include "platform/stopwatch.h"
 
 // The exchange itself runs in the helper executable (helper/transfer_operation.cpp): libcurl,
 // OpenSSL and the parsing of what the server sends stay out of this process, which may run as
@@ -24,19 +25,6 @@ constexpr auto kHelperGrace = std::chrono::seconds(10);
 constexpr std::size_t kAnswerOverhead = 256;
 
 thread_local int lastStatus = 0;
-
-class Stopwatch {
-  public:
-    std::uint64_t Seconds() const {
-        const auto elapsed = std::chrono::steady_clock::now() - start_;
-        return static_cast<std::uint64_t>(
-                   std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count()) /
-               1000;
-    }
-
-  private:
-    std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
-};
 
 // HttpRequestMemory, or with sinkFd a download: the body goes to sinkFd, up to
 // kHttpDownloadLimit, and a result holds no bytes; received gives the body's size.

@@ -18,6 +18,7 @@
 #include "ddns/response_head.h"
 #include "helper/operation_io.h"
 #include "platform/helper_call_frames.h"
+#include "platform/stopwatch.h"
 #include "platform/text.h"
 
 namespace quarnel {
@@ -75,22 +76,6 @@ struct ListDeleter {
 };
 using UniqueEasy = std::unique_ptr<CURL, EasyDeleter>;
 using UniqueList = std::unique_ptr<curl_slist, ListDeleter>;
-
-class Stopwatch {
-  public:
-    std::chrono::steady_clock::duration Elapsed() const {
-        return std::chrono::steady_clock::now() - start_;
-    }
-    std::uint64_t Seconds() const {
-        const auto elapsed = std::chrono::steady_clock::now() - start_;
-        return static_cast<std::uint64_t>(
-                   std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count()) /
-               1000;
-    }
-
-  private:
-    std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
-};
 
 enum class Scheme { Http, Https, Other };
 

@@ -48,16 +48,7 @@ constexpr RegistryHive kHive = RegistryHive::LocalMachine;
 constexpr const char* kAddress = test::kAccountAddress;
 
 // Polls condition every 20 ms for at most timeoutMs.
-bool Eventually(const std::function<bool()>& condition, int timeoutMs = 20000) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (condition()) {
-            return true;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return condition();
-}
+using test::Eventually;
 
 // Requests over HTTPS whose target passes the test: the echo page is "/" exactly, updates start
 // with "/nic/update".

@@ -4,6 +4,7 @@
 // environment variable set for one scope, and running the program as a child process.
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -55,5 +56,8 @@ ProgramResult RunProgram(const std::vector<std::string>& arguments,
 // Files in a folder (names only), sorted; empty when it cannot be read.
 std::vector<std::string> ListFolder(const std::string& path);
 std::string ReadFileText(const std::string& path);
+
+// Polls condition every 20 ms until it holds or timeoutMs passed (then asks a last time).
+bool Eventually(const std::function<bool()>& condition, int timeoutMs = 20000);
 
 }  // namespace quarnel::test

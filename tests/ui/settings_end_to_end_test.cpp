@@ -42,15 +42,9 @@ constexpr const char* kNewAuthorization = "Basic Ym9iOm4zdy1wYXNz";
 // service identifies the local network by, so only a filter listing it lets the update out.
 constexpr const char* kGateway = "198.51.100.1";
 
+// Its waits include starting a service and a desktop, so they are longer than usual.
 bool Eventually(const std::function<bool()>& condition, int timeoutMs = 60000) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return true;
+    return test::Eventually(condition, timeoutMs);
 }
 
 // Update requests over HTTPS that authenticate with this Authorization value.

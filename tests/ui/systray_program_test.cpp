@@ -22,16 +22,7 @@
 namespace quarnel {
 namespace {
 
-bool Eventually(const std::function<bool()>& condition, int timeoutMs = 20000) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return true;
-}
+using test::Eventually;
 
 int LineCount(const std::string& text) {
     int lines = 0;

@@ -23,16 +23,7 @@ namespace {
 
 constexpr RegistryHive kHive = RegistryHive::LocalMachine;
 
-bool Eventually(const std::function<bool()>& condition, int timeoutMs = 20000) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return true;
-}
+using test::Eventually;
 
 class TrayEndToEndTest : public testing::Test {
   protected:

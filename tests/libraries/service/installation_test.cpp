@@ -37,15 +37,9 @@ std::string SourceFolder() {
 }
 
 // Polls condition every 50 ms for at most timeoutMs.
+// Its waits include systemd starting and stopping the service, so they are longer than usual.
 bool Eventually(const std::function<bool()>& condition, int timeoutMs = 30000) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (condition()) {
-            return true;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return condition();
+    return test::Eventually(condition, timeoutMs);
 }
 
 int CountRequests(const test::ProviderEmulator& emulator, const std::string& targetStart) {
