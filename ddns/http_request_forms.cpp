@@ -4,6 +4,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
 #include "ddns/answer_text.h"
 #include "ddns/http_client.h"
 #include "platform/unique_fd.h"

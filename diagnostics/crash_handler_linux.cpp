@@ -8,6 +8,9 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstddef>
+#include <cstdint>
+#include <string>
 
 #include "diagnostics/crash_handler.h"
 #include "diagnostics/crash_report.h"

@@ -3,10 +3,13 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
+#include <system_error>
 #include <vector>
 
 #include "fuzz/fuzz_support.h"

@@ -1,6 +1,9 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <cstdint>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/accounts.h"

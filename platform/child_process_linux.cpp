@@ -8,6 +8,9 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstddef>
+#include <string>
+#include <vector>
 
 #include "platform/child_process.h"
 #include "platform/spawn_setup_linux.h"

@@ -1,6 +1,10 @@
 #include <time.h>
 
+#include <cstddef>
+#include <cstdint>
 #include <cstdio>
+#include <string>
+#include <string_view>
 
 #include "platform/clock.h"
 

@@ -6,8 +6,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 #include "platform/dhcp_domain.h"
 #include "platform/dhcp_lease_parsers.h"

@@ -2,6 +2,8 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <cstddef>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <vector>

@@ -7,7 +7,12 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/atomic_file.h"
 #include "platform/event_log_file.h"

@@ -3,6 +3,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
 
 #include "platform/file_io.h"
 

@@ -3,8 +3,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstddef>
 #include <cstdlib>
 #include <string>
+#include <string_view>
 
 #include "platform/paths.h"
 

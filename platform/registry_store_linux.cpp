@@ -8,11 +8,17 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <memory>
 #include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 #include "platform/atomic_file.h"
 #include "platform/file_io.h"

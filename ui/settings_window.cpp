@@ -11,6 +11,9 @@
 #include <QTabBar>
 #include <QTabWidget>
 #include <QUrl>
+#include <algorithm>
+#include <cstdint>
+#include <utility>
 
 #include "diagnostics/log.h"
 #include "resources/texts.h"

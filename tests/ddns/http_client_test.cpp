@@ -9,11 +9,18 @@
 #include <sys/stat.h>
 #include <sys/utsname.h>
 
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <optional>
 #include <regex>
+#include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "ddns/http_session.h"
 #include "ddns/user_agent.h"

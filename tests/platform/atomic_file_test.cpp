@@ -5,6 +5,9 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <string>
+#include <vector>
+
 #include "tests/support/test_support.h"
 
 namespace quarnel {

@@ -7,6 +7,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <string>
+
 #include "tests/support/test_support.h"
 
 namespace quarnel {

@@ -3,6 +3,9 @@
 #include <stdio.h>
 #include <sys/stat.h>
 
+#include <filesystem>
+#include <string>
+
 #include "tests/settings/store_fixture.h"
 
 namespace quarnel {

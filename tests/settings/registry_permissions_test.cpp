@@ -9,6 +9,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <fstream>
+#include <string>
+#include <vector>
+
 #include "settings/protection.h"
 #include "settings/registry.h"
 #include "settings/registry_watch.h"

@@ -6,6 +6,8 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <map>

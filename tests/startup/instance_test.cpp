@@ -10,7 +10,13 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
 #include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
 #include <thread>
 
 #include "platform/elevation.h"

@@ -9,7 +9,11 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <memory>
+#include <optional>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/guid.h"
 #include "platform/instance.h"

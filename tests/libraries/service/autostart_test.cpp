@@ -9,6 +9,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <string>
 
 #include "platform/child_process.h"
 #include "tests/support/test_support.h"

@@ -12,14 +12,20 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstddef>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <regex>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "diagnostics/log.h"
 #include "libraries/src/service/service_control.h"

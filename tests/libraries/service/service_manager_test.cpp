@@ -6,8 +6,12 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "libraries/src/service/unit_file.h"
 #include "platform/systemd.h"
