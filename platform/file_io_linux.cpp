@@ -59,7 +59,7 @@ bool ReadWholeFile(const std::string& path, std::size_t maxBytes, std::vector<st
 }
 
 bool IsDirectory(const std::string& path) {
-    struct stat info {};
+    struct stat info = {};
     return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 

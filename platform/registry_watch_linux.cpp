@@ -84,7 +84,7 @@ class KeyWatchEvent final : public WaitEvent {
             if (IsTransientEntryName(entry->d_name)) {
                 continue;  // also "." and ".."
             }
-            struct stat info {};
+            struct stat info = {};
             if (::fstatat(::dirfd(dir.get()), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
                 S_ISDIR(info.st_mode)) {
                 children.push_back(folder + "/" + entry->d_name);

@@ -28,7 +28,7 @@ constexpr const char* kKey = "SOFTWARE\\Quarnel Updater\\Settings";
 constexpr uid_t kNobody = 65534;
 
 unsigned ModeOf(const std::string& path) {
-    struct stat info {};
+    struct stat info = {};
     return ::lstat(path.c_str(), &info) == 0 ? (info.st_mode & 07777) : 0xFFFF;
 }
 

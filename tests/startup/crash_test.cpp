@@ -85,10 +85,10 @@ TEST(CrashReportTest, TheSourceLineTakesThePlaceOfTheUnknownLine) {
 // runtime installs one of its own before main).
 bool StartUpInstallsAHandler(bool installCrashHandler) {
     return test::RunInForkedChild([installCrashHandler] {
-               struct sigaction before {};
+               struct sigaction before = {};
                sigaction(SIGSEGV, nullptr, &before);
                InitializeProcess(installCrashHandler);
-               struct sigaction after {};
+               struct sigaction after = {};
                sigaction(SIGSEGV, nullptr, &after);
                const bool replaced = after.sa_sigaction != before.sa_sigaction;
                return replaced && (after.sa_flags & SA_ONSTACK) != 0 ? 1 : 0;

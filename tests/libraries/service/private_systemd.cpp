@@ -34,7 +34,7 @@ constexpr const char* kSearchPath = "PATH=/usr/sbin:/usr/bin:/sbin:/bin";
 constexpr const char* kSharedFolder = "/run/quarnel-test";
 
 bool Exists(const std::string& path) {
-    struct stat info {};
+    struct stat info = {};
     return ::lstat(path.c_str(), &info) == 0;
 }
 

@@ -234,7 +234,7 @@ class ServiceLibrary : public ::testing::Test {
 
 TEST_F(ServiceLibrary, StartsRunsAndStopsWithEveryReportAndLogLine) {
     StartDispatcher();
-    struct stat socketInfo {};
+    struct stat socketInfo = {};
     ASSERT_EQ(::stat(ServiceControlSocketPath().c_str(), &socketInfo), 0);
     EXPECT_TRUE(S_ISSOCK(socketInfo.st_mode));
     EXPECT_EQ(socketInfo.st_mode & 0777, 0600u);
