@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstddef>
 
 #include "ddns/http_session.h"
 #include "ddns/http_transfer_wire.h"

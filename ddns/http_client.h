@@ -22,6 +22,7 @@
 // and the whole exchange after 120 s. StopNetworkExchanges (platform/exchange_stop.h) ends every
 // exchange within about a second.
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <optional>

@@ -1,6 +1,9 @@
 #include "ddns/http_transfer_wire.h"
 
 #include <charconv>
+#include <cstddef>
+#include <system_error>
+#include <utility>
 #include <vector>
 
 namespace quarnel {

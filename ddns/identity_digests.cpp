@@ -1,6 +1,8 @@
 #include "ddns/identity_digests.h"
 
 #include <chrono>
+#include <cstddef>
+#include <cstdint>
 #include <mutex>
 #include <optional>
 #include <vector>

@@ -2,7 +2,11 @@
 
 #include <string.h>
 
+#include <cstddef>
+#include <cstdint>
 #include <optional>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "ddns/http_client.h"

@@ -2,8 +2,10 @@
 
 #include <unistd.h>
 
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <string>
 
 #include "platform/clock.h"

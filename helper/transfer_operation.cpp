@@ -9,8 +9,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstddef>
+#include <cstdint>
 #include <cstdlib>
 #include <memory>
+#include <utility>
 
 #include "ddns/http_client.h"
 #include "ddns/http_transfer_wire.h"

@@ -8,10 +8,17 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 #include "platform/exchange_stop.h"
 #include "platform/helper_call.h"

@@ -7,11 +7,17 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <optional>
 #include <sstream>
+#include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/file_io.h"
@@ -54,7 +60,7 @@ std::string UserFolder(std::uint32_t user, bool& inSharedTemporary) {
     // A root process acting for the user who started it (sudo, pkexec) finds that user's
     // runtime folder where the session manager keeps it.
     const std::string userRuntime = RootedPath("/run/user/" + std::to_string(user));
-    struct stat info {};
+    struct stat info = {};
     if (::lstat(userRuntime.c_str(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == user) {
         return userRuntime + "/quarnel-updater";
     }
@@ -90,7 +96,7 @@ UniqueFd OpenMarkerFolder(std::optional<std::uint32_t> user) {
         }
     }
     UniqueFd folder(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    struct stat info {};
+    struct stat info = {};
     if (!folder || ::fstat(folder.Get(), &info) != 0 || !S_ISDIR(info.st_mode)) {
         return {};
     }
@@ -107,7 +113,7 @@ UniqueFd OpenMarkerFolder(std::optional<std::uint32_t> user) {
 // Whether anybody holds a flock on the file name in folder, for a process that may not open it:
 // the kernel lists every lock with its file's device and inode.
 bool SomebodyLocks(int folder, const std::string& name) {
-    struct stat info {};
+    struct stat info = {};
     if (::fstatat(folder, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 ||
         !S_ISREG(info.st_mode)) {
         return false;
@@ -195,7 +201,7 @@ InstanceClaim ClaimInstanceMarker(std::string_view guidText, std::optional<std::
         }
         return InstanceClaim::Failed;
     }
-    struct stat info {};
+    struct stat info = {};
     if (::fstat(lock.Get(), &info) != 0 || !S_ISREG(info.st_mode)) {
         return InstanceClaim::Failed;
     }

@@ -2,6 +2,10 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <cstddef>
+#include <cstdint>
+#include <utility>
+
 #include "platform/loopback_udp.h"
 
 namespace quarnel {

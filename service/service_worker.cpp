@@ -1,8 +1,10 @@
 #include "service/service_worker.h"
 
 #include <atomic>
+#include <cstdint>
 #include <memory>
 #include <thread>
+#include <utility>
 
 #include "diagnostics/log.h"
 #include "platform/global_handles.h"

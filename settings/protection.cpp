@@ -8,6 +8,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "platform/crypto_request.h"
 #include "platform/helper_call.h"

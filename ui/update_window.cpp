@@ -11,6 +11,8 @@
 #include <QTextBrowser>
 #include <algorithm>
 #include <cctype>
+#include <cstdint>
+#include <utility>
 
 #include "diagnostics/log.h"
 #include "resources/texts.h"

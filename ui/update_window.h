@@ -7,10 +7,12 @@
 #include <QSystemTrayIcon>
 #include <QWidget>
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "update/software_update.h"
 

@@ -1,5 +1,7 @@
 #include "update/software_update.h"
 
+#include <optional>
+
 #include "ddns/endpoints.h"
 #include "ddns/request_url.h"
 #include "update/download_folder.h"

@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <string>
 
 #include "ddns/endpoints.h"
 #include "ddns/identity_digests.h"

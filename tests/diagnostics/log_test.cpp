@@ -2,11 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <fstream>
 #include <regex>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "platform/clock.h"
 #include "platform/file_io.h"

@@ -6,7 +6,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <optional>
 #include <sstream>
+#include <string>
+#include <vector>
 
 #include "helper/test_operations.h"
 #include "platform/helper_call.h"

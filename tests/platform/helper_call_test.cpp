@@ -8,7 +8,12 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstddef>
 #include <fstream>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
 
 #include "tests/support/test_support.h"
 

@@ -17,13 +17,17 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iostream>
 #include <map>
+#include <memory>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "diagnostics/event_log.h"
 #include "libraries/src/service/service_control.h"

@@ -10,7 +10,13 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
 #include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
 #include <thread>
 
 #include "platform/elevation.h"
@@ -101,7 +107,7 @@ TEST_F(Instance, MarkersAreLockFilesInTheUsersPrivateFolderAndTheRuntimeFolder) 
     ASSERT_EQ(IsInstanceRunning(SystrayInstanceGuid), 0);
     ASSERT_EQ(IsInstanceRunning(ServiceInstanceGuid), 0);
     const std::string guid = GuidToString(SystrayInstanceGuid);
-    struct stat info {};
+    struct stat info = {};
     ASSERT_EQ(::lstat(folder.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 0700u);
     ASSERT_EQ(::lstat((folder + "/" + guid + ".lock").c_str(), &info), 0);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cstdint>
 #include <fstream>
 #include <functional>
 #include <string>
@@ -60,7 +61,7 @@ TEST_P(SoftwareUpdate, InstallsOnlyAWholeInstallerTheMakerSigned) {
     };
     request.install = [&](const std::string& path) {
         // What is installed: the whole, verified file, in a folder only this user can enter.
-        struct stat folder {};
+        struct stat folder = {};
         EXPECT_EQ(::stat(path.substr(0, path.rfind('/')).c_str(), &folder), 0);
         EXPECT_EQ(folder.st_mode & 0777, 0700u);
         EXPECT_EQ(test::ReadFileText(path), test::ReadFileText(files + "/good.deb"));

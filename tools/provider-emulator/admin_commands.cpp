@@ -2,9 +2,13 @@
 
 #include <arpa/inet.h>
 
+#include <cstddef>
 #include <cstdlib>
 #include <fstream>
+#include <optional>
 #include <sstream>
+#include <string_view>
+#include <utility>
 
 #include "tools/provider-emulator/query_text.h"
 

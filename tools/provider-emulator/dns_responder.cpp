@@ -7,6 +7,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstddef>
+#include <optional>
+
 namespace emulator {
 namespace {
 

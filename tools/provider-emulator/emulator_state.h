@@ -3,6 +3,7 @@
 // Everything the emulator answers from, changeable while it runs (through the admin commands).
 // All access goes through one lock; readers get copies.
 
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <map>

@@ -7,12 +7,14 @@
 #include <unistd.h>
 
 #include <climits>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <memory>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "tools/provider-emulator/admin_commands.h"

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "diagnostics/event_log.h"
 #include "ui/settings_window.h"

@@ -1,6 +1,7 @@
 #include "libraries/src/service/service_manager.h"
 
 #include <cerrno>
+#include <cstddef>
 #include <cstdio>
 #include <vector>
 

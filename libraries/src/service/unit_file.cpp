@@ -1,5 +1,6 @@
 #include "libraries/src/service/unit_file.h"
 
+#include <cstddef>
 #include <cstdio>
 
 #include "platform/text.h"

@@ -6,8 +6,12 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "libraries/src/service/unit_file.h"
 #include "platform/systemd.h"
@@ -47,7 +51,7 @@ TEST_F(OfflineServiceTest, InstallWritesAndEnablesTheUnitOnceAndDeleteTakesItAwa
     EXPECT_EQ(ServiceUnitPath(kName), UnitPath());
     const std::string unit = test::ReadFileText(UnitPath());
     EXPECT_EQ(FindUnitCommandLine(unit), "/usr/bin/quarnel-updater /service");
-    struct stat info {};
+    struct stat info = {};
     ASSERT_EQ(::stat(UnitPath().c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 0644u);
     // systemctl --root made the link that starts the service at boot.
