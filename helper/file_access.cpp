@@ -123,8 +123,10 @@ FileAccess RestrictFileAccess() {
     const long version =
         ::syscall(SYS_landlock_create_ruleset, nullptr, 0, LANDLOCK_CREATE_RULESET_VERSION);
     if (version < 1) {
-        return errno == ENOSYS || errno == EOPNOTSUPP ? FileAccess::Unavailable
-                                                      : FileAccess::Failed;
+        // Not built in, turned off at boot, or refused by a filter of the service manager or a
+        // container: the helper goes on as the system-call filter alone keeps it.
+        return errno == ENOSYS || errno == EOPNOTSUPP || errno == EPERM ? FileAccess::Unavailable
+                                                                        : FileAccess::Failed;
     }
     RulesetAttributes attributes;
     attributes.handledFs = HandledFsRights(version);
