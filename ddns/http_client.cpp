@@ -64,6 +64,7 @@ std::optional<HttpBuffer> PerformRequest(std::string_view url, std::string_view 
     request.totalSeconds = timeouts.totalSeconds;
     HelperCall call;
     call.operation = HelperOperation::Transfer;
+    call.network = true;
     call.answerLimit = kHttpAnswerLimit + kAnswerOverhead;
     if (sinkFd >= 0) {
         request.download = true;
@@ -138,6 +139,10 @@ std::uint64_t HttpDownloadToFile(std::string_view url, int fd, std::string_view 
 
 int LastHttpStatus() {
     return lastStatus;
+}
+
+void ForgetLastHttpStatus() {
+    lastStatus = 0;
 }
 
 }  // namespace quarnel

@@ -112,5 +112,7 @@ std::uint64_t HttpDownloadToFile(std::string_view url, int fd, std::string_view 
 // The HTTP status of the last answer the calling thread's latest request received (after
 // redirects), whether or not it gave a result; 0 when no answer head arrived.
 int LastHttpStatus();
+// Sets it to 0, for a caller whose exchange may end before any request is made.
+void ForgetLastHttpStatus();
 
 }  // namespace quarnel

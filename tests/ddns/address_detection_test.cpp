@@ -96,6 +96,30 @@ TEST_F(ResolverTest, OnlyTheFirstAnswerRecordCounts) {
     EXPECT_EQ(QueriesFor("plain.test"), 1);
 }
 
+// A forger who knows the query's id and port still cannot answer it: only an answer from the
+// server asked, to the question asked, with an IN record of the name asked counts.
+TEST_F(ResolverTest, OnlyTheServersAnswerToTheQuestionAskedCounts) {
+    const struct {
+        const char* forge;
+        const char* expected;
+    } cases[] = {
+        {"port", "203.0.113.7"},      // the forgery is ignored, the true answer follows
+        {"question", "203.0.113.7"},  // likewise
+        {"class", ""},                // the only answer holds no usable record
+        {"owner", ""},
+    };
+    for (const auto& c : cases) {
+        Admin(std::string("/admin/dns?name=plain.test&answer=A:203.0.113.7&forge=") + c.forge);
+        EXPECT_EQ(ResolveHostName("plain.test", Responder()), c.expected) << c.forge;
+    }
+}
+
+// An answer too large for a datagram is asked again over TCP.
+TEST_F(ResolverTest, AnAnswerCutShortIsAskedAgainOverTcp) {
+    Admin("/admin/dns?name=large.test&answer=A:203.0.113.8&truncate=1");
+    EXPECT_EQ(ResolveHostName("large.test", Responder()), "203.0.113.8");
+}
+
 TEST_F(ResolverTest, EntriesThatNameNoResolverAreNeverAsked) {
     Admin("/admin/dns?name=plain.test&answer=A:203.0.113.7");
     ASSERT_TRUE(SetEndpointOverride(Endpoint::Resolvers, Responder()));
