@@ -112,4 +112,14 @@ std::uint64_t HttpDownloadToFile(std::string_view url, int fd, std::string_view 
 // redirects), whether or not it gave a result; 0 when no answer head arrived.
 int LastHttpStatus();
 
+// Why the calling thread's latest request gave no result, as far as the transport tells.
+enum class HttpFailure : std::uint32_t {
+    None = 0,                  // it gave a result, or nothing more is known
+    CertificateName = 1,       // the server's certificate names neither the host nor its address
+    CertificateUntrusted = 2,  // the certificate's chain or dates do not verify
+};
+HttpFailure LastHttpFailure();
+// A short English phrase for the log: "its certificate does not name the host", ...
+const char* HttpFailureText(HttpFailure failure);
+
 }  // namespace quarnel
