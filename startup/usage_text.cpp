@@ -20,7 +20,7 @@ std::string UsageText() {
            "                      install and start the service (root)\n"
            "  /uninstall, /disable  stop and remove the service (root)\n"
            "  /shutdown, /stop    stop the service and close the tray and settings windows\n"
-           "  /quit               close the tray and settings windows\n"
+           "  /quit               close the tray, settings and update windows\n"
            "  /autostart          start the tray at log-in for all users (root); the exit code\n"
            "                      is the resulting state: 1 all users, 16 this user, 17 both,\n"
            "                      0 none\n"
