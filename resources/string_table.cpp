@@ -154,8 +154,11 @@ const StringTableEntry kStringTable[] = {
      "Der Download ist nicht vom Hersteller signiert; er wurde nicht installiert"},
     {35217, "The installation could not be started or failed",
      "Die Installation konnte nicht gestartet werden oder ist fehlgeschlagen"},
-    {35218, "The downloaded file was replaced before the installation; it was not installed",
-     "Die heruntergeladene Datei wurde vor der Installation ersetzt; sie wurde nicht installiert"},
+    {35218,
+     "The downloaded file is missing or was replaced before the installation; it was not "
+     "installed",
+     "Die heruntergeladene Datei fehlt oder wurde vor der Installation ersetzt; sie wurde nicht "
+     "installiert"},
     {35219, "The download is not a package of this program; it was not installed",
      "Der Download ist kein Paket dieses Programms; er wurde nicht installiert"},
     {35220, "The download is not newer than the installed version; it was not installed",

@@ -70,8 +70,8 @@ std::string DownloadOutcomeText(DownloadOutcome outcome) {
         case DownloadOutcome::InstallFailed:
             return "the installation could not be started or failed";
         case DownloadOutcome::NotARegularFile:
-            return "the downloaded file was replaced before the installation; it was not "
-                   "installed";
+            return "the downloaded file is missing or was replaced before the installation; it "
+                   "was not installed";
         case DownloadOutcome::NotThisProgram:
             return "the download is not a package of this program; it was not installed";
         case DownloadOutcome::NotNewer:
