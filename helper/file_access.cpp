@@ -94,7 +94,7 @@ bool AllowReading(int ruleset, const std::string& path) {
     if (!opened) {
         return errno == ENOENT || errno == ENOTDIR || errno == EACCES;
     }
-    struct stat status {};
+    struct stat status = {};
     if (::fstat(opened.Get(), &status) != 0) {
         return false;
     }

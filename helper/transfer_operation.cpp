@@ -504,6 +504,18 @@ std::optional<std::string> RunTransferOperation(std::string_view requestBytes,
     if (exchange.headersComplete) {
         answer.status = exchange.head.status;
     }
+    if (code == CURLE_PEER_FAILED_VERIFICATION) {
+        // libcurl checks the name itself once OpenSSL accepted chain and dates; a failed name
+        // check leaves its "not verified" mark (1) instead of an OpenSSL verdict (10 expired,
+        // 20 unknown issuer, ...). OpenSSL's own name verdicts count as well.
+        long verified = -1;
+        curl_easy_getinfo(easy.get(), CURLINFO_SSL_VERIFYRESULT, &verified);
+        const bool name = verified == X509_V_OK || verified == X509_V_ERR_UNSPECIFIED ||
+                          verified == X509_V_ERR_HOSTNAME_MISMATCH ||
+                          verified == X509_V_ERR_IP_ADDRESS_MISMATCH;
+        answer.failure = static_cast<std::uint32_t>(name ? HttpFailure::CertificateName
+                                                         : HttpFailure::CertificateUntrusted);
+    }
     if ((flags & HttpFlagHeaders) != 0) {
         const bool complete =
             code == CURLE_OK || (code == CURLE_WRITE_ERROR && exchange.bodyRefused);

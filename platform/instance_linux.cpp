@@ -45,6 +45,32 @@ std::string SocketName(std::string_view guidText) {
     return std::string(guidText) + ".socket";
 }
 
+// Sets the mode, and the owner when one is given, of the entry name in folder through a
+// descriptor, never through a path: the entry lies in a folder that a user can write, so the
+// user may have put a link (or a hard link to a file of root's) in its place at any moment. The
+// descriptor is opened without following a link and without becoming a controlling terminal,
+// and must be of the expected kind, have no other name and belong to this process or already
+// to the owner. A socket cannot be opened for reading, so it is reached through an O_PATH
+// descriptor and its /proc/self/fd name, which names exactly the inode opened.
+bool SetModeAndOwnerAt(int folder, const std::string& name, mode_t kind, mode_t mode,
+                       std::optional<std::uint32_t> owner) {
+    const bool socket = kind == S_IFSOCK;
+    const UniqueFd fd(
+        ::openat(folder, name.c_str(),
+                 (socket ? O_PATH : O_RDONLY | O_NONBLOCK) | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC));
+    struct stat info = {};
+    if (!fd || ::fstat(fd.Get(), &info) != 0 || (info.st_mode & S_IFMT) != kind ||
+        (kind != S_IFDIR && info.st_nlink != 1) ||
+        (info.st_uid != ::geteuid() && (!owner || info.st_uid != *owner))) {
+        errno = EPERM;
+        return false;
+    }
+    const std::string self = "/proc/self/fd/" + std::to_string(fd.Get());
+    const bool moded = socket ? ::chmod(self.c_str(), mode) == 0 : ::fchmod(fd.Get(), mode) == 0;
+    return moded && (!owner || info.st_uid == *owner ||
+                     ::fchownat(fd.Get(), "", *owner, static_cast<gid_t>(-1), AT_EMPTY_PATH) == 0);
+}
+
 std::string ParentOf(const std::string& path) {
     const std::size_t cut = path.rfind('/');
     return cut == std::string::npos || cut == 0 ? std::string("/") : path.substr(0, cut);
@@ -86,9 +112,12 @@ UniqueFd OpenMarkerFolder(std::optional<std::uint32_t> user) {
         }
         if (::mkdir(path.c_str(), kUserFolderMode) == 0) {
             // Made by root for the user who started it: the user's own processes use it too.
-            if (::chmod(path.c_str(), kUserFolderMode) != 0 ||
-                (*user != ::geteuid() &&
-                 ::lchown(path.c_str(), *user, static_cast<gid_t>(-1)) != 0)) {
+            const UniqueFd parentFolder(
+                ::open(ParentOf(path).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+            const std::string name = path.substr(path.rfind('/') + 1);
+            if (!parentFolder ||
+                !SetModeAndOwnerAt(parentFolder.Get(), name, S_IFDIR, kUserFolderMode,
+                                   *user != ::geteuid() ? user : std::nullopt)) {
                 return {};
             }
         } else if (errno != EEXIST) {
@@ -202,7 +231,9 @@ InstanceClaim ClaimInstanceMarker(std::string_view guidText, std::optional<std::
         return InstanceClaim::Failed;
     }
     struct stat info = {};
-    if (::fstat(lock.Get(), &info) != 0 || !S_ISREG(info.st_mode)) {
+    // A hard link that a user put there to a file of root's is no lock file of ours.
+    if (::fstat(lock.Get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_nlink != 1 ||
+        (info.st_uid != ::geteuid() && (!userId || info.st_uid != *userId))) {
         return InstanceClaim::Failed;
     }
     // Root holding a user's marker for that user leaves the file to the user's own processes.
@@ -237,12 +268,8 @@ InstanceClaim ClaimInstanceMarker(std::string_view guidText, std::optional<std::
     socklen_t length = 0;
     if (!SocketAddress(InstanceSocketPath(guidText, userId), addressFolder, address, length) ||
         ::bind(endpoint.Get(), reinterpret_cast<const sockaddr*>(&address), length) != 0 ||
-        ::fchmodat(folder.Get(), socketName.c_str(), kSocketMode, 0) != 0) {
-        return InstanceClaim::Failed;
-    }
-    if (userId && *userId != ::geteuid() &&
-        ::fchownat(folder.Get(), socketName.c_str(), *userId, static_cast<gid_t>(-1),
-                   AT_SYMLINK_NOFOLLOW) != 0) {
+        !SetModeAndOwnerAt(folder.Get(), socketName, S_IFSOCK, kSocketMode,
+                           userId && *userId != ::geteuid() ? userId : std::nullopt)) {
         return InstanceClaim::Failed;
     }
     marker.lock = std::move(lock);

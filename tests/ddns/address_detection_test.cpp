@@ -18,6 +18,7 @@
 #include "settings/registry.h"
 #include "tests/ddns/emulator_test_base.h"
 #include "tests/fixtures/endpoint_overrides.h"
+#include "tests/libraries/adapter/network_test_support.h"
 
 namespace quarnel {
 namespace {
@@ -171,14 +172,27 @@ TEST_F(ResolverTest, PublicAddressSourcesUseTheirEndpoints) {
     EXPECT_TRUE(TestConnectivity());
 }
 
-TEST_F(ResolverTest, HttpsEchoAcceptsAnotherNameButNotAnExpiredCertificate) {
+// The echo's certificate is checked as the provider's is: a certificate of the trusted CA for
+// another name must not let its holder choose the published address.
+TEST_F(ResolverTest, HttpsEchoNeedsACertificateForItsHost) {
     Admin("/admin/echo?text=203.0.113.60");
-    ASSERT_TRUE(SetEndpointOverride(Endpoint::IpEcho,
-                                    "127.0.0.1:" + std::to_string(emulator_.HttpsOtherNamePort())));
-    EXPECT_EQ(GetIPAddressHTTPS(), "203.0.113.60");
-    ASSERT_TRUE(SetEndpointOverride(Endpoint::IpEcho,
-                                    "127.0.0.1:" + std::to_string(emulator_.HttpsExpiredPort())));
-    EXPECT_EQ(GetIPAddressHTTPS(), "");
+    struct Echo {
+        int port;
+        const char* answer;
+        const char* warning;  // the reason of the WARN line, empty for none
+    };
+    for (const Echo& echo :
+         {Echo{emulator_.HttpsPort(), "203.0.113.60", ""},
+          Echo{emulator_.HttpsOtherNamePort(), "", "its certificate does not name the host"},
+          Echo{emulator_.HttpsExpiredPort(), "", "its certificate does not verify"}}) {
+        const std::string host = "127.0.0.1:" + std::to_string(echo.port);
+        ASSERT_TRUE(SetEndpointOverride(Endpoint::IpEcho, host));
+        test::EnableTraceLog();
+        EXPECT_EQ(GetIPAddressHTTPS(), echo.answer) << host;
+        const std::string line = "] No address from the IP echo " + host + ": " + echo.warning;
+        EXPECT_EQ(test::TraceLogText().find(line) != std::string::npos, *echo.warning != '\0')
+            << test::TraceLogText();
+    }
 }
 
 TEST(SilentResolverTest, AQueryEndsWhenNetworkExchangesStop) {
