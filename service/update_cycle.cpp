@@ -1,6 +1,7 @@
 #include "service/update_cycle.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <utility>
