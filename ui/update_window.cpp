@@ -15,6 +15,8 @@
 #include "diagnostics/log.h"
 #include "resources/texts.h"
 #include "ui/gadget_helpers.h"
+#include "ui/open_link.h"
+#include "ui/result_notice.h"
 #include "update/package_installer.h"
 
 namespace quarnel {
@@ -49,7 +51,10 @@ UpdateWindow::UpdateWindow(bool beta, UpdateWindowOperations operations)
     auto* title = new QLabel(Text(35200), top);
     title->setGeometry(50, 18, 324, 16);
     SetGadgetFontStyle(*title, title->font().pointSize(), true);
-    status_ = new QLabel(Text(35205), top);
+    // The status line shows the version text of the maker's page: never as rich text.
+    status_ = PlainTextLabel(top);
+    status_->setObjectName("status");
+    status_->setText(Text(35205));
     status_->setGeometry(10, 50, 364, 16);
     progress_ = new QProgressBar(top);
     progress_->setGeometry(10, 66, 364, 18);
@@ -69,7 +74,10 @@ UpdateWindow::UpdateWindow(bool beta, UpdateWindowOperations operations)
     QFrame* bottom = MakeFrame(this, 7, 140, 386, 243);
     auto* changeLog = new QTextBrowser(bottom);
     changeLog->setGeometry(1, 1, 384, 241);
-    changeLog->setOpenExternalLinks(true);
+    // Opened as the desktop's user, never as root (the window runs as root after the settings).
+    changeLog->setOpenLinks(false);
+    connect(changeLog, &QTextBrowser::anchorClicked, this,
+            [this](const QUrl& link) { OpenLinkFromWindow(this, link.toString().toStdString()); });
     const QString url = QString::fromStdString(MakerSiteUrl("/changelog.html")).toHtmlEscaped();
     changeLog->setHtml("<p><a href=\"" + url + "\">" + url + "</a></p>");
 }
@@ -117,7 +125,8 @@ void UpdateWindow::OfferChecked(const UpdateOffer& offer) {
         return;
     }
     QLOG(kLogInfo, "CheckSoftwareVersion", "Version " + offer.version + " is available");
-    const std::string message = GetLocalizedText(35206, offer.version);
+    const std::string message =
+        CleanDisplayText(GetLocalizedText(35206, offer.version), kMaximumShownText);
     status_->setText(QString::fromStdString(message));
     install_->setEnabled(true);
     if (!operations_.trayAvailable()) {
@@ -135,12 +144,13 @@ void UpdateWindow::OfferChecked(const UpdateOffer& offer) {
     });
     tray_.show();
     balloonMessage_ = message;
-    tray_.showMessage(Text(100), QString::fromStdString(message), QSystemTrayIcon::Information,
-                      30000);
+    ShowBalloonAtIcon(tray_, Text(100), QString::fromStdString(message),
+                      QSystemTrayIcon::Information, 30000);
 }
 
 void UpdateWindow::OpenFromTray() {
-    tray_.hide();
+    // Called from the icon's and the balloon's own click handlers.
+    HideTrayIconLater(tray_);
     show();
     raise();
     activateWindow();
