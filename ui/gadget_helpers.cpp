@@ -69,8 +69,10 @@ void BringToFront(QWidget& window) {
 }
 
 void FixWindowFrame(QWidget& window) {
-    const Qt::WindowFlags kind = window.windowFlags() & Qt::WindowType_Mask;
-    window.setWindowFlags(kind | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+    // A widget without a parent becomes a window when it is shown; its hints need the type now.
+    const Qt::WindowType type =
+        window.windowType() == Qt::Widget ? Qt::Window : window.windowType();
+    window.setWindowFlags(type | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     window.setFixedSize(window.size());
 }
