@@ -9,12 +9,9 @@
 #include <signal.h>
 #include <sys/stat.h>
 
-#include <chrono>
 #include <fstream>
 #include <functional>
 #include <regex>
-#include <sstream>
-#include <thread>
 
 #include "ddns/update_result.h"
 #include "diagnostics/event_log.h"
@@ -36,23 +33,15 @@ constexpr RegistryHive kHive = RegistryHive::LocalMachine;
 
 using test::Eventually;
 
-struct Place {
-    int x = 0, y = 0, width = 0, height = 0;
-    // Where a click hits it: the middle of its upper half (a balloon's arrow covers the lower
-    // half of its icon).
-    std::string Middle() const { return std::to_string(x + width / 2); }
-    std::string Centre() const { return std::to_string(y + height / 4); }
-};
-
 // The place a log line "<what> at X,Y (WxH)" names; the last such line.
-std::optional<Place> LoggedPlace(const std::string& what) {
+std::optional<test::ScreenPlace> LoggedPlace(const std::string& what) {
     const std::string logs = test::DebugLogText();
     const std::regex line(what + " at (-?[0-9]+),(-?[0-9]+) \\(([0-9]+)x([0-9]+)\\)");
-    std::optional<Place> place;
+    std::optional<test::ScreenPlace> place;
     for (auto match = std::sregex_iterator(logs.begin(), logs.end(), line);
          match != std::sregex_iterator(); ++match) {
-        place = Place{std::stoi((*match)[1]), std::stoi((*match)[2]), std::stoi((*match)[3]),
-                      std::stoi((*match)[4])};
+        place = test::ScreenPlace{std::stoi((*match)[1]), std::stoi((*match)[2]),
+                                  std::stoi((*match)[3]), std::stoi((*match)[4])};
     }
     return place;
 }
@@ -103,34 +92,6 @@ class TrayEndToEndTest : public testing::Test {
                                {"LSAN_OPTIONS", "suppressions=" + suppressions_}});
     }
 
-    // The balloon of the program: its visible window below the icon (on top of the screen), wider
-    // than the icon.
-    std::optional<Place> BalloonPlace(const Place& icon) const {
-        const std::optional<std::string> windows = desktop_.Xdotool(
-            {"search", "--onlyvisible", "--pid", std::to_string(program_.Pid()), "--name", ""});
-        std::istringstream ids(windows.value_or(""));
-        const std::regex geometry("X=(-?[0-9]+)\nY=(-?[0-9]+)\nWIDTH=([0-9]+)\nHEIGHT=([0-9]+)");
-        for (std::string id; std::getline(ids, id);) {
-            const std::optional<std::string> shell =
-                desktop_.Xdotool({"getwindowgeometry", "--shell", id});
-            std::smatch match;
-            if (!shell || !std::regex_search(*shell, match, geometry)) {
-                continue;
-            }
-            const Place place{std::stoi(match[1]), std::stoi(match[2]), std::stoi(match[3]),
-                              std::stoi(match[4])};
-            if (place.y > icon.y && place.width > icon.width * 2 && place.height > icon.height) {
-                return place;
-            }
-        }
-        return std::nullopt;
-    }
-
-    bool Click(const Place& place, const char* button) const {
-        return desktop_.Xdotool({"mousemove", place.Middle(), place.Centre(), "click", button})
-            .has_value();
-    }
-
     std::unique_ptr<test::TemporaryFolder> root_;
     std::string runtime_;
     std::string suppressions_;
@@ -147,7 +108,7 @@ TEST_F(TrayEndToEndTest, IconInTheTrayBalloonForEachAttemptMenuIconBackAfterRest
         return LoggedPlace("Tray icon shown in the notification area").has_value();
     })) << test::DebugLogText()
         << program_.Output();
-    const Place icon = *LoggedPlace("Tray icon shown in the notification area");
+    const test::ScreenPlace icon = *LoggedPlace("Tray icon shown in the notification area");
 
     // The first result, then an attempt that got no answer, in the order the service writes its
     // values: the balloon tells the attempt, not the request answered before.
@@ -173,13 +134,13 @@ TEST_F(TrayEndToEndTest, IconInTheTrayBalloonForEachAttemptMenuIconBackAfterRest
                       GetDesktopText(DesktopText::NoAnswer));
     })) << test::DebugLogText();
     // Beside the icon, not in a corner of the screen.
-    const std::optional<Place> balloon = LoggedPlace("Balloon shown at the icon");
+    const std::optional<test::ScreenPlace> balloon = LoggedPlace("Balloon shown at the icon");
     ASSERT_TRUE(balloon.has_value());
     EXPECT_EQ(balloon->x, icon.x);
     EXPECT_EQ(balloon->y, icon.y);
 
     // A right click on the icon while the balloon shows opens the menu, not the settings.
-    ASSERT_TRUE(Click(icon, "3"));
+    ASSERT_TRUE(desktop_.Click(icon, 3));
     EXPECT_TRUE(Eventually([] { return Logged("Showing the popup menu"); }))
         << test::DebugLogText();
     ASSERT_TRUE(desktop_.Xdotool({"key", "Escape"}));
@@ -216,21 +177,22 @@ TEST_F(TrayEndToEndTest, TheUpdateOffersIconAndBalloonOpenTheWindow) {
                    std::string::npos;
         })) << test::DebugLogText()
             << program_.Output();
-        const Place icon = *LoggedPlace("Balloon shown at the icon");
+        const test::ScreenPlace icon = *LoggedPlace("Balloon shown at the icon");
         // The notification area has placed the icon before the balloon shows.
         EXPECT_NE(icon.x, 0);
-        Place target = icon;
-        if (onBalloon) {
-            // The balloon: the update process's visible window that is not its icon.
-            ASSERT_TRUE(Eventually([&] {
-                const std::optional<Place> found = BalloonPlace(icon);
-                if (found) {
-                    target = *found;
+        test::ScreenPlace target = icon;
+        // The balloon: the update process's visible window below the icon, wider than it.
+        const auto balloon = [&] {
+            for (const test::ScreenPlace& place : desktop_.WindowPlacesOf(program_.Pid())) {
+                if (place.y > icon.y && place.width > 2 * icon.width) {
+                    target = place;
+                    return true;
                 }
-                return found.has_value();
-            }));
-        }
-        ASSERT_TRUE(Click(target, "1"));
+            }
+            return false;
+        };
+        ASSERT_TRUE(!onBalloon || Eventually(balloon));
+        ASSERT_TRUE(desktop_.Click(target, 1));
         EXPECT_TRUE(desktop_.FindWindow(title, 0, 20000).has_value())
             << program_.Output() << test::DebugLogText().substr(balloonsBefore);
         EXPECT_EQ(program_.Wait(1000), -1) << "the update process ended: " << program_.Output();
