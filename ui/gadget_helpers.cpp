@@ -78,15 +78,18 @@ void FixWindowFrame(QWidget& window) {
 }
 
 bool TrayIconPlaced(const QSystemTrayIcon& icon) {
-    // Before the notification area has taken the icon it has no place, or the place of a
-    // window of its own at the screen's origin.
     const QRect place = icon.geometry();
     return icon.isVisible() && !place.isEmpty() && place.topLeft() != QPoint(0, 0);
 }
 
 void ShowBalloonAtIcon(QSystemTrayIcon& icon, const QString& title, const QString& message,
                        QSystemTrayIcon::MessageIcon kind, int timeoutMs) {
-    if (TrayIconPlaced(icon) || !QSystemTrayIcon::isSystemTrayAvailable()) {
+    // An icon without any place is one whose balloons the desktop shows as notifications of its
+    // own (StatusNotifierItem), where nothing is to be waited for; an XEmbed icon has the place
+    // of its own window at the screen's origin until the notification area has taken it (an
+    // icon that really sits at the origin shows its balloons after the wait).
+    if (TrayIconPlaced(icon) || icon.geometry().isEmpty() ||
+        !QSystemTrayIcon::isSystemTrayAvailable()) {
         ShowBalloonNow(icon, title, message, kind, timeoutMs);
         return;
     }

@@ -37,7 +37,8 @@ void FixWindowFrame(QWidget& window);
 // placed, else as soon as it is, and after a few seconds without a place anyway.
 void ShowBalloonAtIcon(QSystemTrayIcon& icon, const QString& title, const QString& message,
                        QSystemTrayIcon::MessageIcon kind, int timeoutMs);
-// Whether the notification area has placed the icon.
+// Whether the notification area has placed the icon: it has a place that is not the screen's
+// origin, where an XEmbed icon's own window is until the notification area takes it.
 bool TrayIconPlaced(const QSystemTrayIcon& icon);
 // Hides a tray icon from the event loop: a handler of the icon's own signals must never hide
 // (and so destroy) the widget that is emitting them.
