@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstddef>
 
 #include "ddns/http_session.h"
 #include "ddns/http_transfer_wire.h"
@@ -25,6 +26,7 @@ constexpr auto kHelperGrace = std::chrono::seconds(10);
 constexpr std::size_t kAnswerOverhead = 256;
 
 thread_local int lastStatus = 0;
+thread_local HttpFailure lastFailure = HttpFailure::None;
 
 // HttpRequestMemory, or with sinkFd a download: the body goes to sinkFd, up to
 // kHttpDownloadLimit, and a result holds no bytes; received gives the body's size.
@@ -39,6 +41,7 @@ std::optional<HttpBuffer> PerformRequest(std::string_view url, std::string_view 
     const Stopwatch clock;
     received = 0;
     lastStatus = 0;
+    lastFailure = HttpFailure::None;
     const std::optional<RequestUrl> parsed = SplitRequestUrl(url);
     if (!parsed || parsed->host.empty() || parsed->path.empty()) {
         return std::nullopt;
@@ -63,6 +66,7 @@ std::optional<HttpBuffer> PerformRequest(std::string_view url, std::string_view 
     request.totalSeconds = timeouts.totalSeconds;
     HelperCall call;
     call.operation = HelperOperation::Transfer;
+    call.network = true;
     call.answerLimit = kHttpAnswerLimit + kAnswerOverhead;
     if (sinkFd >= 0) {
         request.download = true;
@@ -92,6 +96,10 @@ std::optional<HttpBuffer> PerformRequest(std::string_view url, std::string_view 
     std::uint64_t expected = 0;
     if (answer) {
         lastStatus = answer->status;
+        if (answer->failure == static_cast<std::uint32_t>(HttpFailure::CertificateName) ||
+            answer->failure == static_cast<std::uint32_t>(HttpFailure::CertificateUntrusted)) {
+            lastFailure = static_cast<HttpFailure>(answer->failure);
+        }
         if ((flags & HttpFlagHeaders) == 0) {
             received = answer->received;
             expected = answer->expected;
@@ -137,6 +145,27 @@ std::uint64_t HttpDownloadToFile(std::string_view url, int fd, std::string_view 
 
 int LastHttpStatus() {
     return lastStatus;
+}
+
+void ForgetLastHttpStatus() {
+    lastStatus = 0;
+    lastFailure = HttpFailure::None;
+}
+
+HttpFailure LastHttpFailure() {
+    return lastFailure;
+}
+
+const char* HttpFailureText(HttpFailure failure) {
+    switch (failure) {
+        case HttpFailure::None:
+            return "no answer";
+        case HttpFailure::CertificateName:
+            return "its certificate does not name the host";
+        case HttpFailure::CertificateUntrusted:
+            return "its certificate does not verify (chain or dates)";
+    }
+    return "no answer";
 }
 
 }  // namespace quarnel

@@ -4,6 +4,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
 #include "ddns/answer_text.h"
 #include "ddns/http_client.h"
 #include "platform/unique_fd.h"
@@ -50,7 +55,7 @@ std::uint64_t HttpRequestFile(std::string_view url, const std::string& filePath,
     // A file that holds only part of the answer (a cut transfer, a full disk) must not pass for
     // a download; it is removed, unless the path names something other than a plain file (a
     // device, a pipe).
-    struct stat info {};
+    struct stat info = {};
     const bool plainFile = ::fstat(file.Get(), &info) == 0 && S_ISREG(info.st_mode);
     // A file that was already there keeps its mode through O_TRUNC; the answer must not become
     // readable by others through it.

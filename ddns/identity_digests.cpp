@@ -1,6 +1,8 @@
 #include "ddns/identity_digests.h"
 
 #include <chrono>
+#include <cstddef>
+#include <cstdint>
 #include <mutex>
 #include <optional>
 #include <vector>
@@ -28,7 +30,6 @@ std::string IdentityDigest(std::string_view text) {
     call.request.assign(units.begin(), units.end());
     call.deadline = std::chrono::seconds(30);
     call.answerLimit = kSha1Length;
-    call.stoppable = false;
     const std::optional<std::string> digest = CallHelper(call);
     if (!digest || digest->size() != kSha1Length) {
         return {};

@@ -2,6 +2,7 @@
 
 #include <sys/utsname.h>
 
+#include <cstddef>
 #include <mutex>
 
 namespace quarnel {

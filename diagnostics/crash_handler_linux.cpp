@@ -8,6 +8,9 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstddef>
+#include <cstdint>
+#include <string>
 
 #include "diagnostics/crash_handler.h"
 #include "diagnostics/crash_report.h"
@@ -76,7 +79,7 @@ void WriteAll(int fd, const char* data, std::size_t length) {
 
 void RestoreDefaultActions() {
     for (const int signal : kFaultSignals) {
-        struct sigaction action {};
+        struct sigaction action = {};
         action.sa_handler = SIG_DFL;
         sigaction(signal, &action, nullptr);
     }
@@ -160,7 +163,7 @@ bool InstallCrashHandler() {
         return false;
     }
     for (const int signal : kFaultSignals) {
-        struct sigaction action {};
+        struct sigaction action = {};
         action.sa_sigaction = FaultHandler;
         action.sa_flags = SA_SIGINFO | SA_ONSTACK;
         sigemptyset(&action.sa_mask);

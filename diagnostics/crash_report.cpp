@@ -3,6 +3,7 @@
 #include <signal.h>
 
 #include <charconv>
+#include <system_error>
 
 namespace quarnel {
 namespace {

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstddef>
+#include <utility>
 
 #include "diagnostics/event_log_store.h"
 #include "diagnostics/event_message.h"

@@ -1,6 +1,10 @@
 #include <time.h>
 
+#include <cstddef>
+#include <cstdint>
 #include <cstdio>
+#include <string>
+#include <string_view>
 
 #include "platform/clock.h"
 
@@ -8,7 +12,7 @@ namespace quarnel {
 
 std::int64_t LocalClockSeconds() {
     const time_t now = ::time(nullptr);
-    struct tm local {};
+    struct tm local = {};
     if (::localtime_r(&now, &local) == nullptr) {
         return static_cast<std::int64_t>(now);
     }
@@ -16,14 +20,14 @@ std::int64_t LocalClockSeconds() {
 }
 
 std::int64_t MonotonicMilliseconds() {
-    struct timespec now {};
+    struct timespec now = {};
     ::clock_gettime(CLOCK_MONOTONIC, &now);
     return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
 
 std::string FormatClock(std::string_view pattern, std::int64_t seconds) {
     const time_t value = static_cast<time_t>(seconds);
-    struct tm fields {};
+    struct tm fields = {};
     if (::gmtime_r(&value, &fields) == nullptr) {
         fields = {};
         fields.tm_mday = 1;

@@ -1,6 +1,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstddef>
+#include <string>
 
 #include "platform/line_reader.h"
 

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "platform/unique_fd.h"
 
@@ -19,5 +20,10 @@ class LoopbackDatagramSender {
   private:
     UniqueFd fd_;
 };
+
+// The users owning the UDP sockets bound to that port, on any address (IPv4 and IPv6), in this
+// process's network namespace (/proc/net/udp and udp6): whoever may receive what is sent to the
+// port. Empty when none is bound or the tables cannot be read.
+std::vector<std::uint32_t> UdpPortOwners(std::uint16_t port);
 
 }  // namespace quarnel

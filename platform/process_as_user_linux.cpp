@@ -8,9 +8,14 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstddef>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/elevation.h"
 #include "platform/process_as_user.h"
@@ -37,7 +42,7 @@ constexpr std::string_view kKeptVariables[] = {"DISPLAY",
                                                "LC_CTYPE"};
 
 bool OwnedBy(const std::string& path, std::uint32_t uid, mode_t type) {
-    struct stat info {};
+    struct stat info = {};
     return ::lstat(path.c_str(), &info) == 0 && (info.st_mode & S_IFMT) == type &&
            info.st_uid == uid;
 }
@@ -100,7 +105,7 @@ std::vector<char*> Pointers(std::vector<std::string>& texts) {
     // Nothing of the window's process reaches the user's program.
     ::syscall(SYS_close_range, 3U, ~0U, 0U);
     // Signals ignored or blocked here are the window's business, not the program's.
-    struct sigaction standard {};
+    struct sigaction standard = {};
     standard.sa_handler = SIG_DFL;
     for (int signal = 1; signal < NSIG; ++signal) {
         ::sigaction(signal, &standard, nullptr);
@@ -120,7 +125,7 @@ std::optional<DesktopUser> DesktopProgramUser() {
     if (uid == 0) {
         return std::nullopt;
     }
-    struct passwd entry {};
+    struct passwd entry = {};
     struct passwd* found = nullptr;
     std::vector<char> buffer(16384);
     if (::getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found) != 0 || found == nullptr) {

@@ -2,10 +2,12 @@
 
 #include <unistd.h>
 
+#include <cstddef>
 #include <cstdio>
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "ddns/endpoint_value.h"

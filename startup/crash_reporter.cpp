@@ -3,8 +3,11 @@
 #include <unistd.h>
 
 #include <charconv>
+#include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <optional>
+#include <system_error>
 
 #include "ddns/crash_upload.h"
 #include "diagnostics/crash_handler.h"

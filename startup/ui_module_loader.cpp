@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 #include <unistd.h>
 
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 
@@ -131,7 +132,10 @@ std::int64_t RunSettingProcess() {
 
 std::int64_t RunUpdateProcess(bool beta) {
     if (IsInstanceRunning(UpdateInstanceGuid) == 1) {
+        // The settings' OK starts this process after a change of channel: the running one
+        // checks the new channel itself, unless it is already installing.
         QLOG(kLogInfo, "RunUpdateProcess", "Update process is already running");
+        (void)SendInstanceMessage(UpdateInstanceGuid, InstanceCodeUpdateChannel);
         return 0;
     }
     if (!IsDisplayNamed()) {

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 #include <ctime>
+#include <iterator>
+#include <utility>
 
 #include "platform/accounts.h"
 #include "platform/text.h"

@@ -1,5 +1,7 @@
 #include "ui/systray_watch.h"
 
+#include <cstdint>
+
 #include "diagnostics/log.h"
 #include "ui/service_key_watch.h"
 

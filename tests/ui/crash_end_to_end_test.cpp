@@ -12,8 +12,12 @@
 
 #include <QImage>
 #include <chrono>
+#include <cstddef>
 #include <cstdlib>
+#include <optional>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "settings/registry.h"
 #include "settings/schema.h"

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <ostream>
+#include <string>
 
 #include "ddns/update_result.h"
 #include "diagnostics/event_log.h"

@@ -9,9 +9,15 @@
 #include <signal.h>
 #include <sys/stat.h>
 
+#include <cstddef>
 #include <fstream>
 #include <functional>
+#include <memory>
+#include <optional>
 #include <regex>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "ddns/update_result.h"
 #include "diagnostics/event_log.h"
