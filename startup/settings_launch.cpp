@@ -55,6 +55,10 @@ std::vector<std::string> ElevatedCommand(const std::string& file,
 
 }  // namespace
 
+bool CanRunElevated() {
+    return ::geteuid() == 0 || !FindExecutable("pkexec", kTrustedFolders).empty();
+}
+
 std::int64_t RunElevated(const std::string& file, const std::vector<std::string>& parameters,
                          const std::string& directory, const ElevatedEndCallback& callback) {
     const std::vector<std::string> command = ElevatedCommand(file, parameters);
