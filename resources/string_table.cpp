@@ -133,6 +133,9 @@ const StringTableEntry kStringTable[] = {
     {162, "spDNS", "spDNS"},
     {163, "STRATO", "STRATO"},
     {164, "No-IP", "No-IP"},
+    // An attempt that got no answer at all: the request may never have left the machine.
+    {165, "Nothing reached the provider: no answer came back.",
+     "Nichts hat den Dienstleister erreicht: es kam keine Antwort zurück."},
     {35200, "Software Update", "Software Update"},
     {35201, "Install Update", "Installiere Update"},
     {35205, "Fetching update information ...", "Lade Update Informationen ..."},

@@ -15,7 +15,7 @@ namespace {
 
 std::set<int> ExpectedIds() {
     std::set<int> ids;
-    for (int id = 100; id <= 164; ++id) {
+    for (int id = 100; id <= 165; ++id) {
         ids.insert(id);
     }
     ids.insert({35200, 35201});
@@ -103,6 +103,8 @@ TEST(StringTable, TextsReadExactlyAsWritten) {
          "fortzufahren."},
         {145, "An unknown error occurred: %1", "Ein unbekannter Fehler ist aufgetreten: %1"},
         {164, "No-IP", "No-IP"},
+        {165, "Nothing reached the provider: no answer came back.",
+         "Nichts hat den Dienstleister erreicht: es kam keine Antwort zurück."},
         {35200, "Software Update", "Software Update"},
         {35206, "Version %1 is available for installation",
          "Version %1 steht zur Installation bereit"},
