@@ -14,8 +14,6 @@ struct Texts {
 
 // In the order of DesktopText.
 constexpr Texts kTexts[] = {
-    {DesktopText::NoAnswer, "Nothing reached the provider: no answer came back.",
-     "Nichts hat den Dienstleister erreicht: es kam keine Antwort zurück."},
     {DesktopText::NoAnswerShort, "no answer from the provider", "keine Antwort vom Dienstleister"},
     {DesktopText::SettingsUnavailable,
      "The settings cannot be opened: pkexec, which asks for the administrator's password, is "

@@ -12,8 +12,7 @@
 namespace quarnel {
 
 enum class DesktopText {
-    NoAnswer,             // balloon of an attempt that got no answer at all
-    NoAnswerShort,        // the same in a status line and a history line
+    NoAnswerShort,        // an attempt that got no answer, in a status line and a history line
     SettingsUnavailable,  // the settings cannot be started as root (no pkexec)
     LinkNotOpened,        // no web browser could be started; the address follows
     OpenAddress,          // no desktop user to start a browser as; the address follows

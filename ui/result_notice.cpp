@@ -1,5 +1,6 @@
 #include "ui/result_notice.h"
 
+#include "ddns/last_attempt.h"
 #include "ddns/update_result.h"
 #include "diagnostics/event_log.h"
 #include "platform/clock.h"
@@ -24,13 +25,10 @@ ResultClass ClassifyEventId(std::uint32_t eventId) {
 ServiceResult ReadServiceResult() {
     constexpr RegistryHive hive = RegistryHive::LocalMachine;
     ServiceResult values;
-    values.time = ReadRegistryDword(hive, kServiceKey, kValueAttemptTime) & 0xFFFFFFFF;
-    if (values.time != 0) {
-        values.result = ReadRegistryString(hive, kServiceKey, kValueAttemptResult);
-    } else {
-        values.time = ReadRegistryDword(hive, kServiceKey, kValueTime) & 0xFFFFFFFF;
-        values.result = ReadRegistryString(hive, kServiceKey, kValueResult);
-    }
+    // The same reading of the attempt as /status, so that the two never disagree.
+    const LastAttempt attempt = ReadLastAttempt();
+    values.time = attempt.time;
+    values.result = attempt.answer;
     values.limit = ReadRegistryDword(hive, kServiceKey, kValueLimit);
     values.eventId =
         static_cast<std::uint32_t>(ReadRegistryDword(hive, kServiceKey, kValueEventId));
@@ -74,9 +72,6 @@ ResultNotice MakeResultNotice(const ServiceResult& result, int previousHistorySl
 }
 
 std::string ResultMessage(std::string_view code, std::string_view parameter) {
-    if (code == kNoAnswerMarker) {
-        return GetDesktopText(DesktopText::NoAnswer);
-    }
     return GetResultMessage(code, parameter);
 }
 

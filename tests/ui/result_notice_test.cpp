@@ -110,8 +110,8 @@ TEST(ResultNotice, EachAttemptIsShownWithItsOwnTimeAndAnswer) {
     constexpr std::int64_t kAttempt = 1'700'003'600;   // an hour later
     const std::string page = "<html><body>502 Bad Gateway</body></html>";
     const AttemptCase cases[] = {
-        {"NoAnswerAfterGood", "!noanswer", kEventRecordIdError,
-         GetDesktopText(DesktopText::NoAnswer), GetDesktopText(DesktopText::NoAnswerShort)},
+        {"NoAnswerAfterGood", "!noanswer", kEventRecordIdError, GetResultMessage("!noanswer", ""),
+         GetDesktopText(DesktopText::NoAnswerShort)},
         {"ErrorPage", page.c_str(), kEventRecordIdError, GetResultMessage("!unknown", page), page},
         {"Dnserr", "dnserr", kEventRecordIdWarning, GetResultMessage("dnserr", ""), "dnserr"},
         {"OlderStore", nullptr, kEventRecordIdInformation, GetResultMessage("good", "203.0.113.40"),

@@ -137,7 +137,7 @@ TEST_F(TrayEndToEndTest, IconInTheTrayBalloonForEachAttemptMenuIconBackAfterRest
     WriteRegistryDword(kHive, kServiceKey, kValueEventId, kEventRecordIdError);
     EXPECT_TRUE(Eventually([] {
         return Logged("Balloon shown: " + LoadResourceText(107) + " - " +
-                      GetDesktopText(DesktopText::NoAnswer));
+                      GetResultMessage("!noanswer", ""));
     })) << test::DebugLogText();
     // Beside the icon, not in a corner of the screen.
     const std::optional<test::ScreenPlace> balloon = LoggedPlace("Balloon shown at the icon");
