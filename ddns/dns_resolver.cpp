@@ -91,7 +91,8 @@ Exchange AskServer(const sockaddr_in& server, const std::vector<unsigned char>& 
         if (left <= 0) {
             return Exchange::NoAnswer;
         }
-        pollfd polls[2] = {{fd.Get(), POLLIN, 0}, {NetworkStopDescriptor(), POLLIN, 0}};
+        pollfd polls[2] = {{fd.Get(), POLLIN, 0},
+                           {static_cast<int>(NetworkStopHandle()), POLLIN, 0}};
         if (::poll(polls, 2, static_cast<int>(left)) < 0 && errno != EINTR) {
             return Exchange::NoAnswer;
         }

@@ -5,14 +5,21 @@
 #include <cerrno>
 
 #include "platform/file_io.h"
+#include "platform/unique_fd.h"
 
 namespace quarnel {
 
-UniqueFd OpenReadWriteFile(const std::string& path, unsigned mode) {
-    return UniqueFd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, static_cast<mode_t>(mode)));
+UniqueHandle OpenReadWriteFile(const std::string& path, unsigned mode) {
+    return UniqueHandle(
+        ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, static_cast<mode_t>(mode)));
 }
 
-bool WriteAll(int fd, const void* data, std::size_t size) {
+bool SeekToEnd(NativeHandle file) {
+    return ::lseek(DescriptorOf(file), 0, SEEK_END) >= 0;
+}
+
+bool WriteAll(NativeHandle file, const void* data, std::size_t size) {
+    const int fd = DescriptorOf(file);
     const auto* bytes = static_cast<const std::uint8_t*>(data);
     while (size > 0) {
         const ssize_t written = ::write(fd, bytes, size);

@@ -365,7 +365,7 @@ std::optional<std::string> CallHelper(const HelperCall& call, const HelperProgre
     input.append(call.request);
     std::size_t sent = 0;
     FrameReader reader(call.answerLimit, onProgress);
-    const int stop = call.stoppable ? NetworkStopDescriptor() : -1;
+    const int stop = call.stoppable ? DescriptorOf(NetworkStopHandle()) : -1;
     const auto deadline = std::chrono::steady_clock::now() + call.deadline;
 
     // Until the answer pipe closes: send the request, read frames, watch stop and deadline.

@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "platform/unique_fd.h"
+#include "platform/native_handle.h"
 
 namespace quarnel {
 
@@ -12,12 +12,12 @@ class LoopbackDatagramSender {
   public:
     // Opens the endpoint; Valid() tells whether that worked.
     explicit LoopbackDatagramSender(std::uint16_t port);
-    bool Valid() const { return fd_.Valid(); }
+    bool Valid() const { return socket_.Valid(); }
     // Sends one datagram; the result is ignored by design (a missing listener is normal).
     void Send(const void* data, std::size_t size) const;
 
   private:
-    UniqueFd fd_;
+    UniqueHandle socket_;
 };
 
 }  // namespace quarnel

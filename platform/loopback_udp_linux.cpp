@@ -3,6 +3,7 @@
 #include <sys/socket.h>
 
 #include "platform/loopback_udp.h"
+#include "platform/unique_fd.h"
 
 namespace quarnel {
 
@@ -18,13 +19,13 @@ LoopbackDatagramSender::LoopbackDatagramSender(std::uint16_t port) {
     if (::connect(fd.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
         return;
     }
-    fd_ = std::move(fd);
+    socket_ = IntoHandle(std::move(fd));
 }
 
 void LoopbackDatagramSender::Send(const void* data, std::size_t size) const {
-    if (fd_.Valid()) {
+    if (socket_.Valid()) {
         // MSG_NOSIGNAL is irrelevant for UDP but harmless; errors (no listener) are ignored.
-        (void)::send(fd_.Get(), data, size, MSG_DONTWAIT | MSG_NOSIGNAL);
+        (void)::send(DescriptorOf(socket_.Get()), data, size, MSG_DONTWAIT | MSG_NOSIGNAL);
     }
 }
 

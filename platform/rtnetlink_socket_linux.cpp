@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/unique_fd.h"
+
 namespace quarnel {
 
 UniqueFd OpenRouteSocket(std::initializer_list<unsigned> groups) {

@@ -1,8 +1,10 @@
+#include "platform/line_reader.h"
+
 #include <unistd.h>
 
 #include <cerrno>
 
-#include "platform/line_reader.h"
+// The C runtime reads a descriptor on both platforms (MinGW's unistd.h maps read to _read).
 
 namespace quarnel {
 
