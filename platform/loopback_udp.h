@@ -12,6 +12,7 @@ class LoopbackDatagramSender {
   public:
     // Opens the endpoint; Valid() tells whether that worked.
     explicit LoopbackDatagramSender(std::uint16_t port);
+    ~LoopbackDatagramSender();
     bool Valid() const { return socket_.Valid(); }
     // Sends one datagram; the result is ignored by design (a missing listener is normal).
     void Send(const void* data, std::size_t size) const;

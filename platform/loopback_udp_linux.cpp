@@ -22,6 +22,8 @@ LoopbackDatagramSender::LoopbackDatagramSender(std::uint16_t port) {
     socket_ = IntoHandle(std::move(fd));
 }
 
+LoopbackDatagramSender::~LoopbackDatagramSender() = default;
+
 void LoopbackDatagramSender::Send(const void* data, std::size_t size) const {
     if (socket_.Valid()) {
         // MSG_NOSIGNAL is irrelevant for UDP but harmless; errors (no listener) are ignored.
