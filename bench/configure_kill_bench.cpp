@@ -14,6 +14,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>

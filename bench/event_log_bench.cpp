@@ -5,6 +5,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <cstddef>
 #include <filesystem>
 #include <string>
 

@@ -10,7 +10,9 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <string>

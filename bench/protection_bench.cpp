@@ -47,7 +47,7 @@ StoreSetup& Setup() {
 // CPU time (user and system) of the helpers that ended so far, in milliseconds: on a loaded
 // machine the wall-clock time mostly measures the wait for a core.
 double ChildrenCpuMilliseconds() {
-    struct rusage usage {};
+    struct rusage usage = {};
     ::getrusage(RUSAGE_CHILDREN, &usage);
     const auto ms = [](const timeval& t) { return t.tv_sec * 1000.0 + t.tv_usec / 1000.0; };
     return ms(usage.ru_utime) + ms(usage.ru_stime);

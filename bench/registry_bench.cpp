@@ -41,7 +41,7 @@ StoreSetup& Setup() {
 }
 
 std::int64_t MonotonicNanoseconds() {
-    struct timespec now {};
+    struct timespec now = {};
     ::clock_gettime(CLOCK_MONOTONIC, &now);
     return static_cast<std::int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
 }

@@ -38,8 +38,8 @@ std::string UpdateUrl() {
 void BM_UpdateRequestProgramClient(benchmark::State& state) {
     const std::string url = UpdateUrl();
     for (auto _ : state) {
-        const std::string answer =
-            quarnel::HttpRequestString(url, "GET", 0, "bench", "secret", "", "");
+        // Not const: Google Benchmark 1.8 deprecates DoNotOptimize of a const value.
+        std::string answer = quarnel::HttpRequestString(url, "GET", 0, "bench", "secret", "", "");
         if (answer.rfind("nochg", 0) != 0 && answer.rfind("good", 0) != 0) {
             state.SkipWithError(("unexpected answer: " + answer).c_str());
             break;
@@ -51,7 +51,7 @@ BENCHMARK(BM_UpdateRequestProgramClient)->UseRealTime()->Unit(benchmark::kMillis
 
 void BM_SendUpdateRequest(benchmark::State& state) {
     for (auto _ : state) {
-        const std::string answer = quarnel::SendUpdateRequest("203.0.113.5");
+        std::string answer = quarnel::SendUpdateRequest("203.0.113.5");
         if (answer.rfind("nochg", 0) != 0 && answer.rfind("good", 0) != 0) {
             state.SkipWithError(("unexpected answer: " + answer).c_str());
             break;
@@ -98,12 +98,22 @@ void BM_UpdateRequestCurlCommandLine(benchmark::State& state) {
 }
 BENCHMARK(BM_UpdateRequestCurlCommandLine)->UseRealTime()->Unit(benchmark::kMillisecond);
 
+// Google Benchmark 1.8 replaced a run's error_occurred flag (1.7, Debian 12) by its skipped state
+// (Debian 13 has 1.9).
+template <typename Run>
+bool RunFailed(const Run& run) {
+    if constexpr (requires { run.skipped; })
+        return run.skipped != 0;
+    else
+        return run.error_occurred;
+}
+
 // Keeps the mean real time per iteration of each benchmark for the closing comparison.
 class RatioReporter : public benchmark::ConsoleReporter {
   public:
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& run : runs) {
-            if (run.run_type == Run::RT_Iteration && !run.error_occurred) {
+            if (run.run_type == Run::RT_Iteration && !RunFailed(run)) {
                 // Names carry suffixes such as "/real_time"; the function name is the key.
                 const std::string name = run.benchmark_name();
                 times[name.substr(0, name.find('/'))] = run.GetAdjustedRealTime();

@@ -3,6 +3,7 @@
 #include "ddns/dns_resolver.h"
 #include "ddns/endpoints.h"
 #include "ddns/http_client.h"
+#include "diagnostics/log.h"
 
 namespace quarnel {
 
@@ -17,8 +18,15 @@ std::string GetIPAddressHTTP() {
 }
 
 std::string GetIPAddressHTTPS() {
-    return HttpRequestString("https://" + GetEndpoint(Endpoint::IpEcho) + "/", "GET",
-                             HttpFlagIgnoreCertName, "", "", "", "");
+    // The certificate must name the echo host, as the provider's does: whoever holds a valid
+    // certificate for some name of their own must not choose the address that is published.
+    const std::string host = GetEndpoint(Endpoint::IpEcho);
+    std::string answer = HttpRequestString("https://" + host + "/", "GET", 0, "", "", "", "");
+    if (answer.empty() && LastHttpFailure() != HttpFailure::None) {
+        QLOG(kLogWarn, "GetIPAddressHTTPS",
+             "No address from the IP echo " + host + ": " + HttpFailureText(LastHttpFailure()));
+    }
+    return answer;
 }
 
 bool TestConnectivity() {

@@ -1,7 +1,8 @@
 #pragma once
 
-// Learning the public IPv4 address and testing that names resolve. None of these log; all give
-// the empty text (or false) when they learn nothing. Endpoints come from ddns/endpoints.h.
+// Learning the public IPv4 address and testing that names resolve. All give the empty text (or
+// false) when they learn nothing; only a refused certificate is logged (a WARN line naming the
+// host and the reason), the callers log the rest. Endpoints come from ddns/endpoints.h.
 
 #include <string>
 
@@ -11,7 +12,7 @@ namespace quarnel {
 std::string GetIPAddressDNS();
 // The IP-echo page over http, its text unchanged (a trailing line end stays).
 std::string GetIPAddressHTTP();
-// The same over https; a certificate for another name is accepted, date and chain are checked.
+// The same over https; the certificate must verify and name the host (or its address).
 std::string GetIPAddressHTTPS();
 // True when the probe host name resolves at the system's resolvers.
 bool TestConnectivity();

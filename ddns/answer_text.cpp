@@ -1,5 +1,8 @@
 #include "ddns/answer_text.h"
 
+#include <cstddef>
+#include <string_view>
+
 #include "platform/text.h"
 
 namespace quarnel {

@@ -1,5 +1,7 @@
 #include "ddns/crash_upload.h"
 
+#include <cstddef>
+
 #include "ddns/endpoints.h"
 #include "diagnostics/crash_report.h"
 #include "diagnostics/log.h"

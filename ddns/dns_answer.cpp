@@ -8,10 +8,19 @@
 #include <cstring>
 
 #include "ddns/ip_address.h"
+#include "platform/text.h"
 
 namespace quarnel {
 
-DnsAnswer ReadFirstDnsAnswer(const unsigned char* packet, std::size_t length) {
+bool SameDnsName(std::string_view a, std::string_view b) {
+    const auto trimmed = [](std::string_view name) {
+        return name.ends_with('.') ? name.substr(0, name.size() - 1) : name;
+    };
+    return ToLowerAscii(trimmed(a)) == ToLowerAscii(trimmed(b));
+}
+
+DnsAnswer ReadFirstDnsAnswer(const unsigned char* packet, std::size_t length,
+                             std::string_view name) {
     DnsAnswer answer;
     if (packet == nullptr || length == 0 || length > INT_MAX) {
         return answer;
@@ -19,7 +28,8 @@ DnsAnswer ReadFirstDnsAnswer(const unsigned char* packet, std::size_t length) {
     ns_msg message{};
     ns_rr record{};
     if (ns_initparse(packet, static_cast<int>(length), &message) != 0 ||
-        ns_msg_count(message, ns_s_an) == 0 || ns_parserr(&message, ns_s_an, 0, &record) != 0) {
+        ns_msg_count(message, ns_s_an) == 0 || ns_parserr(&message, ns_s_an, 0, &record) != 0 ||
+        ns_rr_class(record) != ns_c_in || !SameDnsName(ns_rr_name(record), name)) {
         return answer;
     }
     if (ns_rr_type(record) == ns_t_a && ns_rr_rdlen(record) == 4) {

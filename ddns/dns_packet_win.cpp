@@ -5,6 +5,7 @@
 #include "ddns/dns_packet_win.h"
 
 #include "ddns/dns_answer.h"
+#include "platform/text.h"
 
 namespace quarnel {
 namespace {
@@ -111,7 +112,16 @@ std::vector<unsigned char> BuildDnsQuery(std::string_view host, std::uint16_t id
     return query;
 }
 
-DnsAnswer ReadFirstDnsAnswer(const unsigned char* packet, std::size_t length) {
+// The Linux build's copy lives with its packet reader in the helper (ddns/dns_answer.cpp).
+bool SameDnsName(std::string_view a, std::string_view b) {
+    const auto trimmed = [](std::string_view name) {
+        return name.ends_with('.') ? name.substr(0, name.size() - 1) : name;
+    };
+    return ToLowerAscii(trimmed(a)) == ToLowerAscii(trimmed(b));
+}
+
+DnsAnswer ReadFirstDnsAnswer(const unsigned char* packet, std::size_t length,
+                             std::string_view name) {
     DnsAnswer answer;
     if (packet == nullptr || length < kHeaderLength) {
         return answer;
@@ -122,14 +132,16 @@ DnsAnswer ReadFirstDnsAnswer(const unsigned char* packet, std::size_t length) {
         return answer;
     }
     std::size_t offset = kHeaderLength;
-    std::string name;
+    std::string question;
     for (std::uint16_t i = 0; i < questions; ++i) {
-        if (!ReadName(packet, length, offset, name) || offset + 4 > length) {
+        if (!ReadName(packet, length, offset, question) || offset + 4 > length) {
             return answer;
         }
         offset += 4;
     }
-    if (!ReadName(packet, length, offset, name) || offset + 10 > length) {
+    std::string owner;
+    if (!ReadName(packet, length, offset, owner) || offset + 10 > length ||
+        Read16(packet + offset + 2) != kClassIn || !SameDnsName(owner, name)) {
         return answer;
     }
     const std::uint16_t type = Read16(packet + offset);

@@ -1,5 +1,6 @@
 #include "ddns/endpoint_value.h"
 
+#include <cstddef>
 #include <iterator>
 
 #include "ddns/ip_address.h"

@@ -1,5 +1,7 @@
 #include "ddns/endpoints.h"
 
+#include <cstddef>
+
 #include "settings/registry.h"
 
 namespace quarnel {

@@ -1,6 +1,7 @@
 #include "ddns/http_client.h"
 
 #include <algorithm>
+#include <cstddef>
 
 #include "ddns/http_session.h"
 #include "ddns/http_transport.h"
@@ -19,6 +20,7 @@ namespace {
 constexpr std::size_t kAnswerOverhead = 256;
 
 thread_local int lastStatus = 0;
+thread_local HttpFailure lastFailure = HttpFailure::None;
 
 // HttpRequestMemory, or with a sink a download: the body goes to sink, up to kHttpDownloadLimit,
 // and a result holds no bytes; received gives the body's size.
@@ -33,6 +35,7 @@ std::optional<HttpBuffer> PerformRequest(std::string_view url, std::string_view 
     const Stopwatch clock;
     received = 0;
     lastStatus = 0;
+    lastFailure = HttpFailure::None;
     const std::optional<RequestUrl> parsed = SplitRequestUrl(url);
     if (!parsed || parsed->host.empty() || parsed->path.empty()) {
         return std::nullopt;
@@ -77,6 +80,10 @@ std::optional<HttpBuffer> PerformRequest(std::string_view url, std::string_view 
     std::uint64_t expected = 0;
     if (answer) {
         lastStatus = answer->status;
+        if (answer->failure == static_cast<std::uint32_t>(HttpFailure::CertificateName) ||
+            answer->failure == static_cast<std::uint32_t>(HttpFailure::CertificateUntrusted)) {
+            lastFailure = static_cast<HttpFailure>(answer->failure);
+        }
         if ((flags & HttpFlagHeaders) == 0) {
             received = answer->received;
             expected = answer->expected;
@@ -122,6 +129,27 @@ std::uint64_t HttpDownloadToFile(std::string_view url, NativeHandle file, std::s
 
 int LastHttpStatus() {
     return lastStatus;
+}
+
+void ForgetLastHttpStatus() {
+    lastStatus = 0;
+    lastFailure = HttpFailure::None;
+}
+
+HttpFailure LastHttpFailure() {
+    return lastFailure;
+}
+
+const char* HttpFailureText(HttpFailure failure) {
+    switch (failure) {
+        case HttpFailure::None:
+            return "no answer";
+        case HttpFailure::CertificateName:
+            return "its certificate does not name the host";
+        case HttpFailure::CertificateUntrusted:
+            return "its certificate does not verify (chain or dates)";
+    }
+    return "no answer";
 }
 
 }  // namespace quarnel

@@ -22,6 +22,7 @@
 // and the whole exchange after 120 s. StopNetworkExchanges (platform/exchange_stop.h) ends every
 // exchange within about a second.
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -113,5 +114,17 @@ std::uint64_t HttpDownloadToFile(std::string_view url, NativeHandle file, std::s
 // The HTTP status of the last answer the calling thread's latest request received (after
 // redirects), whether or not it gave a result; 0 when no answer head arrived.
 int LastHttpStatus();
+// Sets it to 0, for a caller whose exchange may end before any request is made.
+void ForgetLastHttpStatus();
+
+// Why the calling thread's latest request gave no result, as far as the transport tells.
+enum class HttpFailure : std::uint32_t {
+    None = 0,                  // it gave a result, or nothing more is known
+    CertificateName = 1,       // the server's certificate names neither the host nor its address
+    CertificateUntrusted = 2,  // the certificate's chain or dates do not verify
+};
+HttpFailure LastHttpFailure();
+// A short English phrase for the log: "its certificate does not name the host", ...
+const char* HttpFailureText(HttpFailure failure);
 
 }  // namespace quarnel

@@ -1,5 +1,10 @@
 // The two thin forms of the HTTP request: answer as text, answer into a file.
 
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
 #include "ddns/answer_text.h"
 #include "ddns/http_client.h"
 #include "platform/file_io.h"

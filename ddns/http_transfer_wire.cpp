@@ -1,6 +1,9 @@
 #include "ddns/http_transfer_wire.h"
 
 #include <charconv>
+#include <cstddef>
+#include <system_error>
+#include <utility>
 #include <vector>
 
 namespace quarnel {
@@ -126,21 +129,23 @@ std::string EncodeTransferAnswer(const HttpTransferAnswer& answer) {
         .Number(answer.received)
         .Number(answer.expected)
         .Text(answer.bytes)
+        .Number(answer.failure)
         .Take();
 }
 
 std::optional<HttpTransferAnswer> DecodeTransferAnswer(std::string_view bytes) {
-    const auto fields = Fields(bytes, 5);
+    const auto fields = Fields(bytes, 6);
     HttpTransferAnswer answer;
-    std::uint64_t status = 0, complete = 0;
+    std::uint64_t status = 0, complete = 0, failure = 0;
     if (!fields || !Number((*fields)[0], status) || !Number((*fields)[1], complete) ||
         !Number((*fields)[2], answer.received) || !Number((*fields)[3], answer.expected) ||
-        status > 999) {
+        !Number((*fields)[5], failure) || status > 999 || failure > 255) {
         return std::nullopt;
     }
     answer.status = static_cast<int>(status);
     answer.complete = complete != 0;
     answer.bytes = (*fields)[4];
+    answer.failure = static_cast<std::uint32_t>(failure);
     return answer;
 }
 

@@ -42,6 +42,8 @@ struct HttpTransferAnswer {
     std::uint64_t received = 0;
     std::uint64_t expected = 0;
     std::string bytes;
+    // Why there is no result, when the transport knows (an HttpFailure of ddns/http_client.h).
+    std::uint32_t failure = 0;
 };
 
 std::string EncodeTransferRequest(const HttpTransferRequest& request);

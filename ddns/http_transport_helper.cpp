@@ -21,6 +21,7 @@ std::optional<HttpTransferAnswer> PerformHttpTransfer(
     const HttpTransferProgressCallback& onProgress) {
     HelperCall call;
     call.operation = HelperOperation::Transfer;
+    call.network = true;
     call.answerLimit = answerLimit;
     if (request.download) {
         // The helper gets the file as its descriptor 3.

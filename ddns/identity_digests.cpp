@@ -1,5 +1,7 @@
 #include "ddns/identity_digests.h"
 
+#include <cstddef>
+#include <cstdint>
 #include <mutex>
 #include <optional>
 #include <vector>

@@ -1,6 +1,7 @@
 #include "ddns/ip_address.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdio>
 
 #include "platform/lenient_integer.h"

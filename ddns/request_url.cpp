@@ -1,5 +1,7 @@
 #include "ddns/request_url.h"
 
+#include <cstddef>
+#include <cstdint>
 #include <cstdio>
 
 #include "ddns/port_text.h"

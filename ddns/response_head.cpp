@@ -1,5 +1,7 @@
 #include "ddns/response_head.h"
 
+#include <cstddef>
+
 #include "platform/text.h"
 
 namespace quarnel {

@@ -1,6 +1,10 @@
 // The update exchange itself: settings in, the provider's answer out.
 
+#include <cstddef>
+#include <cstdint>
 #include <optional>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "ddns/http_client.h"
@@ -43,6 +47,9 @@ std::optional<std::string> StoredPassword(std::string_view keyMaterial) {
 
 std::string SendUpdateRequest(std::string_view address) {
     constexpr const char* kProcedure = "SendUpdateRequest";
+    // The status the caller reads afterwards belongs to this exchange or to none: an earlier
+    // exchange's (the IP echo's) must not pass for the provider's when nothing is sent.
+    ForgetLastHttpStatus();
     // The machine's hardware profile identifier is the key material of the stored password.
     const std::string keyMaterial = GetHardwareProfileId();
     const std::string user = ReadRegistryString(kHive, kSettingsKey, kValueUsername);

@@ -1,5 +1,7 @@
 #include "ddns/update_result.h"
 
+#include <cstddef>
+
 #include "ddns/ip_address.h"
 #include "platform/text.h"
 #include "resources/texts.h"

@@ -1,5 +1,6 @@
 #include "ddns/user_agent.h"
 
+#include <cstddef>
 #include <mutex>
 
 #include "platform/system_version.h"

@@ -9,6 +9,10 @@
 #include <atomic>
 #include <cerrno>
 #include <charconv>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
 
 #include "diagnostics/crash_handler.h"
 #include "diagnostics/crash_report.h"
@@ -78,7 +82,7 @@ void WriteAll(int fd, const char* data, std::size_t length) {
 
 void RestoreDefaultActions() {
     for (const int signal : kFaultSignals) {
-        struct sigaction action {};
+        struct sigaction action = {};
         action.sa_handler = SIG_DFL;
         sigaction(signal, &action, nullptr);
     }
@@ -162,7 +166,7 @@ bool InstallCrashHandler() {
         return false;
     }
     for (const int signal : kFaultSignals) {
-        struct sigaction action {};
+        struct sigaction action = {};
         action.sa_sigaction = FaultHandler;
         action.sa_flags = SA_SIGINFO | SA_ONSTACK;
         sigemptyset(&action.sa_mask);

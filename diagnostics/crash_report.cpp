@@ -1,6 +1,7 @@
 #include "diagnostics/crash_report.h"
 
 #include <charconv>
+#include <system_error>
 
 namespace quarnel {
 namespace {

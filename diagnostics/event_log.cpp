@@ -1,6 +1,8 @@
 #include "diagnostics/event_log.h"
 
 #include <chrono>
+#include <cstddef>
+#include <utility>
 
 #include "diagnostics/event_log_store.h"
 #include "diagnostics/event_message.h"

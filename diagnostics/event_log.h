@@ -5,6 +5,7 @@
 // message. The reader walks a log's records oldest first and reads their fields; any read stays
 // within the record's bytes, whatever its fields say.
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>

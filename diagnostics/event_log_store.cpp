@@ -1,5 +1,7 @@
 #include "diagnostics/event_log_store.h"
 
+#include <cstdint>
+
 #include "platform/event_log_file.h"
 #include "platform/paths.h"
 

@@ -4,6 +4,7 @@
 // within a size bound by dropping its oldest records whole.
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>

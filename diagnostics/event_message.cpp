@@ -1,5 +1,6 @@
 #include "diagnostics/event_message.h"
 
+#include <cstddef>
 #include <cstdio>
 
 namespace quarnel {

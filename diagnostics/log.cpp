@@ -1,8 +1,12 @@
 #include "diagnostics/log.h"
 
+#include <chrono>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include "platform/clock.h"
 #include "platform/file_io.h"
@@ -39,6 +43,83 @@ void PutLittleEndian(std::uint8_t* out, std::uint64_t value, int bytes) {
     for (int i = 0; i < bytes; ++i) {
         out[i] = static_cast<std::uint8_t>(value >> (8 * i));
     }
+}
+
+// The entry's line (and error line) as the file holds them.
+std::string FormatEntry(int level, std::string_view fileName, std::string_view procedure, int line,
+                        std::string_view message, std::uint32_t lastError,
+                        std::string_view errorText, std::uint64_t threadId, std::int64_t now) {
+    char threadText[32];
+    std::snprintf(threadText, sizeof threadText, "%llX", static_cast<unsigned long long>(threadId));
+    std::string entry;
+    entry.reserve(64 + fileName.size() + procedure.size() + message.size());
+    entry += FixedWidth(threadText, 4);
+    entry += FormatClock(" %yyyy-%mm-%dd %hh:%ii:%ss ", now);
+    entry += globalHandles.logLevelNames[level] ? globalHandles.logLevelNames[level]
+                                                : LogLevelNames[level];
+    entry += " [";
+    entry += fileName;
+    entry += ':';
+    entry += procedure;
+    entry += ':';
+    entry += FixedWidth(std::to_string(line), 4);
+    entry += "] ";
+    entry += message;
+    entry += "\r\n";
+    if (lastError != 0) {
+        char codeText[16];
+        std::snprintf(codeText, sizeof codeText, "%08X", lastError);
+        entry += codeText;
+        entry += ": ";
+        entry += errorText;
+        entry += "\r\n";
+    }
+    return entry;
+}
+
+// Whether a root process may send its datagrams to the port: only while every socket bound to
+// it belongs to root, since entries name hosts, accounts and addresses, and any user can bind a
+// free loopback port first. Looked up at most once a second (and at once for another port);
+// guarded by the log lock.
+struct DatagramPermission {
+    int port = 0;
+    std::chrono::steady_clock::time_point checked;
+    bool allowed = false;
+    bool told = false;  // the refusal is in the file; told again after a time it was allowed
+};
+DatagramPermission datagramPermission;
+
+bool MaySendDatagrams(int port, std::string& refusal) {
+    if (CurrentUserId() != 0) {
+        return true;
+    }
+    DatagramPermission& permission = datagramPermission;
+    const auto now = std::chrono::steady_clock::now();
+    if (permission.port == port && now - permission.checked < std::chrono::seconds(1)) {
+        return permission.allowed;
+    }
+    permission.port = port;
+    permission.checked = now;
+    const std::vector<std::uint32_t> owners =
+        UdpPortOwners(static_cast<std::uint16_t>(static_cast<std::uint32_t>(port)));
+    std::string why;
+    for (const std::uint32_t owner : owners) {
+        if (owner != 0) {
+            why = "port " + std::to_string(port) + " of 127.0.0.1 is bound by user " +
+                  std::to_string(owner) + ", not by root";
+        }
+    }
+    if (owners.empty()) {
+        why = "no socket of root's is bound to port " + std::to_string(port) + " of 127.0.0.1";
+    }
+    permission.allowed = why.empty();
+    if (permission.allowed) {
+        permission.told = false;
+    } else if (!permission.told) {
+        permission.told = true;
+        refusal = "LOGPORT datagrams of this root process are not sent: " + why;
+    }
+    return permission.allowed;
 }
 
 }  // namespace
@@ -111,7 +192,8 @@ void WriteLog(int level, std::string_view sourceFile, std::string_view procedure
     const std::string fileName = BaseName(sourceFile);
     const std::string errorText = GetErrorText(lastError);
 
-    if (globalHandles.logPort != 0) {
+    std::string refusal;
+    if (globalHandles.logPort != 0 && MaySendDatagrams(globalHandles.logPort, refusal)) {
         const LoopbackDatagramSender connection(
             static_cast<std::uint16_t>(static_cast<std::uint32_t>(globalHandles.logPort)));
         if (connection.Valid()) {
@@ -131,32 +213,13 @@ void WriteLog(int level, std::string_view sourceFile, std::string_view procedure
     }
 
     if (logFile.Valid()) {
-        char threadText[32];
-        std::snprintf(threadText, sizeof threadText, "%llX",
-                      static_cast<unsigned long long>(threadId));
         std::string entry;
-        entry.reserve(64 + fileName.size() + procedure.size() + message.size());
-        entry += FixedWidth(threadText, 4);
-        entry += FormatClock(" %yyyy-%mm-%dd %hh:%ii:%ss ", now);
-        entry += globalHandles.logLevelNames[level] ? globalHandles.logLevelNames[level]
-                                                    : LogLevelNames[level];
-        entry += " [";
-        entry += fileName;
-        entry += ':';
-        entry += procedure;
-        entry += ':';
-        entry += FixedWidth(std::to_string(line), 4);
-        entry += "] ";
-        entry += message;
-        entry += "\r\n";
-        if (lastError != 0) {
-            char codeText[16];
-            std::snprintf(codeText, sizeof codeText, "%08X", lastError);
-            entry += codeText;
-            entry += ": ";
-            entry += errorText;
-            entry += "\r\n";
+        if (!refusal.empty()) {
+            entry = FormatEntry(kLogWarn, BaseName(__FILE__), "WriteLog", __LINE__, refusal, 0, "",
+                                threadId, now);
         }
+        entry += FormatEntry(level, fileName, procedure, line, message, lastError, errorText,
+                             threadId, now);
         // One write per entry: the file is complete up to this entry when it returns.
         (void)WriteAll(logFile.Get(), entry.data(), entry.size());
     }

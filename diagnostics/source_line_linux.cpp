@@ -1,7 +1,11 @@
 #include <dlfcn.h>
 #include <elfutils/libdwfl.h>
 
+#include <cstddef>
+#include <cstdint>
 #include <cstdlib>
+#include <optional>
+#include <string>
 
 #include "diagnostics/source_line.h"
 

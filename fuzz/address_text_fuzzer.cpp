@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "ddns/dns_resolver.h"

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "ddns/dns_answer.h"
@@ -110,14 +111,14 @@ std::vector<unsigned char> Response(bool alias, std::string_view bytes, std::str
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace quarnel;
     const std::vector<unsigned char> packet(data, data + size);
-    CheckAnswer(packet, ReadFirstDnsAnswer(packet.data(), packet.size()));
-    FUZZ_CHECK(ReadFirstDnsAnswer(nullptr, 12).kind == DnsAnswer::Kind::None);
+    CheckAnswer(packet, ReadFirstDnsAnswer(packet.data(), packet.size(), "probe.test"));
+    FUZZ_CHECK(ReadFirstDnsAnswer(nullptr, 12, "probe.test").kind == DnsAnswer::Kind::None);
 
     // Every prefix of a packet is read without leaving it (the cut packet is a copy of exactly
     // that length, so a read past it is caught).
     if (size > 0) {
         const std::vector<unsigned char> cut(data, data + size / 2);
-        CheckAnswer(cut, ReadFirstDnsAnswer(cut.data(), cut.size()));
+        CheckAnswer(cut, ReadFirstDnsAnswer(cut.data(), cut.size(), "probe.test"));
     }
 
     const std::string_view bytes = fuzz::AsText(data, size);
@@ -126,7 +127,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const bool alias = (data[0] & 1) != 0;
         const std::vector<unsigned char> response =
             Response(alias, alias ? bytes.substr(1) : bytes, expected);
-        const DnsAnswer answer = ReadFirstDnsAnswer(response.data(), response.size());
+        const DnsAnswer answer =
+            ReadFirstDnsAnswer(response.data(), response.size(), "PROBE.test.");
         // An alias to the root name reads as the resolver library writes that name.
         const std::string_view wanted =
             alias && expected.empty() ? std::string_view(".") : std::string_view(expected);

@@ -1,9 +1,11 @@
 // Event records: the readers over arbitrary record bytes, the record sequence of arbitrary log
 // bytes, and records built from arbitrary fields read back.
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "diagnostics/event_log.h"

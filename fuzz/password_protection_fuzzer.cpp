@@ -1,6 +1,7 @@
 // The stored password's protection: arbitrary stored bytes deciphered, and arbitrary passwords
 // and buffers protected and read back.
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>

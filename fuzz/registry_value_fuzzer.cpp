@@ -3,10 +3,13 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
+#include <system_error>
 #include <vector>
 
 #include "fuzz/fuzz_support.h"
@@ -101,7 +104,7 @@ void CheckRoundTrip(const std::uint8_t* data, std::size_t size) {
     FUZZ_CHECK(registry_store::ReadValue(kHive, kKey, name, read));
     FUZZ_CHECK(read.type == value.type && read.data == value.data);
     if (name == "Password") {
-        struct stat info {};
+        struct stat info = {};
         const std::string folder = registry_store::KeyFolder(kHive, kKey);
         FUZZ_CHECK(::stat((folder + "/Password.value").c_str(), &info) == 0);
         FUZZ_CHECK((info.st_mode & 0777) == 0600);

@@ -4,6 +4,7 @@
 // while fuzzing.
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -11,6 +12,7 @@
 #include <iterator>
 #include <memory>
 #include <string>
+#include <system_error>
 #include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);

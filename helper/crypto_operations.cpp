@@ -12,6 +12,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstddef>
 #include <memory>
 
 #include "platform/crypto_request.h"
@@ -101,7 +102,7 @@ std::optional<std::string> Digest(std::string_view data, const EVP_MD* type) {
 
 // A read BIO over an open descriptor from its start; the descriptor stays open.
 BioPtr FileBioFromStart(int fd) {
-    struct stat status {};
+    struct stat status = {};
     if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) || status.st_size <= 0 ||
         ::lseek(fd, 0, SEEK_SET) != 0) {
         return nullptr;

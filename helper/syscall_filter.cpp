@@ -1,10 +1,14 @@
 #include "helper/syscall_filter.h"
 
+#include <linux/netlink.h>
+#include <netinet/in.h>
 #include <sched.h>
 #include <seccomp.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 
 #include <cerrno>
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -35,7 +39,65 @@ constexpr std::string_view kNetworkCalls =
     "getsockopt setsockopt shutdown poll ppoll select pselect6 epoll_create1 epoll_ctl epoll_wait "
     "epoll_pwait eventfd2 mlock munlock membarrier getppid prctl";
 
-constexpr int kSocketFamilies[] = {AF_INET, AF_INET6, AF_UNIX, AF_NETLINK};
+// The sockets a transfer and its name resolution make: TCP and UDP over both internet families
+// (UDP also for the resolver's own exchange and the probes of which family works), and the routing
+// family of netlink, through which the resolver learns this host's addresses. Nothing else: no
+// raw or ICMP sockets, no netlink family that lists the host's sockets or processes.
+struct SocketKind {
+    int family;
+    int type;
+    int protocol;
+};
+constexpr SocketKind kSocketKinds[] = {
+    {AF_INET, SOCK_STREAM, 0},
+    {AF_INET, SOCK_STREAM, IPPROTO_TCP},
+    {AF_INET, SOCK_DGRAM, 0},
+    {AF_INET, SOCK_DGRAM, IPPROTO_UDP},
+    {AF_INET6, SOCK_STREAM, 0},
+    {AF_INET6, SOCK_STREAM, IPPROTO_TCP},
+    {AF_INET6, SOCK_DGRAM, 0},
+    {AF_INET6, SOCK_DGRAM, IPPROTO_UDP},
+    {AF_NETLINK, SOCK_RAW, NETLINK_ROUTE},
+    {AF_NETLINK, SOCK_DGRAM, NETLINK_ROUTE},
+};
+// The type argument also carries SOCK_NONBLOCK and SOCK_CLOEXEC.
+constexpr scmp_datum_t kSocketTypeMask = 0xF;
+
+// Local sockets are refused (the call fails, so the name service falls back to its files and
+// DNS): through them the helper could reach the journal or the system log and write lines in
+// the name of the program that started it. socketpair stays: it connects nothing.
+bool AllowSockets(void* filter) {
+    for (const SocketKind& kind : kSocketKinds) {
+        if (seccomp_rule_add(
+                filter, SCMP_ACT_ALLOW, SCMP_SYS(socket), 3,
+                SCMP_A0(SCMP_CMP_EQ, static_cast<scmp_datum_t>(kind.family)),
+                SCMP_A1(SCMP_CMP_MASKED_EQ, kSocketTypeMask, static_cast<scmp_datum_t>(kind.type)),
+                SCMP_A2(SCMP_CMP_EQ, static_cast<scmp_datum_t>(kind.protocol))) != 0) {
+            return false;
+        }
+    }
+    return seccomp_rule_add(filter, SCMP_ACT_ERRNO(EACCES), SCMP_SYS(socket), 1,
+                            SCMP_A0(SCMP_CMP_EQ, static_cast<scmp_datum_t>(AF_UNIX))) == 0 &&
+           seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(socketpair), 1,
+                            SCMP_A0(SCMP_CMP_EQ, static_cast<scmp_datum_t>(AF_UNIX))) == 0;
+}
+
+// A second filter, stacked with the main one, refuses the requests that push input into a terminal
+// (whatever the upper bits of the argument: the kernel reads only the lower 32). The main filter
+// allows ioctl as a whole, and a rule with arguments cannot carve an exception out of that.
+bool RefuseTerminalInjection() {
+    UniqueFilter filter(seccomp_init(SCMP_ACT_ALLOW));
+    if (!filter) {
+        return false;
+    }
+    for (const scmp_datum_t request : {scmp_datum_t{TIOCSTI}, scmp_datum_t{TIOCLINUX}}) {
+        if (seccomp_rule_add(filter.get(), SCMP_ACT_ERRNO(EPERM), SCMP_SYS(ioctl), 1,
+                             SCMP_A1(SCMP_CMP_MASKED_EQ, 0xFFFFFFFFu, request)) != 0) {
+            return false;
+        }
+    }
+    return seccomp_load(filter.get()) == 0;
+}
 
 // Allows every call named in the list (separated by spaces).
 bool AllowAll(void* filter, std::string_view names) {
@@ -66,14 +128,7 @@ bool InstallSyscallFilter(FilterProfile profile) {
         if (!AllowAll(filter.get(), kNetworkCalls)) {
             return false;
         }
-        for (const int family : kSocketFamilies) {
-            if (seccomp_rule_add(filter.get(), SCMP_ACT_ALLOW, SCMP_SYS(socket), 1,
-                                 SCMP_A0(SCMP_CMP_EQ, static_cast<scmp_datum_t>(family))) != 0) {
-                return false;
-            }
-        }
-        if (seccomp_rule_add(filter.get(), SCMP_ACT_ALLOW, SCMP_SYS(socketpair), 1,
-                             SCMP_A0(SCMP_CMP_EQ, static_cast<scmp_datum_t>(AF_UNIX))) != 0) {
+        if (!AllowSockets(filter.get())) {
             return false;
         }
         // Threads for the resolver, but no new processes: clone only with CLONE_THREAD. clone3
@@ -85,7 +140,8 @@ bool InstallSyscallFilter(FilterProfile profile) {
             return false;
         }
     }
-    return seccomp_load(filter.get()) == 0;
+    // The stacked filter first: once the main one is in place, no further filter can be loaded.
+    return RefuseTerminalInjection() && seccomp_load(filter.get()) == 0;
 }
 
 }  // namespace quarnel

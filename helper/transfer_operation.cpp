@@ -9,8 +9,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstddef>
+#include <cstdint>
 #include <cstdlib>
 #include <memory>
+#include <utility>
 
 #include "ddns/http_client.h"
 #include "ddns/http_transfer_wire.h"
@@ -68,13 +71,9 @@ bool ReadWholeFile(const char* path, std::string& content) {
 
 constexpr int kMaxRedirects = 10;
 
-struct EasyDeleter {
-    void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
-};
 struct ListDeleter {
     void operator()(curl_slist* list) const { curl_slist_free_all(list); }
 };
-using UniqueEasy = std::unique_ptr<CURL, EasyDeleter>;
 using UniqueList = std::unique_ptr<curl_slist, ListDeleter>;
 
 enum class Scheme { Http, Https, Other };
@@ -319,7 +318,7 @@ UniqueList BuildHeaderList(std::uint32_t flags, std::string_view headers, std::s
 }
 
 void SetTransportOptions(CURL* easy, Exchange& exchange, const HttpTransferRequest& request,
-                         const TransferPreparation& preparation) {
+                         const TransferSession& preparation) {
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
@@ -404,10 +403,34 @@ bool PrepareRedirect(CURL* easy, const RequestUrl& from, RequestUrl& to, int sta
     return true;
 }
 
+// The session's handle with every option back at its default; its connections stay open.
+CURL* SessionHandle(TransferSession& session) {
+    if (!session.handle) {
+        if (CURL* created = curl_easy_init(); created != nullptr) {
+            session.handle.reset(created, [](void* handle) { curl_easy_cleanup(handle); });
+        }
+    } else {
+        curl_easy_reset(session.handle.get());
+    }
+    return static_cast<CURL*>(session.handle.get());
+}
+
+// A download's handle is never shared: its connection must not outlive the exchange holding the
+// file.
+struct OwnHandle {
+    CURL* handle = nullptr;
+    ~OwnHandle() {
+        if (handle != nullptr) {
+            curl_easy_cleanup(handle);
+        }
+    }
+    CURL* get() const { return handle; }
+};
+
 }  // namespace
 
-TransferPreparation PrepareTransfer() {
-    TransferPreparation preparation;
+TransferSession PrepareTransfers() {
+    TransferSession preparation;
     preparation.ready = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
     if (const char* file = std::getenv("SSL_CERT_FILE"); file != nullptr && *file != '\0') {
         preparation.certificatesRead = ReadWholeFile(file, preparation.certificates);
@@ -416,7 +439,7 @@ TransferPreparation PrepareTransfer() {
 }
 
 std::optional<std::string> RunTransferOperation(std::string_view requestBytes,
-                                                const TransferPreparation& preparation) {
+                                                TransferSession& preparation) {
     const Stopwatch clock;
     std::optional<HttpTransferRequest> request = DecodeTransferRequest(requestBytes);
     if (!request || !preparation.ready) {
@@ -426,7 +449,11 @@ std::optional<std::string> RunTransferOperation(std::string_view requestBytes,
     if (!current || current->host.empty() || current->path.empty()) {
         return std::nullopt;
     }
-    UniqueEasy easy(curl_easy_init());
+    OwnHandle own;
+    if (request->download) {
+        own.handle = curl_easy_init();
+    }
+    CURL* const easy = request->download ? own.get() : SessionHandle(preparation);
     std::string verb = request->method.empty() ? "GET" : request->method;
     const std::uint32_t flags = request->flags;
     UniqueList headerList =
@@ -440,17 +467,17 @@ std::optional<std::string> RunTransferOperation(std::string_view requestBytes,
     exchange.flags = flags;
     exchange.originalSecure = current->secure;
     exchange.clock = &clock;
-    SetTransportOptions(easy.get(), exchange, *request, preparation);
+    SetTransportOptions(easy, exchange, *request, preparation);
     if (request->download) {
         exchange.sinkFd = kDownloadDescriptor;
         exchange.limit = request->limit;
     }
-    SetMethodAndBody(easy.get(), verb, request->body);
-    curl_easy_setopt(easy.get(), CURLOPT_HTTPHEADER, headerList.get());
+    SetMethodAndBody(easy, verb, request->body);
+    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headerList.get());
     if (!request->user.empty()) {
-        curl_easy_setopt(easy.get(), CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC));
-        curl_easy_setopt(easy.get(), CURLOPT_USERNAME, request->user.c_str());
-        curl_easy_setopt(easy.get(), CURLOPT_PASSWORD, request->password.c_str());
+        curl_easy_setopt(easy, CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC));
+        curl_easy_setopt(easy, CURLOPT_USERNAME, request->user.c_str());
+        curl_easy_setopt(easy, CURLOPT_PASSWORD, request->password.c_str());
     }
 
     CURLcode code = CURLE_OK;
@@ -458,15 +485,14 @@ std::optional<std::string> RunTransferOperation(std::string_view requestBytes,
         exchange.currentSecure = current->secure;
         exchange.connected = false;
         const std::string transportUrl = TransportUrl(*current);
-        curl_easy_setopt(easy.get(), CURLOPT_URL, transportUrl.c_str());
-        code = curl_easy_perform(easy.get());
+        curl_easy_setopt(easy, CURLOPT_URL, transportUrl.c_str());
+        code = curl_easy_perform(easy);
         if (code != CURLE_OK || !exchange.following) {
             break;
         }
         RequestUrl next;
-        if (hop + 1 >= kMaxRedirects ||
-            !PrepareRedirect(easy.get(), *current, next, exchange.head.status, verb, flags,
-                             exchange.originalSecure)) {
+        if (hop + 1 >= kMaxRedirects || !PrepareRedirect(easy, *current, next, exchange.head.status,
+                                                         verb, flags, exchange.originalSecure)) {
             // The redirect's body was skipped, so there is nothing to hand back.
             exchange.failed = true;
             break;
@@ -477,6 +503,18 @@ std::optional<std::string> RunTransferOperation(std::string_view requestBytes,
     HttpTransferAnswer answer;
     if (exchange.headersComplete) {
         answer.status = exchange.head.status;
+    }
+    if (code == CURLE_PEER_FAILED_VERIFICATION) {
+        // libcurl checks the name itself once OpenSSL accepted chain and dates; a failed name
+        // check leaves its "not verified" mark (1) instead of an OpenSSL verdict (10 expired,
+        // 20 unknown issuer, ...). OpenSSL's own name verdicts count as well.
+        long verified = -1;
+        curl_easy_getinfo(easy.get(), CURLINFO_SSL_VERIFYRESULT, &verified);
+        const bool name = verified == X509_V_OK || verified == X509_V_ERR_UNSPECIFIED ||
+                          verified == X509_V_ERR_HOSTNAME_MISMATCH ||
+                          verified == X509_V_ERR_IP_ADDRESS_MISMATCH;
+        answer.failure = static_cast<std::uint32_t>(name ? HttpFailure::CertificateName
+                                                         : HttpFailure::CertificateUntrusted);
     }
     if ((flags & HttpFlagHeaders) != 0) {
         const bool complete =

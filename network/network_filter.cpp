@@ -1,5 +1,7 @@
 #include "network/network_filter.h"
 
+#include <string_view>
+
 #include "diagnostics/log.h"
 #include "libraries/src/adapter/adapter.h"
 #include "libraries/src/adapter/dhcp_domain.h"

@@ -1,5 +1,7 @@
 #include "network/network_match.h"
 
+#include <cstddef>
+
 namespace quarnel {
 
 std::int64_t FindNetworkEntry(std::string_view list, std::string_view identifier) {

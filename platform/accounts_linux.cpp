@@ -1,6 +1,9 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <cstdint>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/accounts.h"
@@ -16,7 +19,7 @@ constexpr const char* kLocalSystemSid = "S-1-5-18";
 constexpr const char* kUnixUserSidPrefix = "S-1-22-1-";
 
 std::string UserNameOf(uid_t uid) {
-    struct passwd entry {};
+    struct passwd entry = {};
     struct passwd* found = nullptr;
     std::vector<char> buffer(16384);
     if (::getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found) != 0 || found == nullptr ||
@@ -41,7 +44,7 @@ std::string GetAccountSidString(std::string_view accountName) {
         return {};
     }
     const std::string name(accountName);
-    struct passwd entry {};
+    struct passwd entry = {};
     struct passwd* found = nullptr;
     std::vector<char> buffer(16384);
     if (::getpwnam_r(name.c_str(), &entry, buffer.data(), buffer.size(), &found) != 0 ||

@@ -3,6 +3,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstddef>
+#include <string>
+#include <string_view>
 
 #include "platform/atomic_file.h"
 #include "platform/file_io.h"

@@ -8,6 +8,9 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstddef>
+#include <string>
+#include <vector>
 
 #include "platform/child_process.h"
 #include "platform/spawn_setup_linux.h"
@@ -177,7 +180,7 @@ std::string FindExecutable(const std::string& name, const std::string& folders) 
             continue;
         }
         const std::string candidate = folder + "/" + name;
-        struct stat info {};
+        struct stat info = {};
         if (::stat(candidate.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
             ::access(candidate.c_str(), X_OK) == 0) {
             return candidate;

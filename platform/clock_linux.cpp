@@ -1,12 +1,14 @@
 #include <time.h>
 
+#include <cstdint>
+
 #include "platform/clock.h"
 
 namespace quarnel {
 
 std::int64_t LocalClockSeconds() {
     const time_t now = ::time(nullptr);
-    struct tm local {};
+    struct tm local = {};
     if (::localtime_r(&now, &local) == nullptr) {
         return static_cast<std::int64_t>(now);
     }
@@ -14,7 +16,7 @@ std::int64_t LocalClockSeconds() {
 }
 
 std::int64_t MonotonicMilliseconds() {
-    struct timespec now {};
+    struct timespec now = {};
     ::clock_gettime(CLOCK_MONOTONIC, &now);
     return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }

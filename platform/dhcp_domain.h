@@ -14,6 +14,7 @@
 // Live sources come before lease files that outlive their client. Every path lies below
 // QUARNEL_ROOT, and so does the system bus socket when QUARNEL_ROOT is set.
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>

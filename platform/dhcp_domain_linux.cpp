@@ -6,8 +6,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 #include "platform/dhcp_domain.h"
 #include "platform/dhcp_lease_parsers.h"
@@ -37,7 +42,7 @@ FileRead ReadLeaseFile(const std::string& path, std::string& text, std::string& 
         problem = path + " cannot be opened: " + std::strerror(errno);
         return FileRead::Failed;
     }
-    struct stat info {};
+    struct stat info = {};
     if (::fstat(fd.Get(), &info) != 0 || !S_ISREG(info.st_mode)) {
         problem = path + " is not a regular file";
         return FileRead::Failed;
@@ -98,7 +103,7 @@ std::vector<FolderEntry> ListLeaseFiles(const LeaseFolder& folder) {
             continue;
         }
         FolderEntry item{folder.path + "/" + name, name, 0};
-        struct stat info {};
+        struct stat info = {};
         if (::stat(item.path.c_str(), &info) == 0) {
             item.modified =
                 static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;

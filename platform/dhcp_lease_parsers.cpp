@@ -1,5 +1,7 @@
 #include "platform/dhcp_lease_parsers.h"
 
+#include <cstddef>
+#include <utility>
 #include <vector>
 
 namespace quarnel {

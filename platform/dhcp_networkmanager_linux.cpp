@@ -2,6 +2,7 @@
 
 #include <systemd/sd-bus.h>
 
+#include <cstdint>
 #include <cstring>
 #include <memory>
 

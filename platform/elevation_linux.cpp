@@ -2,6 +2,8 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <cstddef>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -31,7 +33,7 @@ bool ParseUserId(const char* text, std::uint32_t& uid) {
 }
 
 bool IsAdministratorGroup(gid_t gid) {
-    struct group entry {};
+    struct group entry = {};
     struct group* found = nullptr;
     std::vector<char> buffer(16384);
     if (getgrgid_r(gid, &entry, buffer.data(), buffer.size(), &found) != 0 || found == nullptr) {
@@ -48,7 +50,7 @@ int IsCurrentUserAdmin() {
     if (uid == 0) {
         return 1;
     }
-    struct passwd entry {};
+    struct passwd entry = {};
     struct passwd* found = nullptr;
     std::vector<char> buffer(16384);
     if (getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found) != 0 || found == nullptr) {

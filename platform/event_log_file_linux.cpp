@@ -7,7 +7,12 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/atomic_file.h"
 #include "platform/event_log_file.h"
@@ -40,7 +45,7 @@ std::string FolderOf(const std::string& path) {
 UniqueFd LockWriters(const std::string& path) {
     UniqueFd lock(::open(EventLogLockPath(path).c_str(),
                          O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, kLockFileMode));
-    struct stat info {};
+    struct stat info = {};
     if (!lock || ::fstat(lock.Get(), &info) != 0) {
         return {};
     }
@@ -67,7 +72,7 @@ UniqueFd LockWriters(const std::string& path) {
 
 bool ReadAll(int fd, std::size_t maxBytes, std::vector<std::uint8_t>& contents) {
     contents.clear();
-    struct stat info {};
+    struct stat info = {};
     if (::fstat(fd, &info) != 0 || info.st_size < 0 ||
         static_cast<std::uint64_t>(info.st_size) > maxBytes) {
         return false;
@@ -164,7 +169,7 @@ bool EditEventLogFile(
     }
     UniqueFd fd(
         ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, kLogFileMode));
-    struct stat opened {};
+    struct stat opened = {};
     if (!fd || ::fstat(fd.Get(), &opened) != 0 || !S_ISREG(opened.st_mode)) {
         return false;
     }
@@ -210,14 +215,14 @@ bool EditEventLogFile(
 bool ReadEventLogFile(const std::string& path, std::size_t maxBytes,
                       std::vector<std::uint8_t>& contents) {
     contents.clear();
-    struct stat info {};
+    struct stat info = {};
     if (::stat(path.c_str(), &info) != 0 && errno == ENOENT) {
         return true;  // nothing was ever written: an empty log
     }
     // No lock: a reader must never be able to hold up a writer. What it reads may end in a record
     // still being written, which the record checks then skip.
     UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY));
-    struct stat opened {};
+    struct stat opened = {};
     return fd && ::fstat(fd.Get(), &opened) == 0 && S_ISREG(opened.st_mode) &&
            ReadAll(fd.Get(), maxBytes, contents);
 }

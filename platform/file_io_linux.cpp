@@ -3,6 +3,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
 
 #include "platform/file_io.h"
 #include "platform/unique_fd.h"
@@ -80,7 +84,7 @@ bool ReadWholeFile(const std::string& path, std::size_t maxBytes, std::vector<st
 }
 
 bool IsDirectory(const std::string& path) {
-    struct stat info {};
+    struct stat info = {};
     return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 

@@ -1,5 +1,6 @@
 #include "platform/guid.h"
 
+#include <cstddef>
 #include <cstdio>
 
 #include "platform/text.h"

@@ -7,11 +7,17 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <optional>
 #include <sstream>
+#include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/file_io.h"
@@ -40,6 +46,32 @@ std::string SocketName(std::string_view guidText) {
     return std::string(guidText) + ".socket";
 }
 
+// Sets the mode, and the owner when one is given, of the entry name in folder through a
+// descriptor, never through a path: the entry lies in a folder that a user can write, so the
+// user may have put a link (or a hard link to a file of root's) in its place at any moment. The
+// descriptor is opened without following a link and without becoming a controlling terminal,
+// and must be of the expected kind, have no other name and belong to this process or already
+// to the owner. A socket cannot be opened for reading, so it is reached through an O_PATH
+// descriptor and its /proc/self/fd name, which names exactly the inode opened.
+bool SetModeAndOwnerAt(int folder, const std::string& name, mode_t kind, mode_t mode,
+                       std::optional<std::uint32_t> owner) {
+    const bool socket = kind == S_IFSOCK;
+    const UniqueFd fd(
+        ::openat(folder, name.c_str(),
+                 (socket ? O_PATH : O_RDONLY | O_NONBLOCK) | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC));
+    struct stat info = {};
+    if (!fd || ::fstat(fd.Get(), &info) != 0 || (info.st_mode & S_IFMT) != kind ||
+        (kind != S_IFDIR && info.st_nlink != 1) ||
+        (info.st_uid != ::geteuid() && (!owner || info.st_uid != *owner))) {
+        errno = EPERM;
+        return false;
+    }
+    const std::string self = "/proc/self/fd/" + std::to_string(fd.Get());
+    const bool moded = socket ? ::chmod(self.c_str(), mode) == 0 : ::fchmod(fd.Get(), mode) == 0;
+    return moded && (!owner || info.st_uid == *owner ||
+                     ::fchownat(fd.Get(), "", *owner, static_cast<gid_t>(-1), AT_EMPTY_PATH) == 0);
+}
+
 std::string ParentOf(const std::string& path) {
     const std::size_t cut = path.rfind('/');
     return cut == std::string::npos || cut == 0 ? std::string("/") : path.substr(0, cut);
@@ -55,7 +87,7 @@ std::string UserFolder(std::uint32_t user, bool& inSharedTemporary) {
     // A root process acting for the user who started it (sudo, pkexec) finds that user's
     // runtime folder where the session manager keeps it.
     const std::string userRuntime = RootedPath("/run/user/" + std::to_string(user));
-    struct stat info {};
+    struct stat info = {};
     if (::lstat(userRuntime.c_str(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == user) {
         return userRuntime + "/quarnel-updater";
     }
@@ -81,9 +113,12 @@ UniqueFd OpenMarkerFolder(std::optional<std::uint32_t> user) {
         }
         if (::mkdir(path.c_str(), kUserFolderMode) == 0) {
             // Made by root for the user who started it: the user's own processes use it too.
-            if (::chmod(path.c_str(), kUserFolderMode) != 0 ||
-                (*user != ::geteuid() &&
-                 ::lchown(path.c_str(), *user, static_cast<gid_t>(-1)) != 0)) {
+            const UniqueFd parentFolder(
+                ::open(ParentOf(path).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+            const std::string name = path.substr(path.rfind('/') + 1);
+            if (!parentFolder ||
+                !SetModeAndOwnerAt(parentFolder.Get(), name, S_IFDIR, kUserFolderMode,
+                                   *user != ::geteuid() ? user : std::nullopt)) {
                 return {};
             }
         } else if (errno != EEXIST) {
@@ -91,7 +126,7 @@ UniqueFd OpenMarkerFolder(std::optional<std::uint32_t> user) {
         }
     }
     UniqueFd folder(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    struct stat info {};
+    struct stat info = {};
     if (!folder || ::fstat(folder.Get(), &info) != 0 || !S_ISDIR(info.st_mode)) {
         return {};
     }
@@ -108,7 +143,7 @@ UniqueFd OpenMarkerFolder(std::optional<std::uint32_t> user) {
 // Whether anybody holds a flock on the file name in folder, for a process that may not open it:
 // the kernel lists every lock with its file's device and inode.
 bool SomebodyLocks(int folder, const std::string& name) {
-    struct stat info {};
+    struct stat info = {};
     if (::fstatat(folder, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 ||
         !S_ISREG(info.st_mode)) {
         return false;
@@ -196,8 +231,10 @@ InstanceClaim ClaimInstanceMarker(std::string_view guidText, std::optional<std::
         }
         return InstanceClaim::Failed;
     }
-    struct stat info {};
-    if (::fstat(lock.Get(), &info) != 0 || !S_ISREG(info.st_mode)) {
+    struct stat info = {};
+    // A hard link that a user put there to a file of root's is no lock file of ours.
+    if (::fstat(lock.Get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_nlink != 1 ||
+        (info.st_uid != ::geteuid() && (!userId || info.st_uid != *userId))) {
         return InstanceClaim::Failed;
     }
     // Root holding a user's marker for that user leaves the file to the user's own processes.
@@ -232,12 +269,8 @@ InstanceClaim ClaimInstanceMarker(std::string_view guidText, std::optional<std::
     socklen_t length = 0;
     if (!SocketAddress(InstanceSocketPath(guidText, userId), addressFolder, address, length) ||
         ::bind(endpoint.Get(), reinterpret_cast<const sockaddr*>(&address), length) != 0 ||
-        ::fchmodat(folder.Get(), socketName.c_str(), kSocketMode, 0) != 0) {
-        return InstanceClaim::Failed;
-    }
-    if (userId && *userId != ::geteuid() &&
-        ::fchownat(folder.Get(), socketName.c_str(), *userId, static_cast<gid_t>(-1),
-                   AT_SYMLINK_NOFOLLOW) != 0) {
+        !SetModeAndOwnerAt(folder.Get(), socketName, S_IFSOCK, kSocketMode,
+                           userId && *userId != ::geteuid() ? userId : std::nullopt)) {
         return InstanceClaim::Failed;
     }
     marker.lock = IntoHandle(std::move(lock));

@@ -1,5 +1,7 @@
 #include "platform/lenient_integer.h"
 
+#include <cstddef>
+
 #include "platform/text.h"
 
 namespace quarnel {

@@ -3,6 +3,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstddef>
+#include <string>
 
 // The C runtime reads a descriptor on both platforms (MinGW's unistd.h maps read to _read).
 

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "platform/native_handle.h"
 
@@ -20,5 +21,10 @@ class LoopbackDatagramSender {
   private:
     UniqueHandle socket_;
 };
+
+// The users owning the UDP sockets bound to that port, on any address (IPv4 and IPv6), in this
+// process's network namespace (/proc/net/udp and udp6): whoever may receive what is sent to the
+// port. Empty when none is bound or the tables cannot be read.
+std::vector<std::uint32_t> UdpPortOwners(std::uint16_t port);
 
 }  // namespace quarnel

@@ -7,9 +7,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/network_info.h"
 

@@ -3,8 +3,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstddef>
 #include <cstdlib>
 #include <string>
+#include <string_view>
 
 #include "platform/paths.h"
 
@@ -21,7 +23,7 @@ std::string HomeFolder() {
     if (!home.empty()) {
         return home;
     }
-    struct passwd entry {};
+    struct passwd entry = {};
     struct passwd* found = nullptr;
     char buffer[4096];
     if (getpwuid_r(geteuid(), &entry, buffer, sizeof buffer, &found) == 0 && found &&
@@ -98,7 +100,7 @@ bool CreateFolders(const std::string& path, unsigned mode) {
             }
         }
     }
-    struct stat info {};
+    struct stat info = {};
     return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 

@@ -3,7 +3,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstddef>
+#include <cstdint>
 #include <cstring>
+#include <string>
 
 #include "platform/process.h"
 

@@ -8,11 +8,17 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <memory>
 #include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 #include "platform/atomic_file.h"
 #include "platform/file_io.h"
@@ -128,7 +134,7 @@ std::optional<std::string> FindEntry(const std::string& folder, std::string_view
     // The name as this store writes it is the usual case and needs no scan of the folder.
     const std::string exact =
         Encode(name, wantFolder) + (wantFolder ? std::string() : std::string(kValueSuffix));
-    struct stat exactInfo {};
+    struct stat exactInfo = {};
     if (::lstat((folder + "/" + exact).c_str(), &exactInfo) == 0 &&
         (wantFolder ? S_ISDIR(exactInfo.st_mode) : S_ISREG(exactInfo.st_mode))) {
         return exact;
@@ -154,7 +160,7 @@ std::optional<std::string> FindEntry(const std::string& folder, std::string_view
         if (!decoded || !SameName(*decoded, name)) {
             continue;
         }
-        struct stat info {};
+        struct stat info = {};
         if (::fstatat(::dirfd(dir.get()), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0) {
             continue;
         }
@@ -285,14 +291,14 @@ void RemoveStaleTemporaries(const std::string& folder) {
         }
         UniqueFd fd(::openat(::dirfd(dir.get()), entry->d_name,
                              O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
-        struct stat opened {};
+        struct stat opened = {};
         if (!fd || ::fstat(fd.Get(), &opened) != 0 || !S_ISREG(opened.st_mode) ||
             now - opened.st_mtime < kFreshTemporarySeconds ||
             ::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) {
             continue;
         }
         // Still the same file under that name: not one a writer renamed away meanwhile.
-        struct stat named {};
+        struct stat named = {};
         if (::fstatat(::dirfd(dir.get()), entry->d_name, &named, AT_SYMLINK_NOFOLLOW) == 0 &&
             named.st_dev == opened.st_dev && named.st_ino == opened.st_ino) {
             ::unlinkat(::dirfd(dir.get()), entry->d_name, 0);
@@ -390,7 +396,7 @@ bool DeleteKey(RegistryHive hive, std::string_view keyPath) {
             if (name == "." || name == "..") {
                 continue;
             }
-            struct stat info {};
+            struct stat info = {};
             if (::fstatat(::dirfd(dir.get()), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
                 S_ISDIR(info.st_mode) && name.front() != '.') {
                 return false;  // subkeys stay; only a leaf key can be deleted

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstddef>
 #include <string_view>
+#include <system_error>
 
 namespace quarnel::registry_store {
 namespace {

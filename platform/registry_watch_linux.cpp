@@ -4,9 +4,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstddef>
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/clock.h"
@@ -82,7 +85,7 @@ class KeyWatchEvent final : public WaitEvent {
             if (IsTransientEntryName(entry->d_name)) {
                 continue;  // also "." and ".."
             }
-            struct stat info {};
+            struct stat info = {};
             if (::fstatat(::dirfd(dir.get()), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
                 S_ISDIR(info.st_mode)) {
                 children.push_back(folder + "/" + entry->d_name);

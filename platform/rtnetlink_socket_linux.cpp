@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 
 #include <cerrno>
+#include <cstddef>
 #include <cstring>
 
 #include "platform/unique_fd.h"

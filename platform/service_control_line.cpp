@@ -1,6 +1,9 @@
 #include "platform/service_control_line.h"
 
 #include <charconv>
+#include <cstddef>
+#include <cstdint>
+#include <system_error>
 
 namespace quarnel {
 namespace {

@@ -11,7 +11,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstddef>
+#include <cstdint>
 #include <cstring>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/clock.h"
@@ -145,7 +151,7 @@ void ServiceHostControls::State::OpenControlSocket() {
     if (!SocketAddress(socketPath, address) || !CreateFolders(folder, 0755)) {
         return;
     }
-    struct stat existing {};
+    struct stat existing = {};
     if (::lstat(socketPath.c_str(), &existing) == 0) {
         if (!S_ISSOCK(existing.st_mode)) {
             return;  // not ours to remove
@@ -162,7 +168,7 @@ void ServiceHostControls::State::OpenControlSocket() {
     if (!fd || ::bind(fd.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
         return;
     }
-    struct stat bound {};
+    struct stat bound = {};
     // The mode keeps other users from connecting; the peer check after accept holds anyway.
     if (::chmod(socketPath.c_str(), 0600) != 0 || ::lstat(socketPath.c_str(), &bound) != 0 ||
         ::listen(fd.Get(), 16) != 0) {
@@ -299,7 +305,7 @@ ServiceHostControls::ServiceHostControls() : state_(std::make_unique<State>()) {
 
 ServiceHostControls::~ServiceHostControls() {
     if (state_->listener) {
-        struct stat current {};
+        struct stat current = {};
         // Only the socket this object bound; a successor may already have bound a new one.
         if (::lstat(state_->socketPath.c_str(), &current) == 0 &&
             current.st_ino == state_->socketInode) {
@@ -339,7 +345,7 @@ bool ServiceHostControls::Run(const WaitHandle& finished, const ServiceControlDe
             polls[3] = {sd_bus_get_fd(state_->bus), static_cast<short>(events < 0 ? 0 : events), 0};
             std::uint64_t until = 0;
             if (sd_bus_get_timeout(state_->bus, &until) >= 0 && until != UINT64_MAX) {
-                struct timespec now {};
+                struct timespec now = {};
                 ::clock_gettime(CLOCK_MONOTONIC, &now);
                 const std::uint64_t nowUs = static_cast<std::uint64_t>(now.tv_sec) * 1000000 +
                                             static_cast<std::uint64_t>(now.tv_nsec) / 1000;

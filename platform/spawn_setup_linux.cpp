@@ -23,7 +23,13 @@ SpawnSetup::SpawnSetup(const std::vector<std::string>& arguments) : copies_(argu
     ::sigfillset(&all);
     ::posix_spawnattr_setsigmask(&attributes_, &empty);
     ::posix_spawnattr_setsigdefault(&attributes_, &all);
-    ::posix_spawnattr_setflags(&attributes_, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    flags_ = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
+    ::posix_spawnattr_setflags(&attributes_, flags_);
+}
+
+void SpawnSetup::NewSession() {
+    flags_ |= POSIX_SPAWN_SETSID;
+    ::posix_spawnattr_setflags(&attributes_, flags_);
 }
 
 SpawnSetup::~SpawnSetup() {

@@ -24,12 +24,16 @@ class SpawnSetup {
     posix_spawn_file_actions_t* Actions() { return &actions_; }
     // Standard input from /dev/null.
     void InputFromNull();
+    // The child starts a session of its own (setsid): it has no controlling terminal and is
+    // reached by no signal meant for this process's session or process group.
+    void NewSession();
     // Starts the program with the environment given (null: this process's); the process id, or
     // -1 with errno set.
     pid_t Spawn(char* const* environment = nullptr);
 
   private:
     bool usable_ = false;
+    short flags_ = 0;
     std::vector<std::string> copies_;
     std::vector<char*> argv_;
     posix_spawnattr_t attributes_;

@@ -1,3 +1,6 @@
+#include <string>
+#include <vector>
+
 #include "platform/file_io.h"
 #include "platform/systemd.h"
 

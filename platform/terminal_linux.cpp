@@ -10,7 +10,7 @@ namespace {
 
 // One hidden input at a time: the state the signal handler restores.
 int hiddenFd = -1;
-struct termios savedSettings {};
+struct termios savedSettings = {};
 constexpr int kRestoredSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP};
 struct sigaction previousActions[sizeof kRestoredSignals / sizeof kRestoredSignals[0]];
 
@@ -19,7 +19,7 @@ void RestoreAndRaise(int signal) {
     if (hiddenFd >= 0) {
         ::tcsetattr(hiddenFd, TCSANOW, &savedSettings);
     }
-    struct sigaction defaultAction {};
+    struct sigaction defaultAction = {};
     defaultAction.sa_handler = SIG_DFL;
     ::sigemptyset(&defaultAction.sa_mask);
     ::sigaction(signal, &defaultAction, nullptr);
@@ -33,14 +33,14 @@ bool IsTerminal(int fd) {
 }
 
 HiddenInput::HiddenInput(int fd) {
-    struct termios settings {};
+    struct termios settings = {};
     if (hiddenFd >= 0 || ::tcgetattr(fd, &settings) != 0) {
         return;
     }
     savedSettings = settings;
     hiddenFd = fd;
     owner_ = true;
-    struct sigaction action {};
+    struct sigaction action = {};
     action.sa_handler = RestoreAndRaise;
     ::sigemptyset(&action.sa_mask);
     for (size_t i = 0; i < sizeof kRestoredSignals / sizeof kRestoredSignals[0]; ++i) {

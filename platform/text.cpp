@@ -1,5 +1,7 @@
 #include "platform/text.h"
 
+#include <cstddef>
+
 namespace quarnel {
 namespace {
 

@@ -4,6 +4,7 @@
 // bytes must match what the original stores or hashes (registry values, cipher input, digests,
 // event records).
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>

@@ -1,5 +1,7 @@
 #include "platform/visible_text.h"
 
+#include <cstddef>
+
 namespace quarnel {
 namespace {
 

@@ -6,7 +6,10 @@
 #include <sys/socket.h>
 #include <sys/time.h>
 
+#include <cstddef>
+#include <cstdint>
 #include <memory>
+#include <string>
 
 #include "platform/wireless.h"
 #include "platform/wireless_elements.h"

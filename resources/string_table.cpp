@@ -141,6 +141,32 @@ const StringTableEntry kStringTable[] = {
     {35208, "Downloading update ...", "Herunterladen des Updates ..."},
     {35209, "Checking digital signature ...", "Überprüfe Digitale Signatur ..."},
     {35210, "Launching installer ...", "Starte Installation ..."},
+    {35211, "The maker's update page could not be read",
+     "Die Update-Seite des Herstellers konnte nicht gelesen werden"},
+    {35212, "The maker's page names no usable download (https on the maker's site)",
+     "Die Seite des Herstellers nennt keinen brauchbaren Download (https auf seiner Seite)"},
+    {35213, "No private folder could be made for the update",
+     "Für das Update konnte kein privater Ordner angelegt werden"},
+    {35214, "The download did not arrive whole", "Der Download ist nicht vollständig angekommen"},
+    {35215, "The download's signature did not arrive",
+     "Die Signatur des Downloads ist nicht angekommen"},
+    {35216, "The download is not signed by the maker; it was not installed",
+     "Der Download ist nicht vom Hersteller signiert; er wurde nicht installiert"},
+    {35217, "The installation could not be started or failed",
+     "Die Installation konnte nicht gestartet werden oder ist fehlgeschlagen"},
+    {35218,
+     "The downloaded file is missing or was replaced before the installation; it was not "
+     "installed",
+     "Die heruntergeladene Datei fehlt oder wurde vor der Installation ersetzt; sie wurde nicht "
+     "installiert"},
+    {35219, "The download is not a package of this program; it was not installed",
+     "Der Download ist kein Paket dieses Programms; er wurde nicht installiert"},
+    {35220, "The download is not newer than the installed version; it was not installed",
+     "Der Download ist nicht neuer als die installierte Version; er wurde nicht installiert"},
+    {35221, "The download is not the version the maker offers; it was not installed",
+     "Der Download ist nicht die vom Hersteller angebotene Version; er wurde nicht installiert"},
+    {35222, "The installation was not authorized", "Die Installation wurde nicht genehmigt"},
+    {35223, "The update was cancelled", "Das Update wurde abgebrochen"},
 };
 
 const std::size_t kStringTableSize = sizeof kStringTable / sizeof kStringTable[0];

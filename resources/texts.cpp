@@ -1,5 +1,6 @@
 #include "resources/texts.h"
 
+#include <cstddef>
 #include <cstdlib>
 #include <string>
 #include <vector>

@@ -1,7 +1,9 @@
 #include "service/change_watcher.h"
 
+#include <cstddef>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "diagnostics/log.h"
 #include "platform/global_handles.h"

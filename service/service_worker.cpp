@@ -1,8 +1,10 @@
 #include "service/service_worker.h"
 
 #include <atomic>
+#include <cstdint>
 #include <memory>
 #include <thread>
+#include <utility>
 
 #include "diagnostics/log.h"
 #include "platform/global_handles.h"
@@ -80,12 +82,14 @@ int ThreadServiceMain(const ServiceWorker& worker) {
         }
         QLOG(kLogInfo, kProcedure, "Service is running, handling semaphore signal");
         const auto cycleStart = std::chrono::steady_clock::now();
-        ChangeHandles changes = OpenChangeHandles(worker.sources);
         std::int64_t nextTimeout = 0;
+        ChangeHandles changes;
         {
-            // The cycle's exchanges each start a helper; the next one loads while the cycle
-            // works, and none is left once it ends.
-            const PreparedHelpers prepared;
+            // One helper serves the cycle's exchanges one after the other (probe, echo,
+            // password, update); started now, it loads while the cycle does its local work, and
+            // it ends with the cycle.
+            const HelperSession helper;
+            changes = OpenChangeHandles(worker.sources);
             nextTimeout = RunUpdateCycle(limits, memory, worker.cycle);
         }
         // What a cycle allocated (answers, log lines) is not needed until the next one; see

@@ -1,6 +1,8 @@
 #include "service/update_cycle.h"
 
+#include <cstddef>
 #include <string>
+#include <string_view>
 
 #include "ddns/ip_address.h"
 #include "ddns/update_result.h"

@@ -4,6 +4,7 @@
 // learn the public address, decide whether the provider must be told, tell it, record the
 // outcome and choose when to look again.
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>

@@ -35,9 +35,9 @@ std::vector<std::uint8_t> AskHelper(HelperOperation operation, std::string reque
     call.request = std::move(request);
     call.deadline = kHelperDeadline;
     call.answerLimit = answerLength;
-    // Not a network exchange: the service's stop must not turn a password read into a wrong
-    // password.
-    call.stoppable = false;
+    // A stop of the network exchanges ends the helper at once, as it ends a transfer: the
+    // service that stops records nothing of a cycle cut short, so an empty result there is
+    // never taken for a wrong password.
     WipedText answer{CallHelper(call).value_or(std::string())};
     WipeMemory(call.request.data(), call.request.size());
     if (answer.text.size() != answerLength) {

@@ -6,6 +6,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "platform/process.h"
 #include "platform/text.h"

@@ -1,6 +1,8 @@
 #include "settings/registry.h"
 
 #include <algorithm>
+#include <cstddef>
+#include <utility>
 
 #include "platform/text.h"
 

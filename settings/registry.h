@@ -10,6 +10,7 @@
 // as one text in which every entry is followed by a line feed. `machine` names a remote
 // registry; there is none on this platform, so anything but the empty text gives the empty result.
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>

@@ -1,5 +1,6 @@
 #include "startup/apply_operations.h"
 
+#include <cstdint>
 #include <string>
 
 #include "diagnostics/log.h"

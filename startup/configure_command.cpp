@@ -1,9 +1,11 @@
 #include "startup/configure_command.h"
 
+#include <cstddef>
 #include <cstdio>
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "ddns/endpoint_value.h"

@@ -1,5 +1,8 @@
 #include "startup/configure_input.h"
 
+#include <cstddef>
+#include <utility>
+
 #include "ddns/endpoint_value.h"
 #include "platform/text.h"
 #include "platform/visible_text.h"

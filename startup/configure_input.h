@@ -3,6 +3,7 @@
 // What "/configure" accepts: the settings a user may give, their names in "Name=Value" input,
 // their prompts on a terminal, and the checks each value must pass before anything is stored.
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <optional>

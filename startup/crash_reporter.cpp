@@ -1,7 +1,10 @@
 #include "startup/crash_reporter.h"
 
+#include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <optional>
+#include <system_error>
 
 #include "ddns/crash_upload.h"
 #include "diagnostics/crash_handler.h"

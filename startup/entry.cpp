@@ -1,12 +1,15 @@
 #include "startup/entry.h"
 
 #include <cstdlib>
+#include <string>
+#include <string_view>
 
 #include "diagnostics/crash_handler.h"
 #include "diagnostics/log.h"
 #include "libraries/src/service/service_library.h"
 #include "platform/global_handles.h"
 #include "platform/guid.h"
+#include "platform/helper_call.h"
 #include "platform/lenient_integer.h"
 #include "platform/network_capabilities.h"
 #include "platform/process.h"
@@ -28,9 +31,20 @@ std::string EnvironmentText(const char* name) {
     return value ? value : "";
 }
 
+// A helper that failed is an error of the operation that needed it; what a helper says once
+// (a restriction the kernel lacks) is a warning.
+void LogHelperReport(HelperReport kind, std::string_view message) {
+    if (kind == HelperReport::Failure) {
+        QLOG(kLogError, "CallHelper", std::string(message));
+    } else {
+        QLOG(kLogWarn, "CallHelper", std::string(message));
+    }
+}
+
 }  // namespace
 
 void InitializeProcess(bool installCrashHandler) {
+    SetHelperReporter(LogHelperReport);
     std::int32_t level = LenientAbsoluteLow32(EnvironmentText("LOGLEVEL"));
     globalHandles.logPort = LenientAbsoluteLow32(EnvironmentText("LOGPORT"));
     globalHandles.logLockCreated.store(true, std::memory_order_release);

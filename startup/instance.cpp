@@ -2,6 +2,7 @@
 
 #include <map>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 
@@ -148,7 +149,7 @@ std::int64_t BroadcastInstanceMessage(std::int32_t code) {
     std::set<std::uint32_t> users = {CurrentUserId(), InvokingUserId()};
     int delivered = 0;
     for (const std::uint32_t user : users) {
-        for (const Guid& mode : {SystrayInstanceGuid, SettingInstanceGuid}) {
+        for (const Guid& mode : {SystrayInstanceGuid, SettingInstanceGuid, UpdateInstanceGuid}) {
             if (SendInstanceCode(sender.Get(), InstanceSocketPath(GuidToString(mode), user),
                                  code)) {
                 ++delivered;
@@ -159,6 +160,18 @@ std::int64_t BroadcastInstanceMessage(std::int32_t code) {
          "Instance message " + std::to_string(code) + " reached " + std::to_string(delivered) +
              " processes");
     return 1;
+}
+
+bool SendInstanceMessage(const Guid& mode, std::int32_t code) {
+    const UniqueHandle sender = CreateInstanceSender();
+    bool delivered = false;
+    for (const std::uint32_t user : std::set<std::uint32_t>{CurrentUserId(), InvokingUserId()}) {
+        delivered =
+            (sender &&
+             SendInstanceCode(sender.Get(), InstanceSocketPath(GuidToString(mode), user), code)) ||
+            delivered;
+    }
+    return delivered;
 }
 
 std::uint32_t GetParentProcessId(std::uint32_t processId) {

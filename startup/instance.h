@@ -26,6 +26,8 @@ enum InstanceCode : std::int32_t {
     InstanceCodeOpenSettings = 0,
     InstanceCodeQuit = 1,
     InstanceCodeShow = 2,
+    // To the update process: the channel (SoftwareBeta) may have changed; check again.
+    InstanceCodeUpdateChannel = 3,
 };
 
 // 1 when a process of this mode already holds its marker, else 0 (also when the marker cannot be
@@ -40,10 +42,12 @@ NativeHandle InstanceMessageHandle(const Guid& mode);
 // (neither root nor this process's user nor the user the marker is held for) are dropped.
 bool ReceiveInstanceMessage(const Guid& mode, std::int32_t& code);
 
-// Sends code to the systray and setting processes of this user (for root started through sudo
-// or pkexec, to those of the invoking user as well). 1 when it could be sent, also when no such
-// process listens; 0 only when sending is impossible.
+// Sends code to the systray, setting and update processes of this user (for root started
+// through sudo or pkexec, to those of the invoking user as well). 1 when it could be sent, also
+// when no such process listens; 0 only when sending is impossible.
 std::int64_t BroadcastInstanceMessage(std::int32_t code);
+// Sends code to the process of one mode only, in the same way; true when one took it.
+bool SendInstanceMessage(const Guid& mode, std::int32_t code);
 
 // The parent's process id; 0 when the process is not found.
 std::uint32_t GetParentProcessId(std::uint32_t processId);

@@ -1,3 +1,4 @@
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -21,6 +22,7 @@
 #include "startup/ui_module_loader.h"
 #include "startup/usage_text.h"
 #include "update/file_signature.h"
+#include "update/privileged_install.h"
 
 namespace quarnel {
 namespace {
@@ -111,6 +113,16 @@ ProcessActions DefaultProcessActions() {
                      "quarnel-updater: the software update (/update) is turned off in this "
                      "build; the package manager of the system updates the program\n");
         return 0;
+#endif
+    };
+    actions.installUpdate = [](const std::string& path, const std::string& version) {
+#if QUARNEL_SELF_UPDATE
+        return static_cast<std::int64_t>(RunPrivilegedInstall(path, version));
+#else
+        (void)path;
+        (void)version;
+        std::fprintf(stderr, "quarnel-updater: the software update is turned off in this build\n");
+        return std::int64_t{0};
 #endif
     };
     actions.programPath = [] { return GetProgramPath(); };

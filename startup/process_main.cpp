@@ -1,5 +1,7 @@
 #include "startup/process_main.h"
 
+#include <cstddef>
+
 #include "diagnostics/log.h"
 #include "libraries/src/service/autostart.h"
 #include "libraries/src/service/service_manager.h"
@@ -23,9 +25,15 @@ std::int64_t ProcessMain(const std::vector<std::string>& arguments, const Proces
     ProcessMode mode = ModeSystray;
     std::int64_t result = 0;
 
-    for (const std::string& argument : arguments) {
-        const std::string option = ToLowerAscii(argument);
-        if (option == "/install" || option == "/enable") {
+    for (std::size_t at = 0; at < arguments.size(); ++at) {
+        const std::string option = ToLowerAscii(arguments[at]);
+        if (option == "/installupdate") {
+            // Takes the two arguments after it: the offered file and the offered version.
+            const bool complete = at + 2 < arguments.size();
+            result = complete ? actions.installUpdate(arguments[at + 1], arguments[at + 2]) : 0;
+            at += 2;
+            mode = ModeNone;
+        } else if (option == "/install" || option == "/enable") {
             // Every step runs even when an earlier one failed; the exit code tells which failed.
             const std::int64_t identity = actions.recordClientIdentity();
             const std::int64_t migrated = actions.migrateSettings();

@@ -37,6 +37,8 @@ struct ProcessActions {
     // Broadcasts the instance message with a code; nonzero when it was posted.
     std::function<std::int64_t(int code)> broadcastInstanceMessage;
     std::function<std::int64_t(const std::string& path)> verifyFileSignature;
+    // The root step of the software update for the offered file and version; its exit code.
+    std::function<std::int64_t(const std::string& path, const std::string& version)> installUpdate;
     // Returns the autostart state read back afterwards.
     std::function<std::int64_t(const std::string& name, const std::string& programPath, int flags)>
         setAutostart;

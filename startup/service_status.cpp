@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <optional>
 
 #include "diagnostics/log.h"
@@ -76,7 +77,7 @@ std::optional<bool> UnitHasProcesses(const std::string& unit) {
     for (const char* hierarchy : {"", "/unified", "/systemd"}) {
         const std::string slice =
             std::string("/sys/fs/cgroup") + hierarchy + group + "system.slice";
-        struct stat info {};
+        struct stat info = {};
         if (::stat(slice.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
             continue;
         }
@@ -156,7 +157,7 @@ std::string QueryServiceState(const std::string& name) {
     // Without systemd only the service itself knows, and its control socket serves root and the
     // service's own user only.
     const std::string socket = ServiceControlSocketPath();
-    struct stat info {};
+    struct stat info = {};
     if (::stat(socket.c_str(), &info) == 0 && ::access(socket.c_str(), W_OK) != 0) {
         return "cannot tell (only root may ask the service)";
     }

@@ -1,7 +1,9 @@
 #include "startup/status_command.h"
 
+#include <cstddef>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "ddns/endpoint_value.h"
 #include "ddns/provider_update.h"

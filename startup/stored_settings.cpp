@@ -1,5 +1,11 @@
 #include "startup/stored_settings.h"
 
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string_view>
+#include <vector>
+
 #include "libraries/src/service/autostart.h"
 #include "platform/accounts.h"
 #include "platform/process.h"

@@ -2,7 +2,10 @@
 
 // The settings as they are stored now, in the form the apply step takes, and their display.
 
+#include <cstdint>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "settings/apply.h"
 

@@ -1,5 +1,6 @@
 #include "startup/ui_module_loader.h"
 
+#include <cstddef>
 #include <cstdio>
 
 #include "diagnostics/log.h"
@@ -121,7 +122,10 @@ std::int64_t RunSettingProcess() {
 
 std::int64_t RunUpdateProcess(bool beta) {
     if (IsInstanceRunning(UpdateInstanceGuid) == 1) {
+        // The settings' OK starts this process after a change of channel: the running one
+        // checks the new channel itself, unless it is already installing.
         QLOG(kLogInfo, "RunUpdateProcess", "Update process is already running");
+        (void)SendInstanceMessage(UpdateInstanceGuid, InstanceCodeUpdateChannel);
         return 0;
     }
     if (!IsDisplayNamed()) {

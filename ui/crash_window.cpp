@@ -12,7 +12,9 @@
 #include <QStyle>
 #include <algorithm>
 #include <limits>
+#include <memory>
 #include <thread>
+#include <utility>
 
 #include "ddns/crash_upload.h"
 #include "diagnostics/log.h"

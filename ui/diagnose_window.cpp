@@ -1,6 +1,9 @@
 #include "ui/diagnose_window.h"
 
 #include <algorithm>
+#include <cstddef>
+#include <memory>
+#include <utility>
 
 #include "resources/texts.h"
 #include "ui/result_notice.h"

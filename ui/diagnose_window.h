@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QWidget>
 #include <array>
+#include <cstddef>
 #include <functional>
 #include <string>
 #include <thread>

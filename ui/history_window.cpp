@@ -1,6 +1,8 @@
 #include "ui/history_window.h"
 
 #include <QHeaderView>
+#include <memory>
+#include <utility>
 
 #include "diagnostics/log.h"
 #include "platform/product.h"

@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QPainter>
 #include <QStyle>
+#include <string>
+#include <utility>
 
 #include "diagnostics/log.h"
 #include "resources/resource_data.h"

@@ -8,6 +8,7 @@
 #include <QIcon>
 #include <QImage>
 #include <array>
+#include <cstddef>
 #include <string_view>
 
 namespace quarnel {

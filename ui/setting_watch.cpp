@@ -1,5 +1,7 @@
 #include "ui/setting_watch.h"
 
+#include <cstdint>
+
 #include "diagnostics/log.h"
 #include "platform/process_control.h"
 #include "settings/registry.h"

@@ -3,6 +3,7 @@
 // ThreadSettingMain: the settings window's watch on the service's state key and on the process
 // that opened the window. Qt-free; the caller decides how the events reach the window.
 
+#include <cstdint>
 #include <functional>
 
 #include "platform/wait.h"

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <ctime>
+#include <iterator>
 
 #include "platform/accounts.h"
 #include "platform/text.h"

@@ -6,6 +6,7 @@
 #include <QSocketNotifier>
 #include <memory>
 #include <thread>
+#include <utility>
 
 #include "diagnostics/log.h"
 #include "libraries/src/adapter/wlan_identifier.h"

@@ -11,6 +11,9 @@
 #include <QTabBar>
 #include <QTabWidget>
 #include <QUrl>
+#include <algorithm>
+#include <cstdint>
+#include <utility>
 
 #include "diagnostics/log.h"
 #include "resources/texts.h"
@@ -289,13 +292,13 @@ SettingsForm SettingsWindow::Form() const {
 }
 
 void SettingsWindow::PostStatus(const ServiceResult& status) {
-    QMetaObject::invokeMethod(
-        this, [this, status] { ShowStatus(status); }, Qt::QueuedConnection);
+    const auto show = [this, status] { ShowStatus(status); };
+    QMetaObject::invokeMethod(this, show, Qt::QueuedConnection);
 }
 
 void SettingsWindow::PostClose() {
-    QMetaObject::invokeMethod(
-        this, [this] { reject(); }, Qt::QueuedConnection);
+    const auto close = [this] { reject(); };
+    QMetaObject::invokeMethod(this, close, Qt::QueuedConnection);
 }
 
 void SettingsWindow::InstanceMessage(std::int32_t code) {

@@ -5,6 +5,7 @@
 // rules themselves live in the Qt-free form code.
 
 #include <QDialog>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QSocketNotifier>
+#include <memory>
 #include <thread>
 
 #include "diagnostics/log.h"

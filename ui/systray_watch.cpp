@@ -1,5 +1,7 @@
 #include "ui/systray_watch.h"
 
+#include <cstdint>
+
 #include "diagnostics/log.h"
 #include "settings/registry.h"
 #include "settings/registry_watch.h"

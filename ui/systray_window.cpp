@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QDesktopServices>
 #include <QUrl>
+#include <cstddef>
+#include <utility>
 
 #include "ddns/address_detection.h"
 #include "ddns/update_result.h"

@@ -7,15 +7,23 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSocketNotifier>
 #include <QStyle>
 #include <QTextBrowser>
 #include <algorithm>
 #include <cctype>
+#include <cstdint>
+#include <memory>
+#include <utility>
 
 #include "diagnostics/log.h"
+#include "platform/exchange_stop.h"
 #include "resources/texts.h"
+#include "settings/registry.h"
+#include "settings/schema.h"
+#include "startup/instance.h"
 #include "ui/gadget_helpers.h"
-#include "update/package_installer.h"
+#include "update/privileged_install.h"
 
 namespace quarnel {
 namespace {
@@ -49,10 +57,15 @@ UpdateWindow::UpdateWindow(bool beta, UpdateWindowOperations operations)
     auto* title = new QLabel(Text(35200), top);
     title->setGeometry(50, 18, 324, 16);
     SetGadgetFontStyle(*title, title->font().pointSize(), true);
+    // Two lines high, below the icon, so that a reason for a refusal fits whole in either
+    // language; the progress bar moves down a little for it.
     status_ = new QLabel(Text(35205), top);
-    status_->setGeometry(10, 50, 364, 16);
+    status_->setGeometry(10, 43, 364, 28);
+    status_->setWordWrap(true);
+    status_->setAlignment(Qt::AlignLeft | Qt::AlignBottom);
+    status_->setTextFormat(Qt::PlainText);
     progress_ = new QProgressBar(top);
-    progress_->setGeometry(10, 66, 364, 18);
+    progress_->setGeometry(10, 72, 364, 16);
     progress_->setRange(0, 100);
     progress_->setValue(0);
     progress_->setTextVisible(false);
@@ -75,20 +88,58 @@ UpdateWindow::UpdateWindow(bool beta, UpdateWindowOperations operations)
 }
 
 UpdateWindow::~UpdateWindow() {
-    if (checker_.joinable()) {
-        checker_.join();
+    cancelled_ = true;
+    for (std::thread& checker : checkers_) {
+        checker.join();
     }
     if (downloader_.joinable()) {
         downloader_.join();
+    }
+    if (stoppedExchanges_) {
+        AllowNetworkExchanges();  // the process ends; a test's next window needs the network
     }
 }
 
 void UpdateWindow::closeEvent(QCloseEvent* event) {
     tray_.hide();
+    // A closed window wants nothing more: the download or check in progress ends within about
+    // a second, whatever the server does, and the worker sees that it must not install.
+    cancelled_ = true;
+    if (downloader_.joinable() || !checkers_.empty()) {
+        QLOG(kLogInfo, "UpdateWindowCallback", "Window closed: the update is cancelled");
+        StopNetworkExchanges();
+        stoppedExchanges_ = true;
+    }
     QWidget::closeEvent(event);
     if (closed_) {
         closed_();
     }
+}
+
+void UpdateWindow::InstanceMessage(std::int32_t code) {
+    if (code == InstanceCodeQuit) {
+        close();
+    } else if (code == InstanceCodeUpdateChannel) {
+        CheckChannelAgain();
+    }
+}
+
+void UpdateWindow::CheckChannelAgain() {
+    const bool beta =
+        operations_.storedBeta
+            ? operations_.storedBeta()
+            : ReadRegistryDword(RegistryHive::LocalMachine, kProductKey, kValueSoftwareBeta) != 0;
+    if (beta == beta_ || downloader_.joinable() || cancelled_) {
+        return;
+    }
+    QLOG(kLogInfo, "CheckSoftwareVersion",
+         std::string("The channel changed to ") + (beta ? "beta" : "release") + "; checking again");
+    beta_ = beta;
+    tray_.hide();
+    balloonMessage_.clear();
+    install_->setEnabled(false);
+    status_->setText(Text(35205));
+    StartCheck();
 }
 
 void UpdateWindow::Post(std::function<void()> work) {
@@ -96,15 +147,27 @@ void UpdateWindow::Post(std::function<void()> work) {
 }
 
 void UpdateWindow::Start() {
+    StartCheck();
+}
+
+void UpdateWindow::StartCheck() {
     const bool beta = beta_;
+    const int generation = ++checkGeneration_;
     auto check = operations_.check;
-    checker_ = std::thread([this, beta, check] {
+    checkers_.emplace_back([this, beta, check, generation] {
         const UpdateOffer offer = check(beta);
-        Post([this, offer] { OfferChecked(offer); });
+        Post([this, offer, generation] {
+            if (generation == checkGeneration_) {
+                OfferChecked(offer);
+            }
+        });
     });
 }
 
 void UpdateWindow::OfferChecked(const UpdateOffer& offer) {
+    if (cancelled_) {
+        return;
+    }
     if (!offer.newer) {
         QLOG(kLogDebug, "CheckSoftwareVersion",
              offer.version.empty() ? std::string("No version published for the channel")
@@ -127,6 +190,7 @@ void UpdateWindow::OfferChecked(const UpdateOffer& offer) {
     // A balloon that goes unread leaves the icon, which still opens the window when clicked.
     tray_.setIcon(style()->standardIcon(QStyle::SP_MessageBoxInformation));
     tray_.setToolTip(Text(35200));
+    tray_.disconnect(this);  // a second offer (another channel) connects once more
     connect(&tray_, &QSystemTrayIcon::messageClicked, this, [this] { OpenFromTray(); });
     connect(&tray_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason r) {
         if (r == QSystemTrayIcon::Trigger || r == QSystemTrayIcon::DoubleClick) {
@@ -158,12 +222,18 @@ void UpdateWindow::Install() {
     DownloadRequest request;
     request.beta = beta_;
     request.folderBase = operations_.folderBase;
+    request.cancelled = &cancelled_;
+    const std::atomic<bool>* cancelled = &cancelled_;
     const PackageInstaller install =
-        operations_.install ? operations_.install : PackageInstaller(InstallPackage);
+        operations_.install
+            ? operations_.install
+            : PackageInstaller([cancelled](const std::string& path, const std::string& version) {
+                  return StartPrivilegedInstall(path, version, cancelled);
+              });
     // Only a verified package reaches the installer; the status says so before it runs.
-    request.install = [this, install](const std::string& path) {
+    request.install = [this, install](const std::string& path, const std::string& version) {
         Post([this] { status_->setText(Text(35210)); });
-        return install(path);
+        return install(path, version);
     };
     request.onProgress = [this](std::int64_t, std::uint64_t received, std::uint64_t total,
                                 std::uint64_t) {
@@ -205,11 +275,13 @@ void UpdateWindow::DownloadEnded(DownloadOutcome outcome) {
         close();
         return;
     }
-    // Unlike the silent original, the reason is shown; Install is there again for a retry.
-    std::string reason = DownloadOutcomeText(outcome);
-    reason[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(reason[0])));
-    QLOG(kLogWarn, "DownloadSoftwareUpdate", reason);
-    status_->setText(QString::fromStdString(reason));
+    // Unlike the silent original, the reason is shown, in the user's language; Install is there
+    // again for a retry.
+    QLOG(kLogWarn, "DownloadSoftwareUpdate", DownloadOutcomeText(outcome));
+    if (outcome == DownloadOutcome::Cancelled) {
+        return;
+    }
+    status_->setText(Text(DownloadOutcomeTextId(outcome)));
     progress_->setValue(0);
     install_->setEnabled(true);
 }
@@ -227,6 +299,19 @@ std::int64_t RunUpdateWindows(bool beta) {
     UpdateWindow window(beta, UpdateWindowOperations{});
     QEventLoop loop;
     window.OnClosed([&loop] { loop.quit(); });
+    // The instance message: quit (/quit) closes the window and so cancels; a changed channel is
+    // checked again.
+    std::unique_ptr<QSocketNotifier> messages;
+    const int endpoint = InstanceMessageDescriptor(UpdateInstanceGuid);
+    if (endpoint >= 0) {
+        messages = std::make_unique<QSocketNotifier>(endpoint, QSocketNotifier::Read);
+        QObject::connect(messages.get(), &QSocketNotifier::activated, &window, [&window] {
+            std::int32_t code = 0;
+            for (int i = 0; i < 64 && ReceiveInstanceMessage(UpdateInstanceGuid, code); ++i) {
+                window.InstanceMessage(code);
+            }
+        });
+    }
     window.Start();
     loop.exec();
     return 0;

@@ -7,10 +7,13 @@
 #include <QSystemTrayIcon>
 #include <QWidget>
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "update/software_update.h"
 
@@ -23,8 +26,10 @@ namespace quarnel {
 struct UpdateWindowOperations {
     std::function<UpdateOffer(bool beta)> check = CheckSoftwareVersion;
     std::function<DownloadOutcome(const DownloadRequest&)> download = DownloadSoftwareUpdate;
-    PackageInstaller install;  // empty: the system's package installer
-    std::string folderBase;    // where the private download folder is made; empty: $TMPDIR
+    PackageInstaller install;  // empty: the root step through pkexec (update/privileged_install.h)
+    // The channel as stored now (SoftwareBeta not 0: beta), read when told it may have changed.
+    std::function<bool()> storedBeta;  // empty: the machine's settings
+    std::string folderBase;            // where the private download folder is made; empty: $TMPDIR
     // Whether the desktop has a tray to offer the update in; without one the window opens.
     std::function<bool()> trayAvailable = QSystemTrayIcon::isSystemTrayAvailable;
 };
@@ -42,7 +47,15 @@ class UpdateWindow : public QWidget {
     void Start();
     // The balloon or the tray icon clicked: the icon goes and the window comes to the front.
     void OpenFromTray();
-    // Called when the window closes, also when it closes without ever being shown.
+    // An instance message: quit closes the window (cancelling), a changed channel is checked.
+    void InstanceMessage(std::int32_t code);
+    // The stored channel may have changed: unless a download runs, the offer of the old channel
+    // goes and the new channel is checked.
+    void CheckChannelAgain();
+    bool Beta() const { return beta_; }
+    // Called when the window closes, also when it closes without ever being shown. Closing
+    // cancels: a download or check in progress ends, nothing is installed afterwards, and the
+    // private folder goes.
     void OnClosed(std::function<void()> closed) { closed_ = std::move(closed); }
     // The message of the balloon shown, else empty.
     const std::string& BalloonMessage() const { return balloonMessage_; }
@@ -58,6 +71,7 @@ class UpdateWindow : public QWidget {
     void closeEvent(QCloseEvent* event) override;
 
   private:
+    void StartCheck();
     void OfferChecked(const UpdateOffer& offer);
     void DownloadProgress(std::uint64_t received, std::uint64_t total);
     void DownloadEnded(DownloadOutcome outcome);
@@ -73,8 +87,11 @@ class UpdateWindow : public QWidget {
     QSystemTrayIcon tray_;
     std::string balloonMessage_;
     std::function<void()> closed_;
-    std::thread checker_;
+    int checkGeneration_ = 0;  // only the latest check's offer counts
+    std::vector<std::thread> checkers_;
     std::thread downloader_;
+    std::atomic<bool> cancelled_{false};
+    bool stoppedExchanges_ = false;
     std::optional<DownloadOutcome> lastOutcome_;
 };
 

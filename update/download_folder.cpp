@@ -23,7 +23,7 @@ PrivateDownloadFolder::PrivateDownloadFolder(const std::string& base) {
     if (folder_) {
         ::fchmod(folder_.Get(), 0700);  // whatever the umask took away from the owner
     }
-    struct stat info {};
+    struct stat info = {};
     // What was opened must be the folder just made: ours, private, not a link put in its place.
     if (!folder_ || ::fstat(folder_.Get(), &info) != 0 || info.st_uid != ::geteuid() ||
         (info.st_mode & 0777) != 0700) {

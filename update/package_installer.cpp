@@ -14,15 +14,8 @@ constexpr int kInstallMilliseconds = 30 * 60 * 1000;
 
 }  // namespace
 
-std::vector<std::string> PackageInstallCommand(const std::string& packagePath, bool asRoot) {
+std::vector<std::string> PackageInstallCommand(const std::string& packagePath) {
     std::vector<std::string> command;
-    if (!asRoot) {
-        const std::string pkexec = FindExecutable("pkexec", kSystemFolders);
-        if (pkexec.empty()) {
-            return {};
-        }
-        command.push_back(pkexec);
-    }
     // apt-get takes a package file only by a path with a slash in it.
     if (packagePath.empty() || packagePath.front() != '/') {
         return {};
@@ -40,9 +33,10 @@ std::vector<std::string> PackageInstallCommand(const std::string& packagePath, b
 }
 
 bool InstallPackage(const std::string& packagePath) {
-    const std::vector<std::string> command = PackageInstallCommand(packagePath, ::geteuid() == 0);
-    if (command.empty()) {
-        QLOG(kLogError, "InstallPackage", "no apt-get, dpkg or pkexec to install " + packagePath);
+    const std::vector<std::string> command = PackageInstallCommand(packagePath);
+    if (command.empty() || ::geteuid() != 0) {
+        QLOG(kLogError, "InstallPackage",
+             "no apt-get or dpkg to install " + packagePath + " as root");
         return false;
     }
     std::string line;

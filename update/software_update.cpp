@@ -1,5 +1,7 @@
 #include "update/software_update.h"
 
+#include <optional>
+
 #include "ddns/endpoints.h"
 #include "ddns/request_url.h"
 #include "update/download_folder.h"
@@ -60,7 +62,7 @@ std::string DownloadOutcomeText(DownloadOutcome outcome) {
         case DownloadOutcome::NoDownload:
             return "the maker's page names no usable download (https on the maker's site)";
         case DownloadOutcome::NoFolder:
-            return "no private download folder could be made";
+            return "no private folder could be made for the update";
         case DownloadOutcome::DownloadFailed:
             return "the download did not arrive whole";
         case DownloadOutcome::SignatureMissing:
@@ -69,9 +71,35 @@ std::string DownloadOutcomeText(DownloadOutcome outcome) {
             return "the download is not signed by the maker; it was not installed";
         case DownloadOutcome::InstallFailed:
             return "the installation could not be started or failed";
+        case DownloadOutcome::NotARegularFile:
+            return "the downloaded file is missing or was replaced before the installation; it "
+                   "was not installed";
+        case DownloadOutcome::NotThisProgram:
+            return "the download is not a package of this program; it was not installed";
+        case DownloadOutcome::NotNewer:
+            return "the download is not newer than the installed version; it was not installed";
+        case DownloadOutcome::NotOffered:
+            return "the download is not the version the maker offers; it was not installed";
+        case DownloadOutcome::NotAuthorized:
+            return "the installation was not authorized";
+        case DownloadOutcome::Cancelled:
+            return "the update was cancelled";
     }
     return "unknown";
 }
+
+int DownloadOutcomeTextId(DownloadOutcome outcome) {
+    // The ids follow the outcomes' order, from 35211 on; Installing keeps its own text.
+    return outcome == DownloadOutcome::Installing ? 35210 : 35210 + static_cast<int>(outcome);
+}
+
+namespace {
+
+bool Cancelled(const DownloadRequest& request) {
+    return request.cancelled != nullptr && request.cancelled->load();
+}
+
+}  // namespace
 
 DownloadOutcome DownloadSoftwareUpdate(const DownloadRequest& request) {
     const std::string site = MakerSiteUrl("/index.html");
@@ -93,24 +121,32 @@ DownloadOutcome DownloadSoftwareUpdate(const DownloadRequest& request) {
     if (!package || !signature) {
         return DownloadOutcome::NoFolder;
     }
-    if (HttpDownloadToFile(offer.downloadUrl, package.Get(), "GET", "", "", "", "", "",
-                           request.context, {}, request.onProgress) == 0 ||
-        LastHttpStatus() != 200) {
+    const bool downloaded =
+        HttpDownloadToFile(offer.downloadUrl, package.Get(), "GET", "", "", "", "", "",
+                           request.context, {}, request.onProgress) != 0 &&
+        LastHttpStatus() == 200;
+    if (Cancelled(request)) {
+        return DownloadOutcome::Cancelled;
+    }
+    if (!downloaded) {
         return DownloadOutcome::DownloadFailed;
     }
     if (HttpDownloadToFile(offer.downloadUrl + kSignatureSuffix, signature.Get(), "GET", "", "", "",
                            "") == 0 ||
         LastHttpStatus() != 200) {
-        return DownloadOutcome::SignatureMissing;
+        return Cancelled(request) ? DownloadOutcome::Cancelled : DownloadOutcome::SignatureMissing;
     }
     if (VerifyOpenFileSignature(package.Get(), signature.Get()) != 1) {
         return DownloadOutcome::SignatureInvalid;
     }
-    // Nobody else can rename or replace anything in the private folder, so the path names the
-    // verified file.
+    if (Cancelled(request)) {
+        return DownloadOutcome::Cancelled;
+    }
+    // Only this user's processes can change the private folder; the root step therefore checks
+    // the file again on a copy of its own and installs nothing it has not verified itself.
     const std::string packagePath = folder.Path() + "/" + name;
-    return request.install && request.install(packagePath) ? DownloadOutcome::Installing
-                                                           : DownloadOutcome::InstallFailed;
+    return request.install ? request.install(packagePath, offer.version)
+                           : DownloadOutcome::InstallFailed;
 }
 
 }  // namespace quarnel

@@ -4,6 +4,7 @@
 // /index.html, and downloading, verifying and handing on the installer. The update window runs
 // them on its worker threads and shows what they report.
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -31,24 +32,35 @@ UpdateOffer ReadUpdateOffer(std::string_view page, bool beta, std::string_view s
 // channel's offer on it. An unreadable page or an error page gives an empty offer.
 UpdateOffer CheckSoftwareVersion(bool beta);
 
+// Every way a download and installation can end, for the window, the log and the exit code of
+// the root step (update/privileged_install.h).
 enum class DownloadOutcome {
-    Installing,        // verified and handed to the installer
+    Installing,        // verified and installed
     NoPage,            // the maker's page could not be read
     NoDownload,        // no (unique, https, maker's) download URL for the channel
-    NoFolder,          // no private download folder
+    NoFolder,          // no private folder for the download or for root's copy
     DownloadFailed,    // the installer did not arrive whole
     SignatureMissing,  // its signature did not arrive
     SignatureInvalid,  // not signed by the maker
-    InstallFailed,     // the installer could not be started
+    InstallFailed,     // the installer could not be started or failed
+    NotARegularFile,   // the offered file is a link or no regular file any more
+    NotThisProgram,    // the verified package is another package
+    NotNewer,          // not newer than the installed version
+    NotOffered,        // not the version the maker's page offered
+    NotAuthorized,     // the administrator's password was not given (or the step is not root)
+    Cancelled,         // the window closed first
 };
 
-// A sentence for the user and the log.
+// A sentence for the log (English).
 std::string DownloadOutcomeText(DownloadOutcome outcome);
+// The text id of the sentence the window shows (resources/string_table.cpp).
+int DownloadOutcomeTextId(DownloadOutcome outcome);
 
-// Installs the verified package at path (inside the private download folder); true when the
-// installation ran and succeeded. The program's installer runs apt-get (through pkexec when not
-// root); tests record the call instead.
-using PackageInstaller = std::function<bool(const std::string& packagePath)>;
+// Installs the verified package at path (inside the private download folder) whose page offered
+// version. The program's installer hands it to the root step, which checks it all again on a
+// copy of its own; tests record the call instead.
+using PackageInstaller =
+    std::function<DownloadOutcome(const std::string& packagePath, const std::string& version)>;
 
 struct DownloadRequest {
     bool beta = false;
@@ -56,11 +68,14 @@ struct DownloadRequest {
     HttpProgressCallback onProgress;  // the installer's download only
     PackageInstaller install;
     std::string folderBase;  // where the private folder is made; empty: $TMPDIR or /tmp
+    // Set when the window closes: nothing more is downloaded, verified or installed.
+    const std::atomic<bool>* cancelled = nullptr;
 };
 
 // Fetches the maker's page again, downloads the channel's installer and its signature into a
-// private folder, verifies the installer's open file against the pinned signer, and only then
-// installs it. The folder goes afterwards, whatever the outcome.
+// private folder, verifies the installer's open file against the pinned signer (a quick answer
+// for the user; the root step checks again), and only then installs it. The folder goes
+// afterwards, whatever the outcome.
 DownloadOutcome DownloadSoftwareUpdate(const DownloadRequest& request);
 
 }  // namespace quarnel

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <iostream>
+#include <string>
 #include <thread>
 
 #include "ddns/dns_resolver.h"
@@ -17,6 +18,7 @@
 #include "settings/registry.h"
 #include "tests/ddns/emulator_test_base.h"
 #include "tests/fixtures/endpoint_overrides.h"
+#include "tests/libraries/adapter/network_test_support.h"
 
 namespace quarnel {
 namespace {
@@ -95,6 +97,30 @@ TEST_F(ResolverTest, OnlyTheFirstAnswerRecordCounts) {
     EXPECT_EQ(QueriesFor("plain.test"), 1);
 }
 
+// A forger who knows the query's id and port still cannot answer it: only an answer from the
+// server asked, to the question asked, with an IN record of the name asked counts.
+TEST_F(ResolverTest, OnlyTheServersAnswerToTheQuestionAskedCounts) {
+    const struct {
+        const char* forge;
+        const char* expected;
+    } cases[] = {
+        {"port", "203.0.113.7"},      // the forgery is ignored, the true answer follows
+        {"question", "203.0.113.7"},  // likewise
+        {"class", ""},                // the only answer holds no usable record
+        {"owner", ""},
+    };
+    for (const auto& c : cases) {
+        Admin(std::string("/admin/dns?name=plain.test&answer=A:203.0.113.7&forge=") + c.forge);
+        EXPECT_EQ(ResolveHostName("plain.test", Responder()), c.expected) << c.forge;
+    }
+}
+
+// An answer too large for a datagram is asked again over TCP.
+TEST_F(ResolverTest, AnAnswerCutShortIsAskedAgainOverTcp) {
+    Admin("/admin/dns?name=large.test&answer=A:203.0.113.8&truncate=1");
+    EXPECT_EQ(ResolveHostName("large.test", Responder()), "203.0.113.8");
+}
+
 TEST_F(ResolverTest, EntriesThatNameNoResolverAreNeverAsked) {
     Admin("/admin/dns?name=plain.test&answer=A:203.0.113.7");
     ASSERT_TRUE(SetEndpointOverride(Endpoint::Resolvers, Responder()));
@@ -146,14 +172,27 @@ TEST_F(ResolverTest, PublicAddressSourcesUseTheirEndpoints) {
     EXPECT_TRUE(TestConnectivity());
 }
 
-TEST_F(ResolverTest, HttpsEchoAcceptsAnotherNameButNotAnExpiredCertificate) {
+// The echo's certificate is checked as the provider's is: a certificate of the trusted CA for
+// another name must not let its holder choose the published address.
+TEST_F(ResolverTest, HttpsEchoNeedsACertificateForItsHost) {
     Admin("/admin/echo?text=203.0.113.60");
-    ASSERT_TRUE(SetEndpointOverride(Endpoint::IpEcho,
-                                    "127.0.0.1:" + std::to_string(emulator_.HttpsOtherNamePort())));
-    EXPECT_EQ(GetIPAddressHTTPS(), "203.0.113.60");
-    ASSERT_TRUE(SetEndpointOverride(Endpoint::IpEcho,
-                                    "127.0.0.1:" + std::to_string(emulator_.HttpsExpiredPort())));
-    EXPECT_EQ(GetIPAddressHTTPS(), "");
+    struct Echo {
+        int port;
+        const char* answer;
+        const char* warning;  // the reason of the WARN line, empty for none
+    };
+    for (const Echo& echo :
+         {Echo{emulator_.HttpsPort(), "203.0.113.60", ""},
+          Echo{emulator_.HttpsOtherNamePort(), "", "its certificate does not name the host"},
+          Echo{emulator_.HttpsExpiredPort(), "", "its certificate does not verify"}}) {
+        const std::string host = "127.0.0.1:" + std::to_string(echo.port);
+        ASSERT_TRUE(SetEndpointOverride(Endpoint::IpEcho, host));
+        test::EnableTraceLog();
+        EXPECT_EQ(GetIPAddressHTTPS(), echo.answer) << host;
+        const std::string line = "] No address from the IP echo " + host + ": " + echo.warning;
+        EXPECT_EQ(test::TraceLogText().find(line) != std::string::npos, *echo.warning != '\0')
+            << test::TraceLogText();
+    }
 }
 
 TEST(SilentResolverTest, AQueryEndsWhenNetworkExchangesStop) {

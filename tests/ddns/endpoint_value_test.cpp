@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 #include "settings/registry.h"
 #include "tests/support/test_support.h"
 

@@ -9,11 +9,18 @@
 #include <sys/stat.h>
 #include <sys/utsname.h>
 
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <optional>
 #include <regex>
+#include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "ddns/http_session.h"
 #include "ddns/user_agent.h"
@@ -395,7 +402,7 @@ TEST_F(HttpClientTest, FileFormWritesTheWholeAnswerPrivately) {
                               calls.OnProgress(), calls.OnComplete()),
               15u);
     EXPECT_EQ(test::ReadFileText(path), "installer-bytes");
-    struct stat info {};
+    struct stat info = {};
     ASSERT_EQ(::stat(path.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u);
     EXPECT_EQ(calls.requestContext, 7);
@@ -420,7 +427,7 @@ TEST_F(HttpClientTest, FileFormDownloadsBeyondTheAnswerCap) {
     EXPECT_EQ(HttpRequestFile(HttpsUrl("/"), path, "GET", "", "", "", "", "", 7, {},
                               calls.OnProgress(), {}),
               size);
-    struct stat info {};
+    struct stat info = {};
     ASSERT_EQ(::stat(path.c_str(), &info), 0);
     EXPECT_EQ(static_cast<std::uint64_t>(info.st_size), size);
     ASSERT_GT(calls.progress.size(), 1u);

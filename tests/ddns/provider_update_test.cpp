@@ -3,10 +3,14 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <string>
 
 #include "ddns/endpoints.h"
+#include "ddns/http_client.h"
 #include "ddns/identity_digests.h"
 #include "ddns/update_result.h"
 #include "platform/accounts.h"
@@ -94,18 +98,30 @@ TEST_F(SendUpdateRequestTest, APasswordThatCannotBeDecipheredNowSendsNothing) {
     ForgetDecipheredText();
     test::TemporaryFolder folder;
     const std::string refusing = folder.Path() + "/refuses-to-decipher";
-    // Fails the decipherment (operation 3) and hands every other operation to the real helper.
-    std::ofstream(refusing) << "#!/bin/sh\n"
-                               "op=$(dd bs=1 count=1 2>/dev/null | od -An -tu1 | tr -d ' ')\n"
-                               "[ \"$op\" = 3 ] && exit 1\n"
-                               "{ printf \"\\\\$(printf %o \"$op\")\"; cat; } | exec '"
-                            << test::HelperProgramPath() << "'\n";
+    // Fails the decipherment (operation 3) and hands every other operation to the real helper:
+    // the profile byte, then the frame that starts with the operation.
+    std::ofstream(refusing)
+        << "#!/bin/sh\n"
+           "byte() { dd bs=1 count=1 2>/dev/null | od -An -tu1 | tr -d ' '; }\n"
+           "profile=$(byte); op=$(byte)\n"
+           "[ \"$op\" = 3 ] && exit 1\n"
+           "{ printf \"\\\\$(printf %o \"$profile\")\\\\$(printf %o \"$op\")\"; cat; } "
+           "| exec '"
+        << test::HelperProgramPath() << "'\n";
     ASSERT_EQ(::chmod(refusing.c_str(), 0700), 0);
     const test::ScopedEnvironment use("QUARNEL_HELPER", refusing);
     // The stand-in passes the other operations on.
     ASSERT_EQ(IdentityDigest("S-1-22-1-1000"), "4f64a3a7b1d23a91b1464c3527858b065f66df33");
+    // The exchange before (the IP echo's) leaves its status; it must not pass for this one's.
+    ASSERT_FALSE(
+        HttpRequestString("https://127.0.0.1:" + std::to_string(emulator_.HttpsPort()) + "/", "GET",
+                          0, "", "", "", "")
+            .empty());
+    ASSERT_EQ(LastHttpStatus(), 200);
+    const std::size_t before = Records().size();
     EXPECT_EQ(SendUpdateRequest("203.0.113.5"), "");
-    EXPECT_TRUE(Records().empty());
+    EXPECT_EQ(LastHttpStatus(), 0);
+    EXPECT_EQ(Records().size(), before);
 }
 
 TEST_F(SendUpdateRequestTest, ProviderAnswersAreTrimmedButOtherwiseReturnedAsTheyCame) {

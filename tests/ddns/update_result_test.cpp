@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <string>
+
 #include "ddns/provider_update.h"
 #include "resources/texts.h"
 #include "tests/fixtures/endpoint_overrides.h"

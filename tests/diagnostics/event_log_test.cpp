@@ -16,11 +16,18 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <optional>
+#include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "diagnostics/event_log_store.h"
 #include "diagnostics/event_message.h"
@@ -126,7 +133,7 @@ TEST_F(EventLog, AReportedOutcomeIsStoredInTheRecordLayoutAndReadBack) {
     EXPECT_TRUE(HasBytesAt(file, strings, Utf16("good 198.51.100.7")));
     EXPECT_EQ(ReadLittleEndian32(file.data() + file.size() - 4), length);
 
-    struct stat info {};
+    struct stat info = {};
     ASSERT_EQ(::stat(Path().c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 0644u);  // every user reads the history
 
@@ -555,7 +562,7 @@ TEST_F(EventLog, AnotherUsersLockOnTheLogHoldsUpNeitherWritersNorReaders) {
 TEST_F(EventLog, WritersWaitABoundedTimeForEachOtherAndThenDropTheRecord) {
     ASSERT_TRUE(
         AppendEventRecord(Path(), Fields(kSource, 0, 0x40000064, {"one"}), kEventLogMaximumBytes));
-    struct stat info {};
+    struct stat info = {};
     ASSERT_EQ(::stat(EventLogLockPath(Path()).c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 0600u);  // no reader can open it, so none can hold it
 

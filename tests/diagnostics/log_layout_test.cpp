@@ -4,9 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
+#include <string>
+#include <system_error>
 
 #include "diagnostics/log.h"
 #include "platform/clock.h"

@@ -2,11 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <fstream>
 #include <regex>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "platform/clock.h"
 #include "platform/file_io.h"
@@ -158,6 +162,29 @@ TEST_F(LogTest, DatagramsCarryTheHeaderAndFourTexts) {
     ASSERT_EQ(second.size(), 5u);
     EXPECT_EQ(second[2], std::vector<std::uint8_t>{0});  // empty procedure
     EXPECT_EQ(second[4], std::vector<std::uint8_t>{0});  // no error text
+}
+
+// Entries name hosts, accounts and addresses: a root process sends them only to a socket of
+// root's. Another user who bound the port first gets nothing, and the file says once why.
+TEST_F(LogTest, ARootProcessSendsNoDatagramsToAnotherUsersSocket) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "making a socket of another user needs root";
+    }
+    test::UdpListener squatter(65534);
+    globalHandles.logPort = squatter.Port();
+    for (int i = 0; i < 3; ++i) {
+        WriteLog(kLogInfo, "f.cpp", "P", 1, "marker-squatted", 0);
+    }
+    EXPECT_TRUE(squatter.Receive(1, 300).empty());
+    const std::string why = "LOGPORT datagrams of this root process are not sent: port " +
+                            std::to_string(squatter.Port()) +
+                            " of 127.0.0.1 is bound by user 65534, not by root";
+    std::size_t told = 0;
+    const std::string text = LogText();
+    for (std::size_t at = text.find(why); at != std::string::npos; at = text.find(why, at + 1)) {
+        ++told;
+    }
+    EXPECT_EQ(told, 1u) << text;
 }
 
 TEST_F(LogTest, NoListenerLeavesTheFileOutputAlone) {

@@ -8,9 +8,12 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cstdint>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "platform/crypto_request.h"
 #include "platform/unique_fd.h"

@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 #include <net/if.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <string>
 #include <utility>
 #include <vector>
 

@@ -5,6 +5,9 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <string>
+#include <vector>
+
 #include "tests/support/test_support.h"
 
 namespace quarnel {
@@ -16,7 +19,7 @@ TEST(WriteFileAtomically, ReplacesContentAndModeAndLeavesNoTemporaryFile) {
     ASSERT_TRUE(WriteFileAtomically(path, "first\n", 0600));
     ASSERT_TRUE(WriteFileAtomically(path, "second\n", 0644));
     EXPECT_EQ(test::ReadFileText(path), "second\n");
-    struct stat info {};
+    struct stat info = {};
     ASSERT_EQ(::stat(path.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 0644u);
     EXPECT_EQ(test::ListFolder(folder.Path()), std::vector<std::string>{"unit.service"});

@@ -7,6 +7,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstddef>
+#include <string>
+
 #include "tests/support/test_support.h"
 
 namespace quarnel {

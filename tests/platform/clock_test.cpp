@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+
 #include "tests/support/test_support.h"
 
 namespace quarnel {

@@ -6,6 +6,10 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstddef>
+#include <string>
+#include <vector>
+
 #include "platform/unique_fd.h"
 #include "tests/support/test_support.h"
 

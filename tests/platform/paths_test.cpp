@@ -7,13 +7,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <string>
+
 #include "tests/support/test_support.h"
 
 namespace quarnel {
 namespace {
 
 unsigned ModeOf(const std::string& path) {
-    struct stat info {};
+    struct stat info = {};
     return ::stat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 0;
 }
 

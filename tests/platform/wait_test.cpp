@@ -4,7 +4,12 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <optional>
 #include <thread>
+#include <utility>
 
 #include "platform/unique_fd.h"
 #include "tests/support/child_process.h"

@@ -4,8 +4,11 @@
 
 #include <QColor>
 #include <QImage>
+#include <algorithm>
 #include <cstdint>
+#include <span>
 #include <string>
+#include <string_view>
 
 #include "tests/support/test_support.h"
 

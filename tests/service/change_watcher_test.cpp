@@ -5,7 +5,9 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <iostream>
+#include <memory>
 #include <thread>
 
 #include "platform/global_handles.h"

@@ -17,13 +17,17 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iostream>
 #include <map>
+#include <memory>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "diagnostics/event_log.h"
 #include "libraries/src/service/service_control.h"
@@ -156,6 +160,25 @@ TEST_F(ServiceProcessTest, FirstCycleUpdatesAndRecordsTheOutcome) {
 
     service_.Signal(SIGTERM);
     EXPECT_EQ(service_.Wait(10000), 0) << service_.Output();
+}
+
+// An echo on the path whose certificate (from a trusted CA) names another host chooses nothing:
+// no address, a WARN line naming host and reason, and no request reaches the provider.
+TEST_F(ServiceProcessTest, AnEchoWithACertificateForAnotherNamePublishesNothing) {
+    const std::string echo = "127.0.0.1:" + std::to_string(emulator_.HttpsOtherNamePort());
+    ASSERT_TRUE(test::SetEndpointOverride(Endpoint::IpEcho, echo));
+    emulator_.Admin("/admin/echo?text=203.0.113.66");
+    ASSERT_TRUE(StartService());
+    const std::string warning =
+        "] No address from the IP echo " + echo + ": its certificate does not name the host";
+    ASSERT_TRUE(Eventually([&] { return test::TraceLogText().find(warning) != std::string::npos; }))
+        << test::TraceLogText();
+    service_.Signal(SIGTERM);
+    EXPECT_EQ(service_.Wait(10000), 0) << service_.Output();
+    EXPECT_EQ(CountUpdateRequests(emulator_), 0);
+    const std::string log = test::TraceLogText();
+    const std::size_t at = log.rfind('\n', log.find(warning)) + 1;
+    std::cout << log.substr(at, log.find('\r', at) - at) << std::endl;
 }
 
 TEST_F(ServiceProcessTest, ServiceMapsNoDesktopLibrary) {

@@ -3,6 +3,9 @@
 #include <stdio.h>
 #include <sys/stat.h>
 
+#include <filesystem>
+#include <string>
+
 #include "tests/settings/store_fixture.h"
 
 namespace quarnel {
@@ -59,7 +62,7 @@ TEST_F(InstallTest, InstallLeavesTheCurrentBuildAndDefaultSettingsReadableByHand
     ASSERT_FALSE(time.empty());
     EXPECT_NE(time, "0");
     EXPECT_EQ(Shell("head -n 1 " + Quoted(settings + "/Time.value")), "REGVALUE44");
-    struct stat info {};
+    struct stat info = {};
     ASSERT_EQ(::stat(settings.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 0755u);
     // Installed as plain root: no user identity is recorded.

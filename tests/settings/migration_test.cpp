@@ -5,6 +5,10 @@
 #include <sys/inotify.h>
 #include <sys/stat.h>
 
+#include <cstdint>
+#include <string>
+#include <vector>
+
 #include "platform/accounts.h"
 #include "platform/unique_fd.h"
 #include "settings/apply.h"

@@ -10,9 +10,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstddef>
+#include <cstdint>
 #include <cstdlib>
 #include <fstream>
+#include <optional>
 #include <random>
+#include <string>
+#include <vector>
 
 #include "settings/identity.h"
 #include "settings/registry.h"

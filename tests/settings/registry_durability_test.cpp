@@ -8,8 +8,11 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <cstddef>
 #include <fstream>
 #include <random>
+#include <string>
+#include <vector>
 
 #include "platform/unique_fd.h"
 #include "settings/registry.h"

@@ -9,6 +9,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <fstream>
+#include <string>
+#include <vector>
+
 #include "settings/protection.h"
 #include "settings/registry.h"
 #include "settings/registry_watch.h"
@@ -23,7 +28,7 @@ constexpr const char* kKey = "SOFTWARE\\Quarnel Updater\\Settings";
 constexpr uid_t kNobody = 65534;
 
 unsigned ModeOf(const std::string& path) {
-    struct stat info {};
+    struct stat info = {};
     return ::lstat(path.c_str(), &info) == 0 ? (info.st_mode & 07777) : 0xFFFF;
 }
 

@@ -6,9 +6,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdlib>
 #include <filesystem>
 #include <regex>
+#include <string>
+#include <vector>
 
 #include "platform/text.h"
 #include "settings/registry.h"

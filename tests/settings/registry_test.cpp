@@ -4,6 +4,8 @@
 
 #include <filesystem>
 #include <fstream>
+#include <string>
+#include <vector>
 
 #include "platform/registry_value_file.h"
 #include "tests/settings/store_fixture.h"

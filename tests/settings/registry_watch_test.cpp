@@ -6,6 +6,11 @@
 #include <signal.h>
 #include <time.h>
 
+#include <cstdint>
+#include <fstream>
+#include <functional>
+#include <string>
+
 #include "settings/registry.h"
 #include "tests/settings/store_fixture.h"
 

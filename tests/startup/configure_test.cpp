@@ -5,8 +5,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
 
 #include "ddns/endpoint_value.h"
 #include "diagnostics/event_log.h"

@@ -6,6 +6,8 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -83,10 +85,10 @@ TEST(CrashReportTest, TheSourceLineTakesThePlaceOfTheUnknownLine) {
 // runtime installs one of its own before main).
 bool StartUpInstallsAHandler(bool installCrashHandler) {
     return test::RunInForkedChild([installCrashHandler] {
-               struct sigaction before {};
+               struct sigaction before = {};
                sigaction(SIGSEGV, nullptr, &before);
                InitializeProcess(installCrashHandler);
-               struct sigaction after {};
+               struct sigaction after = {};
                sigaction(SIGSEGV, nullptr, &after);
                const bool replaced = after.sa_sigaction != before.sa_sigaction;
                return replaced && (after.sa_flags & SA_ONSTACK) != 0 ? 1 : 0;

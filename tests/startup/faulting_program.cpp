@@ -19,11 +19,13 @@
 #include <sys/resource.h>
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "diagnostics/crash_handler.h"
 #include "startup/entry.h"

@@ -7,6 +7,7 @@
 #include <poll.h>
 
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>

@@ -10,10 +10,18 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
 #include <filesystem>
+#include <fstream>
+#include <map>
+#include <optional>
+#include <string>
 #include <thread>
 
 #include "platform/elevation.h"
+#include "platform/guid.h"
 #include "platform/instance.h"
 #include "platform/process_control.h"
 #include "tests/support/child_process.h"
@@ -101,7 +109,7 @@ TEST_F(Instance, MarkersAreLockFilesInTheUsersPrivateFolderAndTheRuntimeFolder) 
     ASSERT_EQ(IsInstanceRunning(SystrayInstanceGuid), 0);
     ASSERT_EQ(IsInstanceRunning(ServiceInstanceGuid), 0);
     const std::string guid = GuidToString(SystrayInstanceGuid);
-    struct stat info {};
+    struct stat info = {};
     ASSERT_EQ(::lstat(folder.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 0700u);
     ASSERT_EQ(::lstat((folder + "/" + guid + ".lock").c_str(), &info), 0);
@@ -169,6 +177,51 @@ TEST_F(Instance, AFolderThatAnotherUserPreparedIsNotTrusted) {
     // Nothing of root's goes into it; root's process runs (as the first) without a marker.
     EXPECT_EQ(IsInstanceRunning(UpdateInstanceGuid), 0);
     EXPECT_TRUE(test::ListFolder(folder).empty());
+}
+
+// Root takes a user's marker in the user's own folder, where the user can put a link (or a hard
+// link to a file of root's) in place of the lock file or the socket at any moment: a file of
+// root's never changes its mode or owner.
+TEST_F(Instance, ALinkInTheUsersFolderNeverTurnsRootsModeOrOwnerChangeOntoAnotherFile) {
+    if (!IsRoot()) {
+        GTEST_SKIP() << "acting for another user needs root";
+    }
+    const std::string victim = root_.Path() + "/victim";
+    std::ofstream(victim) << "root's";
+    ASSERT_EQ(::chmod(victim.c_str(), 0644), 0);
+    const std::string guid = GuidToString(UpdateInstanceGuid);
+    const std::string folder = InstanceFolder(test::kNobodyUser);
+    {
+        InstanceMarker first;
+        ASSERT_EQ(ClaimInstanceMarker(guid, test::kNobodyUser, first), InstanceClaim::Held);
+    }
+    const std::string lock = folder + "/" + guid + ".lock";
+    ASSERT_EQ(::unlink(lock.c_str()), 0);
+    ASSERT_EQ(::link(victim.c_str(), lock.c_str()), 0);
+    InstanceMarker planted;
+    EXPECT_NE(ClaimInstanceMarker(guid, test::kNobodyUser, planted), InstanceClaim::Held);
+    ASSERT_EQ(::unlink(lock.c_str()), 0);
+
+    // The socket is made by bind, then given its mode and owner: a racing user swaps a link in.
+    std::atomic<bool> done{false};
+    const std::string socket = folder + "/" + guid + ".socket";
+    std::thread racer([&] {
+        const std::string link = folder + "/racing-link";
+        for (int i = 0; i < 2000000 && !done; ++i) {
+            (void)::symlink(victim.c_str(), link.c_str());
+            (void)::rename(link.c_str(), socket.c_str());
+        }
+    });
+    for (int round = 0; round < 3000; ++round) {
+        InstanceMarker marker;
+        (void)ClaimInstanceMarker(guid, test::kNobodyUser, marker);
+    }
+    done = true;
+    racer.join();
+    struct stat info = {};
+    ASSERT_EQ(::stat(victim.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0644u);
+    EXPECT_EQ(info.st_uid, 0u);
 }
 
 TEST_F(Instance, BroadcastReachesTheUsersProcessesAndCodesFromOtherUsersAreRefused) {

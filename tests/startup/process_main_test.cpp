@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,9 @@ struct Recorder {
         };
         a.setAutostart = [this](const std::string& n, const std::string& p, int flags) {
             return Log("autostart " + n + "|" + p + "|" + std::to_string(flags), autostartState);
+        };
+        a.installUpdate = [this](const std::string& p, const std::string& v) {
+            return Log("installupdate " + p + "|" + v, 1);
         };
         a.configure = [this] { return Log("configure", configured); };
         a.showStatus = [this] { return Log("status", 0); };
@@ -151,6 +155,17 @@ TEST(ProcessMain, TheLastModeSwitchDecidesAndAOneShotAfterwardsEndsInNoMode) {
     Recorder modes;
     EXPECT_EQ(Scan(modes, {"/update", "/setting", "/SERVICE"}), 0);
     EXPECT_EQ(modes.calls, std::vector<std::string>{"service"});
+}
+
+// The update's root step takes the file and the version after it; its result is the exit code.
+TEST(ProcessMain, InstallUpdateTakesTheTwoArgumentsAfterIt) {
+    Recorder r;
+    EXPECT_EQ(Scan(r, {"/installupdate", "/tmp/q/quarnel-updater.deb", "1.5.3.300"}), 1);
+    EXPECT_EQ(r.calls,
+              std::vector<std::string>{"installupdate /tmp/q/quarnel-updater.deb|1.5.3.300"});
+    Recorder incomplete;
+    EXPECT_EQ(Scan(incomplete, {"/installupdate", "/tmp/q/quarnel-updater.deb"}), 0);
+    EXPECT_TRUE(incomplete.calls.empty());
 }
 
 TEST(ProcessMain, UpdateModeReadsTheBetaChoice) {

@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstddef>
 #include <cstdlib>
 #include <thread>
 

@@ -2,8 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <fstream>
+#include <map>
 #include <regex>
+#include <string>
+#include <vector>
 
 #include "platform/child_process.h"
 #include "tests/support/test_support.h"

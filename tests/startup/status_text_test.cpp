@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 #include "platform/visible_text.h"
 #include "startup/service_status.h"
 

@@ -6,7 +6,9 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <system_error>
 #include <thread>
+#include <utility>
 
 #include "tests/support/child_process.h"
 

@@ -1,21 +1,31 @@
 #pragma once
 
-// A UDP socket bound to an ephemeral port of 127.0.0.1 that collects datagrams for a test.
+// A UDP socket bound to an ephemeral port of 127.0.0.1 that collects datagrams for a test. Made
+// by a root test for another user, the socket belongs to that user (as the kernel's tables show).
 
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/fsuid.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 namespace quarnel::test {
 
 class UdpListener {
   public:
-    UdpListener() {
+    explicit UdpListener(std::optional<uid_t> owner = std::nullopt) {
+        if (owner) {
+            (void)::setfsuid(*owner);  // the calling thread's only
+        }
         fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        if (owner) {
+            (void)::setfsuid(::geteuid());
+        }
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);

@@ -12,9 +12,13 @@
 
 #include <QImage>
 #include <chrono>
+#include <cstddef>
 #include <cstdlib>
+#include <optional>
 #include <regex>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "settings/registry.h"
 #include "settings/schema.h"

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <ostream>
+#include <string>
 
 #include "diagnostics/event_log.h"
 

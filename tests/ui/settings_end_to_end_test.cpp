@@ -12,8 +12,12 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <memory>
+#include <optional>
 #include <regex>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "ddns/provider_update.h"
 #include "libraries/src/service/unit_file.h"

@@ -12,9 +12,15 @@
 #include <QPushButton>
 #include <QTabWidget>
 #include <atomic>
+#include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
 #include <thread>
+#include <vector>
 
 #include "platform/accounts.h"
 #include "platform/paths.h"

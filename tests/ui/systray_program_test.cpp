@@ -9,7 +9,11 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <memory>
+#include <optional>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/guid.h"
 #include "platform/instance.h"
@@ -119,7 +123,7 @@ TEST_F(SystrayProgramTest, SecondTrayOpensSettingsInTheFirstAndQuitEndsBoth) {
         WriteRegistryString(RegistryHive::LocalMachine, kSettingsKey, kValueUsername, "alice"), 1);
     ASSERT_TRUE(tray_.Start(test::ProgramPath(), {}, {{"QT_QPA_PLATFORM", "offscreen"}}));
     const std::string socket = InstanceSocketPath(GuidToString(SystrayInstanceGuid), ::geteuid());
-    struct stat info {};
+    struct stat info = {};
     ASSERT_TRUE(Eventually([&] { return ::stat(socket.c_str(), &info) == 0; })) << tray_.Output();
     ASSERT_TRUE(Eventually([&] { return DebugLogs().find("Thread started") != std::string::npos; }))
         << DebugLogs();

@@ -3,8 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <cstddef>
+#include <cstdint>
 #include <future>
+#include <memory>
 #include <ostream>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "ddns/update_result.h"
 #include "diagnostics/event_log.h"

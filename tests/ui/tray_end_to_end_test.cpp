@@ -5,9 +5,15 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstddef>
 #include <fstream>
 #include <functional>
+#include <memory>
+#include <optional>
+#include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "diagnostics/event_log.h"
 #include "resources/texts.h"

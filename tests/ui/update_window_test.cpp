@@ -4,12 +4,15 @@
 #include <sys/stat.h>
 
 #include <QApplication>
+#include <QFontMetrics>
+#include <QLabel>
 #include <QTimer>
 #include <fstream>
 #include <string>
 #include <vector>
 
 #include "resources/texts.h"
+#include "startup/instance.h"
 #include "tests/ddns/emulator_test_base.h"
 #include "tests/fixtures/endpoint_overrides.h"
 #include "tests/ui/qt_application.h"
@@ -48,9 +51,9 @@ TEST_P(UpdateWindowRun, OffersTheVersionAndInstallsOnlyWhatTheMakerSigned) {
     std::vector<std::string> installed;
     UpdateWindowOperations operations;
     operations.folderBase = base.Path();
-    operations.install = [&](const std::string& path) {
+    operations.install = [&](const std::string& path, const std::string&) {
         installed.push_back(path);
-        return true;
+        return DownloadOutcome::Installing;
     };
     const bool tray = GetParam().tray;
     operations.trayAvailable = [tray] { return tray; };
@@ -73,7 +76,7 @@ TEST_P(UpdateWindowRun, OffersTheVersionAndInstallsOnlyWhatTheMakerSigned) {
     EXPECT_EQ(window.isVisible(), !GetParam().installed) << "installed: the window closes";
     if (!GetParam().installed) {
         EXPECT_EQ(window.StatusText().toStdString(),
-                  "The download is not signed by the maker; it was not installed");
+                  LoadResourceText(DownloadOutcomeTextId(DownloadOutcome::SignatureInvalid)));
         EXPECT_TRUE(window.InstallEnabled()) << "Install is offered again";
     }
     EXPECT_TRUE(test::ListFolder(base.Path()).empty()) << "the download folder was left behind";
@@ -85,6 +88,97 @@ INSTANTIATE_TEST_SUITE_P(Cases, UpdateWindowRun,
                          [](const ::testing::TestParamInfo<Case>& p) {
                              return std::string(p.param.name);
                          });
+
+// Closing the window (or /quit) while the installer's download has stalled ends the download at
+// once, installs nothing and leaves no folder: no invisible process lives on.
+class UpdateWindowCancel : public test::EmulatorTest {};
+
+TEST_F(UpdateWindowCancel, QuitDuringAStalledDownloadCancelsIt) {
+    test::EnsureQtApplication();
+    ASSERT_TRUE(test::PointEndpointsAtEmulator(emulator_));
+    const std::string package = root_.Path() + "/q.deb";
+    std::ofstream(package, std::ios::binary) << std::string(20000, 'd');
+    Admin("/admin/page?path=/q.deb&file=" + package);
+    Admin("/admin/fault?kind=stall&ms=120000&path=/q.deb");
+    Admin("/admin/software?software-version=1.5.2.295&software-download=" + HttpsUrl("/q.deb"));
+    const test::TemporaryFolder base;
+    bool installed = false;
+    UpdateWindowOperations operations;
+    operations.folderBase = base.Path();
+    operations.install = [&](const std::string&, const std::string&) {
+        installed = true;
+        return DownloadOutcome::Installing;
+    };
+    operations.trayAvailable = [] { return false; };
+    UpdateWindow window(false, operations);
+    window.Start();
+    ASSERT_TRUE(test::ProcessEventsUntil([&] { return window.InstallEnabled(); }));
+    window.Install();
+    ASSERT_TRUE(test::ProcessEventsUntil([&] { return LastRecord().target == "/q.deb"; }));
+
+    window.InstanceMessage(InstanceCodeQuit);
+    EXPECT_FALSE(window.isVisible());
+    ASSERT_TRUE(test::ProcessEventsUntil([&] { return window.LastOutcome().has_value(); }))
+        << "the stalled download kept running after the window closed";
+    EXPECT_EQ(*window.LastOutcome(), DownloadOutcome::Cancelled);
+    EXPECT_FALSE(installed);
+    EXPECT_TRUE(test::ListFolder(base.Path()).empty()) << "the download folder was left behind";
+}
+
+// After the settings switched the channel, the running update process is told and checks the
+// new channel; the same channel again changes nothing.
+TEST(UpdateWindowChannel, AChangedChannelIsCheckedAgain) {
+    test::EnsureQtApplication();
+    std::vector<bool> checked;
+    bool storedBeta = true;
+    UpdateWindowOperations operations;
+    operations.check = [&checked](bool beta) {
+        checked.push_back(beta);
+        return UpdateOffer{beta ? "1.5.3.300" : "1.5.2.295", true, ""};
+    };
+    operations.storedBeta = [&storedBeta] { return storedBeta; };
+    operations.trayAvailable = [] { return false; };
+    UpdateWindow window(false, operations);
+    window.Start();
+    const std::string release = GetLocalizedText(35206, "1.5.2.295");
+    ASSERT_TRUE(
+        test::ProcessEventsUntil([&] { return window.StatusText().toStdString() == release; }));
+
+    window.InstanceMessage(InstanceCodeUpdateChannel);
+    const std::string beta = GetLocalizedText(35206, "1.5.3.300");
+    ASSERT_TRUE(
+        test::ProcessEventsUntil([&] { return window.StatusText().toStdString() == beta; }));
+    EXPECT_TRUE(window.Beta());
+    window.InstanceMessage(InstanceCodeUpdateChannel);
+    test::ProcessEventsUntil([] { return false; }, 200);
+    EXPECT_EQ(checked, (std::vector<bool>{false, true}));
+    window.close();
+}
+
+// Every reason the window can show has an English and a German text, and each fits the status
+// line whole: it wraps within the line's width and height.
+TEST(UpdateWindowTexts, EveryReasonFitsTheStatusLineInBothLanguages) {
+    test::EnsureQtApplication();
+    UpdateWindow window(false, UpdateWindowOperations{});
+    QLabel* status = nullptr;
+    for (QLabel* label : window.findChildren<QLabel*>()) {
+        status = label->text() == window.StatusText() ? label : status;
+    }
+    ASSERT_NE(status, nullptr);
+    const QFontMetrics metrics(status->font());
+    for (int value = 0; value <= static_cast<int>(DownloadOutcome::Cancelled); ++value) {
+        const int id = DownloadOutcomeTextId(static_cast<DownloadOutcome>(value));
+        for (const Language language : {Language::English, Language::German}) {
+            const QString text = QString::fromStdString(LoadResourceText(id, language));
+            ASSERT_FALSE(text.isEmpty()) << id;
+            const QRect needed =
+                metrics.boundingRect(QRect(0, 0, status->width(), 1000), Qt::TextWordWrap, text);
+            EXPECT_TRUE(status->wordWrap() && needed.height() <= status->height() &&
+                        needed.width() <= status->width())
+                << id << ": " << text.toStdString();
+        }
+    }
+}
 
 class UpdateMode : public test::EmulatorTest {};
 

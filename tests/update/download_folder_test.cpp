@@ -13,7 +13,7 @@ namespace quarnel {
 namespace {
 
 unsigned ModeOf(const std::string& path) {
-    struct stat info {};
+    struct stat info = {};
     return ::lstat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 0xFFFFu;
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cstdint>
 #include <fstream>
 #include <functional>
 #include <string>
@@ -58,14 +59,16 @@ TEST_P(SoftwareUpdate, InstallsOnlyAWholeInstallerTheMakerSigned) {
     request.onProgress = [&](std::int64_t, std::uint64_t received, std::uint64_t, std::uint64_t) {
         progress.push_back(received);
     };
-    request.install = [&](const std::string& path) {
-        // What is installed: the whole, verified file, in a folder only this user can enter.
-        struct stat folder {};
+    request.install = [&](const std::string& path, const std::string& version) {
+        // What is handed to the root step: the whole, verified file, in a folder only this user
+        // can enter, with the version the page offered.
+        struct stat folder = {};
         EXPECT_EQ(::stat(path.substr(0, path.rfind('/')).c_str(), &folder), 0);
         EXPECT_EQ(folder.st_mode & 0777, 0700u);
         EXPECT_EQ(test::ReadFileText(path), test::ReadFileText(files + "/good.deb"));
+        EXPECT_EQ(version, "1.5.2.295");
         installed.push_back(path);
-        return true;
+        return DownloadOutcome::Installing;
     };
     const DownloadOutcome outcome = DownloadSoftwareUpdate(request);
     EXPECT_EQ(outcome, GetParam().expected) << DownloadOutcomeText(outcome);

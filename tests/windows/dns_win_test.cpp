@@ -57,10 +57,18 @@ TEST(DnsWin, OnlyAWholeFirstRecordInsideThePacketCounts) {
          DnsAnswer::Kind::None,
          ""},
         {"another type", {0xC0, 12, 0, 16, 0, 1, 0, 0, 0, 60, 0, 1, 0}, DnsAnswer::Kind::None, ""},
+        {"another owner",
+         {1, 'x', 0, 0, 1, 0, 1, 0, 0, 0, 60, 0, 4, 203, 0, 113, 5},
+         DnsAnswer::Kind::None,
+         ""},
+        {"another class",
+         {0xC0, 12, 0, 1, 0, 3, 0, 0, 0, 60, 0, 4, 203, 0, 113, 5},
+         DnsAnswer::Kind::None,
+         ""},
     };
     for (const auto& c : cases) {
         const Packet packet = Response(c.record);
-        const DnsAnswer answer = ReadFirstDnsAnswer(packet.data(), packet.size());
+        const DnsAnswer answer = ReadFirstDnsAnswer(packet.data(), packet.size(), "A.test.");
         EXPECT_EQ(answer.kind, c.kind) << c.name;
         EXPECT_EQ(answer.text, c.text) << c.name;
     }

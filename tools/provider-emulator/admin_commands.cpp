@@ -2,9 +2,13 @@
 
 #include <arpa/inet.h>
 
+#include <cstddef>
 #include <cstdlib>
 #include <fstream>
+#include <optional>
 #include <sstream>
+#include <string_view>
+#include <utility>
 
 #include "tools/provider-emulator/query_text.h"
 
@@ -208,6 +212,14 @@ AdminResult Dns(EmulatorState& state, const QueryPairs& query) {
         entry.rcode = 3;
     } else {
         return Bad("rcode must be NOERROR, SERVFAIL or NXDOMAIN");
+    }
+    entry.truncate = QueryValue(query, "truncate").has_value();
+    entry.forge = QueryValue(query, "forge").value_or("");
+    entry.spoof = QueryValue(query, "spoof").value_or("203.0.113.66");
+    if ((!entry.forge.empty() && entry.forge != "port" && entry.forge != "question" &&
+         entry.forge != "class" && entry.forge != "owner") ||
+        !IsIPv4(entry.spoof)) {
+        return Bad("forge must be port, question, class or owner; spoof an IPv4 address");
     }
     const std::string answer = QueryValue(query, "answer").value_or("");
     std::size_t start = 0;

@@ -3,6 +3,7 @@
 // Everything the emulator answers from, changeable while it runs (through the admin commands).
 // All access goes through one lock; readers get copies.
 
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <map>
@@ -47,6 +48,14 @@ struct DnsRecord {
 struct DnsEntry {
     int rcode = 0;  // 0 NOERROR, 2 SERVFAIL, 3 NXDOMAIN
     std::vector<DnsRecord> answer;
+    // Over UDP only the header comes back, marked as cut short (TC); TCP gives the answer.
+    bool truncate = false;
+    // A forged answer, an A record with the address spoof, comes first over UDP, with one flaw:
+    // "port" (from another port than the server's), "question" (for another question; both
+    // followed by the true answer), "class" (a CH record) or "owner" (owned by another name; both
+    // instead of the true answer).
+    std::string forge;
+    std::string spoof;
 };
 
 class EmulatorState {

@@ -2,9 +2,13 @@
 
 #include <arpa/inet.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstddef>
 #include <memory>
+#include <optional>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "tools/provider-emulator/query_text.h"

@@ -7,12 +7,14 @@
 #include <unistd.h>
 
 #include <climits>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <memory>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "tools/provider-emulator/admin_commands.h"
@@ -290,6 +292,7 @@ int Run(const Options& options) {
     stateText += "HTTPS_OTHER_NAME_PORT=" + std::to_string(listeners[2].port) + "\n";
     stateText += "HTTPS_EXPIRED_PORT=" + std::to_string(listeners[3].port) + "\n";
     stateText += "DNS_PORT=" + std::to_string(dns.Port()) + "\n";
+    stateText += "DNS6_PORT=" + std::to_string(dns.Port6()) + "\n";
 
     if (anyHttps) {
         char resolved[PATH_MAX];

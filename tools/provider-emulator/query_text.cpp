@@ -2,6 +2,7 @@
 
 #include <openssl/evp.h>
 
+#include <cstddef>
 #include <cstdio>
 
 namespace emulator {

@@ -1,6 +1,7 @@
 #include "tools/provider-emulator/request_log.h"
 
 #include <chrono>
+#include <cstddef>
 #include <ctime>
 
 #include "tools/provider-emulator/query_text.h"

@@ -102,7 +102,7 @@ bool WriteKey(const std::string& path, EVP_PKEY* key) {
 }
 
 bool FileExists(const std::string& path) {
-    struct stat info {};
+    struct stat info = {};
     return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 

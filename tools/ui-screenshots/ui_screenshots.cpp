@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "diagnostics/event_log.h"
 #include "ui/settings_window.h"
@@ -98,6 +99,26 @@ bool SaveUpdateWindow(const std::string& path) {
     return Save(window, path);
 }
 
+// The update window after the root step refused the package (it was not newer), the reason in
+// the session's language on the status line.
+bool SaveRefusedUpdateWindow(const std::string& path) {
+    UpdateWindowOperations operations;
+    operations.check = [](bool) { return UpdateOffer{"1.5.2.295", true, ""}; };
+    operations.download = [](const DownloadRequest&) { return DownloadOutcome::NotNewer; };
+    operations.trayAvailable = [] { return false; };
+    UpdateWindow window(false, operations);
+    window.Start();
+    for (int i = 0; i < 100 && !window.InstallEnabled(); ++i) {
+        ProcessEventsFor(20);
+    }
+    window.Install();
+    for (int i = 0; i < 100 && !window.LastOutcome(); ++i) {
+        ProcessEventsFor(20);
+    }
+    ProcessEventsFor(300);
+    return Save(window, path);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -137,6 +158,7 @@ int main(int argc, char** argv) {
 
     saved &= SaveSettingsTabs(prefix, suffix);
     saved &= SaveUpdateWindow(prefix + "update" + suffix);
+    saved &= SaveRefusedUpdateWindow(prefix + "update-refused" + suffix);
 
     // The tray icon set: normal, information, warning, error, four times enlarged.
     QImage icons(4 * 64 + 3 * 8, 64, QImage::Format_ARGB32_Premultiplied);

@@ -1,6 +1,7 @@
 #include "libraries/src/adapter/adapter.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <vector>
 
 #include "ddns/ip_address.h"

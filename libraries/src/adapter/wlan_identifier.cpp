@@ -1,5 +1,7 @@
 #include "libraries/src/adapter/wlan_identifier.h"
 
+#include <cstddef>
+
 #include "diagnostics/log.h"
 #include "libraries/src/adapter/adapter.h"
 #include "platform/global_handles.h"

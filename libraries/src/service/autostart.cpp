@@ -1,7 +1,9 @@
 #include "libraries/src/service/autostart.h"
 
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
+#include <string_view>
 #include <vector>
 
 #include "diagnostics/log.h"

@@ -2,7 +2,11 @@
 // reported at each step.
 
 #include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include "diagnostics/log.h"
 #include "libraries/src/service/service_internal.h"

@@ -1,8 +1,12 @@
 // The dispatcher: one thread per registered service, controls delivered on the caller's thread.
 
+#include <cstddef>
 #include <memory>
+#include <string>
 #include <system_error>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "diagnostics/log.h"
 #include "libraries/src/service/service_internal.h"

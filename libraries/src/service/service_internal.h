@@ -2,6 +2,7 @@
 
 // What the parts of the service library share among themselves.
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>

@@ -1,10 +1,14 @@
 #include "libraries/src/service/service_manager.h"
 
+#include <unistd.h>
+
 #include <cerrno>
+#include <cstddef>
 #include <cstdio>
 #include <vector>
 
 #include "diagnostics/log.h"
+#include "libraries/src/service/root_only_path.h"
 #include "libraries/src/service/service_control.h"
 #include "libraries/src/service/unit_file.h"
 #include "platform/atomic_file.h"
@@ -110,6 +114,22 @@ std::int64_t InstallService(const std::string& name, const std::string& displayN
     if (programPath.empty() || programPath[0] != '/') {
         ReportFailure(kProcedure, "the program's full file name is not known");
         return 0;
+    }
+    // The unit runs the program as root at every boot: nobody else may be able to replace it or
+    // the helper it starts (the one beside it when there is one, else the installed layout's in
+    // the libexec folder, as the program looks for it).
+    const std::string programFolder = FolderOf(programPath);
+    std::string helper = programFolder + "/quarnel-updater-helper";
+    if (::access(helper.c_str(), X_OK) != 0) {
+        helper = programFolder + "/../libexec/quarnel-updater/quarnel-updater-helper";
+    }
+    for (const std::string& runs : {programPath, helper}) {
+        const std::string changeable = FindChangeableByOthers(runs);
+        if (!changeable.empty()) {
+            ReportFailure(kProcedure, "not installing the service: " + changeable +
+                                          ", so not only root could replace " + runs);
+            return 0;
+        }
     }
     const std::string unitPath = ServiceUnitPath(name);
     const std::string commandLine = UnitCommandLine(programPath, arguments);

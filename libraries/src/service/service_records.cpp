@@ -1,4 +1,9 @@
+#include <cstdint>
 #include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
 
 #include "libraries/src/service/service_internal.h"
 

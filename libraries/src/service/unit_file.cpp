@@ -1,5 +1,6 @@
 #include "libraries/src/service/unit_file.h"
 
+#include <cstddef>
 #include <cstdio>
 
 #include "platform/text.h"
@@ -159,8 +160,10 @@ std::string BuildServiceUnit(const ServiceUnitSettings& settings) {
         // setuid), and the service kills it, then no longer root, at its deadline or on stop.
         "CapabilityBoundingSet=CAP_KILL CAP_SETGID CAP_SETUID\n"
         "AmbientCapabilities=\n"
-        // The helper installs its own, narrower filter on top (seccomp).
-        "SystemCallFilter=@system-service seccomp\n"
+        // The helper installs its own, narrower filter on top (seccomp) and restricts its own
+        // file access (Landlock, in no group of systemd's yet).
+        "SystemCallFilter=@system-service seccomp landlock_create_ruleset landlock_add_rule "
+        "landlock_restrict_self\n"
         // Background priority comes from the unit below, so the service never needs to change
         // priorities or limits itself (its own attempt is refused and ignored).
         "SystemCallFilter=~@resources\n"

@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <string>
 #include <thread>
 
 #include "libraries/src/adapter/adapter.h"

@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <string>
 
 #include "platform/dhcp_domain.h"
 #include "platform/dhcp_lease_parsers.h"

@@ -12,10 +12,13 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
+#include <string>
 #include <thread>
 
 #include "libraries/src/adapter/dhcp_domain.h"

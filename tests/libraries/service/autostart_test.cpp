@@ -9,6 +9,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <string>
 
 #include "platform/child_process.h"
 #include "tests/support/test_support.h"
@@ -58,7 +59,7 @@ TEST_F(AutostartTest, SwitchesWriteOneEntryRemoveTheOtherAndExitWithTheState) {
     EXPECT_EQ(entry.rfind("[Desktop Entry]\n", 0), 0u);
     EXPECT_NE(entry.find("\nExec=\"" + program + "\"\n"), std::string::npos) << entry;
     EXPECT_NE(entry.find("\nType=Application\n"), std::string::npos);
-    struct stat info {};
+    struct stat info = {};
     ASSERT_EQ(::stat(AllUsersEntry().c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 0644u);
 

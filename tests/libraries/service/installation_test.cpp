@@ -5,9 +5,12 @@
 #include <sys/stat.h>
 
 #include <chrono>
+#include <cstddef>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
+#include <string>
 #include <thread>
 
 #include "platform/child_process.h"

@@ -18,6 +18,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <system_error>
 #include <thread>
 #include <utility>
 
@@ -33,7 +34,7 @@ constexpr const char* kSearchPath = "PATH=/usr/sbin:/usr/bin:/sbin:/bin";
 constexpr const char* kSharedFolder = "/run/quarnel-test";
 
 bool Exists(const std::string& path) {
-    struct stat info {};
+    struct stat info = {};
     return ::lstat(path.c_str(), &info) == 0;
 }
 

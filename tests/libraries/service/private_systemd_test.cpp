@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "tests/libraries/adapter/network_test_support.h"
 #include "tests/support/test_support.h"
 

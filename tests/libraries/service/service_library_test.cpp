@@ -12,14 +12,20 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstddef>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <regex>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "diagnostics/log.h"
 #include "libraries/src/service/service_control.h"
@@ -228,7 +234,7 @@ class ServiceLibrary : public ::testing::Test {
 
 TEST_F(ServiceLibrary, StartsRunsAndStopsWithEveryReportAndLogLine) {
     StartDispatcher();
-    struct stat socketInfo {};
+    struct stat socketInfo = {};
     ASSERT_EQ(::stat(ServiceControlSocketPath().c_str(), &socketInfo), 0);
     EXPECT_TRUE(S_ISSOCK(socketInfo.st_mode));
     EXPECT_EQ(socketInfo.st_mode & 0777, 0600u);

@@ -6,8 +6,12 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "libraries/src/service/unit_file.h"
 #include "platform/systemd.h"
@@ -47,7 +51,7 @@ TEST_F(OfflineServiceTest, InstallWritesAndEnablesTheUnitOnceAndDeleteTakesItAwa
     EXPECT_EQ(ServiceUnitPath(kName), UnitPath());
     const std::string unit = test::ReadFileText(UnitPath());
     EXPECT_EQ(FindUnitCommandLine(unit), "/usr/bin/quarnel-updater /service");
-    struct stat info {};
+    struct stat info = {};
     ASSERT_EQ(::stat(UnitPath().c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 0644u);
     // systemctl --root made the link that starts the service at boot.
@@ -110,6 +114,50 @@ TEST_F(OfflineServiceTest, AnUnwritableUnitFolderFailsWithoutLeavingAnything) {
     EXPECT_EQ(Install("/usr/bin/quarnel-updater"), 0);
     EXPECT_EQ(Install("relative/quarnel-updater"), 0);
     EXPECT_EQ(ServiceExists(kName), 0);
+}
+
+// The unit runs the program as root at every boot: a program, helper or folder above them that
+// another user can change is refused with one line naming it and its owner, and nothing is
+// written. A sticky folder everybody may write (as /tmp) still protects root's folder below it.
+TEST_F(OfflineServiceTest, AProgramThatAnotherUserCouldReplaceIsRefused) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "giving a folder to another user needs root";
+    }
+    struct Layout {
+        const char* changed;  // below the program's tree; chowned to nobody or opened to all
+        bool toNobody;
+        mode_t mode;
+        const char* named;  // what the line says, empty: installed
+    };
+    for (const Layout& layout :
+         {Layout{"opt/app/bin", true, 0755, "bin belongs to nobody (uid 65534)"},
+          Layout{"opt/app/libexec", true, 0755, "libexec belongs to nobody (uid 65534)"},
+          Layout{"opt/app/bin", false, 0777, "bin can be written by everybody"},
+          Layout{"opt", false, 01777, ""}}) {
+        const test::TemporaryFolder tree;
+        ASSERT_EQ(::chmod(tree.Path().c_str(), 0755), 0);
+        const std::string program = tree.Path() + "/opt/app/bin/quarnel-updater";
+        std::filesystem::create_directories(tree.Path() + "/opt/app/libexec");
+        std::filesystem::create_directories(tree.Path() + "/opt/app/bin");
+        std::ofstream(program) << "program";
+        const std::string changed = tree.Path() + "/" + layout.changed;
+        ASSERT_EQ(::chmod(changed.c_str(), layout.mode), 0);
+        if (layout.toNobody) {
+            ASSERT_EQ(::chown(changed.c_str(), 65534, 65534), 0);
+        }
+        if (*layout.named == '\0' && SystemctlPath().empty()) {
+            continue;
+        }
+        ::testing::internal::CaptureStderr();
+        const std::int64_t installed = Install(program);
+        const std::string said = ::testing::internal::GetCapturedStderr();
+        EXPECT_EQ(installed, *layout.named == '\0' ? 1 : 0) << layout.changed << ": " << said;
+        EXPECT_NE(said.find(layout.named), std::string::npos) << said;
+        EXPECT_EQ(ServiceExists(kName), installed) << layout.changed;
+        if (installed == 1) {
+            EXPECT_EQ(DeleteServiceByName(kName), 1);
+        }
+    }
 }
 
 // Without QUARNEL_ROOT and without a running systemd (a container) every operation fails at

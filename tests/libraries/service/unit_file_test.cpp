@@ -5,9 +5,13 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <cstddef>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <string>
+#include <vector>
 
 #include "platform/child_process.h"
 #include "tests/support/test_support.h"
@@ -71,15 +75,17 @@ TEST(UnitFile, TheUnitRunsTheProgramAsANotifyingHardenedService) {
     // The long text is kept for the reader of the file, as a comment.
     EXPECT_NE(unit.find("\n# First line second third\n"), std::string::npos) << unit;
     const std::vector<std::string> service = Section(unit, "Service");
-    for (const char* line : {"Type=notify", "ExecStart=/usr/bin/quarnel-updater /service",
-                             "ExecReload=/bin/kill -HUP $MAINPID", "Restart=on-failure",
-                             "NoNewPrivileges=yes", "ProtectSystem=strict", "ProtectHome=yes",
-                             "PrivateTmp=yes", "StateDirectory=quarnel-updater",
-                             "LogsDirectory=quarnel-updater", "RuntimeDirectory=quarnel-updater",
-                             "RestrictAddressFamilies=AF_UNIX AF_INET AF_INET6 AF_NETLINK",
-                             // What the transfer helper needs to leave root and to be killed.
-                             "CapabilityBoundingSet=CAP_KILL CAP_SETGID CAP_SETUID",
-                             "SystemCallFilter=@system-service seccomp"}) {
+    for (const char* line :
+         {"Type=notify", "ExecStart=/usr/bin/quarnel-updater /service",
+          "ExecReload=/bin/kill -HUP $MAINPID", "Restart=on-failure", "NoNewPrivileges=yes",
+          "ProtectSystem=strict", "ProtectHome=yes", "PrivateTmp=yes",
+          "StateDirectory=quarnel-updater", "LogsDirectory=quarnel-updater",
+          "RuntimeDirectory=quarnel-updater",
+          "RestrictAddressFamilies=AF_UNIX AF_INET AF_INET6 AF_NETLINK",
+          // What the transfer helper needs to leave root and to be killed.
+          "CapabilityBoundingSet=CAP_KILL CAP_SETGID CAP_SETUID",
+          "SystemCallFilter=@system-service seccomp landlock_create_ruleset landlock_add_rule "
+          "landlock_restrict_self"}) {
         EXPECT_NE(std::find(service.begin(), service.end(), line), service.end()) << line;
     }
     EXPECT_EQ(Section(unit, "Install"), std::vector<std::string>{"WantedBy=multi-user.target"});

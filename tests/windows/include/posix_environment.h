@@ -1,13 +1,15 @@
 #pragma once
 
 // Included ahead of every Windows test source: the POSIX environment calls that the core's tests
-// use, on the C runtime's copy and the system's (which the program under test reads) alike.
+// use, on the C runtime's copy and the system's (which the program under test reads) alike, and
+// the effective user's number (0 for the system account, as the platform layer numbers it).
 
 #include <windows.h>
 
 #include <cstdlib>
 #include <string>
 
+#include "platform/process.h"
 #include "platform/wide_text_win.h"
 
 inline int setenv(const char* name, const char* value, int overwrite) {
@@ -24,4 +26,8 @@ inline int unsetenv(const char* name) {
     const std::wstring wideName = quarnel::Widen(name);
     ::SetEnvironmentVariableW(wideName.c_str(), nullptr);
     return ::_wputenv_s(wideName.c_str(), L"") == 0 ? 0 : -1;
+}
+
+inline unsigned geteuid() {
+    return quarnel::CurrentUserId();
 }

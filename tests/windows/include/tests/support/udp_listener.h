@@ -6,13 +6,15 @@
 #include <winsock2.h>
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 namespace quarnel::test {
 
 class UdpListener {
   public:
-    UdpListener() {
+    // The owner is a Linux test's choice of user; on Windows the socket is the test process's.
+    explicit UdpListener(std::optional<unsigned> /*owner*/ = std::nullopt) {
         WSADATA data{};
         ::WSAStartup(MAKEWORD(2, 2), &data);
         socket_ = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);

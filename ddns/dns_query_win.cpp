@@ -1,6 +1,6 @@
-// Name resolution on Windows: the resolver's own UDP exchange over Winsock. DnsQuery_W is not
-// used: it takes no port for an explicit server, and under Wine a server named once is kept for
-// later lookups that name none.
+// The DNS query on Windows: the program's own UDP exchange over Winsock. DnsQuery_W is not used:
+// it takes no port for an explicit server, and under Wine a server named once is kept for later
+// lookups that name none.
 
 #include <winsock2.h>
 // In this order: the IP helper's headers need Winsock's and windows.h.
@@ -12,8 +12,7 @@
 
 #include "ddns/dns_answer.h"
 #include "ddns/dns_packet_win.h"
-#include "ddns/dns_resolver.h"
-#include "ddns/endpoints.h"
+#include "ddns/dns_query.h"
 #include "ddns/ip_address.h"
 #include "platform/exchange_stop.h"
 #include "platform/winsock_win.h"
@@ -21,8 +20,6 @@
 namespace quarnel {
 namespace {
 
-// Each step is a new query, so a loop of aliases must end somewhere.
-constexpr int kMaxAliasSteps = 8;
 // As the usual resolver configuration: three servers, two rounds, five seconds each.
 constexpr std::size_t kMaximumServers = 3;
 constexpr int kTries = 2;
@@ -73,6 +70,27 @@ std::vector<ResolverAddress> SystemServers() {
     return servers;
 }
 
+// Whether a datagram answers the query: the same id, marked as a response, and the same question
+// (the query's question section, name compared without regard to ASCII letter case).
+bool AnswersQuestion(const std::vector<unsigned char>& query,
+                     const std::vector<unsigned char>& answer, int length) {
+    const std::size_t size = static_cast<std::size_t>(length);
+    if (length < 12 || size < query.size() || answer[0] != query[0] || answer[1] != query[1] ||
+        (answer[2] & 0x80) == 0 || answer[4] != 0 || answer[5] != 1) {
+        return false;
+    }
+    for (std::size_t i = 12; i < query.size(); ++i) {
+        unsigned char a = answer[i];
+        unsigned char q = query[i];
+        a = a >= 'A' && a <= 'Z' ? static_cast<unsigned char>(a + 32) : a;
+        q = q >= 'A' && q <= 'Z' ? static_cast<unsigned char>(q + 32) : q;
+        if (a != q) {
+            return false;
+        }
+    }
+    return true;
+}
+
 // Sends the query to one server and waits up to timeoutMs for its answer; a stop of the network
 // exchanges ends the wait at once.
 Exchange AskServer(const ResolverAddress& server, const std::vector<unsigned char>& query,
@@ -118,10 +136,10 @@ Exchange AskServer(const ResolverAddress& server, const std::vector<unsigned cha
             ::WSAResetEvent(readable);
             const int got = ::recv(socket.Get(), reinterpret_cast<char*>(answer.data()),
                                    static_cast<int>(answer.size()), 0);
-            // Only the answer to this query counts: same id, marked as a response. A refusal or
-            // a server failure lets the next server try.
-            if (got < 12 || answer[0] != query[0] || answer[1] != query[1] ||
-                (answer[2] & 0x80) == 0) {
+            // Only the answer to this query counts: same id, marked as a response, asking the
+            // question asked (connected, the socket takes datagrams from that server only). A
+            // refusal or a server failure lets the next server try.
+            if (!AnswersQuestion(query, answer, got)) {
                 continue;
             }
             const int rcode = answer[3] & 0x0F;
@@ -136,72 +154,40 @@ Exchange AskServer(const ResolverAddress& server, const std::vector<unsigned cha
     return result;
 }
 
-std::string Resolve(const std::string& host, std::string_view resolvers, int aliasSteps) {
-    if (host.empty() || !WinsockReady()) {
+}  // namespace
+
+DnsAnswer RunDnsQuery(std::string_view host, const std::vector<ResolverAddress>& servers) {
+    if (host.empty() || !WinsockReady() || NetworkExchangesStopped()) {
         return {};
     }
-    std::string serverText(resolvers);
-    if (serverText.empty()) {
-        serverText = GetEndpoint(Endpoint::Resolvers);
-    }
-    std::vector<ResolverAddress> servers;
-    if (const auto list = ParseServerList(serverText)) {
-        for (const ResolverAddress& server : *list) {
-            if (server.packed != 0 && servers.size() < kMaximumServers) {
-                servers.push_back(server);
-            }
+    std::vector<ResolverAddress> asked;
+    for (const ResolverAddress& server : servers.empty() ? SystemServers() : servers) {
+        if (server.packed != 0 && asked.size() < kMaximumServers) {
+            asked.push_back(server);
         }
-        if (servers.empty()) {
-            return {};
-        }
-    } else {
-        servers = SystemServers();
-        if (servers.size() > kMaximumServers) {
-            servers.resize(kMaximumServers);
-        }
-    }
-    if (servers.empty() || NetworkExchangesStopped()) {
-        return {};
     }
     static thread_local std::mt19937 generator{std::random_device{}()};
-    const auto id = static_cast<std::uint16_t>(generator());
-    const std::vector<unsigned char> query = BuildDnsQuery(host, id);
-    if (query.empty()) {
+    const std::vector<unsigned char> query =
+        BuildDnsQuery(host, static_cast<std::uint16_t>(generator()));
+    if (asked.empty() || query.empty()) {
         return {};
     }
     std::vector<unsigned char> answer(65536);
-    int length = 0;
-    bool answered = false;
-    for (int attempt = 0; attempt < kTries && !answered; ++attempt) {
-        for (const ResolverAddress& server : servers) {
-            const Exchange exchange = AskServer(server, query, answer, length);
-            if (exchange == Exchange::Stopped) {
-                return {};
-            }
-            if (exchange == Exchange::Answered) {
-                answered = true;
-                break;
+    for (int attempt = 0; attempt < kTries; ++attempt) {
+        for (const ResolverAddress& server : asked) {
+            int length = 0;
+            switch (AskServer(server, query, answer, length)) {
+                case Exchange::Answered:
+                    return ReadFirstDnsAnswer(answer.data(), static_cast<std::size_t>(length),
+                                              host);
+                case Exchange::Stopped:
+                    return {};
+                case Exchange::NoAnswer:
+                    break;
             }
         }
     }
-    if (!answered) {
-        return {};
-    }
-    const DnsAnswer first = ReadFirstDnsAnswer(answer.data(), static_cast<std::size_t>(length));
-    if (first.kind == DnsAnswer::Kind::Address) {
-        return first.text;
-    }
-    if (first.kind == DnsAnswer::Kind::Alias && aliasSteps < kMaxAliasSteps) {
-        // The alias target is asked at the system's resolvers, not the given ones.
-        return Resolve(first.text, {}, aliasSteps + 1);
-    }
     return {};
-}
-
-}  // namespace
-
-std::string ResolveHostName(std::string_view host, std::string_view resolvers) {
-    return Resolve(std::string(host), resolvers, 0);
 }
 
 }  // namespace quarnel

@@ -1,0 +1,19 @@
+#pragma once
+
+// Whether a program that root will run can be replaced by anybody but root: the unit runs it as
+// root at every boot, so the program, the helper it starts and every folder above them must be
+// root's alone.
+
+#include <string>
+
+namespace quarnel {
+
+// Walks from path (or, when it does not exist yet, from the nearest folder above it that does,
+// since whoever can write there can create it) up to "/", links resolved, and returns a
+// sentence naming the first file or folder that someone other than root can change and its
+// owner (or group); empty when there is none. An entry someone else owns, or that its group
+// (other than root's) or everybody may write, counts; a folder everybody may write but with the
+// sticky bit set protects an existing entry of root's below it, as /tmp does.
+std::string FindChangeableByOthers(const std::string& path);
+
+}  // namespace quarnel
