@@ -4,6 +4,9 @@
 
 #include "ddns/dns_packet_win.h"
 
+#include <cstddef>
+#include <string>
+
 #include "ddns/dns_answer.h"
 #include "platform/text.h"
 

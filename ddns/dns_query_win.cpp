@@ -8,7 +8,11 @@
 #include <windows.h>
 
 #include <chrono>
+#include <cstddef>
+#include <cstdint>
 #include <random>
+#include <string_view>
+#include <vector>
 
 #include "ddns/dns_answer.h"
 #include "ddns/dns_packet_win.h"

@@ -1,5 +1,9 @@
 #include <algorithm>
 #include <chrono>
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
 
 #include "ddns/http_transport.h"
 #include "platform/helper_call.h"

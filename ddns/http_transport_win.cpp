@@ -7,7 +7,12 @@
 #include <wincrypt.h>
 #include <winhttp.h>
 
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
 #include <mutex>
+#include <optional>
+#include <string>
 #include <thread>
 #include <utility>
 
@@ -147,6 +152,8 @@ std::wstring RequestTarget(const RequestUrl& url) {
 
 struct Exchange {
     const HttpTransferRequest* request = nullptr;
+    // Why a secure connection failed (the manager's status callback says), as HttpFailure.
+    std::uint32_t failure = 0;
     NativeHandle sink = kNoNativeHandle;
     std::uint64_t limit = kHttpAnswerLimit;
     const Stopwatch* clock = nullptr;
@@ -159,6 +166,20 @@ struct Exchange {
     bool sawBody = false;
     bool failed = false;
 };
+
+// A secure connection that failed: whether the certificate named another host, or did not verify.
+void CALLBACK OnSecureFailure(HINTERNET /*handle*/, DWORD_PTR context, DWORD status, void* info,
+                              DWORD length) {
+    if (status != WINHTTP_CALLBACK_STATUS_SECURE_FAILURE || context == 0 || info == nullptr ||
+        length < sizeof(DWORD)) {
+        return;
+    }
+    const DWORD flags = *static_cast<const DWORD*>(info);
+    auto& exchange = *reinterpret_cast<Exchange*>(context);
+    exchange.failure = (flags & WINHTTP_CALLBACK_STATUS_FLAG_CERT_CN_INVALID) != 0
+                           ? static_cast<std::uint32_t>(HttpFailure::CertificateName)
+                           : static_cast<std::uint32_t>(HttpFailure::CertificateUntrusted);
+}
 
 // Reads the head of the response that arrived on request.
 bool ReadHead(HINTERNET request, Exchange& exchange) {
@@ -314,6 +335,8 @@ std::optional<HttpTransferAnswer> PerformHttpTransfer(
         if (security != 0) {
             ::WinHttpSetOption(handle, WINHTTP_OPTION_SECURITY_FLAGS, &security, sizeof security);
         }
+        ::WinHttpSetStatusCallback(handle, OnSecureFailure, WINHTTP_CALLBACK_FLAG_SECURE_FAILURE,
+                                   0);
         // Credentials go only to the server they were given for.
         std::string hopHeaders = headers;
         if (!credentials.empty() && ToLowerAscii(current->host) == ToLowerAscii(original.host) &&
@@ -322,11 +345,11 @@ std::optional<HttpTransferAnswer> PerformHttpTransfer(
         }
         const std::wstring wideHeaders = Widen(hopHeaders);
         StopWatch stop(handle);
-        const bool sent = ::WinHttpSendRequest(handle, wideHeaders.c_str(),
-                                               static_cast<DWORD>(wideHeaders.size()),
-                                               body.empty() ? WINHTTP_NO_REQUEST_DATA : body.data(),
-                                               static_cast<DWORD>(body.size()),
-                                               static_cast<DWORD>(body.size()), 0) &&
+        const bool sent = ::WinHttpSendRequest(
+                              handle, wideHeaders.c_str(), static_cast<DWORD>(wideHeaders.size()),
+                              body.empty() ? WINHTTP_NO_REQUEST_DATA : body.data(),
+                              static_cast<DWORD>(body.size()), static_cast<DWORD>(body.size()),
+                              reinterpret_cast<DWORD_PTR>(&exchange)) &&
                           ::WinHttpReceiveResponse(handle, nullptr) && ReadHead(handle, exchange);
         bool following = false;
         if (sent && IsRedirectStatus(exchange.head.status) && !exchange.head.location.empty()) {
@@ -341,7 +364,13 @@ std::optional<HttpTransferAnswer> PerformHttpTransfer(
             return std::nullopt;
         }
         if (!sent) {
-            return std::nullopt;
+            // An answer without a result that still says why, when the certificate was the cause.
+            if (exchange.failure == 0) {
+                return std::nullopt;
+            }
+            HttpTransferAnswer refused;
+            refused.failure = exchange.failure;
+            return refused;
         }
         if (!following) {
             break;

@@ -1,5 +1,7 @@
 #include "ddns/transfer_rules.h"
 
+#include <cstddef>
+
 #include "ddns/http_client.h"
 #include "platform/text.h"
 

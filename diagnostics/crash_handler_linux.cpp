@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <system_error>
 
 #include "diagnostics/crash_handler.h"
 #include "diagnostics/crash_report.h"

@@ -9,7 +9,12 @@
 
 #include <atomic>
 #include <charconv>
+#include <cstddef>
+#include <cstdint>
 #include <cstring>
+#include <optional>
+#include <string>
+#include <system_error>
 
 #include "diagnostics/crash_handler.h"
 #include "diagnostics/crash_report.h"

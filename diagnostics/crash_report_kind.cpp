@@ -1,3 +1,5 @@
+#include <string>
+
 #include "diagnostics/crash_handler.h"
 
 namespace quarnel {

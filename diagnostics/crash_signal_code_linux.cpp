@@ -1,5 +1,7 @@
 #include <signal.h>
 
+#include <cstdint>
+
 #include "diagnostics/crash_report.h"
 
 // The exception codes of Linux's fatal signals (Windows reports the codes themselves).

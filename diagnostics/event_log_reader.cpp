@@ -1,4 +1,11 @@
 #include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 #include "diagnostics/event_log.h"
 #include "diagnostics/event_record.h"

@@ -4,6 +4,15 @@
 
 #include <windows.h>
 
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
 #include "diagnostics/event_log.h"
 #include "diagnostics/log.h"
 #include "platform/process.h"

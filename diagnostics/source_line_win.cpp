@@ -1,3 +1,6 @@
+#include <cstdint>
+#include <optional>
+
 #include "diagnostics/source_line.h"
 
 namespace quarnel {

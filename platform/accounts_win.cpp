@@ -3,6 +3,8 @@
 #include <lm.h>
 #include <sddl.h>
 
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/accounts.h"

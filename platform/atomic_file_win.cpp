@@ -1,6 +1,9 @@
 #include <windows.h>
 
 #include <cerrno>
+#include <cstddef>
+#include <string>
+#include <string_view>
 
 #include "platform/atomic_file.h"
 #include "platform/file_io.h"

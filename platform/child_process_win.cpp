@@ -1,5 +1,7 @@
 #include <windows.h>
 
+#include <cstddef>
+#include <string>
 #include <vector>
 
 #include "platform/child_process.h"

@@ -1,6 +1,7 @@
 #include "platform/clock.h"
 
 #include <chrono>
+#include <cstddef>
 #include <cstdio>
 
 namespace quarnel {

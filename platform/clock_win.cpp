@@ -1,5 +1,7 @@
 #include <windows.h>
 
+#include <cstdint>
+
 #include "platform/clock.h"
 
 namespace quarnel {

@@ -1,3 +1,7 @@
+#include <string>
+#include <string_view>
+#include <vector>
+
 #include "platform/dhcp_domain.h"
 #include "platform/registry_store.h"
 #include "platform/tcpip_interfaces_win.h"

@@ -1,5 +1,8 @@
 #include <unistd.h>
 
+#include <string>
+#include <vector>
+
 #include "platform/elevated_start.h"
 
 namespace quarnel {

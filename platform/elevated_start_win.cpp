@@ -2,6 +2,9 @@
 // After windows.h, which it needs.
 #include <shellapi.h>
 
+#include <string>
+#include <vector>
+
 #include "platform/command_line_win.h"
 #include "platform/elevated_start.h"
 #include "platform/handle_win.h"

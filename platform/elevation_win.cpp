@@ -1,5 +1,7 @@
 #include <windows.h>
 
+#include <cstdint>
+
 #include "platform/elevation.h"
 #include "platform/process.h"
 

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/file_io.h"
@@ -23,7 +24,7 @@ UniqueHandle CreatePrivateFile(const std::string& path, bool& plainFile) {
     if (!file) {
         return {};
     }
-    struct stat info {};
+    struct stat info = {};
     plainFile = ::fstat(file.Get(), &info) == 0 && S_ISREG(info.st_mode);
     // A file that was already there keeps its mode through O_TRUNC.
     if (plainFile && ::fchmod(file.Get(), 0600) != 0) {

@@ -1,5 +1,10 @@
 #include <windows.h>
 
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
 #include "platform/file_io.h"
 #include "platform/handle_win.h"
 #include "platform/wide_text_win.h"

@@ -1,5 +1,10 @@
 #include <windows.h>
 
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
 #include "platform/global_handles.h"
 #include "platform/handle_win.h"
 #include "platform/instance.h"

@@ -3,6 +3,8 @@
 #include <iphlpapi.h>
 #include <windows.h>
 
+#include <cstddef>
+#include <cstdint>
 #include <vector>
 
 #include "platform/loopback_udp.h"

@@ -3,6 +3,10 @@
 #include <iphlpapi.h>
 #include <windows.h>
 
+#include <cstdint>
+#include <memory>
+#include <utility>
+
 #include "platform/clock.h"
 #include "platform/handle_win.h"
 #include "platform/network_change.h"

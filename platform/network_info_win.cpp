@@ -5,6 +5,10 @@
 #include <ws2tcpip.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/network_info.h"

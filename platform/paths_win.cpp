@@ -1,7 +1,9 @@
 #include <windows.h>
 
+#include <cstddef>
 #include <cstdlib>
 #include <string>
+#include <string_view>
 
 #include "platform/paths.h"
 #include "platform/process.h"

@@ -2,6 +2,10 @@
 // After windows.h, which it needs.
 #include <tlhelp32.h>
 
+#include <cstdint>
+#include <memory>
+#include <utility>
+
 #include "platform/handle_win.h"
 #include "platform/process_control.h"
 

@@ -2,6 +2,11 @@
 // After windows.h, which it needs.
 #include <shellapi.h>
 
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
 #include "platform/process.h"
 #include "platform/wide_text_win.h"
 

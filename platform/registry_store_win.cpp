@@ -1,6 +1,10 @@
 #include <windows.h>
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/paths.h"

@@ -1,5 +1,10 @@
 #include <windows.h>
 
+#include <cstdint>
+#include <memory>
+#include <string_view>
+#include <utility>
+
 #include "platform/clock.h"
 #include "platform/handle_win.h"
 #include "platform/registry_key_win.h"

@@ -1,7 +1,11 @@
 #include <windows.h>
 
 #include <condition_variable>
+#include <cstdint>
+#include <memory>
 #include <mutex>
+#include <string>
+#include <string_view>
 
 #include "platform/handle_win.h"
 #include "platform/product.h"

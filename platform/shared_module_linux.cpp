@@ -2,6 +2,8 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <string>
+#include <string_view>
 
 #include "platform/shared_module.h"
 

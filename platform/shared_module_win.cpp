@@ -1,5 +1,8 @@
 #include <windows.h>
 
+#include <string>
+#include <string_view>
+
 #include "platform/process.h"
 #include "platform/shared_module.h"
 #include "platform/wide_text_win.h"

@@ -1,5 +1,7 @@
 #include <unistd.h>
 
+#include <string>
+
 #include "platform/system_rights.h"
 
 namespace quarnel {

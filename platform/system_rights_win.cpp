@@ -1,5 +1,7 @@
 #include <windows.h>
 
+#include <string>
+
 #include "platform/elevation.h"
 #include "platform/system_rights.h"
 #include "platform/wide_text_win.h"

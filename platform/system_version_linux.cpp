@@ -1,5 +1,7 @@
 #include <sys/utsname.h>
 
+#include <string>
+
 #include "platform/system_version.h"
 
 namespace quarnel {

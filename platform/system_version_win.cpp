@@ -1,5 +1,7 @@
 #include <windows.h>
 
+#include <string>
+
 #include "platform/system_version.h"
 
 namespace quarnel {

@@ -1,6 +1,10 @@
 #include <windows.h>
 
 #include <climits>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <utility>
 
 #include "platform/clock.h"
 #include "platform/handle_win.h"

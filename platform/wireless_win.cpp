@@ -3,6 +3,8 @@
 #include <objbase.h>
 #include <wlanapi.h>
 
+#include <string>
+
 #include "platform/wide_text_win.h"
 #include "platform/wireless.h"
 

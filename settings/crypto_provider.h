@@ -4,6 +4,7 @@
 // they run in the helper process (OpenSSL there; the program maps no cryptographic library), on
 // Windows through the system's CNG. Every result is empty on failure.
 
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 #include <vector>

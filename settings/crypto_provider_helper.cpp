@@ -1,6 +1,11 @@
 #include <algorithm>
 #include <chrono>
+#include <cstddef>
+#include <cstdint>
 #include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 #include "platform/crypto_request.h"
 #include "platform/helper_call.h"

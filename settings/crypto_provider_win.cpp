@@ -5,7 +5,12 @@
 // After windows.h, which it needs.
 #include <bcrypt.h>
 
+#include <algorithm>
 #include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+#include <vector>
 
 #include "platform/process.h"
 #include "settings/ciphertext_stealing.h"

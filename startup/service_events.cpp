@@ -1,3 +1,7 @@
+#include <cstddef>
+#include <string>
+#include <vector>
+
 #include "diagnostics/event_log.h"
 #include "startup/service_status.h"
 

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <string>
+
 #include "libraries/src/service/service_library.h"
 #include "platform/process.h"
 #include "platform/wide_text_win.h"

@@ -3,6 +3,7 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 #include "diagnostics/log.h"
 #include "platform/child_process.h"

@@ -9,6 +9,9 @@
 #include <wincrypt.h>
 #include <wintrust.h>
 
+#include <cstdint>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/wide_text_win.h"

@@ -3,6 +3,7 @@
 // installs nothing and says so.
 
 #include <cstdio>
+#include <string>
 
 #include "diagnostics/log.h"
 #include "update/privileged_install.h"

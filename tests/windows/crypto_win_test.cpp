@@ -1,8 +1,11 @@
 // CNG with the program's own ciphertext stealing, through the password protection, and the
 // pinned-signer comparison of the signature check.
 
+#include <cstdint>
 #include <fstream>
 #include <sstream>
+#include <string>
+#include <vector>
 
 #include "settings/crypto_provider.h"
 #include "settings/protection.h"

@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <string>
+#include <vector>
+
 #include "ddns/dns_answer.h"
 #include "ddns/dns_packet_win.h"
 #include "ddns/http_client.h"

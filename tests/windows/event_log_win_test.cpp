@@ -5,6 +5,11 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cstdarg>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
 #include "diagnostics/event_log.h"
 #include "diagnostics/event_message.h"
 #include "platform/product.h"

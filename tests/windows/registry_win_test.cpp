@@ -1,5 +1,8 @@
 // The registry store and its change notification on the real (Wine) registry.
 
+#include <cstdint>
+#include <vector>
+
 #include "platform/registry_store.h"
 #include "platform/registry_watch.h"
 #include "settings/registry.h"

@@ -2,13 +2,22 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
 #include <random>
 #include <sstream>
+#include <string>
+#include <system_error>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "platform/child_process.h"
 #include "platform/wide_text_win.h"

@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <string>
+
 #include "platform/paths.h"
 #include "platform/wide_text_win.h"
 #include "tests/support/test_support.h"

@@ -1,6 +1,9 @@
 // Starting the tray at log-on: a value named after the product under the Run key of the local
 // machine (every user) and of the current user, holding the quoted program path.
 
+#include <cstdint>
+#include <string>
+
 #include "diagnostics/log.h"
 #include "libraries/src/service/autostart.h"
 #include "platform/process.h"

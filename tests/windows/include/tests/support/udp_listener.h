@@ -5,6 +5,7 @@
 
 #include <winsock2.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <vector>
