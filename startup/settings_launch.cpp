@@ -24,6 +24,10 @@ std::mutex& SettingProcessLock() {
 
 }  // namespace
 
+bool CanRunElevated() {
+    return ::geteuid() == 0 || !FindExecutable("pkexec", kTrustedFolders).empty();
+}
+
 std::int64_t RunElevated(const std::string& file, const std::vector<std::string>& parameters,
                          const std::string& directory, const ElevatedEndCallback& callback) {
     ElevatedStart start = StartElevatedProgram(file, parameters, directory);

@@ -24,6 +24,9 @@ using ElevatedEndCallback = std::function<void(NativeHandle processHandle)>;
 std::int64_t RunElevated(const std::string& file, const std::vector<std::string>& parameters,
                          const std::string& directory, const ElevatedEndCallback& callback);
 
+// Whether RunElevated can run anything: this process is root, or pkexec is installed.
+bool CanRunElevated();
+
 // Opens the settings window: brings the running setting process's window forward (instance
 // code 2) when this process started one that still runs, else starts "/setting" elevated.
 // Returns 0.
