@@ -24,6 +24,10 @@ ElevatedStart StartElevatedProgram(const std::string& file,
                                    const std::vector<std::string>& parameters,
                                    const std::string& directory);
 
+// Whether this machine has a way to start a program elevated (root, or pkexec installed; the
+// shell's "runas" on Windows).
+bool CanStartElevatedProgram();
+
 // The current working folder, or the root folder when it cannot be named.
 std::string CurrentDirectory();
 

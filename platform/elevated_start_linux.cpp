@@ -35,6 +35,10 @@ ElevatedStart StartElevatedProgram(const std::string& file,
     return start;
 }
 
+bool CanStartElevatedProgram() {
+    return ::geteuid() == 0 || !FindExecutable("pkexec", kTrustedFolders).empty();
+}
+
 std::string CurrentDirectory() {
     std::string path(4096, '\0');
     if (::getcwd(path.data(), path.size()) == nullptr) {

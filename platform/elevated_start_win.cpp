@@ -36,6 +36,10 @@ ElevatedStart StartElevatedProgram(const std::string& file,
     return start;
 }
 
+bool CanStartElevatedProgram() {
+    return true;
+}
+
 std::string CurrentDirectory() {
     const DWORD length = ::GetCurrentDirectoryW(0, nullptr);
     if (length == 0) {

@@ -25,7 +25,7 @@ std::mutex& SettingProcessLock() {
 }  // namespace
 
 bool CanRunElevated() {
-    return ::geteuid() == 0 || !FindExecutable("pkexec", kTrustedFolders).empty();
+    return CanStartElevatedProgram();
 }
 
 std::int64_t RunElevated(const std::string& file, const std::vector<std::string>& parameters,
