@@ -180,7 +180,7 @@ StartedProgram StartProgramAsUser(const std::vector<std::string>& arguments,
         RunChild(argv.data(), drop ? envp.data() : environ, user, groups, drop);
     }
     program.processId = pid;
-    program.handle = UniqueFd(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
+    program.handle = UniqueHandle(::syscall(SYS_pidfd_open, pid, 0));
     if (!program.handle) {
         ::kill(pid, SIGKILL);
         while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {

@@ -37,7 +37,7 @@ LinkOutcome OpenLink(const std::string& url, const std::string& opener, std::int
         QLOG(kLogError, "OpenLink", "Unable to start " + program + " as " + user->name);
         return LinkOutcome::NotOpened;
     }
-    pollfd ended{started->handle.Get(), POLLIN, 0};
+    pollfd ended{static_cast<int>(started->handle.Get()), POLLIN, 0};
     int polled = 0;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(verdictMs);
     do {

@@ -311,7 +311,7 @@ std::int64_t RunUpdateWindows(bool beta) {
     // The instance message: quit (/quit) closes the window and so cancels; a changed channel is
     // checked again.
     std::unique_ptr<QSocketNotifier> messages;
-    const int endpoint = InstanceMessageDescriptor(UpdateInstanceGuid);
+    const NativeHandle endpoint = InstanceMessageHandle(UpdateInstanceGuid);
     if (endpoint >= 0) {
         messages = std::make_unique<QSocketNotifier>(endpoint, QSocketNotifier::Read);
         QObject::connect(messages.get(), &QSocketNotifier::activated, &window, [&window] {
