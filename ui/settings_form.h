@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "settings/apply.h"
+#include "ui/result_notice.h"
 
 namespace quarnel {
 
@@ -66,6 +67,36 @@ SettingsValues ValuesOfForm(const SettingsForm& form, bool wirelessTab);
 // Never and Nothing while there is none).
 std::string LastUpdateLine(std::int64_t time);
 std::string LastResultLine(std::int64_t time, std::string_view result);
+
+// The enabling of a network tab's controls: the field and the list follow the filter check box,
+// Insert needs text in the field, Remove a selected entry. Unticking the filter also clears the
+// field and the selection (the view does that, then asks again).
+struct NetworkTabEnabling {
+    bool field = false;
+    bool list = false;
+    bool insert = false;
+    bool remove = false;
+};
+NetworkTabEnabling EnablingOfNetworkTab(bool filter, bool fieldHasText, bool entrySelected);
+
+// What the window shows besides the stored settings.
+struct SettingsWindowSetup {
+    bool wirelessTab = false;     // the wireless functions are usable
+    std::string currentNetwork;   // GetNetwork
+    std::string currentWireless;  // GetGatewayWLANIdentifier
+    ServiceResult status;         // the service's last attempt at opening
+};
+SettingsWindowSetup ReadSettingsWindowSetup();
+
+// The about text in pieces: plain text, and the words that are links (the maker's name and its
+// site) with the address each opens. Joined, the texts are text 121.
+struct AboutPiece {
+    std::string text;
+    std::string url;  // empty for plain text
+};
+std::vector<AboutPiece> AboutTextPieces();
+// The about tab's build line: "Build 294 2013-04-19 <toolchain> x64".
+std::string BuildLine();
 
 // Applies the values and reads the store back: the names of the values that do not read back as
 // written (an empty text or list keeps the value that was stored before); empty when all did.
