@@ -5,6 +5,7 @@
 //   desktop_probe wait <class> <seconds>            a visible window of the class appears
 //   desktop_probe gone <class> <seconds>            no visible window of the class is left
 //   desktop_probe shot <class> <file.png>           the window's picture (class "desktop": all)
+//   desktop_probe area <x> <y> <w> <h> <file.png>   a part of the screen
 //   desktop_probe post <class> <message> <w> <l>    posts a message (numbers) to the window
 //   desktop_probe click <class> <control id>        presses a button of the window
 //   desktop_probe settext <class> <control id> <t>  sets a control's text
@@ -14,6 +15,12 @@
 //   desktop_probe tab <class> <index>               clicks a tab of the window's tab control
 //   desktop_probe menu <seconds>                    a popup menu is open
 //   desktop_probe rect <class>                      prints the window's place: x y width height
+//   desktop_probe crash <class>                     makes the window's process crash: a thread
+//                                                   of it starts at address 0
+//   desktop_probe list                              prints every top-level window: class, shown,
+//                                                   place
+//
+// A class "balloon" stands for the shell's balloon tooltip.
 //
 // Exit code 0 when it did (or found) what was asked, 1 otherwise.
 
@@ -41,7 +48,13 @@ HWND FindVisible(const std::wstring& className) {
             auto* wanted = reinterpret_cast<Search*>(context);
             wchar_t name[256] = L"";
             ::GetClassNameW(window, name, 256);
-            if (wanted->name == name && ::IsWindowVisible(window)) {
+            // "balloon": the shell's balloon, a tooltip of the balloon style (the shell has
+            // plain tooltips too).
+            const bool matches = wanted->name == L"balloon"
+                                     ? std::wstring(name) == TOOLTIPS_CLASSW &&
+                                           (::GetWindowLongW(window, GWL_STYLE) & TTS_BALLOON) != 0
+                                     : wanted->name == name;
+            if (matches && ::IsWindowVisible(window)) {
                 wanted->found = window;
                 return FALSE;
             }
@@ -138,18 +151,8 @@ bool SavePng(const std::wstring& path, int width, int height, const std::vector<
     return saved;
 }
 
-// The screen as shown, inside the window's frame (or the whole desktop).
-bool Shot(const std::wstring& className, const std::wstring& path) {
-    RECT place{};
-    HWND window = nullptr;
-    if (className == L"desktop") {
-        ::GetWindowRect(::GetDesktopWindow(), &place);
-    } else {
-        window = FindVisible(className);
-        if (window == nullptr || !::GetWindowRect(window, &place)) {
-            return false;
-        }
-    }
+// The screen as shown in a place.
+bool ShotOf(const RECT& place, const std::wstring& path) {
     const int width = place.right - place.left;
     const int height = place.bottom - place.top;
     const HDC screen = ::GetDC(nullptr);
@@ -163,11 +166,7 @@ bool Shot(const std::wstring& className, const std::wstring& path) {
     void* bits = nullptr;
     const HBITMAP bitmap = ::CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
     const HGDIOBJ previous = ::SelectObject(memory, bitmap);
-    // A window draws itself, frame and caption included (Wine's desktop shows no frames);
-    // the desktop is read from the screen.
-    if (window == nullptr || !::PrintWindow(window, memory, 0)) {
-        ::BitBlt(memory, 0, 0, width, height, screen, place.left, place.top, SRCCOPY);
-    }
+    ::BitBlt(memory, 0, 0, width, height, screen, place.left, place.top, SRCCOPY);
     ::GdiFlush();
     std::vector<BYTE> pixels(
         static_cast<const BYTE*>(bits),
@@ -180,6 +179,17 @@ bool Shot(const std::wstring& className, const std::wstring& path) {
     ::DeleteDC(memory);
     ::ReleaseDC(nullptr, screen);
     return SavePng(path, width, height, pixels);
+}
+
+// A window with its frame and caption, or the whole desktop.
+bool Shot(const std::wstring& className, const std::wstring& path) {
+    RECT place{};
+    if (className == L"desktop") {
+        ::GetWindowRect(::GetDesktopWindow(), &place);
+        return ShotOf(place, path);
+    }
+    const HWND window = FindVisible(className);
+    return window != nullptr && ::GetWindowRect(window, &place) && ShotOf(place, path);
 }
 
 // A mouse click at a place on the screen, as the user makes it.
@@ -241,11 +251,32 @@ int wmain(int argc, wchar_t** argv) {
     if (command == L"gone" && args.size() == 3) {
         return WaitFor(false, args[1], std::wcstod(args[2].c_str(), nullptr)) ? 0 : 1;
     }
+    if (command == L"list") {
+        ::EnumWindows(
+            [](HWND window, LPARAM) -> BOOL {
+                wchar_t name[256] = L"";
+                ::GetClassNameW(window, name, 256);
+                RECT place{};
+                ::GetWindowRect(window, &place);
+                std::wprintf(L"%ls %d %ld %ld %ld %ld\n", name, ::IsWindowVisible(window) ? 1 : 0,
+                             place.left, place.top, place.right - place.left,
+                             place.bottom - place.top);
+                return TRUE;
+            },
+            0);
+        return 0;
+    }
     if (command == L"menu" && args.size() == 2) {
         return WaitFor(true, L"#32768", std::wcstod(args[1].c_str(), nullptr)) ? 0 : 1;
     }
     if (command == L"shot" && args.size() == 3) {
         return Shot(args[1], args[2]) ? 0 : 1;
+    }
+    if (command == L"area" && args.size() == 6) {
+        const RECT place{static_cast<LONG>(number(1)), static_cast<LONG>(number(2)),
+                         static_cast<LONG>(number(1) + number(3)),
+                         static_cast<LONG>(number(2) + number(4))};
+        return ShotOf(place, args[5]) ? 0 : 1;
     }
     const HWND window = args.size() >= 2 ? FindAny(args[1]) : nullptr;
     if (window == nullptr) {
@@ -259,6 +290,24 @@ int wmain(int argc, wchar_t** argv) {
         std::printf("%ld %ld %ld %ld\n", place.left, place.top, place.right - place.left,
                     place.bottom - place.top);
         return 0;
+    }
+    if (command == L"crash") {
+        DWORD processId = 0;
+        ::GetWindowThreadProcessId(window, &processId);
+        const HANDLE process = ::OpenProcess(PROCESS_ALL_ACCESS, FALSE, processId);
+        if (process == nullptr) {
+            return 1;
+        }
+        // An access violation at address 0 in a thread of the program, as a call through a null
+        // pointer makes it.
+        const HANDLE thread =
+            ::CreateRemoteThread(process, nullptr, 0, nullptr, nullptr, 0, nullptr);
+        const bool started = thread != nullptr;
+        if (started) {
+            ::CloseHandle(thread);
+        }
+        ::CloseHandle(process);
+        return started ? 0 : 1;
     }
     if (command == L"post" && args.size() == 5) {
         return ::PostMessageW(window, static_cast<UINT>(number(2)), static_cast<WPARAM>(number(3)),
