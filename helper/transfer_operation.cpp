@@ -509,7 +509,7 @@ std::optional<std::string> RunTransferOperation(std::string_view requestBytes,
         // check leaves its "not verified" mark (1) instead of an OpenSSL verdict (10 expired,
         // 20 unknown issuer, ...). OpenSSL's own name verdicts count as well.
         long verified = -1;
-        curl_easy_getinfo(easy.get(), CURLINFO_SSL_VERIFYRESULT, &verified);
+        curl_easy_getinfo(easy, CURLINFO_SSL_VERIFYRESULT, &verified);
         const bool name = verified == X509_V_OK || verified == X509_V_ERR_UNSPECIFIED ||
                           verified == X509_V_ERR_HOSTNAME_MISMATCH ||
                           verified == X509_V_ERR_IP_ADDRESS_MISMATCH;
