@@ -7,6 +7,7 @@
 #include "ddns/ip_address.h"
 #include "ddns/update_result.h"
 #include "diagnostics/log.h"
+#include "service/dual_stack.h"
 #include "settings/registry.h"
 #include "settings/schema.h"
 
@@ -181,9 +182,14 @@ std::int64_t RunUpdateCycle(const UpdateCycleLimits& limits, UpdateCycleMemory& 
     QLOG(kLogInfo, kProcedure, "Current IP is valid, compare to previous");
     QLOG(kLogTrace, kProcedure, "CurrentIP = " + currentIP);
     QLOG(kLogTrace, kProcedure, "PreviousIP = " + previousIP);
-    const int changed = currentIP != previousIP ? 1 : 0;
+    int changed = currentIP != previousIP ? 1 : 0;
     QLOG(kLogInfo, kProcedure,
          changed ? "Current IP does not equal previous IP" : "Current IP does equal previous IP");
+    const IPv6Step ipv6 = LearnIPv6Step(provider, memory, environment);
+    if (ipv6.wanted && Stopping(environment)) {
+        return 0;
+    }
+    changed = changed || IPv6Changed(ipv6) ? 1 : 0;
 
     const std::int64_t now = environment.now();
     const std::int64_t age = lastUpdateTime != 0 ? now - lastUpdateTime : 0;
@@ -216,7 +222,7 @@ std::int64_t RunUpdateCycle(const UpdateCycleLimits& limits, UpdateCycleMemory& 
     int status = 0;
     if (!username.empty()) {
         QLOG(kLogInfo, kProcedure, "Sending IP update to remote service");
-        result = CapAnswer(environment.sendUpdateRequest(currentIP));
+        result = CapAnswer(environment.sendUpdateRequest(RequestAddresses(currentIP, ipv6)));
         status = environment.answerStatus ? environment.answerStatus() : 0;
         if (Stopping(environment)) {
             // The answer, if any, was cut off: what reached the provider is unknown, so nothing
@@ -294,6 +300,7 @@ std::int64_t RunUpdateCycle(const UpdateCycleLimits& limits, UpdateCycleMemory& 
         saved = LogWriteFailure(WriteRegistryString(kHive, kServiceKey, kValueIp, resultIP),
                                 kValueIp) &&
                 saved;
+        saved = LogWriteFailure(RecordIPv6(ipv6, split, memory), kValueIp6) && saved;
         memory.requestRecorded = true;
         memory.settingsTimeOfRequest = settingsTime;
         memory.requestUnsaved = !saved;

@@ -18,6 +18,9 @@ struct UpdateCycleEnvironment {
     std::function<std::int64_t()> testNetwork;  // nonzero when no network filter objects
     std::function<bool()> testConnectivity;     // the probe host resolves
     std::function<std::string()> getIPAddressHTTPS;
+    // The public IPv6 address, empty when none is found; asked only while the IPv6 setting is on
+    // and the provider takes one. May be empty.
+    std::function<std::string()> getIPv6Address;
     std::function<std::string(const std::string& currentIP)> sendUpdateRequest;
     // The HTTP status of the answer sendUpdateRequest last received, 0 when none; may be empty.
     std::function<int()> answerStatus;
@@ -51,7 +54,10 @@ struct UpdateCycleMemory {
     // stand in for the stored ones for the rest of the run.
     bool requestUnsaved = false;
     std::string ipOfRequest;
+    std::string ip6OfRequest;
     std::int64_t timeOfRequest = 0;
+    // "No IPv6 address found" was logged and no address has been found since.
+    bool toldNoIPv6 = false;
     ConditionNotices notices;
 };
 
