@@ -40,7 +40,7 @@ ResultNotice MakeResultNotice(const ServiceResult& result, int previousHistorySl
     const std::string shown = CleanDisplayText(result.result, kMaximumShownText);
     const UpdateResult fields = SplitUpdateResult(result.result, "");
     const std::string& code = fields.code;
-    const std::string& parameter = fields.address;
+    const std::string parameter = ResultAddresses(fields);
     if (!GetResultMessage(code, "").empty()) {
         notice.code = code;
         notice.parameter = CleanDisplayText(parameter, kMaximumShownText);
