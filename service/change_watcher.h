@@ -48,10 +48,9 @@ struct ChangeHandles {
 ChangeHandles OpenChangeHandles(const ChangeSources& sources);
 
 // The watcher thread's body; handles it is not given it opens itself (with IPv6 as opened.ipv6
-// says). Releases the wake semaphore
-// in GlobalHandles once (folding any releases that were pending into it) unless the service is
-// stopping. When the network configuration cannot be watched, it waits for the timer (and the
-// stop) alone. Returns 0.
+// says). Releases the wake semaphore in GlobalHandles once (folding any releases that were
+// pending into it) unless the service is stopping. When the network configuration cannot be
+// watched, it waits for the timer (and the stop) alone. Returns 0.
 int ThreadServiceWait(const ChangeWatch& watch, const ChangeSources& sources,
                       ChangeHandles opened = {});
 
