@@ -86,7 +86,8 @@ string(CONCAT CPACK_COMPONENT_DESKTOP_DESCRIPTION
     "The tray icon that shows every outcome of the Quarnel Updater service, its settings window\n"
     "(started as root through pkexec) and its update window, with the menu entry and icons.")
 set(CPACK_DEBIAN_DESKTOP_PACKAGE_DEPENDS "quarnel-updater (= ${PROJECT_VERSION})")
-set(CPACK_DEBIAN_DESKTOP_PACKAGE_RECOMMENDS "pkexec")
+# pkexec starts the settings window as root; xdg-open opens its links in the user's browser.
+set(CPACK_DEBIAN_DESKTOP_PACKAGE_RECOMMENDS "pkexec, xdg-utils")
 # These files were in quarnel-updater before it was split.
 set(CPACK_DEBIAN_DESKTOP_PACKAGE_REPLACES "quarnel-updater (<< ${PROJECT_VERSION})")
 set(CPACK_DEBIAN_DESKTOP_PACKAGE_BREAKS "quarnel-updater (<< ${PROJECT_VERSION})")

@@ -59,8 +59,10 @@ std::string GetIPv6Address() {
     constexpr const char* kProcedure = "GetIPv6Address";
     const IPv6DefaultRouteAddresses found = ReadIPv6DefaultRouteAddresses();
     if (!found.complete) {
-        QLOG(kLogTrace, kProcedure, "IPv6 addresses unknown: " + found.problem);
-        return {};
+        // The echo can still tell, and answers nothing without IPv6 connectivity.
+        QLOG(kLogTrace, kProcedure,
+             "IPv6 addresses unknown (" + found.problem + "), asking the echo");
+        return GetIPAddressHTTPS6();
     }
     if (found.adapter.empty()) {
         QLOG(kLogTrace, kProcedure, "No IPv6 default route");

@@ -1,42 +1,36 @@
 #include "ddns/http_client.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstddef>
 
 #include "ddns/http_session.h"
-#include "ddns/http_transfer_wire.h"
+#include "ddns/http_transport.h"
 #include "ddns/identity_digests.h"
 #include "ddns/request_url.h"
 #include "ddns/user_agent.h"
-#include "platform/helper_call.h"
 #include "platform/stopwatch.h"
 
-// The exchange itself runs in the helper executable (helper/transfer_operation.cpp): libcurl,
-// OpenSSL and the parsing of what the server sends stay out of this process, which may run as
-// root for a long time. This side builds the request, relays the helper's progress to the
-// callbacks and turns its answer into the result.
+// This side builds the request, relays the transport's progress to the callbacks and turns its
+// answer into the result; the exchange itself is the transport's (ddns/http_transport.h).
 
 namespace quarnel {
 namespace {
 
-// The helper ends the exchange itself at its total time; this much later the caller kills it.
-constexpr auto kHelperGrace = std::chrono::seconds(10);
 // What the answer carries beside the body: its figures and their field lengths.
 constexpr std::size_t kAnswerOverhead = 256;
 
 thread_local int lastStatus = 0;
 thread_local HttpFailure lastFailure = HttpFailure::None;
 
-// HttpRequestMemory, or with sinkFd a download: the body goes to sinkFd, up to
-// kHttpDownloadLimit, and a result holds no bytes; received gives the body's size.
+// HttpRequestMemory, or with a sink a download: the body goes to sink, up to kHttpDownloadLimit,
+// and a result holds no bytes; received gives the body's size.
 std::optional<HttpBuffer> PerformRequest(std::string_view url, std::string_view method,
                                          std::uint32_t flags, std::string_view user,
                                          std::string_view password, std::string_view headers,
                                          std::string_view body, std::string_view userAgent,
                                          std::int64_t context, const HttpRequestCallback& onRequest,
                                          const HttpProgressCallback& onProgress,
-                                         const HttpCompleteCallback& onComplete, int sinkFd,
+                                         const HttpCompleteCallback& onComplete, NativeHandle sink,
                                          std::uint64_t& received) {
     const Stopwatch clock;
     received = 0;
@@ -64,34 +58,24 @@ std::optional<HttpBuffer> PerformRequest(std::string_view url, std::string_view 
     request.connectSeconds = timeouts.connectSeconds;
     request.stallSeconds = timeouts.stallSeconds;
     request.totalSeconds = timeouts.totalSeconds;
-    HelperCall call;
-    call.operation = HelperOperation::Transfer;
-    call.network = true;
-    call.answerLimit = kHttpAnswerLimit + kAnswerOverhead;
-    if (sinkFd >= 0) {
+    std::size_t answerLimit = kHttpAnswerLimit + kAnswerOverhead;
+    if (sink != kNoNativeHandle) {
         request.download = true;
         request.limit = kHttpDownloadLimit;
         // A large download on a slow line takes long; the stall watch still ends a dead one.
         request.totalSeconds = std::max(request.totalSeconds, kHttpDownloadSeconds);
-        call.descriptors.push_back(sinkFd);
-        call.answerLimit = kAnswerOverhead;
+        answerLimit = kAnswerOverhead;
     }
-    call.request = EncodeTransferRequest(request);
-    call.deadline = std::chrono::seconds(request.totalSeconds) + kHelperGrace;
     if (onRequest) {
         onRequest(context, nullptr);
     }
 
-    const std::optional<std::string> reply = CallHelper(call, [&](std::string_view frame) {
-        const std::optional<HttpTransferProgress> progress = DecodeTransferProgress(frame);
-        if (progress && onProgress) {
-            onProgress(context, progress->received, progress->expected, clock.Seconds());
-        }
-    });
-    std::optional<HttpTransferAnswer> answer;
-    if (reply) {
-        answer = DecodeTransferAnswer(*reply);
-    }
+    const std::optional<HttpTransferAnswer> answer =
+        PerformHttpTransfer(request, sink, answerLimit, [&](const HttpTransferProgress& progress) {
+            if (onProgress) {
+                onProgress(context, progress.received, progress.expected, clock.Seconds());
+            }
+        });
     std::optional<HttpBuffer> result;
     std::uint64_t expected = 0;
     if (answer) {
@@ -123,10 +107,10 @@ std::optional<HttpBuffer> HttpRequestMemory(
     const HttpProgressCallback& onProgress, const HttpCompleteCallback& onComplete) {
     std::uint64_t received = 0;
     return PerformRequest(url, method, flags, user, password, headers, body, userAgent, context,
-                          onRequest, onProgress, onComplete, -1, received);
+                          onRequest, onProgress, onComplete, kNoNativeHandle, received);
 }
 
-std::uint64_t HttpDownloadToFile(std::string_view url, int fd, std::string_view method,
+std::uint64_t HttpDownloadToFile(std::string_view url, NativeHandle file, std::string_view method,
                                  std::string_view user, std::string_view password,
                                  std::string_view headers, std::string_view body,
                                  std::string_view userAgent, std::int64_t context,
@@ -134,11 +118,11 @@ std::uint64_t HttpDownloadToFile(std::string_view url, int fd, std::string_view 
                                  const HttpProgressCallback& onProgress,
                                  const HttpCompleteCallback& onComplete) {
     std::uint64_t received = 0;
-    if (fd < 0) {
+    if (file == kNoNativeHandle) {
         return 0;
     }
     const bool complete = PerformRequest(url, method, 0, user, password, headers, body, userAgent,
-                                         context, onRequest, onProgress, onComplete, fd, received)
+                                         context, onRequest, onProgress, onComplete, file, received)
                               .has_value();
     return complete ? received : 0;
 }

@@ -30,6 +30,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/native_handle.h"
+
 namespace quarnel {
 
 inline constexpr std::uint32_t HttpFlagHeaders = 1;
@@ -104,7 +106,7 @@ std::uint64_t HttpRequestFile(std::string_view url, const std::string& filePath,
 // HttpRequestFile into an open file (written from where it stands, for example a file the caller
 // created in a private folder); returns the bytes written, or 0 when the download failed (the
 // file then holds an unfinished part, which the caller discards).
-std::uint64_t HttpDownloadToFile(std::string_view url, int fd, std::string_view method,
+std::uint64_t HttpDownloadToFile(std::string_view url, NativeHandle file, std::string_view method,
                                  std::string_view user, std::string_view password,
                                  std::string_view headers, std::string_view body,
                                  std::string_view userAgent = {}, std::int64_t context = 0,

@@ -1,9 +1,5 @@
 // The two thin forms of the HTTP request: answer as text, answer into a file.
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -11,7 +7,7 @@
 
 #include "ddns/answer_text.h"
 #include "ddns/http_client.h"
-#include "platform/unique_fd.h"
+#include "platform/file_io.h"
 
 namespace quarnel {
 
@@ -48,25 +44,20 @@ std::uint64_t HttpRequestFile(std::string_view url, const std::string& filePath,
                               std::int64_t context, const HttpRequestCallback& onRequest,
                               const HttpProgressCallback& onProgress,
                               const HttpCompleteCallback& onComplete) {
-    UniqueFd file(::open(filePath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+    bool plainFile = false;
+    UniqueHandle file = CreatePrivateFile(filePath, plainFile);
     if (!file) {
         return 0;
     }
     // A file that holds only part of the answer (a cut transfer, a full disk) must not pass for
     // a download; it is removed, unless the path names something other than a plain file (a
     // device, a pipe).
-    struct stat info = {};
-    const bool plainFile = ::fstat(file.Get(), &info) == 0 && S_ISREG(info.st_mode);
-    // A file that was already there keeps its mode through O_TRUNC; the answer must not become
-    // readable by others through it.
-    const bool privateFile = !plainFile || ::fchmod(file.Get(), 0600) == 0;
     const std::uint64_t written =
-        privateFile ? HttpDownloadToFile(url, file.Get(), method, user, password, headers, body,
-                                         userAgent, context, onRequest, onProgress, onComplete)
-                    : 0;
+        HttpDownloadToFile(url, file.Get(), method, user, password, headers, body, userAgent,
+                           context, onRequest, onProgress, onComplete);
     if (written == 0 || file.Reset() != 0) {
         if (plainFile) {
-            ::unlink(filePath.c_str());
+            (void)RemoveFile(filePath);
         }
         return 0;
     }

@@ -1,7 +1,5 @@
 // The update exchange itself: settings in, the provider's answer out.
 
-#include <string.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -13,6 +11,7 @@
 #include "ddns/provider_update.h"
 #include "diagnostics/log.h"
 #include "platform/accounts.h"
+#include "platform/process.h"
 #include "platform/text.h"
 #include "settings/protection.h"
 #include "settings/registry.h"
@@ -40,7 +39,7 @@ std::optional<std::string> StoredPassword(std::string_view keyMaterial) {
                                                    : std::nullopt;
     }
     std::string password = Utf16LeBytesToUtf8(plain.data(), plain.size(), true);
-    ::explicit_bzero(plain.data(), plain.size());
+    WipeMemory(plain.data(), plain.size());
     return password;
 }
 

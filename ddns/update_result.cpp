@@ -15,9 +15,10 @@ struct ResultMessage {
 };
 
 constexpr ResultMessage kResultMessages[] = {
-    {"nochg", 133},  {"good", 134},     {"dnserr", 135},   {"911", 136},     {"abuse", 137},
-    {"nohost", 138}, {"notfqdn", 139},  {"numhost", 140},  {"badauth", 141}, {"badagent", 142},
-    {"!yours", 143}, {"!donator", 144}, {"!unknown", 145}, {"!empty", 146},  {"!noauth", 154},
+    {"nochg", 133},    {"good", 134},     {"dnserr", 135},  {"911", 136},
+    {"abuse", 137},    {"nohost", 138},   {"notfqdn", 139}, {"numhost", 140},
+    {"badauth", 141},  {"badagent", 142}, {"!yours", 143},  {"!donator", 144},
+    {"!unknown", 145}, {"!empty", 146},   {"!noauth", 154}, {"!noanswer", 165},
 };
 
 }  // namespace
@@ -25,7 +26,8 @@ constexpr ResultMessage kResultMessages[] = {
 bool IsProviderReturnCode(std::string_view code) {
     for (const ResultMessage& entry : kResultMessages) {
         if (entry.code == code) {
-            return code != "!unknown" && code != "!empty" && code != "!noauth";
+            return code != "!unknown" && code != "!empty" && code != "!noauth" &&
+                   code != "!noanswer";
         }
     }
     return false;

@@ -21,13 +21,13 @@ UpdateResult SplitUpdateResult(std::string_view answer, std::string_view current
 std::string ResultAddresses(const UpdateResult& result);
 
 // Whether a provider may answer with this (lower-cased) return code: the codes of the dyndns2
-// protocol, not the program's own "!unknown", "!empty" and "!noauth".
+// protocol, not the program's own "!unknown", "!empty", "!noauth" and "!noanswer".
 bool IsProviderReturnCode(std::string_view code);
 
 // The localized message for a return code ("good", "nochg", "dnserr", "911", "abuse", "nohost",
 // "notfqdn", "numhost", "badauth", "badagent", "!yours", "!donator", "!unknown", "!empty",
-// "!noauth"; compared exactly, so pass the lower-cased code) with "%1" filled from insertion;
-// the empty text for any other code.
+// "!noauth", "!noanswer"; compared exactly, so pass the lower-cased code) with "%1" filled from
+// insertion; the empty text for any other code.
 std::string GetResultMessage(std::string_view code, std::string_view insertion);
 
 }  // namespace quarnel

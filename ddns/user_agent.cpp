@@ -1,9 +1,9 @@
 #include "ddns/user_agent.h"
 
-#include <sys/utsname.h>
-
 #include <cstddef>
 #include <mutex>
+
+#include "platform/system_version.h"
 
 namespace quarnel {
 namespace {
@@ -33,25 +33,23 @@ unsigned ReadNumber(std::string_view text, std::size_t& pos) {
 
 }  // namespace
 
-std::string BuildUserAgent(std::string_view kernelRelease) {
+std::string BuildUserAgent(std::string_view release) {
     std::size_t pos = 0;
-    const unsigned major = ReadNumber(kernelRelease, pos);
+    const unsigned major = ReadNumber(release, pos);
     unsigned minor = 0;
-    if (pos < kernelRelease.size() && kernelRelease[pos] == '.') {
+    if (pos < release.size() && release[pos] == '.') {
         ++pos;
-        minor = ReadNumber(kernelRelease, pos);
+        minor = ReadNumber(release, pos);
     }
     return "Quarnel Updater/" + std::to_string(QUARNEL_BUILD_NUMBER) + " " + ToolchainToken() +
-           " (Linux; Linux " + std::to_string(major) + "." + std::to_string(minor) + ")";
+           " (" + SystemNameToken() + " " + std::to_string(major) + "." + std::to_string(minor) +
+           ")";
 }
 
 const std::string& DefaultUserAgent() {
     static std::once_flag once;
     static std::string userAgent;
-    std::call_once(once, [] {
-        utsname names{};
-        userAgent = BuildUserAgent(::uname(&names) == 0 ? names.release : "");
-    });
+    std::call_once(once, [] { userAgent = BuildUserAgent(SystemRelease()); });
     return userAgent;
 }
 

@@ -19,6 +19,7 @@
 // Only the main thread has the alternate stack: a stack overflow of another thread ends the
 // process by the default action, without a report.
 
+#include <optional>
 #include <string>
 
 namespace quarnel {
@@ -45,5 +46,10 @@ CrashReportKind GetCrashReportKind();
 // (nothing for an unknown name).
 const char* CrashReportKindName(CrashReportKind kind);
 bool ParseCrashReportKind(const std::string& name, CrashReportKind& kind);
+
+// The reporter's side: the report that the crashed process handed over, named by the argument it
+// gave (the number of the inherited memory file, or of the inherited handle on Windows); nothing
+// when that names no readable report.
+std::optional<std::string> ReadCrashReportFile(const std::string& argument);
 
 }  // namespace quarnel

@@ -8,13 +8,17 @@
 
 #include <atomic>
 #include <cerrno>
+#include <charconv>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <system_error>
 
 #include "diagnostics/crash_handler.h"
 #include "diagnostics/crash_report.h"
 #include "diagnostics/log.h"
+#include "platform/unique_fd.h"
 
 extern char** environ;
 
@@ -182,27 +186,26 @@ CrashReportKind GetCrashReportKind() {
     return static_cast<CrashReportKind>(reportKind.load());
 }
 
-const char* CrashReportKindName(CrashReportKind kind) {
-    switch (kind) {
-        case CrashReportKind::Window:
-            return "window";
-        case CrashReportKind::Service:
-            return "service";
-        case CrashReportKind::Send:
-            break;
+std::optional<std::string> ReadCrashReportFile(const std::string& fdText) {
+    int fd = -1;
+    const auto [end, error] = std::from_chars(fdText.data(), fdText.data() + fdText.size(), fd);
+    if (error != std::errc() || end != fdText.data() + fdText.size() || fd < 0) {
+        return std::nullopt;
     }
-    return "send";
-}
-
-bool ParseCrashReportKind(const std::string& name, CrashReportKind& kind) {
-    for (const CrashReportKind candidate :
-         {CrashReportKind::Send, CrashReportKind::Window, CrashReportKind::Service}) {
-        if (name == CrashReportKindName(candidate)) {
-            kind = candidate;
-            return true;
+    UniqueFd file(fd);
+    std::string report;
+    char buffer[4096];
+    for (off_t offset = 0;;) {
+        const ssize_t count = pread(file.Get(), buffer, sizeof buffer, offset);
+        if (count < 0) {
+            return std::nullopt;
         }
+        if (count == 0) {
+            return report;
+        }
+        report.append(buffer, static_cast<std::size_t>(count));
+        offset += count;
     }
-    return false;
 }
 
 }  // namespace quarnel

@@ -1,8 +1,7 @@
 #include "diagnostics/event_record.h"
 
-#include <string.h>
-
 #include <algorithm>
+#include <iterator>
 
 #include "platform/text.h"
 
@@ -117,9 +116,9 @@ std::size_t NextEventRecordAt(const std::uint8_t* data, std::size_t size, std::s
     static constexpr std::uint8_t kSignature[] = {'L', 'f', 'L', 'e'};
     std::size_t from = offset + 1 + 4;
     while (from < size) {
-        const auto* found = static_cast<const std::uint8_t*>(
-            ::memmem(data + from, size - from, kSignature, sizeof kSignature));
-        if (found == nullptr) {
+        const std::uint8_t* found =
+            std::search(data + from, data + size, std::begin(kSignature), std::end(kSignature));
+        if (found == data + size) {
             break;
         }
         const std::size_t start = static_cast<std::size_t>(found - data) - 4;

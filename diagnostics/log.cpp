@@ -1,7 +1,5 @@
 #include "diagnostics/log.h"
 
-#include <unistd.h>
-
 #include <chrono>
 #include <cstddef>
 #include <cstdio>
@@ -24,7 +22,7 @@ namespace {
 
 // The process's log file, opened by the first entry that passes the filter and kept open until
 // the process ends. Guarded by the log lock.
-UniqueFd logFile;
+UniqueHandle logFile;
 
 std::string BaseName(std::string_view path) {
     const std::size_t cut = path.find_last_of("\\/");
@@ -92,7 +90,7 @@ struct DatagramPermission {
 DatagramPermission datagramPermission;
 
 bool MaySendDatagrams(int port, std::string& refusal) {
-    if (::geteuid() != 0) {
+    if (CurrentUserId() != 0) {
         return true;
     }
     DatagramPermission& permission = datagramPermission;
@@ -148,7 +146,7 @@ void SendLogString(const LoopbackDatagramSender& connection, std::string_view te
     }
 }
 
-UniqueFd OpenLogFile() {
+UniqueHandle OpenLogFile() {
     const std::string folder = DebugLogFolder();
     if (!IsDirectory(folder)) {
         // Parents are created too: on a fresh account ~/.local/state may not exist yet. The
@@ -158,12 +156,12 @@ UniqueFd OpenLogFile() {
     const std::string path = folder + "/debug" +
                              FormatClock(".%yy%mm%dd.%hh%ii%ss.", LocalClockSeconds()) +
                              std::to_string(CurrentProcessId()) + ".log";
-    UniqueFd file = OpenReadWriteFile(path, 0600);
+    UniqueHandle file = OpenReadWriteFile(path, 0600);
     // A file of that name already holds another process's entries (the same process id within
     // the same second, as a quick restart in a fresh PID namespace gives): continue after them
     // rather than write over them from the start.
     if (file) {
-        (void)::lseek(file.Get(), 0, SEEK_END);
+        (void)SeekToEnd(file.Get());
     }
     return file;
 }

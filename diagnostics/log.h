@@ -38,9 +38,9 @@ void WriteLog(int level, std::string_view sourceFile, std::string_view procedure
               std::string_view message, std::uint32_t lastError);
 
 // Creates the log folder when missing and opens the log file named by the current time and the
-// process id, positioned at its end; an invalid descriptor when that fails. Called by WriteLog
+// process id, positioned at its end; an invalid handle when that fails. Called by WriteLog
 // under the lock.
-UniqueFd OpenLogFile();
+UniqueHandle OpenLogFile();
 
 // Closes the process's log file; the next entry opens a new one in DebugLogFolder() as it is
 // then. For a process whose log folder changes (a new QUARNEL_ROOT): the tests give each case a

@@ -8,8 +8,6 @@
 // only caller, so no other process maps it. Without libdw, without access to the process's
 // mappings, or without line information for the address there is no answer.
 
-#include <sys/types.h>
-
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -21,6 +19,6 @@ struct SourceLine {
     std::string file;  // without its folder
 };
 
-std::optional<SourceLine> FindSourceLine(pid_t process, std::uint64_t address);
+std::optional<SourceLine> FindSourceLine(std::uint32_t process, std::uint64_t address);
 
 }  // namespace quarnel

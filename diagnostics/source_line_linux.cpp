@@ -88,7 +88,7 @@ std::string BaseName(const char* path) {
 
 }  // namespace
 
-std::optional<SourceLine> FindSourceLine(pid_t process, std::uint64_t address) {
+std::optional<SourceLine> FindSourceLine(std::uint32_t process, std::uint64_t address) {
     const Libdw* dw = LoadLibdw();
     if (dw == nullptr || address == 0) {
         return std::nullopt;
@@ -102,7 +102,7 @@ std::optional<SourceLine> FindSourceLine(pid_t process, std::uint64_t address) {
         return std::nullopt;
     }
     dw->reportBegin(session.Get());
-    const int reported = dw->procReport(session.Get(), process);
+    const int reported = dw->procReport(session.Get(), static_cast<pid_t>(process));
     if (dw->reportEnd(session.Get(), nullptr, nullptr) != 0 || reported != 0) {
         return std::nullopt;
     }

@@ -16,9 +16,9 @@ namespace quarnel {
 namespace {
 
 constexpr std::string_view kCurrentAddress = "203.0.113.5";
-constexpr std::string_view kKnownCodes[] = {"good",   "nochg",    "dnserr",   "911",     "abuse",
-                                            "nohost", "notfqdn",  "numhost",  "badauth", "badagent",
-                                            "!yours", "!donator", "!unknown", "!empty",  "!noauth"};
+constexpr std::string_view kKnownCodes[] = {
+    "good",    "nochg",    "dnserr", "911",      "abuse",    "nohost", "notfqdn", "numhost",
+    "badauth", "badagent", "!yours", "!donator", "!unknown", "!empty", "!noauth", "!noanswer"};
 
 bool OnlyLineEnds(std::string_view text) {
     return text.find_first_not_of("\r\n") == std::string_view::npos;

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/unique_fd.h"
+#include "platform/native_handle.h"
 
 namespace quarnel {
 
@@ -31,7 +31,7 @@ bool StartDetachedProgram(const std::vector<std::string>& arguments);
 // polls readable once it has ended (close-on-exec).
 struct StartedProgram {
     int processId = -1;
-    UniqueFd handle;
+    UniqueHandle handle;
 };
 // Starts arguments[0] (a full path) with the arguments in directory (empty: the current one),
 // the current environment and a clean signal state, as a child of this process; its standard
@@ -41,6 +41,9 @@ StartedProgram StartProgramWithHandle(const std::vector<std::string>& arguments,
 // Waits for a program started that way to end and reaps it: its exit status, or -1 when it
 // ended by a signal or cannot be waited for.
 int WaitForStartedProgram(StartedProgram& program);
+// Waits until the program has ended without reaping it, so its handle stays its own until
+// WaitForStartedProgram.
+void WaitForProgramEnd(const StartedProgram& program);
 
 // The first of the folders (colon-separated) that holds an executable file of that name, as a
 // full path; empty when none does.

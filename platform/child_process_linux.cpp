@@ -140,7 +140,7 @@ StartedProgram StartProgramWithHandle(const std::vector<std::string>& arguments,
     }
     // The child cannot be reaped by anyone else, so its id stays its own until it is waited for.
     program.processId = pid;
-    program.handle = UniqueFd(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
+    program.handle = UniqueHandle(::syscall(SYS_pidfd_open, pid, 0));
     if (!program.handle) {
         ::kill(pid, SIGKILL);
         while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
@@ -148,6 +148,13 @@ StartedProgram StartProgramWithHandle(const std::vector<std::string>& arguments,
         program.processId = -1;
     }
     return program;
+}
+
+void WaitForProgramEnd(const StartedProgram& program) {
+    // The process descriptor polls readable once the program has ended.
+    pollfd ended{DescriptorOf(program.handle.Get()), POLLIN, 0};
+    while (program.handle && ::poll(&ended, 1, -1) < 0 && errno == EINTR) {
+    }
 }
 
 int WaitForStartedProgram(StartedProgram& program) {

@@ -18,6 +18,7 @@
 #include "platform/event_log_file.h"
 #include "platform/file_io.h"
 #include "platform/paths.h"
+#include "platform/unique_fd.h"
 
 namespace quarnel {
 namespace {

@@ -31,9 +31,9 @@ bool NetworkExchangesStopped() {
     return stopped.load(std::memory_order_relaxed);
 }
 
-int NetworkStopDescriptor() {
+NativeHandle NetworkStopHandle() {
     const WaitHandle& event = StopEvent();
-    return event ? event->Descriptor() : -1;
+    return event ? event->Handle() : kNoNativeHandle;
 }
 
 }  // namespace quarnel

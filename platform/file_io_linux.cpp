@@ -6,17 +6,43 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/file_io.h"
+#include "platform/unique_fd.h"
 
 namespace quarnel {
 
-UniqueFd OpenReadWriteFile(const std::string& path, unsigned mode) {
-    return UniqueFd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, static_cast<mode_t>(mode)));
+UniqueHandle OpenReadWriteFile(const std::string& path, unsigned mode) {
+    return UniqueHandle(
+        ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, static_cast<mode_t>(mode)));
 }
 
-bool WriteAll(int fd, const void* data, std::size_t size) {
+UniqueHandle CreatePrivateFile(const std::string& path, bool& plainFile) {
+    UniqueFd file(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+    if (!file) {
+        return {};
+    }
+    struct stat info = {};
+    plainFile = ::fstat(file.Get(), &info) == 0 && S_ISREG(info.st_mode);
+    // A file that was already there keeps its mode through O_TRUNC.
+    if (plainFile && ::fchmod(file.Get(), 0600) != 0) {
+        return {};
+    }
+    return IntoHandle(std::move(file));
+}
+
+bool RemoveFile(const std::string& path) {
+    return ::unlink(path.c_str()) == 0 || errno == ENOENT;
+}
+
+bool SeekToEnd(NativeHandle file) {
+    return ::lseek(DescriptorOf(file), 0, SEEK_END) >= 0;
+}
+
+bool WriteAll(NativeHandle file, const void* data, std::size_t size) {
+    const int fd = DescriptorOf(file);
     const auto* bytes = static_cast<const std::uint8_t*>(data);
     while (size > 0) {
         const ssize_t written = ::write(fd, bytes, size);

@@ -40,8 +40,8 @@ struct GlobalHandles {
     // tray directly on this platform, so it stays 0 until the tray registers one.
     std::uint32_t taskbarCreatedMessage = 0;
 
-    // Process descriptor of the setting process this systray process started, or -1.
-    std::atomic<int> settingProcess{-1};
+    // Process handle of the setting process this systray process started, or kNoNativeHandle.
+    std::atomic<NativeHandle> settingProcess{kNoNativeHandle};
     // Balloons currently shown by the tray icon.
     std::atomic<std::int64_t> pendingBalloons{0};
 

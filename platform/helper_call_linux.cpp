@@ -370,7 +370,7 @@ std::optional<std::string> Exchange(RunningHelper& running, const HelperCall& ca
     const std::string input = HelperFrame(static_cast<char>(call.operation), call.request);
     std::size_t sent = 0;
     FrameReader reader(call.answerLimit, onProgress);
-    const int stop = call.stoppable ? NetworkStopDescriptor() : -1;
+    const int stop = call.stoppable ? DescriptorOf(NetworkStopHandle()) : -1;
     const auto deadline = std::chrono::steady_clock::now() + call.deadline;
     const auto fail = [&](const std::string& what) -> std::optional<std::string> {
         child.Kill();

@@ -15,7 +15,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/unique_fd.h"
+#include "platform/native_handle.h"
 
 namespace quarnel {
 
@@ -35,9 +35,9 @@ std::string InstanceSocketPath(std::string_view guidText, std::optional<std::uin
 
 // What a process holds while it holds a marker.
 struct InstanceMarker {
-    UniqueFd lock;
+    UniqueHandle lock;
     // Nonblocking, close-on-exec, with sender credentials attached to what it receives.
-    UniqueFd endpoint;
+    UniqueHandle endpoint;
 };
 
 enum class InstanceClaim { Held, HeldElsewhere, Failed };
@@ -51,12 +51,13 @@ enum class InstanceReceive { Code, Refused, Nothing };
 // Takes one pending datagram without waiting. Code: a well-formed code sent by root, by the
 // process's own user or by listeningUser; Refused: anything else (other users, bad size);
 // Nothing: no datagram pending.
-InstanceReceive ReceiveInstanceCode(int endpoint, std::uint32_t listeningUser, std::int32_t& code);
+InstanceReceive ReceiveInstanceCode(NativeHandle endpoint, std::uint32_t listeningUser,
+                                    std::int32_t& code);
 
 // An unnamed datagram socket for sending codes; invalid when none can be created.
-UniqueFd CreateInstanceSender();
+UniqueHandle CreateInstanceSender();
 // Queues one code to the socket at socketPath without waiting. False when nobody listens there,
 // the sender may not reach it, or its queue is full.
-bool SendInstanceCode(int sender, const std::string& socketPath, std::int32_t code);
+bool SendInstanceCode(NativeHandle sender, const std::string& socketPath, std::int32_t code);
 
 }  // namespace quarnel

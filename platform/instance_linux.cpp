@@ -23,6 +23,7 @@
 #include "platform/file_io.h"
 #include "platform/instance.h"
 #include "platform/paths.h"
+#include "platform/unique_fd.h"
 
 namespace quarnel {
 namespace {
@@ -272,12 +273,13 @@ InstanceClaim ClaimInstanceMarker(std::string_view guidText, std::optional<std::
                            userId && *userId != ::geteuid() ? userId : std::nullopt)) {
         return InstanceClaim::Failed;
     }
-    marker.lock = std::move(lock);
-    marker.endpoint = std::move(endpoint);
+    marker.lock = IntoHandle(std::move(lock));
+    marker.endpoint = IntoHandle(std::move(endpoint));
     return InstanceClaim::Held;
 }
 
-InstanceReceive ReceiveInstanceCode(int endpoint, std::uint32_t listeningUser, std::int32_t& code) {
+InstanceReceive ReceiveInstanceCode(NativeHandle endpoint, std::uint32_t listeningUser,
+                                    std::int32_t& code) {
     std::uint8_t data[kCodeSize + 1];
     alignas(cmsghdr) char control[CMSG_SPACE(sizeof(ucred))];
     iovec vector{data, sizeof data};
@@ -288,7 +290,7 @@ InstanceReceive ReceiveInstanceCode(int endpoint, std::uint32_t listeningUser, s
     message.msg_controllen = sizeof control;
     ssize_t got;
     do {
-        got = ::recvmsg(endpoint, &message, MSG_DONTWAIT | MSG_CMSG_CLOEXEC);
+        got = ::recvmsg(DescriptorOf(endpoint), &message, MSG_DONTWAIT | MSG_CMSG_CLOEXEC);
     } while (got < 0 && errno == EINTR);
     if (got < 0) {
         return InstanceReceive::Nothing;
@@ -314,11 +316,11 @@ InstanceReceive ReceiveInstanceCode(int endpoint, std::uint32_t listeningUser, s
     return InstanceReceive::Code;
 }
 
-UniqueFd CreateInstanceSender() {
-    return UniqueFd(::socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+UniqueHandle CreateInstanceSender() {
+    return UniqueHandle(::socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
 }
 
-bool SendInstanceCode(int sender, const std::string& socketPath, std::int32_t code) {
+bool SendInstanceCode(NativeHandle sender, const std::string& socketPath, std::int32_t code) {
     UniqueFd addressFolder;
     sockaddr_un address{};
     socklen_t length = 0;
@@ -331,7 +333,7 @@ bool SendInstanceCode(int sender, const std::string& socketPath, std::int32_t co
         static_cast<std::uint8_t>(value >> 16), static_cast<std::uint8_t>(value >> 24)};
     ssize_t sent;
     do {
-        sent = ::sendto(sender, data, sizeof data, MSG_DONTWAIT | MSG_NOSIGNAL,
+        sent = ::sendto(DescriptorOf(sender), data, sizeof data, MSG_DONTWAIT | MSG_NOSIGNAL,
                         reinterpret_cast<const sockaddr*>(&address), length);
     } while (sent < 0 && errno == EINTR);
     return sent == static_cast<ssize_t>(sizeof data);

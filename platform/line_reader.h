@@ -9,6 +9,9 @@
 
 namespace quarnel {
 
+// The descriptor of the standard input, for LineReader and IsTerminal.
+inline constexpr int kStandardInput = 0;
+
 enum class LineStatus {
     Line,       // a whole line (without its line feed and a carriage return before it)
     End,        // the input ended cleanly after the last line

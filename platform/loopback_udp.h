@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "platform/unique_fd.h"
+#include "platform/native_handle.h"
 
 namespace quarnel {
 
@@ -13,12 +13,13 @@ class LoopbackDatagramSender {
   public:
     // Opens the endpoint; Valid() tells whether that worked.
     explicit LoopbackDatagramSender(std::uint16_t port);
-    bool Valid() const { return fd_.Valid(); }
+    ~LoopbackDatagramSender();
+    bool Valid() const { return socket_.Valid(); }
     // Sends one datagram; the result is ignored by design (a missing listener is normal).
     void Send(const void* data, std::size_t size) const;
 
   private:
-    UniqueFd fd_;
+    UniqueHandle socket_;
 };
 
 // The users owning the UDP sockets bound to that port, on any address (IPv4 and IPv6), in this

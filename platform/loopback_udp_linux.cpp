@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/loopback_udp.h"
+#include "platform/unique_fd.h"
 
 namespace quarnel {
 
@@ -27,8 +28,10 @@ LoopbackDatagramSender::LoopbackDatagramSender(std::uint16_t port) {
     if (::connect(fd.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
         return;
     }
-    fd_ = std::move(fd);
+    socket_ = IntoHandle(std::move(fd));
 }
+
+LoopbackDatagramSender::~LoopbackDatagramSender() = default;
 
 std::vector<std::uint32_t> UdpPortOwners(std::uint16_t port) {
     std::vector<std::uint32_t> owners;
@@ -61,9 +64,9 @@ std::vector<std::uint32_t> UdpPortOwners(std::uint16_t port) {
 }
 
 void LoopbackDatagramSender::Send(const void* data, std::size_t size) const {
-    if (fd_.Valid()) {
+    if (socket_.Valid()) {
         // MSG_NOSIGNAL is irrelevant for UDP but harmless; errors (no listener) are ignored.
-        (void)::send(fd_.Get(), data, size, MSG_DONTWAIT | MSG_NOSIGNAL);
+        (void)::send(DescriptorOf(socket_.Get()), data, size, MSG_DONTWAIT | MSG_NOSIGNAL);
     }
 }
 

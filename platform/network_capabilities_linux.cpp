@@ -7,6 +7,7 @@
 
 #include "platform/network_capabilities.h"
 #include "platform/rtnetlink_socket_linux.h"
+#include "platform/unique_fd.h"
 
 namespace quarnel {
 

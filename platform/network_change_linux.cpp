@@ -23,6 +23,7 @@
 #include "platform/network_capabilities.h"
 #include "platform/network_change.h"
 #include "platform/rtnetlink_socket_linux.h"
+#include "platform/unique_fd.h"
 
 namespace quarnel {
 namespace {
@@ -69,7 +70,7 @@ class NetworkChangeEvent final : public WaitEvent {
     // descriptor is what the waits poll: the netlink socket itself, or for the configuration
     // kind an epoll set holding the netlink socket and the lease-folder watch.
     NetworkChangeEvent(UniqueFd descriptor, NetworkChangeKind kind, std::int64_t timeoutMs)
-        : WaitEvent(std::move(descriptor)),
+        : WaitEvent(IntoHandle(std::move(descriptor))),
           kind_(kind),
           deadline_(timeoutMs < 0 ? -1 : MonotonicMilliseconds() + timeoutMs + kTimeoutGraceMs) {}
 
@@ -81,7 +82,9 @@ class NetworkChangeEvent final : public WaitEvent {
         folders_ = std::move(folders);
     }
 
-    int NetlinkDescriptor() const { return netlinkOwned_ ? netlinkOwned_.Get() : Descriptor(); }
+    int NetlinkDescriptor() const {
+        return netlinkOwned_ ? netlinkOwned_.Get() : DescriptorOf(Handle());
+    }
 
     // Reads the current table (addresses or links) so that later messages can be told apart
     // from refreshes of what is already there.
@@ -120,7 +123,7 @@ class NetworkChangeEvent final : public WaitEvent {
         bool fired = false;
         if (kind_ == NetworkChangeKind::Configuration) {
             epoll_event events[2];
-            const int ready = ::epoll_wait(Descriptor(), events, 2, 0);
+            const int ready = ::epoll_wait(DescriptorOf(Handle()), events, 2, 0);
             for (int i = 0; i < ready; ++i) {
                 if (events[i].data.fd == leaseWatch_.Get()) {
                     fired = ReadLeaseWatch() || fired;
@@ -385,7 +388,7 @@ class NetworkChangeEvent final : public WaitEvent {
                          sizeof group);
         }
         if (leaseWatch_) {
-            ::epoll_ctl(Descriptor(), EPOLL_CTL_DEL, leaseWatch_.Get(), nullptr);
+            ::epoll_ctl(DescriptorOf(Handle()), EPOLL_CTL_DEL, leaseWatch_.Get(), nullptr);
             leaseWatch_.Reset();
         }
         Drain();
@@ -432,7 +435,8 @@ class OneShotTimer final : public WaitEvent {
     using WaitEvent::WaitEvent;
     bool TakeSignal() override {
         std::uint64_t expirations = 0;
-        return ::read(Descriptor(), &expirations, sizeof expirations) == sizeof expirations &&
+        return ::read(DescriptorOf(Handle()), &expirations, sizeof expirations) ==
+                   sizeof expirations &&
                expirations > 0;
     }
 };
@@ -497,7 +501,7 @@ WaitHandle CreateOneShotTimerHandle(std::int64_t milliseconds) {
     if (::timerfd_settime(fd.Get(), 0, &due, nullptr) != 0) {
         return nullptr;
     }
-    return std::make_unique<OneShotTimer>(std::move(fd));
+    return std::make_unique<OneShotTimer>(IntoHandle(std::move(fd)));
 }
 
 bool IsNetworkConfigurationAvailable() {

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace quarnel {
 
@@ -9,6 +11,10 @@ std::uint64_t CurrentProcessId();
 std::uint64_t CurrentThreadId();
 // The user id the process runs as (effective).
 std::uint32_t CurrentUserId();
+// The program's arguments after its name, as UTF-8 texts: argv on Linux; on Windows the wide
+// command line, since argv there is in the legacy code page.
+std::vector<std::string> ProgramArguments(int argc, char** argv);
+
 // The program's full file name (the resolved executable path), or the empty text.
 std::string GetProgramPath();
 
@@ -17,6 +23,9 @@ std::string GetProgramPath();
 void UseOneAllocationArena();
 // Hands memory that the allocator holds but no longer uses back to the system.
 void ReleaseUnusedMemory();
+
+// Overwrites memory that held a secret, in a way the compiler does not leave out.
+void WipeMemory(void* data, std::size_t size);
 
 // The calling thread's last system error code (errno on Linux).
 std::uint32_t GetLastErrorCode();

@@ -15,6 +15,7 @@
 
 #include "platform/file_io.h"
 #include "platform/process_control.h"
+#include "platform/unique_fd.h"
 
 namespace quarnel {
 namespace {
@@ -84,7 +85,7 @@ WaitHandle OpenProcessExitHandle(std::uint32_t processId) {
     if (!fd) {
         return nullptr;
     }
-    return std::make_unique<ProcessExitEvent>(std::move(fd));
+    return std::make_unique<ProcessExitEvent>(IntoHandle(std::move(fd)));
 }
 
 bool ReadSchedulingPriority(SchedulingPriority& priority) {

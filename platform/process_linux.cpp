@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "platform/process.h"
 
@@ -24,6 +25,10 @@ std::uint32_t CurrentUserId() {
     return static_cast<std::uint32_t>(::geteuid());
 }
 
+std::vector<std::string> ProgramArguments(int argc, char** argv) {
+    return argc > 1 ? std::vector<std::string>(argv + 1, argv + argc) : std::vector<std::string>();
+}
+
 std::string GetProgramPath() {
     char buffer[4096];
     const ssize_t length = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
@@ -39,6 +44,12 @@ void UseOneAllocationArena() {
 
 void ReleaseUnusedMemory() {
     (void)::malloc_trim(0);
+}
+
+void WipeMemory(void* data, std::size_t size) {
+    if (size != 0) {
+        ::explicit_bzero(data, size);
+    }
 }
 
 std::uint32_t GetLastErrorCode() {

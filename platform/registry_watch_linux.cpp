@@ -14,6 +14,7 @@
 
 #include "platform/clock.h"
 #include "platform/registry_watch.h"
+#include "platform/unique_fd.h"
 
 namespace quarnel::registry_store {
 namespace {
@@ -29,7 +30,7 @@ constexpr std::uint32_t kFolderMask = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN
 class KeyWatchEvent final : public WaitEvent {
   public:
     KeyWatchEvent(UniqueFd fd, bool subtree, std::int64_t deadline)
-        : WaitEvent(std::move(fd)), subtree_(subtree), deadline_(deadline) {}
+        : WaitEvent(IntoHandle(std::move(fd))), subtree_(subtree), deadline_(deadline) {}
 
     // Watches folder (and, for a subtree, every folder below it); false when folder itself
     // cannot be watched.
@@ -37,7 +38,7 @@ class KeyWatchEvent final : public WaitEvent {
         if (watched_.size() >= kMaximumWatchedFolders) {
             return !top;
         }
-        const int wd = ::inotify_add_watch(Descriptor(), folder.c_str(), kFolderMask);
+        const int wd = ::inotify_add_watch(DescriptorOf(Handle()), folder.c_str(), kFolderMask);
         if (wd < 0) {
             return false;
         }
@@ -56,7 +57,7 @@ class KeyWatchEvent final : public WaitEvent {
         alignas(struct inotify_event) char buffer[16384];
         // Bounded: a store that never stops changing still returns control.
         for (int round = 0; round < 64; ++round) {
-            const ssize_t got = ::read(Descriptor(), buffer, sizeof buffer);
+            const ssize_t got = ::read(DescriptorOf(Handle()), buffer, sizeof buffer);
             if (got <= 0) {
                 break;
             }
@@ -128,7 +129,7 @@ class KeyWatchEvent final : public WaitEvent {
 
     void StopWatching() {
         for (const auto& [wd, folder] : watched_) {
-            ::inotify_rm_watch(Descriptor(), wd);
+            ::inotify_rm_watch(DescriptorOf(Handle()), wd);
         }
         watched_.clear();
     }

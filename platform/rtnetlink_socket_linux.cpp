@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <cstring>
 
+#include "platform/unique_fd.h"
+
 namespace quarnel {
 
 UniqueFd OpenRouteSocket(std::initializer_list<unsigned> groups) {

@@ -24,6 +24,7 @@
 #include "platform/paths.h"
 #include "platform/service_control_line.h"
 #include "platform/service_host.h"
+#include "platform/unique_fd.h"
 
 namespace quarnel {
 namespace {
@@ -334,7 +335,7 @@ bool ServiceHostControls::Run(const WaitHandle& finished, const ServiceControlDe
         return false;
     }
     while (true) {
-        pollfd polls[4] = {{finished->Descriptor(), POLLIN, 0},
+        pollfd polls[4] = {{DescriptorOf(finished->Handle()), POLLIN, 0},
                            {state_->signalFd.Get(), POLLIN, 0},
                            {state_->listener.Get(), POLLIN, 0},
                            {-1, 0, 0}};

@@ -4,6 +4,10 @@
 
 #include <utility>
 
+#include "platform/native_handle.h"
+
+// Linux only: inside the platform layer a descriptor is owned as a UniqueFd; interfaces that
+// hand it on take a UniqueHandle (IntoHandle), whose NativeHandle is the descriptor.
 namespace quarnel {
 
 // Owns one file descriptor and closes it when it goes out of scope.
@@ -39,5 +43,13 @@ class UniqueFd {
   private:
     int fd_ = -1;
 };
+
+inline UniqueHandle IntoHandle(UniqueFd fd) {
+    return UniqueHandle(fd.Release());
+}
+
+inline int DescriptorOf(NativeHandle handle) {
+    return static_cast<int>(handle);
+}
 
 }  // namespace quarnel

@@ -1,9 +1,10 @@
 #pragma once
 
 // Waitable notifications. Every change source of the program (a registry key, a timer, an
-// address or route change, a semaphore) is a descriptor that poll() reports readable, wrapped
-// with the rule that decides whether what arrived counts as the notification having fired.
-// One WaitForHandles call covers any mix of them; destroying a handle closes its descriptor,
+// address or route change, a semaphore) is a system object that a wait can watch (on Linux a
+// descriptor that poll() reports readable, on Windows a HANDLE that the wait functions take),
+// wrapped with the rule that decides whether what arrived counts as the notification having
+// fired. One WaitForHandles call covers any mix of them; destroying a handle closes its object,
 // which cancels its notification.
 
 #include <cstddef>
@@ -11,27 +12,27 @@
 #include <memory>
 #include <utility>
 
-#include "platform/unique_fd.h"
+#include "platform/native_handle.h"
 
 namespace quarnel {
 
 class WaitEvent {
   public:
-    explicit WaitEvent(UniqueFd fd) : fd_(std::move(fd)) {}
+    explicit WaitEvent(UniqueHandle handle) : handle_(std::move(handle)) {}
     virtual ~WaitEvent() = default;
     WaitEvent(const WaitEvent&) = delete;
     WaitEvent& operator=(const WaitEvent&) = delete;
 
-    int Descriptor() const { return fd_.Get(); }
+    NativeHandle Handle() const { return handle_.Get(); }
 
-    // Called when the descriptor polls readable. Consumes what is pending without blocking and
-    // returns true when the notification fired (the wait is then satisfied, like an auto-reset
-    // event). The default reads and discards everything pending and fires when anything was
-    // read.
+    // Called when the object is signalled (the descriptor polls readable). Consumes what is
+    // pending without blocking and returns true when the notification fired (the wait is then
+    // satisfied, like an auto-reset event). The default takes everything pending (on Linux it
+    // reads and discards it) and fires when anything was there.
     virtual bool TakeSignal();
 
   private:
-    UniqueFd fd_;
+    UniqueHandle handle_;
 };
 
 using WaitHandle = std::unique_ptr<WaitEvent>;
@@ -46,7 +47,7 @@ inline constexpr std::size_t kMaximumWaitHandles = 64;
 
 // Waits until one handle fires (waitAll false: returns its index) or every handle has fired
 // (waitAll true: returns 0), or until timeoutMs passes (kWaitTimeout; a negative time-out waits
-// without limit). An empty slot, a bad descriptor or a poll error gives kWaitFailed at once.
+// without limit). An empty slot, a bad handle or a failed wait gives kWaitFailed at once.
 std::uint32_t WaitForHandles(const WaitHandle* handles, std::size_t count, std::int64_t timeoutMs,
                              bool waitAll);
 
@@ -57,12 +58,16 @@ std::uint32_t WaitForEvents(WaitEvent* const* events, std::size_t count, std::in
 // Closes the handle when it holds one; returns the close result (0 on success), or 0.
 int CloseWaitHandle(WaitHandle& handle);
 
-// A counting semaphore (eventfd in semaphore mode): each wait that it satisfies takes one count.
+// A counting semaphore (eventfd in semaphore mode, a Windows semaphore): each wait that it
+// satisfies takes one count.
 WaitHandle CreateSemaphoreHandle(std::uint32_t initialCount);
 // Adds count; false when the handle is no semaphore or the count cannot be added.
 bool ReleaseSemaphoreHandle(const WaitHandle& semaphore, std::uint32_t count = 1);
 // Takes one count without waiting; false when the count was 0.
 bool TryTakeSemaphoreHandle(const WaitHandle& semaphore);
+// A second handle to the same semaphore: a release through either satisfies a wait on the other.
+// Null when the handle is no semaphore or cannot be duplicated.
+WaitHandle ShareSemaphoreHandle(const WaitHandle& semaphore);
 
 // A manual-reset event: once set it satisfies every wait until it is reset. Used to tell every
 // worker of a process at once that it is stopping.

@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "platform/clock.h"
+#include "platform/unique_fd.h"
 #include "platform/wait.h"
 
 namespace quarnel {
@@ -20,7 +22,7 @@ class SemaphoreEvent final : public WaitEvent {
     using WaitEvent::WaitEvent;
     bool TakeSignal() override {
         std::uint64_t value = 0;
-        return ::read(Descriptor(), &value, sizeof value) == sizeof value;
+        return ::read(DescriptorOf(Handle()), &value, sizeof value) == sizeof value;
     }
 };
 
@@ -38,7 +40,7 @@ bool WaitEvent::TakeSignal() {
     char buffer[4096];
     // Bounded: a source that never stops producing still returns control.
     for (int i = 0; i < 64; ++i) {
-        const ssize_t got = ::read(Descriptor(), buffer, sizeof buffer);
+        const ssize_t got = ::read(DescriptorOf(Handle()), buffer, sizeof buffer);
         if (got <= 0) {
             break;
         }
@@ -67,10 +69,10 @@ std::uint32_t WaitForEvents(WaitEvent* const* handles, std::size_t count, std::i
     std::vector<pollfd> polls(count);
     std::vector<bool> fired(count, false);
     for (std::size_t i = 0; i < count; ++i) {
-        if (!handles[i] || handles[i]->Descriptor() < 0) {
+        if (!handles[i] || DescriptorOf(handles[i]->Handle()) < 0) {
             return kWaitFailed;
         }
-        polls[i] = {handles[i]->Descriptor(), POLLIN, 0};
+        polls[i] = {DescriptorOf(handles[i]->Handle()), POLLIN, 0};
     }
     const std::int64_t deadline = timeoutMs < 0 ? -1 : MonotonicMilliseconds() + timeoutMs;
     while (true) {
@@ -134,7 +136,7 @@ WaitHandle CreateSemaphoreHandle(std::uint32_t initialCount) {
     if (!fd) {
         return nullptr;
     }
-    return std::make_unique<SemaphoreEvent>(std::move(fd));
+    return std::make_unique<SemaphoreEvent>(IntoHandle(std::move(fd)));
 }
 
 bool ReleaseSemaphoreHandle(const WaitHandle& semaphore, std::uint32_t count) {
@@ -142,7 +144,7 @@ bool ReleaseSemaphoreHandle(const WaitHandle& semaphore, std::uint32_t count) {
         return false;
     }
     const std::uint64_t value = count;
-    return ::write(semaphore->Descriptor(), &value, sizeof value) == sizeof value;
+    return ::write(DescriptorOf(semaphore->Handle()), &value, sizeof value) == sizeof value;
 }
 
 WaitHandle CreateManualEventHandle() {
@@ -150,7 +152,7 @@ WaitHandle CreateManualEventHandle() {
     if (!fd) {
         return nullptr;
     }
-    return std::make_unique<ManualEvent>(std::move(fd));
+    return std::make_unique<ManualEvent>(IntoHandle(std::move(fd)));
 }
 
 bool SetEventHandle(const WaitHandle& event) {
@@ -158,7 +160,7 @@ bool SetEventHandle(const WaitHandle& event) {
         return false;
     }
     const std::uint64_t one = 1;
-    return ::write(event->Descriptor(), &one, sizeof one) == sizeof one;
+    return ::write(DescriptorOf(event->Handle()), &one, sizeof one) == sizeof one;
 }
 
 bool ResetEventHandle(const WaitHandle& event) {
@@ -166,7 +168,7 @@ bool ResetEventHandle(const WaitHandle& event) {
         return false;
     }
     std::uint64_t value = 0;
-    (void)::read(event->Descriptor(), &value, sizeof value);
+    (void)::read(DescriptorOf(event->Handle()), &value, sizeof value);
     return true;
 }
 
@@ -174,8 +176,19 @@ bool IsEventHandleSet(const WaitHandle& event) {
     if (!event) {
         return false;
     }
-    pollfd poller{event->Descriptor(), POLLIN, 0};
+    pollfd poller{DescriptorOf(event->Handle()), POLLIN, 0};
     return ::poll(&poller, 1, 0) == 1 && (poller.revents & POLLIN);
+}
+
+WaitHandle ShareSemaphoreHandle(const WaitHandle& semaphore) {
+    if (!semaphore || dynamic_cast<const SemaphoreEvent*>(semaphore.get()) == nullptr) {
+        return nullptr;
+    }
+    UniqueFd fd(::fcntl(DescriptorOf(semaphore->Handle()), F_DUPFD_CLOEXEC, 0));
+    if (!fd) {
+        return nullptr;
+    }
+    return std::make_unique<SemaphoreEvent>(IntoHandle(std::move(fd)));
 }
 
 bool TryTakeSemaphoreHandle(const WaitHandle& semaphore) {

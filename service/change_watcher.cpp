@@ -15,8 +15,8 @@ constexpr const char* kProcedure = "ThreadServiceWait";
 constexpr std::size_t kSlots = 4;
 constexpr std::size_t kStopSlot = kSlots;
 
-int Descriptor(const WaitHandle& handle) {
-    return handle ? handle->Descriptor() : 0;
+NativeHandle HandleNumber(const WaitHandle& handle) {
+    return handle ? handle->Handle() : 0;
 }
 
 void LogResult(std::uint32_t result) {
@@ -134,7 +134,7 @@ int ThreadServiceWait(const ChangeWatch& watch, const ChangeSources& sources,
         for (std::size_t slot = 0; slot < kSlots; ++slot) {
             QLOG(kLogTrace, kProcedure,
                  "Wait handle " + std::to_string(slot) + " = " +
-                     std::to_string(Descriptor(handles[slot])));
+                     std::to_string(HandleNumber(handles[slot])));
         }
         // The stop event rides along as a fifth slot so that a stopping service can end the
         // watcher; it is not one of the watched changes.
@@ -163,7 +163,7 @@ int ThreadServiceWait(const ChangeWatch& watch, const ChangeSources& sources,
         for (std::size_t slot = 0; slot < kSlots; ++slot) {
             QLOG(kLogTrace, kProcedure,
                  "Closing wait handle " + std::to_string(slot) + " = " +
-                     std::to_string(Descriptor(handles[slot])));
+                     std::to_string(HandleNumber(handles[slot])));
             CloseWaitHandle(handles[slot]);
         }
         if (!stopping && result != 1) {

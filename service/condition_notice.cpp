@@ -43,6 +43,22 @@ void ConditionNotices::Note(ServiceCondition condition, std::string_view detail,
     }
 }
 
+void ConditionNotices::NoteStore(bool written, std::string_view detail, const NoticeWriter& write) {
+    if (written != storeFailing_) {
+        return;
+    }
+    storeFailing_ = !written;
+    if (!write) {
+        return;
+    }
+    if (written) {
+        write(kNoticeInformation, "The outcome is written to the store again");
+    } else {
+        write(kNoticeError, "The outcome cannot be written to the store (" + std::string(detail) +
+                                "); it is kept in memory and written once the store takes it");
+    }
+}
+
 void WriteNoticeToStandardError(int priority, const std::string& text) {
     const char* journal = std::getenv("JOURNAL_STREAM");
     if (journal != nullptr && *journal != '\0') {

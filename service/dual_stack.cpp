@@ -27,8 +27,10 @@ IPv6Step LearnIPv6Step(std::int64_t provider, UpdateCycleMemory& memory,
         return step;
     }
     step.wanted = true;
-    step.previous = memory.requestUnsaved ? memory.ip6OfRequest
-                                          : ReadRegistryString(kHive, kServiceKey, kValueIp6);
+    // The store's, unless it could not take the last request's outcome.
+    step.previous = memory.unsaved && memory.unsaved->sent
+                        ? memory.unsaved->ip6
+                        : ReadRegistryString(kHive, kServiceKey, kValueIp6);
     const std::string learnt = environment.getIPv6Address();
     // Whatever the source, only a canonical global address is ever published.
     const std::optional<IPv6Bytes> bytes = ParseIPv6Address(learnt);
@@ -55,19 +57,21 @@ std::string RequestAddresses(const std::string& currentIP, const IPv6Step& step)
     return step.current.empty() ? currentIP : currentIP + "," + step.current;
 }
 
-bool RecordIPv6(const IPv6Step& step, const UpdateResult& answer, UpdateCycleMemory& memory) {
-    const std::string sent = step.current.empty()
-                                 ? std::string()
-                                 : (answer.address6.empty() ? step.current : answer.address6);
-    memory.ip6OfRequest = sent;
-    if (!sent.empty()) {
-        return WriteRegistryString(kHive, kServiceKey, kValueIp6, sent) != 0;
+std::string RecordedIPv6(const IPv6Step& step, const UpdateResult& answer) {
+    if (step.current.empty()) {
+        return {};
     }
-    // Reading first keeps a store that never had the value exactly as it was.
-    if (!ReadRegistryString(kHive, kServiceKey, kValueIp6).empty()) {
-        return DeleteRegistryValue(kHive, kServiceKey, kValueIp6) != 0;
+    return answer.address6.empty() ? step.current : answer.address6;
+}
+
+int StoreIPv6Value(const std::string& ip6) {
+    if (!ip6.empty()) {
+        return WriteRegistryString(kHive, kServiceKey, kValueIp6, ip6);
     }
-    return true;
+    if (ReadRegistryString(kHive, kServiceKey, kValueIp6).empty()) {
+        return 1;
+    }
+    return DeleteRegistryValue(kHive, kServiceKey, kValueIp6);
 }
 
 }  // namespace quarnel

@@ -33,9 +33,12 @@ bool IPv6Changed(const IPv6Step& step);
 // What the request's myip carries: the IPv4 address, or both joined by ",".
 std::string RequestAddresses(const std::string& currentIP, const IPv6Step& step);
 
-// After a request the provider decided on: IP6 becomes the IPv6 address the answer named (else
-// the one sent), or is removed when the request carried none. False when it could not be
-// written.
-bool RecordIPv6(const IPv6Step& step, const UpdateResult& answer, UpdateCycleMemory& memory);
+// What IP6 records after a request the provider decided on: the IPv6 address the answer named,
+// else the one sent; empty when the request carried none.
+std::string RecordedIPv6(const IPv6Step& step, const UpdateResult& answer);
+
+// Writes IP6, or removes it for the empty text (reading first, so that a store that never had it
+// stays as it was); 0 when that failed.
+int StoreIPv6Value(const std::string& ip6);
 
 }  // namespace quarnel

@@ -1,12 +1,16 @@
 #include "service/update_cycle.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "ddns/ip_address.h"
 #include "ddns/update_result.h"
 #include "diagnostics/log.h"
+#include "platform/exchange_stop.h"
+#include "platform/process.h"
 #include "service/dual_stack.h"
 #include "settings/registry.h"
 #include "settings/schema.h"
@@ -32,8 +36,31 @@ std::int64_t ReadInterval() {
     return kDefaultIntervalMinutes;
 }
 
-std::int64_t RegularTimeout(std::int64_t interval, const UpdateCycleEnvironment& environment) {
-    return interval * 60 + environment.random(interval * 15);
+// Seconds from now until the periodic limit forces a request, counted from the last request; 0
+// when none is due later (no request yet, a stamp ahead of the clock, or one is due already).
+std::int64_t SecondsToLimit(const UpdateCycleLimits& limits, std::int64_t provider,
+                            std::int64_t lastUpdateTime, std::int64_t now) {
+    if (lastUpdateTime == 0 || lastUpdateTime > now) {
+        return 0;
+    }
+    const std::int64_t limit = provider == kProviderOpenDns
+                                   ? std::min(limits.openDnsLimit, limits.weekLimit)
+                                   : limits.weekLimit;
+    // The limit counts once the age exceeds it.
+    return std::max<std::int64_t>(limit + 1 - (now - lastUpdateTime), 0);
+}
+
+// The interval plus up to a quarter of it, but never past the next periodic limit: a long
+// interval would otherwise stretch the promised refresh.
+std::int64_t RegularTimeout(std::int64_t interval, const UpdateCycleEnvironment& environment,
+                            std::int64_t secondsToLimit) {
+    const std::int64_t regular = interval * 60 + environment.random(interval * 15);
+    if (secondsToLimit > 0 && secondsToLimit < regular) {
+        QLOG(kLogInfo, kProcedure,
+             "Next time limit is due in " + std::to_string(secondsToLimit) + " seconds");
+        return secondsToLimit;
+    }
+    return regular;
 }
 
 std::int64_t WarningTimeout(const UpdateCycleEnvironment& environment) {
@@ -50,8 +77,10 @@ std::int64_t Announce(std::int64_t nextTimeout) {
     return nextTimeout;
 }
 
+// The stop of network exchanges comes before the service's own stop signal: an exchange it cut
+// has to count as stopped when it returns, not as an outage.
 bool Stopping(const UpdateCycleEnvironment& environment) {
-    if (environment.stopping && environment.stopping()) {
+    if (NetworkExchangesStopped() || (environment.stopping && environment.stopping())) {
         QLOG(kLogInfo, kProcedure, "Service is stopping, ending the cycle");
         return true;
     }
@@ -110,12 +139,91 @@ std::string NoticeExcerpt(const std::string& answer) {
     return "\"" + line + "\"";
 }
 
-// True when written; a failure is logged.
-bool LogWriteFailure(int written, std::string_view value) {
-    if (written == 0) {
-        QLOG(kLogError, kProcedure, "Unable to write " + std::string(value) + " to the registry");
+// Writes the outcome's values in their order, EventID last; true when every one was written.
+// Each failure is logged; the first is described in failure.
+bool WriteOutcome(const RecordedOutcome& outcome, std::string& failure) {
+    bool all = true;
+    auto check = [&](int written, std::string_view value) {
+        if (written != 0) {
+            return;
+        }
+        const std::uint32_t code = GetLastErrorCode();
+        QLOG_ERROR_CODE(kLogError, kProcedure,
+                        "Unable to write " + std::string(value) + " to the registry", code);
+        if (all) {
+            const std::string reason = SystemErrorText(code);
+            failure = std::string(value) + (reason.empty() ? "" : ": " + reason);
+        }
+        all = false;
+    };
+    if (outcome.sent) {
+        check(WriteTimeStamp(kHive, kServiceKey, kValueTime, outcome.time), kValueTime);
     }
-    return written != 0;
+    check(WriteRegistryDword(kHive, kServiceKey, kValueLimit, outcome.limit), kValueLimit);
+    if (!outcome.result.empty()) {
+        check(WriteRegistryString(kHive, kServiceKey, kValueResult, outcome.result), kValueResult);
+    }
+    if (outcome.sent) {
+        check(WriteRegistryString(kHive, kServiceKey, kValueIp, outcome.ip), kValueIp);
+        check(StoreIPv6Value(outcome.ip6), kValueIp6);
+    }
+    check(WriteTimeStamp(kHive, kServiceKey, kValueAttemptTime, outcome.attemptTime),
+          kValueAttemptTime);
+    check(WriteRegistryString(kHive, kServiceKey, kValueAttemptResult, outcome.attemptResult),
+          kValueAttemptResult);
+    check(WriteRegistryDword(kHive, kServiceKey, kValueEventType, outcome.eventType),
+          kValueEventType);
+    check(WriteRegistryDword(kHive, kServiceKey, kValueEventId, outcome.eventId), kValueEventId);
+    return all;
+}
+
+// Writes an outcome to the store, or keeps it for the next try when the store cannot take it.
+void StoreOutcome(RecordedOutcome outcome, UpdateCycleMemory& memory,
+                  const UpdateCycleEnvironment& environment) {
+    if (memory.unsaved) {
+        // What the store missed of an earlier outcome still belongs in it.
+        if (!outcome.sent && memory.unsaved->sent) {
+            outcome.sent = true;
+            outcome.time = memory.unsaved->time;
+            outcome.ip = memory.unsaved->ip;
+            outcome.ip6 = memory.unsaved->ip6;
+        }
+        if (outcome.result.empty()) {
+            outcome.result = memory.unsaved->result;
+        }
+    }
+    std::string failure;
+    if (WriteOutcome(outcome, failure)) {
+        memory.unsaved.reset();
+        memory.notices.NoteStore(true, {}, environment.notice);
+    } else {
+        memory.unsaved = std::move(outcome);
+        memory.notices.NoteStore(false, failure, environment.notice);
+    }
+}
+
+struct LastRequest {
+    std::int64_t time = 0;
+    std::string ip;
+};
+
+// The last request as the store has it, or as this run knows it when the store could not take
+// it.
+LastRequest ReadLastRequest(const UpdateCycleMemory& memory) {
+    if (memory.unsaved && memory.unsaved->sent) {
+        return {memory.unsaved->time, memory.unsaved->ip};
+    }
+    return {ReadTimeStamp(kHive, kServiceKey, kValueTime),
+            ReadRegistryString(kHive, kServiceKey, kValueIp)};
+}
+
+// A stamp ahead of the clock (the clock was set back, a store restored from elsewhere) cannot
+// say how long ago it was; told once, not on every cycle.
+void TellStampAhead(bool ahead, const char* message, UpdateCycleMemory& memory) {
+    if (ahead && !memory.toldStampAhead) {
+        QLOG(kLogWarn, kProcedure, message);
+    }
+    memory.toldStampAhead = ahead;
 }
 
 }  // namespace
@@ -126,9 +234,16 @@ UpdateCycleLimits DrawUpdateCycleLimits(const UpdateCycleEnvironment& environmen
 
 std::int64_t RunUpdateCycle(const UpdateCycleLimits& limits, UpdateCycleMemory& memory,
                             const UpdateCycleEnvironment& environment) {
+    if (memory.unsaved) {
+        QLOG(kLogInfo, kProcedure, "Writing the outcome the store could not take before");
+        StoreOutcome(*memory.unsaved, memory, environment);
+    }
     if (environment.testNetwork() == 0) {
         QLOG(kLogWarn, kProcedure, "Network filter prevented update");
-        return Announce(RegularTimeout(ReadInterval(), environment));
+        const std::int64_t provider = ReadRegistryDword(kHive, kSettingsKey, kValueService);
+        return Announce(RegularTimeout(
+            ReadInterval(), environment,
+            SecondsToLimit(limits, provider, ReadLastRequest(memory).time, environment.now())));
     }
 
     QLOG(kLogTrace, kProcedure, "No network filter prevented update, testing internet");
@@ -159,12 +274,19 @@ std::int64_t RunUpdateCycle(const UpdateCycleLimits& limits, UpdateCycleMemory& 
     const std::int64_t provider = ReadRegistryDword(kHive, kSettingsKey, kValueService);
     const std::int64_t interval = ReadInterval();
     const std::int64_t settingsTime = ReadTimeStamp(kHive, kSettingsKey, kValueTime);
-    std::int64_t lastUpdateTime = ReadTimeStamp(kHive, kServiceKey, kValueTime);
-    std::string previousIP = ReadRegistryString(kHive, kServiceKey, kValueIp);
-    if (memory.requestUnsaved) {
-        // The store could not take the last request's outcome; this run still knows it.
-        lastUpdateTime = memory.timeOfRequest;
-        previousIP = memory.ipOfRequest;
+    const LastRequest last = ReadLastRequest(memory);
+    std::int64_t lastUpdateTime = last.time;
+    const std::string& previousIP = last.ip;
+    const std::int64_t now = environment.now();
+    // A last update stamped ahead of the clock counts as long ago: it then neither hides newer
+    // settings nor holds the periodic limits back.
+    const bool updateAhead = lastUpdateTime > now;
+    TellStampAhead(updateAhead || settingsTime > now,
+                   updateAhead ? "Last update time lies ahead of the clock, counting it as long ago"
+                               : "Settings time lies ahead of the clock, sending them once",
+                   memory);
+    if (updateAhead) {
+        lastUpdateTime = 0;
     }
 
     QLOG(kLogInfo, kProcedure, "Compare last update time to settings time");
@@ -174,9 +296,17 @@ std::int64_t RunUpdateCycle(const UpdateCycleLimits& limits, UpdateCycleMemory& 
     QLOG(kLogInfo, kProcedure,
          updated ? "Settings time is greater than last update time"
                  : "Settings time is not greater than last update time");
-    if (!updated && memory.requestRecorded && settingsTime != memory.settingsTimeOfRequest) {
-        updated = 1;
-        QLOG(kLogInfo, kProcedure, "Settings changed since the last update request");
+    if (memory.requestRecorded) {
+        // Settings sent in this run are not new again, also when their stamp lies after the
+        // request's (a stamp ahead of the clock); a changed stamp is new whatever its value.
+        const bool sentAlready = settingsTime == memory.settingsTimeOfRequest;
+        if (updated && sentAlready) {
+            updated = 0;
+            QLOG(kLogInfo, kProcedure, "These settings were sent with the last update request");
+        } else if (!updated && !sentAlready) {
+            updated = 1;
+            QLOG(kLogInfo, kProcedure, "Settings changed since the last update request");
+        }
     }
 
     QLOG(kLogInfo, kProcedure, "Current IP is valid, compare to previous");
@@ -191,14 +321,16 @@ std::int64_t RunUpdateCycle(const UpdateCycleLimits& limits, UpdateCycleMemory& 
     }
     changed = changed || IPv6Changed(ipv6) ? 1 : 0;
 
-    const std::int64_t now = environment.now();
     const std::int64_t age = lastUpdateTime != 0 ? now - lastUpdateTime : 0;
     QLOG(kLogTrace, kProcedure,
          "OpenDNS limit = " + std::to_string(age) + " > " + std::to_string(limits.openDnsLimit));
     QLOG(kLogTrace, kProcedure,
          "Week limit = " + std::to_string(age) + " > " + std::to_string(limits.weekLimit));
     int limit = 0;
-    if (provider == kProviderOpenDns && age > limits.openDnsLimit) {
+    if (updateAhead) {
+        limit = 1;
+        QLOG(kLogTrace, kProcedure, "Last update is long ago, force update request");
+    } else if (provider == kProviderOpenDns && age > limits.openDnsLimit) {
         limit = 1;
         QLOG(kLogTrace, kProcedure, "OpenDNS limit triggered, force update request");
     } else if (age > limits.weekLimit) {
@@ -213,7 +345,8 @@ std::int64_t RunUpdateCycle(const UpdateCycleLimits& limits, UpdateCycleMemory& 
     if (!updated && !changed && !limit) {
         QLOG(kLogInfo, kProcedure, "Current IP does equal previous IP and no limit triggered");
         memory.notices.Note(ServiceCondition::Working, {}, environment.notice);
-        return Announce(RegularTimeout(interval, environment));
+        return Announce(RegularTimeout(interval, environment,
+                                       SecondsToLimit(limits, provider, lastUpdateTime, now)));
     }
 
     QLOG(kLogInfo, kProcedure, "Reading username from registry");
@@ -244,11 +377,12 @@ std::int64_t RunUpdateCycle(const UpdateCycleLimits& limits, UpdateCycleMemory& 
     // and an address field that is no address means the address that was sent.
     const UpdateResult split = SplitUpdateResult(result, currentIP);
     const std::string& code = split.code;
-    const std::string& resultIP = split.address;
     const bool outage = username.empty() ? false : IsOutage(result, code, status);
+    const bool tryLater = !outage && (code == "dnserr" || code == "911");
 
-    int eventType = kEventTypeError;
-    std::uint32_t eventId = kEventIdError;
+    RecordedOutcome outcome;
+    outcome.eventType = kEventTypeError;
+    outcome.eventId = kEventIdError;
     std::int64_t nextTimeout = -1;
     if (outage) {
         // Nothing the provider decided came back, so the address counts as not sent: the next
@@ -266,14 +400,18 @@ std::int64_t RunUpdateCycle(const UpdateCycleLimits& limits, UpdateCycleMemory& 
             environment.notice);
     } else if (code == "good" || code == "nochg") {
         QLOG(kLogInfo, kProcedure, "Result = " + code);
-        eventType = kEventTypeInformation;
-        eventId = kEventIdInformation;
-        nextTimeout = Announce(RegularTimeout(interval, environment));
+        outcome.eventType = kEventTypeInformation;
+        outcome.eventId = kEventIdInformation;
+        nextTimeout = Announce(
+            RegularTimeout(interval, environment, SecondsToLimit(limits, provider, now, now)));
         memory.notices.Note(ServiceCondition::Working, {}, environment.notice);
-    } else if (code == "dnserr" || code == "911") {
+    } else if (tryLater) {
+        // The provider did not apply the update and asks to be asked again later: the address
+        // counts as not sent, as after an outage, and the next cycle after the pause sends it.
         QLOG(kLogWarn, kProcedure, "Result = " + code);
-        eventType = kEventTypeWarning;
-        eventId = kEventIdWarning;
+        QLOG(kLogWarn, kProcedure, "The remote service asks to try later, sending again later");
+        outcome.eventType = kEventTypeWarning;
+        outcome.eventId = kEventIdWarning;
         nextTimeout = Announce(WarningTimeout(environment));
         memory.notices.Note(ServiceCondition::NoAnswer, NoticeExcerpt(result), environment.notice);
     } else {
@@ -284,34 +422,27 @@ std::int64_t RunUpdateCycle(const UpdateCycleLimits& limits, UpdateCycleMemory& 
             NoticeExcerpt(result), environment.notice);
     }
 
-    QLOG(kLogTrace, kProcedure, "Updating registry with latest result");
-    // Time and IP say what the provider was told; after an outage they keep the last exchange
-    // that reached it, so the address counts as not sent.
-    bool saved = true;
-    if (!outage) {
-        saved = LogWriteFailure(WriteTimeStamp(kHive, kServiceKey, kValueTime, now), kValueTime);
-    }
-    LogWriteFailure(WriteRegistryDword(kHive, kServiceKey, kValueLimit, limit), kValueLimit);
-    if (!result.empty()) {
-        LogWriteFailure(WriteRegistryString(kHive, kServiceKey, kValueResult, result),
-                        kValueResult);
-    }
-    if (!outage) {
-        saved = LogWriteFailure(WriteRegistryString(kHive, kServiceKey, kValueIp, resultIP),
-                                kValueIp) &&
-                saved;
-        saved = LogWriteFailure(RecordIPv6(ipv6, split, memory), kValueIp6) && saved;
+    // Time and IP say what the provider was told and took; after an outage or a "try later"
+    // they keep the last exchange it decided on, so the address counts as not sent.
+    outcome.sent = !outage && !tryLater;
+    outcome.time = now;
+    outcome.ip = split.address;
+    outcome.ip6 = RecordedIPv6(ipv6, split);
+    outcome.limit = limit;
+    outcome.result = result;
+    outcome.attemptTime = now;
+    outcome.attemptResult = result.empty() ? std::string(kNoAnswerMarker) : result;
+    if (outcome.sent) {
         memory.requestRecorded = true;
         memory.settingsTimeOfRequest = settingsTime;
-        memory.requestUnsaved = !saved;
-        memory.ipOfRequest = resultIP;
-        memory.timeOfRequest = now;
     }
-    LogWriteFailure(WriteRegistryDword(kHive, kServiceKey, kValueEventType, eventType),
-                    kValueEventType);
-    LogWriteFailure(WriteRegistryDword(kHive, kServiceKey, kValueEventId, eventId), kValueEventId);
 
-    environment.reportEvent(eventType, eventId, result);
+    // The history record comes first: a process killed between the two then leaves a record of
+    // an attempt the store does not know, which the next start repeats, and never an outcome
+    // in the store without its record.
+    environment.reportEvent(outcome.eventType, outcome.eventId, result);
+    QLOG(kLogTrace, kProcedure, "Updating registry with latest result");
+    StoreOutcome(std::move(outcome), memory, environment);
     return nextTimeout;
 }
 

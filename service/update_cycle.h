@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "service/condition_notice.h"
@@ -25,7 +26,7 @@ struct UpdateCycleEnvironment {
     // The HTTP status of the answer sendUpdateRequest last received, 0 when none; may be empty.
     std::function<int()> answerStatus;
     // True once the service is stopping: the cycle then ends at its next step, recording
-    // nothing. May be empty.
+    // nothing. May be empty. A stop of the network exchanges (exchange_stop.h) counts as well.
     std::function<bool()> stopping;
     // Records one outcome in the event log (type, event id, the answer as insert string).
     std::function<void(int eventType, std::uint32_t eventId, const std::string& text)> reportEvent;
@@ -43,6 +44,22 @@ struct UpdateCycleLimits {
     std::int64_t openDnsLimit = 0;  // 2.5 hours plus up to 30 minutes
 };
 
+// The values of the state key that record one outcome, in the order they are written.
+struct RecordedOutcome {
+    // Time and IP: the request the provider answered; not written when it decided nothing.
+    bool sent = false;
+    std::int64_t time = 0;
+    std::string ip;
+    // IP6, written after IP when sent: the IPv6 address the request carried; empty removes it.
+    std::string ip6;
+    std::int64_t limit = 0;
+    std::string result;  // not written when empty, so the previous one stays
+    std::int64_t attemptTime = 0;
+    std::string attemptResult;
+    int eventType = 0;
+    std::uint32_t eventId = 0;
+};
+
 // What the cycles of one service run remember between them: the settings time stamp the last
 // request was made with. Time stamps have whole seconds, so settings applied in the second of a
 // request, or while a request was under way, are not newer than the request's own stamp; a
@@ -50,12 +67,11 @@ struct UpdateCycleLimits {
 struct UpdateCycleMemory {
     bool requestRecorded = false;
     std::int64_t settingsTimeOfRequest = 0;
-    // The last request's address and time when they could not be written to the store; they
-    // stand in for the stored ones for the rest of the run.
-    bool requestUnsaved = false;
-    std::string ipOfRequest;
-    std::string ip6OfRequest;
-    std::int64_t timeOfRequest = 0;
+    // What the store should hold but could not take; it stands in for the stored values for the
+    // rest of the run and is written again at the start of every cycle until the store takes it.
+    std::optional<RecordedOutcome> unsaved;
+    // A stored time stamp ahead of the clock is told once, not on every cycle.
+    bool toldStampAhead = false;
     // "No IPv6 address found" was logged and no address has been found since.
     bool toldNoIPv6 = false;
     ConditionNotices notices;

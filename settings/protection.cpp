@@ -1,7 +1,5 @@
 #include "settings/protection.h"
 
-#include <string.h>
-
 #include <algorithm>
 #include <array>
 #include <chrono>
@@ -10,19 +8,15 @@
 #include <string>
 #include <utility>
 
-#include "platform/crypto_request.h"
-#include "platform/helper_call.h"
+#include "platform/process.h"
 #include "platform/text.h"
+#include "settings/crypto_provider.h"
 #include "settings/registry.h"
 
 namespace quarnel {
 namespace {
 
 constexpr std::size_t kKeyTextLength = 32;
-constexpr std::size_t kMd5Length = 16;
-// The cipher and the digest run in the helper process (the program maps no cryptographic
-// library) and take a few milliseconds there; a helper that has not answered by then is stuck.
-constexpr std::chrono::milliseconds kHelperDeadline{30000};
 
 // The derivation table of the initialisation vector. It must never change: every stored
 // password was enciphered with it, and a different table makes them all unreadable.
@@ -33,9 +27,7 @@ constexpr std::array<std::uint8_t, 32> kDerivationTable = {
 
 // Overwrites bytes that held key or plain-text material; an empty buffer may have no storage.
 void Wipe(void* data, std::size_t size) {
-    if (size != 0) {
-        ::explicit_bzero(data, size);
-    }
+    WipeMemory(data, size);
 }
 
 // Wipes a buffer that held key or plain-text bytes before it is released.
@@ -52,45 +44,11 @@ std::string_view AsText(const std::vector<std::uint8_t>& bytes, std::size_t leng
     return {reinterpret_cast<const char*>(bytes.data()), std::min(length, bytes.size())};
 }
 
-// The helper's answer to a request that may hold key or plain-text bytes (moved in, so no copy
-// stays behind); the request and the answer are wiped once read. Nothing when the helper cannot be
-// run or its answer is not exactly answerLength bytes long.
-std::vector<std::uint8_t> AskHelper(HelperOperation operation, std::string request,
-                                    std::size_t answerLength) {
-    HelperCall call;
-    call.operation = operation;
-    call.request = std::move(request);
-    call.deadline = kHelperDeadline;
-    call.answerLimit = answerLength;
-    // A stop of the network exchanges ends the helper at once, as it ends a transfer: the
-    // service that stops records nothing of a cycle cut short, so an empty result there is
-    // never taken for a wrong password.
-    WipedText answer{CallHelper(call).value_or(std::string())};
-    Wipe(call.request.data(), call.request.size());
-    if (answer.text.size() != answerLength) {
-        return {};
-    }
-    return std::vector<std::uint8_t>(answer.text.begin(), answer.text.end());
-}
-
-// AES-256 in CBC mode with ciphertext stealing, CS2 arrangement (whole blocks are plain CBC; a
-// final partial block is handled by storing the last whole cipher block first and the stolen
-// partial block after it), run by the helper.
+// AES-256 in CBC mode with ciphertext stealing, CS2 arrangement, by the crypto provider.
 std::vector<std::uint8_t> CipherCs2(const std::vector<std::uint8_t>& input,
                                     const std::vector<std::uint8_t>& key,
                                     const std::vector<std::uint8_t>& iv, bool encrypt) {
-    if (input.size() < kCipherBlockLength || key.size() < kCipherKeyLength ||
-        iv.size() < kCipherIvLength) {
-        return {};
-    }
-    // Sized up front, so that no copy of the key or the plain text is left behind by a resize.
-    std::string request;
-    request.reserve(3 * 4 + kCipherKeyLength + kCipherIvLength + input.size());
-    AppendRequestField(request, AsText(key, kCipherKeyLength));
-    AppendRequestField(request, AsText(iv, kCipherIvLength));
-    AppendRequestField(request, AsText(input, input.size()));
-    return AskHelper(encrypt ? HelperOperation::Encrypt : HelperOperation::Decrypt,
-                     std::move(request), input.size());
+    return CipherAes256Cs2(input, key, iv, encrypt);
 }
 
 // The key text of the key material used last. Its digest costs a helper start, and a password
@@ -148,8 +106,7 @@ RememberedPlainText& LastDeciphered() {
 
 std::vector<std::uint8_t> DeriveKeyText(std::string_view keyMaterial) {
     const std::vector<std::uint8_t> units = Utf8ToUtf16LeBytes(keyMaterial);
-    const std::vector<std::uint8_t> digest =
-        AskHelper(HelperOperation::Md5, std::string(AsText(units, units.size())), kMd5Length);
+    const std::vector<std::uint8_t> digest = DigestMd5(AsText(units, units.size()));
     if (digest.empty()) {
         return {};
     }

@@ -53,6 +53,12 @@ inline constexpr std::string_view kValueIp = "IP";          // REG_SZ
 inline constexpr std::string_view kValueIp6 = "IP6";
 inline constexpr std::string_view kValueEventType = "EventType";  // REG_DWORD
 inline constexpr std::string_view kValueEventId = "EventID";      // REG_DWORD
+// Time, IP and Result describe the last request the provider answered; these two describe the
+// last attempt, whatever came of it. A store of an older build has neither.
+inline constexpr std::string_view kValueAttemptTime = "AttemptTime";      // REG_DWORD, Time unit
+inline constexpr std::string_view kValueAttemptResult = "AttemptResult";  // REG_SZ
+// AttemptResult of an attempt that got no answer at all.
+inline constexpr std::string_view kNoAnswerMarker = "!noanswer";
 
 // Values that older builds kept in the product key; only the migration reads and removes them
 // (besides the settings names above, which those builds also kept there).

@@ -1,7 +1,5 @@
 #include "startup/configure_command.h"
 
-#include <unistd.h>
-
 #include <cstddef>
 #include <cstdio>
 #include <map>
@@ -79,7 +77,7 @@ std::string LineProblem(LineStatus status) {
 
 // Asks for every setting on the terminal; Enter keeps the stored value.
 bool AskOnTerminal(const SettingsValues& stored, SettingsChanges& changes, std::string& problem) {
-    LineReader reader(STDIN_FILENO, kMaximumSettingLineLength);
+    LineReader reader(kStandardInput, kMaximumSettingLineLength);
     std::printf("Settings of Quarnel Updater. Press Enter to keep the value in brackets.\n");
     for (const SettingFieldInfo& info : SettingFields()) {
         bool accepted = false;
@@ -87,7 +85,7 @@ bool AskOnTerminal(const SettingsValues& stored, SettingsChanges& changes, std::
             // Echo goes off before the prompt shows, so nothing typed after it is echoed.
             std::optional<HiddenInput> hidden;
             if (info.secret) {
-                hidden.emplace(STDIN_FILENO);
+                hidden.emplace(kStandardInput);
             }
             const std::string current = CurrentDisplay(info.field, stored);
             std::printf("%s%s: ", info.prompt,
@@ -116,7 +114,7 @@ bool AskOnTerminal(const SettingsValues& stored, SettingsChanges& changes, std::
 
 // Reads "Name=Value" lines up to the end of the input; the first bad line stops it.
 bool ReadSettingLines(SettingsChanges& changes, std::string& problem) {
-    LineReader reader(STDIN_FILENO, kMaximumSettingLineLength);
+    LineReader reader(kStandardInput, kMaximumSettingLineLength);
     int lineNumber = 0;
     bool anySetting = false;
     while (true) {
@@ -239,8 +237,8 @@ std::int64_t RunConfigure(const ApplyOperations& operations) {
     const SettingsValues stored = ReadStoredSettings();
     SettingsChanges changes;
     std::string problem;
-    const bool read = IsTerminal(STDIN_FILENO) ? AskOnTerminal(stored, changes, problem)
-                                               : ReadSettingLines(changes, problem);
+    const bool read = IsTerminal(kStandardInput) ? AskOnTerminal(stored, changes, problem)
+                                                 : ReadSettingLines(changes, problem);
     if (!read) {
         Fail(problem);
         return kConfigureRefused;

@@ -1,8 +1,5 @@
 #include "startup/crash_reporter.h"
 
-#include <unistd.h>
-
-#include <charconv>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -16,40 +13,23 @@
 #include "diagnostics/source_line.h"
 #include "platform/atomic_file.h"
 #include "platform/paths.h"
-#include "platform/unique_fd.h"
+#include "platform/process.h"
+#include "platform/process_control.h"
 #include "startup/ui_module_loader.h"
 #include "ui/ui_module.h"
 
 namespace quarnel {
 namespace {
 
-// The report from the crashed process's memory file, inherited as descriptor fdText.
-std::optional<std::string> ReadReport(const std::string& fdText) {
-    int fd = -1;
-    const auto [end, error] = std::from_chars(fdText.data(), fdText.data() + fdText.size(), fd);
-    if (error != std::errc() || end != fdText.data() + fdText.size() || fd < 0) {
-        return std::nullopt;
-    }
-    UniqueFd file(fd);
-    std::string report;
-    char buffer[4096];
-    for (off_t offset = 0;;) {
-        const ssize_t count = pread(file.Get(), buffer, sizeof buffer, offset);
-        if (count < 0) {
-            return std::nullopt;
-        }
-        if (count == 0) {
-            return report;
-        }
-        report.append(buffer, static_cast<std::size_t>(count));
-        offset += count;
-    }
+// The reporter is started by the crashed process, which waits for it.
+std::uint32_t CrashedProcessId() {
+    return ReadParentProcessId(static_cast<std::uint32_t>(CurrentProcessId()));
 }
 
 // Keeps a copy in the private crash folder; its path, or the empty text when it cannot.
 std::string KeepReport(const std::string& report) {
     const std::string folder = DebugLogFolder() + "/crash";
-    const std::string path = folder + "/crash-" + std::to_string(getppid()) + ".txt";
+    const std::string path = folder + "/crash-" + std::to_string(CrashedProcessId()) + ".txt";
     if (!CreateFolders(folder, 0700) || !WriteFileAtomically(path, report, 0600)) {
         return "";
     }
@@ -63,7 +43,7 @@ std::string WithKnownSourceLine(const std::string& report) {
     if (!address) {
         return report;
     }
-    const std::optional<SourceLine> source = FindSourceLine(getppid(), *address);
+    const std::optional<SourceLine> source = FindSourceLine(CrashedProcessId(), *address);
     return source ? WithSourceLine(report, source->line, source->file) : report;
 }
 
@@ -75,7 +55,7 @@ int RunCrashReporter(const std::vector<std::string>& arguments) {
         std::fprintf(stderr, "quarnel-updater: %s takes a file and a kind\n", kCrashReportSwitch);
         return 1;
     }
-    std::optional<std::string> report = ReadReport(arguments[0]);
+    std::optional<std::string> report = ReadCrashReportFile(arguments[0]);
     if (!report) {
         std::fputs("quarnel-updater: the crash report cannot be read\n", stderr);
         return 1;

@@ -1,9 +1,6 @@
 #include "startup/entry.h"
 
-#include <strings.h>
-
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -15,7 +12,9 @@
 #include "platform/helper_call.h"
 #include "platform/lenient_integer.h"
 #include "platform/network_capabilities.h"
+#include "platform/process.h"
 #include "platform/service_host.h"
+#include "platform/text.h"
 #include "startup/crash_reporter.h"
 #include "startup/process_main.h"
 
@@ -87,18 +86,18 @@ std::int64_t RunProcess(const std::vector<std::string>& arguments) {
 }
 
 int ProgramMain(int argc, char** argv) {
-    if (argc >= 2 && std::strcmp(argv[1], kCrashReportSwitch) == 0) {
+    std::vector<std::string> arguments = ProgramArguments(argc, argv);
+    if (!arguments.empty() && arguments[0] == kCrashReportSwitch) {
         InitializeProcess(false);
-        return RunCrashReporter(std::vector<std::string>(argv + 2, argv + argc));
+        return RunCrashReporter(std::vector<std::string>(arguments.begin() + 1, arguments.end()));
     }
     // Before anything else, and before any thread exists to inherit another mask: a reload or
     // stop that reaches a starting service must wait for the service host, not end the process.
-    for (int i = 1; i < argc; ++i) {
-        if (::strcasecmp(argv[i], "/service") == 0) {  // switches ignore letter case
+    for (const std::string& argument : arguments) {
+        if (ToLowerAscii(argument) == "/service") {  // switches ignore letter case
             BlockServiceHostSignals();
         }
     }
-    std::vector<std::string> arguments(argv + 1, argv + argc);
     // The exit status carries the low 8 bits of the result; every code the program gives fits.
     return static_cast<int>(RunProcess(arguments) & 0xFF);
 }

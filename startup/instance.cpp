@@ -109,11 +109,11 @@ int IsInstanceRunning(const Guid& mode) {
     return 0;
 }
 
-int InstanceMessageDescriptor(const Guid& mode) {
+NativeHandle InstanceMessageHandle(const Guid& mode) {
     MarkerTable& table = Markers();
     const std::lock_guard<std::mutex> guard(table.lock);
     const auto found = table.markers.find(GuidToString(mode));
-    return found == table.markers.end() ? -1 : found->second.marker.endpoint.Get();
+    return found == table.markers.end() ? kNoNativeHandle : found->second.marker.endpoint.Get();
 }
 
 bool ReceiveInstanceMessage(const Guid& mode, std::int32_t& code) {
@@ -140,7 +140,7 @@ bool ReceiveInstanceMessage(const Guid& mode, std::int32_t& code) {
 }
 
 std::int64_t BroadcastInstanceMessage(std::int32_t code) {
-    const UniqueFd sender = CreateInstanceSender();
+    const UniqueHandle sender = CreateInstanceSender();
     if (!sender) {
         QLOG_ERROR_CODE(kLogError, "BroadcastInstanceMessage",
                         "Unable to create the instance message sender", GetLastErrorCode());
@@ -163,7 +163,7 @@ std::int64_t BroadcastInstanceMessage(std::int32_t code) {
 }
 
 bool SendInstanceMessage(const Guid& mode, std::int32_t code) {
-    const UniqueFd sender = CreateInstanceSender();
+    const UniqueHandle sender = CreateInstanceSender();
     bool delivered = false;
     for (const std::uint32_t user : std::set<std::uint32_t>{CurrentUserId(), InvokingUserId()}) {
         delivered =

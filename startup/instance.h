@@ -35,9 +35,9 @@ enum InstanceCode : std::int32_t {
 // ends; when it holds the marker, the mode's instance messages arrive there.
 int IsInstanceRunning(const Guid& mode);
 
-// The descriptor on which instance messages to a mode whose marker this process holds arrive (it
-// polls readable; watch it, do not read it), or -1.
-int InstanceMessageDescriptor(const Guid& mode);
+// The object on which instance messages to a mode whose marker this process holds arrive (a
+// descriptor that polls readable; watch it, do not read it), or kNoNativeHandle.
+NativeHandle InstanceMessageHandle(const Guid& mode);
 // Takes the next code without waiting; false when none is pending. Codes from other users
 // (neither root nor this process's user nor the user the marker is held for) are dropped.
 bool ReceiveInstanceMessage(const Guid& mode, std::int32_t& code);

@@ -1,5 +1,3 @@
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -9,6 +7,7 @@
 #include "libraries/src/service/service_manager.h"
 #include "platform/paths.h"
 #include "platform/process.h"
+#include "platform/system_rights.h"
 #include "resources/texts.h"
 #include "service/service_process.h"
 #include "settings/identity.h"
@@ -28,20 +27,18 @@
 namespace quarnel {
 namespace {
 
-// Root may change the system; with QUARNEL_ROOT set, whoever may write that tree may change it.
-bool HasSystemRights() {
+// Root (an administrator) may change the system; with QUARNEL_ROOT set, whoever may write that
+// tree may change it.
+bool MayChangeSystem() {
     const std::string root = QuarnelRoot();
-    return ::geteuid() == 0 || (!root.empty() && ::access(root.c_str(), W_OK) == 0);
+    return HasSystemRights() || (!root.empty() && CanWriteFolder(root));
 }
 
 // Says on standard error what a run without the rights cannot do; the operations still run (and
 // give their exit codes) and report their own failures after this.
 void NoteMissingRights(const char* what) {
-    if (!HasSystemRights()) {
-        std::fprintf(stderr,
-                     "quarnel-updater: %s needs root rights (run it as root, for example "
-                     "with sudo)\n",
-                     what);
+    if (!MayChangeSystem()) {
+        std::fprintf(stderr, "quarnel-updater: %s needs %s\n", what, SystemRightsAdvice());
     }
 }
 

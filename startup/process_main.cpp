@@ -4,17 +4,12 @@
 
 #include "diagnostics/log.h"
 #include "libraries/src/service/autostart.h"
+#include "libraries/src/service/service_manager.h"
 #include "platform/text.h"
 #include "startup/crash_reporter.h"
 #include "startup/instance.h"
 
 namespace quarnel {
-namespace {
-
-// The service waits for the network to be configured before it starts.
-constexpr const char* kServiceDependencies = "network-online.target\n";
-
-}  // namespace
 
 std::int64_t ProcessMain(const std::vector<std::string>& arguments, const ProcessActions& actions) {
     for (const std::string& argument : arguments) {
@@ -44,7 +39,7 @@ std::int64_t ProcessMain(const std::vector<std::string>& arguments, const Proces
             const std::int64_t migrated = actions.migrateSettings();
             const std::int64_t installed =
                 actions.installService(ServiceName, actions.loadText(100), actions.programPath(),
-                                       "/service", actions.loadText(121), kServiceDependencies);
+                                       "/service", actions.loadText(121), ServiceDependencies());
             const std::int64_t started = actions.startServiceByName(ServiceName);
             result = identity & migrated & installed & started;
             mode = ModeNone;

@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <optional>
 
-#include "diagnostics/event_log.h"
 #include "diagnostics/log.h"
 #include "libraries/src/service/service_control.h"
 #include "libraries/src/service/service_library.h"
@@ -163,17 +162,6 @@ std::string QueryServiceState(const std::string& name) {
         return "cannot tell (only root may ask the service)";
     }
     return "not running";
-}
-
-std::vector<std::string> NewestServiceEvents(const std::string& name, std::size_t count) {
-    std::vector<std::string> lines;
-    for (const HistoryEntry& entry : ReadEventLogHistory("Application", name)) {
-        if (lines.size() == count) {
-            break;
-        }
-        lines.push_back(entry.line);
-    }
-    return lines;
 }
 
 }  // namespace quarnel

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "ddns/endpoint_value.h"
+#include "ddns/last_attempt.h"
 #include "ddns/provider_update.h"
-#include "ddns/update_result.h"
 #include "libraries/src/service/autostart.h"
 #include "libraries/src/service/service_manager.h"
 #include "platform/clock.h"
@@ -61,57 +61,55 @@ std::string UpdateHostText(std::int64_t provider) {
     return endpoint ? GetEndpoint(*endpoint) : "the provider's update host";
 }
 
-Outcome DescribeOutcome(const SettingsValues& settings, std::int64_t updateTime,
-                        const std::string& result, const std::string& address,
-                        bool lastAttemptUnanswered) {
+Outcome DescribeOutcome(const SettingsValues& settings, const LastAttempt& attempt) {
     Outcome outcome;
     const std::string configure = "quarnel-updater /configure";
-    if (lastAttemptUnanswered) {
-        outcome.meaning =
-            "Nothing reached the provider at the last attempt: no answer came back (no network, "
-            "or " +
-            UpdateHostText(settings.providerIndex) + " could not be reached).";
-        outcome.nextStep =
-            "check the network connection and the update host; the service tries "
-            "again within an hour (journalctl -u quarnel-updater shows why it "
-            "failed)";
-        return outcome;
+    switch (attempt.outcome) {
+        case AttemptOutcome::None:
+            outcome.meaning = "Nothing has been sent to the provider yet.";
+            if (settings.userName.empty() ||
+                (settings.hostName.empty() && settings.providerIndex != kProviderDnsOMatic)) {
+                outcome.nextStep = "store the account and host name: " + configure;
+            }
+            return outcome;
+        case AttemptOutcome::NotConfigured:
+            outcome.meaning =
+                "Nothing was sent to the provider: no user name is set. " + attempt.message;
+            outcome.nextStep = "store the account: " + configure;
+            return outcome;
+        case AttemptOutcome::Outage:
+            outcome.meaning = attempt.message;
+            if (attempt.code == kNoAnswerMarker) {
+                outcome.nextStep = "check the network connection and " +
+                                   UpdateHostText(settings.providerIndex) +
+                                   "; the service tries again within an hour (journalctl -u "
+                                   "quarnel-updater shows why it failed)";
+            } else {
+                outcome.answer = attempt.answer;
+                outcome.nextStep =
+                    "nothing: the answer was no verdict of the provider, the service sends the "
+                    "update again within an hour";
+            }
+            return outcome;
+        default:
+            break;
     }
-    if (updateTime <= 0) {
-        outcome.meaning = "Nothing has been sent to the provider yet.";
-        if (settings.userName.empty() ||
-            (settings.hostName.empty() && settings.providerIndex != kProviderDnsOMatic)) {
-            outcome.nextStep = "store the account and host name: " + configure;
-        }
-        return outcome;
-    }
-    if (result == "!noauth") {
-        outcome.meaning = "Nothing was sent to the provider: no user name is set. " +
-                          GetResultMessage("!noauth", "");
-        outcome.nextStep = "store the account: " + configure;
-        return outcome;
-    }
-    const UpdateResult split = SplitUpdateResult(result, address);
-    outcome.answer = result;
-    outcome.meaning = result.empty() ? GetResultMessage("!empty", "")
-                                     : GetResultMessage(split.code, ResultAddresses(split));
-    if (outcome.meaning.empty()) {
-        outcome.meaning = GetResultMessage("!unknown", result);
-    }
-    if (split.code == "badauth") {
+    outcome.answer = attempt.answer;
+    outcome.meaning = attempt.message;
+    const std::string& code = attempt.code;
+    if (code == "badauth") {
         outcome.nextStep = "check the user name and password (" + configure + ")";
-    } else if (split.code == "nohost" || split.code == "!yours" || split.code == "notfqdn" ||
-               split.code == "numhost") {
+    } else if (code == "nohost" || code == "!yours" || code == "notfqdn" || code == "numhost") {
         outcome.nextStep =
             "check the host name: each must be a full name that belongs to this "
             "account at " +
             ProviderDisplayName(settings.providerIndex) + " (" + configure + ")";
-    } else if (split.code == "abuse") {
+    } else if (code == "abuse") {
         outcome.nextStep =
             "unblock the host name in the provider's account, then store the "
             "settings again (" +
             configure + ")";
-    } else if (split.code == "dnserr" || split.code == "911") {
+    } else if (attempt.outcome == AttemptOutcome::TryLater) {
         outcome.nextStep = "nothing: the service tries again in 30 to 60 minutes";
     }
     return outcome;
@@ -185,20 +183,17 @@ std::int64_t RunStatus() {
     Row("Settings changed:", TimeStampText(ReadTimeStamp(kMachine, kSettingsKey, kValueTime)));
     PrintEndpoints();
 
-    const std::vector<std::string> events = NewestServiceEvents(ServiceName, kShownEvents);
-    // A record without a text is an attempt that got no answer at all (the stored result then
-    // still holds the answer before it).
-    const bool unanswered = !events.empty() && events.front().ends_with("] ");
-    const std::int64_t updateTime = ReadTimeStamp(kMachine, kServiceKey, kValueTime);
-    const std::string result = ReadRegistryString(kMachine, kServiceKey, kValueResult);
-    const std::string address = ReadRegistryString(kMachine, kServiceKey, kValueIp);
-    const Outcome outcome = DescribeOutcome(settings, updateTime, result, address, unanswered);
-    Row("Last update:", TimeStampText(updateTime));
+    // The attempt, whatever came of it; Time and IP name the last request the provider answered.
+    const LastAttempt attempt = ReadLastAttempt();
+    const Outcome outcome = DescribeOutcome(settings, attempt);
+    Row("Last attempt:", TimeStampText(attempt.time));
     Row("Result:", outcome.meaning);
     if (!outcome.answer.empty()) {
         Row("Provider answer:", outcome.answer);
     }
-    Row("Address:", address);
+    const std::int64_t updateTime = ReadTimeStamp(kMachine, kServiceKey, kValueTime);
+    Row("Last update:", TimeStampText(updateTime));
+    Row("Address:", ReadRegistryString(kMachine, kServiceKey, kValueIp));
     const std::string address6 =
         IPv6AddressText(settings, updateTime, ReadRegistryString(kMachine, kServiceKey, kValueIp6));
     if (!address6.empty()) {
@@ -208,6 +203,7 @@ std::int64_t RunStatus() {
         Row("Next step:", outcome.nextStep);
     }
 
+    const std::vector<std::string> events = NewestServiceEvents(ServiceName, kShownEvents);
     std::printf("Newest events:\n");
     if (events.empty()) {
         std::printf("  (none)\n");

@@ -1,8 +1,9 @@
 #pragma once
 
 // "/status": the service's state, the stored settings (never the password), the endpoint
-// overrides in effect, the last outcome with what it means and what to do next, and the newest
-// event records, printed on standard output. Every stored or received text is printed with its
+// overrides in effect, the last update attempt with its time, what it means and what to do
+// next, the last request the provider answered, and the newest event records, printed on
+// standard output. Every stored or received text is printed with its
 // control characters made visible.
 
 #include <cstdint>

@@ -1,11 +1,7 @@
 #include "startup/ui_module_loader.h"
 
-#include <dlfcn.h>
-#include <unistd.h>
-
 #include <cstddef>
 #include <cstdio>
-#include <cstdlib>
 
 #include "diagnostics/log.h"
 #include "libraries/src/service/service_manager.h"
@@ -13,16 +9,15 @@
 #include "platform/elevation.h"
 #include "platform/process.h"
 #include "platform/product.h"
+#include "platform/shared_module.h"
 #include "startup/instance.h"
 #include "ui/ui_module.h"
 
 namespace quarnel {
 namespace {
 
-bool IsSet(const char* name) {
-    const char* value = std::getenv(name);
-    return value != nullptr && value[0] != '\0';
-}
+// The module's name without the platform's suffix.
+constexpr const char* kUiModuleName = "quarnel-updater-ui";
 
 // One line on standard error and the same in the log.
 void ReportDesktopFailure(const std::string& text) {
@@ -31,7 +26,7 @@ void ReportDesktopFailure(const std::string& text) {
 }
 
 std::string FolderOf(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
+    const std::size_t slash = path.find_last_of(PathSeparators());
     return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
 }
 
@@ -39,21 +34,20 @@ std::string FolderOf(const std::string& path) {
 void* OpenUiModule() {
     std::string reasons;
     for (const std::string& candidate : UiModuleCandidates(GetProgramPath())) {
-        if (::access(candidate.c_str(), F_OK) != 0) {
+        if (!FileExists(candidate)) {
             continue;
         }
-        void* module = ::dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL);
+        std::string error;
+        void* module = LoadSharedModule(candidate, error);
         if (module != nullptr) {
             QLOG(kLogDebug, "LoadUiModule", "Loaded " + candidate);
             return module;
         }
         // The reason names what is missing, for example a Qt library.
-        const char* error = ::dlerror();
-        ReportDesktopFailure("the desktop module could not be loaded: " +
-                             std::string(error != nullptr ? error : candidate));
+        ReportDesktopFailure("the desktop module could not be loaded: " + error);
         return nullptr;
     }
-    ReportDesktopFailure("the desktop module " + std::string(kUiModuleFileName) +
+    ReportDesktopFailure("the desktop module " + SharedModuleFileName(kUiModuleName) +
                          " is not installed beside the program; the tray and the windows need it");
     return nullptr;
 }
@@ -61,16 +55,12 @@ void* OpenUiModule() {
 }  // namespace
 
 std::vector<std::string> UiModuleCandidates(const std::string& programPath) {
-    if (programPath.empty() || programPath[0] != '/') {
+    if (!IsAbsolutePath(programPath)) {
         return {};
     }
     const std::string folder = FolderOf(programPath);
-    return {folder + "/" + kUiModuleFileName,
-            folder + "/../lib/quarnel-updater/" + kUiModuleFileName};
-}
-
-bool IsDisplayNamed() {
-    return IsSet("QT_QPA_PLATFORM") || IsSet("WAYLAND_DISPLAY") || IsSet("DISPLAY");
+    const std::string file = SharedModuleFileName(kUiModuleName);
+    return {folder + "/" + file, folder + "/../lib/quarnel-updater/" + file};
 }
 
 void* LoadUiModuleEntry(const char* symbol) {
@@ -79,12 +69,12 @@ void* LoadUiModuleEntry(const char* symbol) {
         return nullptr;
     }
     const auto version =
-        reinterpret_cast<QuarnelUiModuleVersion>(::dlsym(module, kUiModuleVersionSymbol));
+        reinterpret_cast<QuarnelUiModuleVersion>(FindModuleSymbol(module, kUiModuleVersionSymbol));
     if (version == nullptr || version() != kUiModuleVersion) {
         ReportDesktopFailure("the desktop module belongs to another build of the program");
         return nullptr;
     }
-    void* entry = ::dlsym(module, symbol);
+    void* entry = FindModuleSymbol(module, symbol);
     if (entry == nullptr) {
         ReportDesktopFailure("the desktop module has no entry " + std::string(symbol));
     }
@@ -97,8 +87,8 @@ std::int64_t RunSystrayProcess() {
         return BroadcastInstanceMessage(InstanceCodeOpenSettings);
     }
     if (!IsDisplayNamed()) {
-        ReportDesktopFailure(
-            "no display: the tray needs a desktop session (DISPLAY or WAYLAND_DISPLAY)");
+        ReportDesktopFailure(std::string("no display: the tray needs a desktop session (") +
+                             DisplayRequirement() + ")");
         return 0;
     }
     const auto run = reinterpret_cast<QuarnelUiRunSystray>(LoadUiModuleEntry(kUiRunSystraySymbol));
@@ -112,8 +102,8 @@ std::int64_t RunSettingProcess() {
     }
     if (!IsDisplayNamed()) {
         ReportDesktopFailure(
-            "no display: the settings window needs a desktop session (DISPLAY or "
-            "WAYLAND_DISPLAY)");
+            std::string("no display: the settings window needs a desktop session (") +
+            DisplayRequirement() + ")");
         return 0;
     }
     const auto run = reinterpret_cast<QuarnelUiRunSetting>(LoadUiModuleEntry(kUiRunSettingSymbol));
@@ -140,8 +130,8 @@ std::int64_t RunUpdateProcess(bool beta) {
     }
     if (!IsDisplayNamed()) {
         ReportDesktopFailure(
-            "no display: the software update needs a desktop session (DISPLAY or "
-            "WAYLAND_DISPLAY)");
+            std::string("no display: the software update needs a desktop session (") +
+            DisplayRequirement() + ")");
         return 0;
     }
     const auto run = reinterpret_cast<QuarnelUiRunUpdate>(LoadUiModuleEntry(kUiRunUpdateSymbol));

@@ -6,14 +6,13 @@
 #include <string>
 #include <vector>
 
+// IsDisplayNamed: whether the desktop modes can show windows here.
+#include "platform/shared_module.h"
+
 namespace quarnel {
 
 // Where the module is looked for, in order, for a program at programPath.
 std::vector<std::string> UiModuleCandidates(const std::string& programPath);
-
-// Whether a display is named for Qt: QT_QPA_PLATFORM, WAYLAND_DISPLAY or DISPLAY set and not
-// empty.
-bool IsDisplayNamed();
 
 // Loads the module and returns the entry point of that name with the module's version checked,
 // or null after one line on standard error (and the log) saying what is missing.

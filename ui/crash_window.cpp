@@ -18,6 +18,7 @@
 
 #include "ddns/crash_upload.h"
 #include "diagnostics/log.h"
+#include "ui/desktop_texts.h"
 
 namespace quarnel {
 namespace {
@@ -73,6 +74,7 @@ CrashWindow::CrashWindow(std::string report, Send send, Notice notice)
     editor_ = new QPlainTextEdit(lower);
     editor_->setGeometry(1, 1, 384, 241);
     editor_->setReadOnly(true);
+    editor_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     editor_->setLineWrapMode(QPlainTextEdit::NoWrap);
     QFont fixed("Courier New", 10);
     fixed.setStyleHint(QFont::TypeWriter);
@@ -125,7 +127,15 @@ void CrashWindow::StartSend() {
 
 void CrashWindow::Answered(const std::string& answer) {
     if (answer.empty()) {
-        return;  // the window stays open, the button disabled, for the report to be read
+        // The send has given up: the window says so and stays open, the button disabled, with
+        // the report selected for copying.
+        QLOG(kLogWarn, "ThreadErrorSend", "The crash report could not be sent");
+        status_->setText(QString::fromStdString(GetDesktopText(DesktopText::CrashReportNotSent)));
+        progress_->setRange(0, 100);
+        progress_->setValue(0);
+        editor_->selectAll();
+        editor_->setFocus();
+        return;
     }
     if (IsCrashReportAccepted(answer)) {
         notice_(this);

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "resources/texts.h"
+#include "ui/gadget_helpers.h"
 #include "ui/result_notice.h"
 
 namespace quarnel {
@@ -33,7 +34,8 @@ DiagnoseWindow::DiagnoseWindow(AddressDetections detections)
     int windowWidth = 200;
     for (std::size_t i = 0; i < labels_.size(); ++i) {
         const LabelPlace& place = kPlaces[i];
-        labels_[i] = new QLabel(this);
+        // The addresses are what the echo pages and the resolver answered.
+        labels_[i] = PlainTextLabel(this);
         int labelWidth = place.width;
         if (place.textId != 0) {
             labels_[i]->setText(QString::fromStdString(LoadResourceText(place.textId)));
@@ -42,7 +44,8 @@ DiagnoseWindow::DiagnoseWindow(AddressDetections detections)
         labels_[i]->setGeometry(place.x, place.y, labelWidth, 20);
         windowWidth = std::max(windowWidth, place.x + labelWidth + 10);
     }
-    setFixedSize(windowWidth, 100);
+    resize(windowWidth, 100);
+    FixWindowFrame(*this);
     // The detections take up to a minute each without an answer; the window does not wait.
     // The thread owns everything it uses, so the window may close before it ends.
     std::thread([mailbox = mailbox_, detections = std::move(detections), this] {

@@ -7,6 +7,7 @@
 #include "diagnostics/log.h"
 #include "platform/product.h"
 #include "resources/texts.h"
+#include "ui/gadget_helpers.h"
 #include "ui/image_slots.h"
 #include "ui/result_notice.h"
 
@@ -16,7 +17,7 @@ std::vector<HistoryEntry> FillHistoryFromEventLog() {
     // A damaged log gives the records that can be read; an unreadable one gives none.
     std::vector<HistoryEntry> entries = ReadEventLogHistory("Application", ServiceName);
     for (HistoryEntry& entry : entries) {
-        entry.line = CleanDisplayText(entry.line, kMaximumShownText);
+        entry.line = ShownHistoryLine(entry.line);
     }
     return entries;
 }
@@ -27,7 +28,8 @@ HistoryWindow::HistoryWindow(const ImageSlots& images, HistoryReader reader)
       list_(this),
       mailbox_(std::make_shared<Mailbox>(this)) {
     setWindowTitle(QString::fromStdString(LoadResourceText(150)));
-    setFixedSize(400, 300);
+    resize(400, 300);
+    FixWindowFrame(*this);
     list_.setGeometry(10, 10, 380, 280);
     list_.setHeaderHidden(true);
     list_.setRootIsDecorated(false);

@@ -171,4 +171,15 @@ bool ImageSlots::BuildTrayIconSet() {
     return true;
 }
 
+QIcon ApplicationIcon() {
+    QIcon icon;
+    for (const int size : kApplicationIconSizes) {
+        const QImage image = ApplicationIconImage(size);
+        if (!image.isNull()) {
+            icon.addPixmap(QPixmap::fromImage(image));
+        }
+    }
+    return icon;
+}
+
 }  // namespace quarnel

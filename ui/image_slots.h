@@ -55,5 +55,7 @@ class ImageSlots {
 
 // The application icon in one size (a "quarnel-updater-<size>" resource), or a null image.
 QImage ApplicationIconImage(int size);
+// The application icon in all its sizes: the icon of every window.
+QIcon ApplicationIcon();
 
 }  // namespace quarnel

@@ -1,5 +1,6 @@
 #include "ui/result_notice.h"
 
+#include "ddns/last_attempt.h"
 #include "ddns/update_result.h"
 #include "diagnostics/event_log.h"
 #include "platform/clock.h"
@@ -7,6 +8,7 @@
 #include "platform/text.h"
 #include "settings/registry.h"
 #include "settings/schema.h"
+#include "ui/desktop_texts.h"
 
 namespace quarnel {
 
@@ -23,12 +25,18 @@ ResultClass ClassifyEventId(std::uint32_t eventId) {
 ServiceResult ReadServiceResult() {
     constexpr RegistryHive hive = RegistryHive::LocalMachine;
     ServiceResult values;
-    values.time = ReadRegistryDword(hive, kServiceKey, kValueTime) & 0xFFFFFFFF;
+    // The same reading of the attempt as /status, so that the two never disagree.
+    const LastAttempt attempt = ReadLastAttempt();
+    values.time = attempt.time;
+    values.result = attempt.answer;
     values.limit = ReadRegistryDword(hive, kServiceKey, kValueLimit);
-    values.result = ReadRegistryString(hive, kServiceKey, kValueResult);
     values.eventId =
         static_cast<std::uint32_t>(ReadRegistryDword(hive, kServiceKey, kValueEventId));
     return values;
+}
+
+AttemptIdentity IdentityOf(const ServiceResult& result) {
+    return {result.time, result.eventId, result.result};
 }
 
 ResultNotice MakeResultNotice(const ServiceResult& result, int previousHistorySlot) {
@@ -37,11 +45,13 @@ ResultNotice MakeResultNotice(const ServiceResult& result, int previousHistorySl
     notice.showBalloon = result.limit == 0;
 
     // Code and parameter are the first two blank-separated fields.
-    const std::string shown = CleanDisplayText(result.result, kMaximumShownText);
+    const std::string shown = ShownResult(result.result);
     const UpdateResult fields = SplitUpdateResult(result.result, "");
     const std::string& code = fields.code;
     const std::string parameter = ResultAddresses(fields);
-    if (!GetResultMessage(code, "").empty()) {
+    if (result.result == kNoAnswerMarker) {
+        notice.code = kNoAnswerMarker;
+    } else if (!GetResultMessage(code, "").empty()) {
         notice.code = code;
         notice.parameter = CleanDisplayText(parameter, kMaximumShownText);
     } else if (result.result.empty()) {
@@ -59,6 +69,31 @@ ResultNotice MakeResultNotice(const ServiceResult& result, int previousHistorySl
         notice.historySlot = previousHistorySlot;
     }
     return notice;
+}
+
+std::string ResultMessage(std::string_view code, std::string_view parameter) {
+    return GetResultMessage(code, parameter);
+}
+
+std::string ShownResult(std::string_view result) {
+    if (result == kNoAnswerMarker) {
+        return GetDesktopText(DesktopText::NoAnswerShort);
+    }
+    return CleanDisplayText(result, kMaximumShownText);
+}
+
+std::string ShownHistoryLine(std::string_view line) {
+    // "[yyyy-mm-dd hh:mm:ss] ", then the answer.
+    constexpr std::size_t kStampLength = 22;
+    if (line.size() < kStampLength || line.substr(kStampLength - 2, 2) != "] ") {
+        return CleanDisplayText(line, kMaximumShownText);
+    }
+    const std::string_view answer = line.substr(kStampLength);
+    const std::string stamp(line.substr(0, kStampLength));
+    if (answer.empty()) {
+        return stamp + GetDesktopText(DesktopText::NoAnswerShort);
+    }
+    return stamp + ShownResult(answer);
 }
 
 std::string CleanDisplayText(std::string_view text, std::size_t maxCharacters) {

@@ -35,21 +35,33 @@ struct ResultClass {
 };
 ResultClass ClassifyEventId(std::uint32_t eventId);
 
-// The values of the service's state key as the tray reads them (missing values read as 0 or
-// the empty text).
+// The service's last attempt as the desktop reads it from the state key (missing values read as
+// 0 or the empty text). Time and Result mean the last request the provider answered; what is
+// shown for each attempt comes from AttemptTime and AttemptResult, and only a store of an older
+// build, which has no AttemptTime, is described by Time and Result instead.
 struct ServiceResult {
-    std::int64_t time = 0;
+    std::int64_t time = 0;  // when the attempt was made
     std::int64_t limit = 0;
-    std::string result;
+    std::string result;  // its answer as recorded; "!noanswer" when none came back
     std::uint32_t eventId = 0;
 };
 ServiceResult ReadServiceResult();
+
+// What tells one attempt from the next: its time, event id and answer.
+struct AttemptIdentity {
+    std::int64_t time = 0;
+    std::uint32_t eventId = 0;
+    std::string result;
+    bool operator==(const AttemptIdentity&) const = default;
+};
+AttemptIdentity IdentityOf(const ServiceResult& result);
 
 // One result turned into what the tray shows.
 struct ResultNotice {
     bool showBalloon = false;  // false while Limit is set
     std::uint32_t eventId = 0;
-    std::string code;       // lower-cased; "!empty" or "!unknown" when no message fits
+    // Lower-cased; "!noanswer", "!empty" or "!unknown" when no message of a return code fits.
+    std::string code;
     std::string parameter;  // the message's %1
     std::string historyLine;
     // The history image; an id outside the three known ones keeps the previous result's image.
@@ -57,6 +69,15 @@ struct ResultNotice {
 };
 // previousHistorySlot: the image of the last live history line (slot 0 before the first).
 ResultNotice MakeResultNotice(const ServiceResult& result, int previousHistorySlot);
+
+// The balloon's message for a notice's code and parameter: the return code's message, or for
+// "!noanswer" the text that nothing reached the provider.
+std::string ResultMessage(std::string_view code, std::string_view parameter);
+// An answer as a status or history line shows it: cleaned and cut, "!noanswer" in words.
+std::string ShownResult(std::string_view result);
+// A history line of the event log ("[stamp] " and the recorded answer) as the list shows it: an
+// answer that is empty or "!noanswer" (nothing came back) in words.
+std::string ShownHistoryLine(std::string_view line);
 
 // A text from the store or a provider made fit to show: control characters (C0, DEL, C1) become
 // blanks, invalid UTF-8 is replaced, and it is cut to at most maxCharacters code points (an

@@ -4,20 +4,9 @@
 
 #include "diagnostics/log.h"
 #include "platform/process_control.h"
-#include "settings/registry.h"
-#include "settings/registry_watch.h"
-#include "settings/schema.h"
+#include "ui/service_key_watch.h"
 
 namespace quarnel {
-namespace {
-
-constexpr RegistryHive kHive = RegistryHive::LocalMachine;
-// Time for the service to write the rest of its values after the first one changed.
-constexpr std::int64_t kSettleMilliseconds = 100;
-// Notifications taken at most after the settle time; the service writes six values.
-constexpr int kMaximumDrained = 256;
-
-}  // namespace
 
 void ThreadSettingMain(WaitEvent& stop, std::uint32_t parentId,
                        const SettingWatchCallbacks& callbacks) {
@@ -31,15 +20,14 @@ void ThreadSettingMain(WaitEvent& stop, std::uint32_t parentId,
         QLOG(kLogDebug, "ThreadSettingMain", "Thread stopped");
         return;
     }
-    WaitHandle change;
-    if (RegistryKeyExists(kHive, kServiceKey) == 1) {
-        QLOG(kLogTrace, "ThreadSettingMain", "Registry key exists");
-        change = RegistryChangeEvent(kHive, kServiceKey, false, "", kWaitInfinite);
-    }
+    ServiceKeyWatch watch("ThreadSettingMain");
     while (true) {
         QLOG(kLogTrace, "ThreadSettingMain", "Waiting for handles");
-        WaitEvent* const events[] = {&stop, parent.get(), change.get()};
-        const std::uint32_t woken = WaitForEvents(events, change ? 3 : 2, kWaitInfinite, false);
+        WaitEvent* const events[] = {&stop, parent.get(), watch.Handle()};
+        const bool keyWatched = watch.Handle() != nullptr;
+        const std::uint32_t woken =
+            WaitForEvents(events, keyWatched ? 3 : 2,
+                          keyWatched ? kWaitInfinite : watch.RetryMilliseconds(), false);
         if (woken == 0) {
             QLOG(kLogTrace, "ThreadSettingMain", "Window has been closed");
             break;
@@ -49,17 +37,15 @@ void ThreadSettingMain(WaitEvent& stop, std::uint32_t parentId,
             callbacks.parentGone();
             break;
         }
-        if (woken != 2) {
+        if (woken != 2 && woken != kWaitTimeout) {
             QLOG(kLogError, "ThreadSettingMain", "Waiting for handles failed");
             break;
         }
-        WaitEvent* const stopOnly[] = {&stop};
-        if (WaitForEvents(stopOnly, 1, kSettleMilliseconds, false) == 0) {
+        if (!watch.Changed(stop)) {
             break;
         }
-        // What arrived while the service wrote its values belongs to this change.
-        WaitEvent* const pending[] = {change.get()};
-        for (int i = 0; i < kMaximumDrained && WaitForEvents(pending, 1, 0, false) == 0; ++i) {
+        if (!watch.KeyExists()) {
+            continue;
         }
         QLOG(kLogInfo, "ThreadSettingMain", "Registry change triggered");
         QLOG(kLogTrace, "ThreadSettingMain", "Updating gadget texts");

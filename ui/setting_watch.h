@@ -12,7 +12,7 @@
 namespace quarnel {
 
 struct SettingWatchCallbacks {
-    // A new Time and Result of the service, 100 ms after the key changed.
+    // The service's last attempt (its time and answer), 100 ms after the key changed.
     std::function<void(const ServiceResult&)> serviceResult;
     // The parent process has ended, or cannot be watched at all (it has ended already): the
     // window closes without applying.
@@ -20,7 +20,8 @@ struct SettingWatchCallbacks {
 };
 
 // Watches until stop fires or the parent is gone. The parent is watched even when the service
-// key does not exist (no service has run yet), so that the window never outlives its tray.
+// key does not exist (no service has run yet), so that the window never outlives its tray; the
+// key is then waited for, so that the first result still reaches the status lines.
 void ThreadSettingMain(WaitEvent& stop, std::uint32_t parentId,
                        const SettingWatchCallbacks& callbacks);
 

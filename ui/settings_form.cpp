@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <ctime>
 #include <iterator>
+#include <utility>
 
 #include "ddns/provider_update.h"
 #include "platform/accounts.h"
@@ -11,6 +12,8 @@
 #include "settings/protection.h"
 #include "settings/registry.h"
 #include "settings/schema.h"
+#include "ui/desktop_texts.h"
+#include "ui/result_notice.h"
 
 namespace quarnel {
 namespace {
@@ -63,11 +66,9 @@ const Value& KeptWhenEmpty(const Value& written, const Value& before) {
 
 std::vector<std::int64_t> IntervalEntries(std::int64_t stored, int& selected) {
     std::vector<std::int64_t> entries(std::begin(kIntervalChoices), std::end(kIntervalChoices));
-    const std::int64_t minutes = stored < 0 ? -stored : stored;
+    const std::int64_t storedMinutes = stored < 0 ? -stored : stored;
+    const std::int64_t minutes = storedMinutes == 0 ? kServiceDefaultInterval : storedMinutes;
     selected = -1;
-    if (minutes == 0) {
-        return entries;
-    }
     for (std::size_t i = 0; i < entries.size(); ++i) {
         if (entries[i] == minutes) {
             selected = static_cast<int>(i);
@@ -166,7 +167,7 @@ std::string LastUpdateLine(std::int64_t time) {
 }
 
 std::string LastResultLine(std::int64_t time, std::string_view result) {
-    return GetLocalizedText(114, time == 0 ? LoadResourceText(116) : std::string(result));
+    return GetLocalizedText(114, time == 0 ? LoadResourceText(116) : ShownResult(result));
 }
 
 std::vector<std::string> StoreSettings(const SettingsValues& values,
@@ -200,6 +201,26 @@ std::vector<std::string> StoreSettings(const SettingsValues& values,
           "WirelessNetworks");
     check(ReadTimeStamp(kMachine, kSettingsKey, kValueTime) >= start, "Time");
     return failed;
+}
+
+std::string NotStoredMessage(const std::vector<std::string>& valueNames) {
+    // The label of each value's control; the change time has none.
+    const std::pair<std::string_view, int> labels[] = {
+        {kValueUsername, 102},      {kValueHostname, 104},       {kValuePassword, 103},
+        {kValueInterval, 108},      {kValueService, 109},        {kValueLocalFilter, 160},
+        {kValueLocalNetworks, 159}, {kValueWirelessFilter, 132}, {kValueWirelessNetworks, 129},
+        {kValueSoftwareBeta, 161}};
+    std::string fields;
+    for (const std::string& name : valueNames) {
+        std::string field = name == kValueTime ? GetDesktopText(DesktopText::ChangeTime) : name;
+        for (const auto& [value, textId] : labels) {
+            if (name == value) {
+                field = LoadResourceText(textId);
+            }
+        }
+        fields += (fields.empty() ? "" : ", ") + field;
+    }
+    return GetDesktopText(DesktopText::NotStored, fields);
 }
 
 }  // namespace quarnel

@@ -16,6 +16,8 @@ namespace quarnel {
 
 // The six interval entries, in minutes, in the order the drop-down list shows them.
 inline constexpr std::int64_t kIntervalChoices[] = {5, 10, 15, 30, 60, 120};
+// The interval the service uses while none is stored (a fresh store).
+inline constexpr std::int64_t kServiceDefaultInterval = 5;
 // The provider entries: text ids by position (the stored Service value).
 inline constexpr int kProviderTextIds[] = {147, 148, 149, 162, 163, 164};
 // The autostart entries: text ids and the autostart modes they stand for.
@@ -47,7 +49,8 @@ struct SettingsForm {
 int IPv6ChoiceTextId(int providerIndex);
 
 // The interval entries for a stored value: the six, and the stored value's absolute value as a
-// seventh when it is none of them and not 0. selected is the entry of the stored value, or -1.
+// seventh when it is none of them and not 0. selected is the entry of the stored value; for 0
+// (none stored) the entry of the interval the service uses then.
 std::vector<std::int64_t> IntervalEntries(std::int64_t stored, int& selected);
 // The autostart entry for a GetAutostart state: all users, else this user, else disabled.
 int AutostartEntry(std::int64_t state);
@@ -65,7 +68,8 @@ std::string CutNetworkEntry(std::string_view text);
 // absent.
 SettingsValues ValuesOfForm(const SettingsForm& form, bool wirelessTab);
 
-// The two status lines for the service's Time and Result (Never and Nothing while Time is 0).
+// The two status lines for the service's last attempt, its time and its answer (ReadServiceResult;
+// Never and Nothing while there is none).
 std::string LastUpdateLine(std::int64_t time);
 std::string LastResultLine(std::int64_t time, std::string_view result);
 
@@ -73,5 +77,7 @@ std::string LastResultLine(std::int64_t time, std::string_view result);
 // written (an empty text or list keeps the value that was stored before); empty when all did.
 std::vector<std::string> StoreSettings(const SettingsValues& values,
                                        const ApplyOperations& operations);
+// What the window tells the user about those values: the fields of the window they belong to.
+std::string NotStoredMessage(const std::vector<std::string>& valueNames);
 
 }  // namespace quarnel

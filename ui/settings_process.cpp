@@ -41,7 +41,7 @@ std::int64_t RunSettingWindows() {
 
     // The instance message: code 2 brings the window to the front, code 1 closes it.
     std::unique_ptr<QSocketNotifier> messages;
-    const int endpoint = InstanceMessageDescriptor(SettingInstanceGuid);
+    const NativeHandle endpoint = InstanceMessageHandle(SettingInstanceGuid);
     if (endpoint >= 0) {
         messages = std::make_unique<QSocketNotifier>(endpoint, QSocketNotifier::Read);
         QObject::connect(messages.get(), &QSocketNotifier::activated, &window, [&window] {

@@ -2,7 +2,6 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDesktopServices>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -10,7 +9,6 @@
 #include <QPushButton>
 #include <QTabBar>
 #include <QTabWidget>
-#include <QUrl>
 #include <algorithm>
 #include <cstdint>
 #include <utility>
@@ -19,6 +17,7 @@
 #include "resources/texts.h"
 #include "settings/schema.h"
 #include "ui/gadget_helpers.h"
+#include "ui/open_link.h"
 
 namespace quarnel {
 namespace {
@@ -56,6 +55,17 @@ QLabel* Label(QWidget* parent, const QString& text, bool bold, int x, int y, int
     return Place(label, x, y, width, height);
 }
 
+QComboBox* DropDown(QWidget* parent, const char* name, const std::vector<QString>& entries,
+                    int selected, int x, int y) {
+    auto* list = new QComboBox(parent);
+    list->setObjectName(name);
+    for (const QString& entry : entries) {
+        list->addItem(entry);
+    }
+    list->setCurrentIndex(selected);
+    return Place(list, x, y, 150, 20);
+}
+
 QString ToolchainToken() {
 #if defined(__clang__)
     return QStringLiteral("clang%1").arg(__clang_major__);
@@ -73,11 +83,8 @@ SettingsWindowOperations DefaultSettingsWindowOperations() {
     operations.reportFailure = [](const std::string& text) {
         QMessageBox::warning(nullptr, Text(100), Qs(text));
     };
-    operations.openUrl = [](const std::string& url) {
-        if (!QDesktopServices::openUrl(QUrl(Qs(url)))) {
-            QLOG(kLogWarn, "SettingWindowCallback", "Unable to open " + url);
-        }
-    };
+    // The window runs as root: the browser is started as the user it runs for.
+    operations.openUrl = [](const std::string& url) { OpenLinkFromWindow(nullptr, url); };
     return operations;
 }
 
@@ -120,6 +127,7 @@ SettingsWindow::SettingsWindow(const SettingsForm& form, const SettingsWindowSet
     resize(tabWidth + 14, 270);
     cancel->move(width() - 8 - cancel->width(), 240);
     ok->move(cancel->x() - 8 - ok->width(), 240);
+    FixWindowFrame(*this);
 }
 
 QWidget* SettingsWindow::GeneralTab(const SettingsForm& form, const ServiceResult& status) {
@@ -135,27 +143,25 @@ QWidget* SettingsWindow::GeneralTab(const SettingsForm& form, const ServiceResul
     hostName_ = Place(new QLineEdit(Qs(form.hostName), page), 10, 115, 150, 20);
     hostName_->setObjectName("hostname");
 
-    Label(page, Text(108), false, 180, 10, 150);
-    interval_ = Place(new QComboBox(page), 180, 25, 150, 20);
-    interval_->setObjectName("interval");
+    // A drop-down list is placed once it holds its entries, so that it widens to the longest.
+    std::vector<QString> intervals;
     for (const std::int64_t minutes : form.intervals) {
-        interval_->addItem(Qs(GetLocalizedText(117, std::to_string(minutes))));
+        intervals.push_back(Qs(GetLocalizedText(117, std::to_string(minutes))));
     }
-    interval_->setCurrentIndex(form.intervalIndex);
-    Label(page, Text(109), false, 180, 55, 150);
-    provider_ = Place(new QComboBox(page), 180, 70, 150, 20);
-    provider_->setObjectName("provider");
+    std::vector<QString> providers;
     for (const int textId : kProviderTextIds) {
-        provider_->addItem(Text(textId));
+        providers.push_back(Text(textId));
     }
-    provider_->setCurrentIndex(form.providerIndex);
-    Label(page, Text(110), false, 180, 100, 150);
-    autostart_ = Place(new QComboBox(page), 180, 115, 150, 20);
-    autostart_->setObjectName("autostart");
+    std::vector<QString> autostarts;
     for (const int textId : kAutostartTextIds) {
-        autostart_->addItem(Text(textId));
+        autostarts.push_back(Text(textId));
     }
-    autostart_->setCurrentIndex(form.autostartIndex);
+    Label(page, Text(108), false, 180, 10, 150);
+    interval_ = DropDown(page, "interval", intervals, form.intervalIndex, 180, 25);
+    Label(page, Text(109), false, 180, 55, 150);
+    provider_ = DropDown(page, "provider", providers, form.providerIndex, 180, 70);
+    Label(page, Text(110), false, 180, 100, 150);
+    autostart_ = DropDown(page, "autostart", autostarts, form.autostartIndex, 180, 115);
 
     // In the free row between the fields and the status lines, so no other control moves.
     ipv6_ = Place(new QCheckBox(page), 10, 142, 165, 20);
@@ -170,10 +176,13 @@ QWidget* SettingsWindow::GeneralTab(const SettingsForm& form, const ServiceResul
     offerIPv6(form.providerIndex);
     connect(provider_, &QComboBox::currentIndexChanged, this, offerIPv6);
 
+    // The status lines show what the service recorded, a provider's answer among it.
     lastUpdate_ = Label(page, {}, false, 180, 165, 200, 15);
     lastUpdate_->setObjectName("lastUpdate");
+    lastUpdate_->setTextFormat(Qt::PlainText);
     lastResult_ = Label(page, {}, false, 180, 180, 200, 15);
     lastResult_->setObjectName("lastResult");
+    lastResult_->setTextFormat(Qt::PlainText);
     ShowStatus(status);
     return page;
 }
@@ -244,7 +253,7 @@ QWidget* SettingsWindow::AboutTab(bool beta) {
     auto* page = new QWidget;
     // The links are part of the about text: the makers' name and the icon site.
     QString about = Text(121).toHtmlEscaped();
-    const QString link = QStringLiteral("<a style=\"color:#0000ff\" href=\"http://%1/\">%2</a>");
+    const QString link = QStringLiteral("<a style=\"color:#0000ff\" href=\"https://%1/\">%2</a>");
     about.replace(Text(101), link.arg(kProjectSite, Text(101)));
     const QString site = QString::fromLatin1(kProjectSite);
     const int siteAt = about.lastIndexOf(site);
@@ -274,8 +283,7 @@ QWidget* SettingsWindow::AboutTab(bool beta) {
 
 void SettingsWindow::ShowStatus(const ServiceResult& status) {
     lastUpdate_->setText(Qs(LastUpdateLine(status.time)));
-    lastResult_->setText(
-        Qs(CleanDisplayText(LastResultLine(status.time, status.result), kMaximumShownText)));
+    lastResult_->setText(Qs(LastResultLine(status.time, status.result)));
     lastUpdate_->resize(std::max(200, lastUpdate_->sizeHint().width()), 15);
     lastResult_->resize(std::max(200, lastResult_->sizeHint().width()), 15);
 }
@@ -319,9 +327,7 @@ void SettingsWindow::InstanceMessage(std::int32_t code) {
     if (code == 1) {
         reject();
     } else if (code == 2) {
-        show();
-        raise();
-        activateWindow();
+        BringToFront(*this);
     }
 }
 
@@ -336,7 +342,7 @@ void SettingsWindow::accept() {
         }
         QLOG(kLogError, "ApplySettings", "Not stored: " + names);
         if (operations_.reportFailure) {
-            operations_.reportFailure("These settings could not be stored: " + names);
+            operations_.reportFailure(NotStoredMessage(failed));
         }
     }
     QDialog::accept();

@@ -43,7 +43,7 @@ std::int64_t RunSystrayWindows() {
 
     // The instance message: code 0 opens the settings, code 1 ends the tray.
     std::unique_ptr<QSocketNotifier> messages;
-    const int endpoint = InstanceMessageDescriptor(SystrayInstanceGuid);
+    const NativeHandle endpoint = InstanceMessageHandle(SystrayInstanceGuid);
     if (endpoint >= 0) {
         messages = std::make_unique<QSocketNotifier>(endpoint, QSocketNotifier::Read);
         QObject::connect(messages.get(), &QSocketNotifier::activated, &window.Context(), [&window] {

@@ -12,8 +12,9 @@ namespace quarnel {
 
 // Waits for changes of SOFTWARE\Quarnel Updater\Service and, 100 ms after each (so that the
 // service has written all its values), reads the result and hands it to deliver, on this
-// thread. Returns when stop fires, when the key cannot be watched or is removed, and at once
-// when the key does not exist (the service has never run).
+// thread, once per attempt (AttemptIdentity): the attempt on record at the start and repeated
+// reads of one attempt are not delivered. A key that does not exist yet (the service has never
+// run) or has been removed is waited for. Returns when stop fires or the wait fails.
 void ThreadSystrayMain(WaitEvent& stop, const std::function<void(const ServiceResult&)>& deliver);
 
 }  // namespace quarnel

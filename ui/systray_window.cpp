@@ -1,8 +1,8 @@
 #include "ui/systray_window.h"
 
 #include <QApplication>
-#include <QDesktopServices>
-#include <QUrl>
+#include <QCursor>
+#include <QTimer>
 #include <cstddef>
 #include <utility>
 
@@ -13,7 +13,9 @@
 #include "platform/global_handles.h"
 #include "resources/texts.h"
 #include "startup/settings_launch.h"
+#include "ui/desktop_texts.h"
 #include "ui/gadget_helpers.h"
+#include "ui/open_link.h"
 
 namespace quarnel {
 namespace {
@@ -42,13 +44,16 @@ QSystemTrayIcon::MessageIcon BalloonIcon(BalloonKind kind) {
 
 SystrayOperations DefaultSystrayOperations() {
     SystrayOperations operations;
-    operations.launchSettings = [] { LaunchSettings(); };
-    operations.gatewayAddress = GetGatewayIPAddress;
-    operations.openUrl = [](const std::string& url) {
-        if (!QDesktopServices::openUrl(QUrl(QString::fromStdString(url)))) {
-            QLOG(kLogError, "SystrayWindowCallback", "Unable to open " + url);
+    operations.launchSettings = [] {
+        if (!CanRunElevated()) {
+            return false;
         }
+        LaunchSettings();
+        return true;
     };
+    operations.gatewayAddress = GetGatewayIPAddress;
+    operations.openUrl = [](const std::string& url) { OpenLinkFromWindow(nullptr, url); };
+    operations.reportFailure = [](const std::string& text) { ShowFailureBox(nullptr, text); };
     operations.readHistory = FillHistoryFromEventLog;
     operations.detections = {GetIPAddressHTTPS, GetIPAddressHTTP, GetIPAddressDNS};
     return operations;
@@ -78,7 +83,7 @@ bool SystrayWindow::Open() {
     QObject::connect(&tray_, &QSystemTrayIcon::activated, &context_,
                      [this](QSystemTrayIcon::ActivationReason reason) { Activated(reason); });
     QObject::connect(&tray_, &QSystemTrayIcon::messageClicked, &context_,
-                     [this] { BalloonClicked(); });
+                     [this] { MessageClicked(); });
     tray_.show();
     // Qt puts the icon into a notification area as soon as one appears, and again when the
     // desktop's panel restarts; the log says when there is none and where the icon is once
@@ -103,7 +108,7 @@ void SystrayWindow::WatchForTrayHost() {
         return;
     }
     const QRect place = tray_.geometry();
-    if (hostSeen_ || !available || place.isEmpty()) {
+    if (hostSeen_ || !available || !TrayIconPlaced(tray_)) {
         return;
     }
     hostSeen_ = true;
@@ -136,6 +141,7 @@ std::int64_t SystrayWindow::PendingBalloons() const {
 }
 
 void SystrayWindow::PrepareMenu() {
+    QLOG(kLogDebug, "SystrayWindowCallback", "Showing the popup menu");
     const bool gateway = !operations_.gatewayAddress().empty();
     SetMenuItemState(menu_, EntryRouter, gateway ? kMenuStateEnabled : kMenuStateDisabled);
 }
@@ -143,7 +149,7 @@ void SystrayWindow::PrepareMenu() {
 void SystrayWindow::ChooseEntry(int id) {
     switch (id) {
         case EntrySettings:
-            operations_.launchSettings();
+            OpenSettings();
             break;
         case EntryHistory:
             OpenHistoryWindow();
@@ -167,8 +173,46 @@ void SystrayWindow::ChooseEntry(int id) {
 }
 
 void SystrayWindow::Activated(QSystemTrayIcon::ActivationReason reason) {
+    if (balloonClickPending_) {
+        iconClickedWithBalloon_ = true;
+    }
     if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick) {
-        operations_.launchSettings();
+        OpenSettings();
+    }
+}
+
+void SystrayWindow::MessageClicked() {
+    // A click on the icon: the cursor is on it. The activation of the icon that follows in the
+    // same mouse event tells the same, also where the icon's place is not known.
+    const QRect icon = tray_.geometry();
+    iconClickedWithBalloon_ = !icon.isEmpty() && icon.contains(QCursor::pos());
+    if (balloonClickPending_) {
+        return;
+    }
+    balloonClickPending_ = true;
+    QTimer::singleShot(0, &context_, [this] {
+        balloonClickPending_ = false;
+        if (iconClickedWithBalloon_) {
+            // The balloon went with the click; the icon's own activation has done what its button
+            // asks for: the menu for the right one, the settings for the left one.
+            if (!balloons_.empty()) {
+                RetireBalloon(balloons_.rbegin()->first);
+            }
+            RestoreTrayIcon();
+            return;
+        }
+        BalloonClicked();
+    });
+}
+
+void SystrayWindow::OpenSettings() {
+    QLOG(kLogInfo, "SystrayWindowCallback", "Opening the settings window");
+    if (!operations_.launchSettings()) {
+        const std::string text = GetDesktopText(DesktopText::SettingsUnavailable);
+        QLOG(kLogError, "SystrayWindowCallback", text);
+        if (operations_.reportFailure) {
+            operations_.reportFailure(text);
+        }
     }
 }
 
@@ -193,7 +237,7 @@ void SystrayWindow::ShowResultBalloon(std::uint32_t eventId, const std::string& 
                                       const std::string& parameter) {
     const ResultClass kind = ClassifyEventId(eventId);
     SetTraySlot(kind.traySlot);
-    const std::string message = GetResultMessage(code, parameter);
+    const std::string message = ResultMessage(code, parameter);
     ShowTrayBalloon(0, LoadResourceText(kind.titleTextId), message, 30, kind.kind);
 }
 
@@ -202,10 +246,11 @@ bool SystrayWindow::ShowTrayBalloon(int /*trayIconId*/, const std::string& title
                                     BalloonKind kind) {
     lastBalloon_ = {CleanDisplayText(title, kBalloonTitleLength),
                     CleanDisplayText(message, kBalloonTextLength), timeoutSeconds, kind};
-    tray_.showMessage(QString::fromStdString(lastBalloon_.title),
+    ShowBalloonAtIcon(tray_, QString::fromStdString(lastBalloon_.title),
                       QString::fromStdString(lastBalloon_.message), BalloonIcon(kind),
                       timeoutSeconds * 1000);
-    QLOG(kLogDebug, "ShowTrayBalloon", "Balloon shown: " + lastBalloon_.title);
+    QLOG(kLogDebug, "ShowTrayBalloon",
+         "Balloon shown: " + lastBalloon_.title + " - " + lastBalloon_.message);
     // Qt reports clicks only; the balloon counts as shown until it is clicked or its time-out
     // passes.
     BalloonShown();
@@ -234,7 +279,7 @@ void SystrayWindow::BalloonClicked() {
         RetireBalloon(balloons_.rbegin()->first);
     }
     RestoreTrayIcon();
-    operations_.launchSettings();
+    OpenSettings();
 }
 
 void SystrayWindow::RetireBalloon(int balloon) {
@@ -255,32 +300,28 @@ void SystrayWindow::SetTraySlot(int slot) {
 
 void SystrayWindow::OpenHistoryWindow() {
     if (history_ != nullptr) {
-        history_->raise();
+        BringToFront(*history_);
         return;
     }
     history_ = new HistoryWindow(images_, operations_.readHistory);
     history_->setAttribute(Qt::WA_DeleteOnClose);
-    history_->show();
-    history_->raise();
-    history_->activateWindow();
+    BringToFront(*history_);
     history_->StartFiller();
 }
 
 void SystrayWindow::OpenDiagnoseWindow() {
     if (diagnose_ != nullptr) {
-        diagnose_->raise();
+        BringToFront(*diagnose_);
         return;
     }
     diagnose_ = new DiagnoseWindow(operations_.detections);
     diagnose_->setAttribute(Qt::WA_DeleteOnClose);
-    diagnose_->show();
-    diagnose_->raise();
-    diagnose_->activateWindow();
+    BringToFront(*diagnose_);
 }
 
 void SystrayWindow::InstanceMessage(std::int32_t code) {
     if (code == 0) {
-        operations_.launchSettings();
+        OpenSettings();
     } else if (code == 1) {
         Close();
     }

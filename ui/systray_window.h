@@ -38,9 +38,12 @@ enum MenuEntry : int {
 // What the tray does outside its own windows; the real ones come from DefaultSystrayOperations,
 // tests put in their own.
 struct SystrayOperations {
-    std::function<void()> launchSettings;
+    // False when the settings window cannot be started at all (no way to run it as root).
+    std::function<bool()> launchSettings;
     std::function<std::string()> gatewayAddress;
     std::function<void(const std::string& url)> openUrl;
+    // Tells the user that an action failed.
+    std::function<void(const std::string& text)> reportFailure;
     HistoryWindow::HistoryReader readHistory;
     AddressDetections detections;
 };
@@ -97,6 +100,9 @@ class SystrayWindow {
     void BalloonShown();
     void BalloonHidden(int balloon);
     void BalloonClicked();
+    // The icon reports any click on it while a balloon shows as a click on the balloon too
+    // (before its own activation): what the click was is decided once both have arrived.
+    void MessageClicked();
 
     void OpenHistoryWindow();
     void OpenDiagnoseWindow();
@@ -107,6 +113,7 @@ class SystrayWindow {
     bool Closed() const { return closed_; }
 
   private:
+    void OpenSettings();
     void BuildMenu();
     void WatchForTrayHost();
     void SetTraySlot(int slot);
@@ -126,6 +133,9 @@ class SystrayWindow {
     // The balloons on screen, by number, each with the timer of its time-out.
     std::map<int, std::unique_ptr<QTimer>> balloons_;
     int nextBalloon_ = 1;
+    // A click reported on a balloon, not decided yet, and whether the icon was clicked with it.
+    bool balloonClickPending_ = false;
+    bool iconClickedWithBalloon_ = false;
     QPointer<HistoryWindow> history_;
     QPointer<DiagnoseWindow> diagnose_;
     SharedMailbox mailbox_;

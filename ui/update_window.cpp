@@ -23,6 +23,8 @@
 #include "settings/schema.h"
 #include "startup/instance.h"
 #include "ui/gadget_helpers.h"
+#include "ui/open_link.h"
+#include "ui/result_notice.h"
 #include "update/privileged_install.h"
 
 namespace quarnel {
@@ -58,8 +60,10 @@ UpdateWindow::UpdateWindow(bool beta, UpdateWindowOperations operations)
     title->setGeometry(50, 18, 324, 16);
     SetGadgetFontStyle(*title, title->font().pointSize(), true);
     // Two lines high, below the icon, so that a reason for a refusal fits whole in either
-    // language; the progress bar moves down a little for it.
+    // language; the progress bar moves down a little for it. The version text of the maker's
+    // page is shown as plain text, never as rich text.
     status_ = new QLabel(Text(35205), top);
+    status_->setObjectName("status");
     status_->setGeometry(10, 43, 364, 28);
     status_->setWordWrap(true);
     status_->setAlignment(Qt::AlignLeft | Qt::AlignBottom);
@@ -82,7 +86,10 @@ UpdateWindow::UpdateWindow(bool beta, UpdateWindowOperations operations)
     QFrame* bottom = MakeFrame(this, 7, 140, 386, 243);
     auto* changeLog = new QTextBrowser(bottom);
     changeLog->setGeometry(1, 1, 384, 241);
-    changeLog->setOpenExternalLinks(true);
+    // Opened as the desktop's user, never as root (the window runs as root after the settings).
+    changeLog->setOpenLinks(false);
+    connect(changeLog, &QTextBrowser::anchorClicked, this,
+            [this](const QUrl& link) { OpenLinkFromWindow(this, link.toString().toStdString()); });
     const QString url = QString::fromStdString(MakerSiteUrl("/changelog.html")).toHtmlEscaped();
     changeLog->setHtml("<p><a href=\"" + url + "\">" + url + "</a></p>");
 }
@@ -180,7 +187,8 @@ void UpdateWindow::OfferChecked(const UpdateOffer& offer) {
         return;
     }
     QLOG(kLogInfo, "CheckSoftwareVersion", "Version " + offer.version + " is available");
-    const std::string message = GetLocalizedText(35206, offer.version);
+    const std::string message =
+        CleanDisplayText(GetLocalizedText(35206, offer.version), kMaximumShownText);
     status_->setText(QString::fromStdString(message));
     install_->setEnabled(true);
     if (!operations_.trayAvailable()) {
@@ -199,12 +207,13 @@ void UpdateWindow::OfferChecked(const UpdateOffer& offer) {
     });
     tray_.show();
     balloonMessage_ = message;
-    tray_.showMessage(Text(100), QString::fromStdString(message), QSystemTrayIcon::Information,
-                      30000);
+    ShowBalloonAtIcon(tray_, Text(100), QString::fromStdString(message),
+                      QSystemTrayIcon::Information, 30000);
 }
 
 void UpdateWindow::OpenFromTray() {
-    tray_.hide();
+    // Called from the icon's and the balloon's own click handlers.
+    HideTrayIconLater(tray_);
     show();
     raise();
     activateWindow();
@@ -302,7 +311,7 @@ std::int64_t RunUpdateWindows(bool beta) {
     // The instance message: quit (/quit) closes the window and so cancels; a changed channel is
     // checked again.
     std::unique_ptr<QSocketNotifier> messages;
-    const int endpoint = InstanceMessageDescriptor(UpdateInstanceGuid);
+    const NativeHandle endpoint = InstanceMessageHandle(UpdateInstanceGuid);
     if (endpoint >= 0) {
         messages = std::make_unique<QSocketNotifier>(endpoint, QSocketNotifier::Read);
         QObject::connect(messages.get(), &QSocketNotifier::activated, &window, [&window] {

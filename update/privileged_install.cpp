@@ -255,7 +255,7 @@ DownloadOutcome StartPrivilegedInstall(const std::string& packagePath, const std
         return DownloadOutcome::InstallFailed;
     }
     for (;;) {
-        pollfd ended{step.handle.Get(), POLLIN, 0};
+        pollfd ended{static_cast<int>(step.handle.Get()), POLLIN, 0};
         if (::poll(&ended, 1, 200) > 0) {
             break;
         }

@@ -79,7 +79,7 @@ TEST(GetResultMessageTest, EveryKnownCodeHasItsMessageWithTheInsertion) {
     } table[] = {{"nochg", 133},    {"good", 134},     {"dnserr", 135},  {"911", 136},
                  {"abuse", 137},    {"nohost", 138},   {"notfqdn", 139}, {"numhost", 140},
                  {"badauth", 141},  {"badagent", 142}, {"!yours", 143},  {"!donator", 144},
-                 {"!unknown", 145}, {"!empty", 146},   {"!noauth", 154}};
+                 {"!unknown", 145}, {"!empty", 146},   {"!noauth", 154}, {"!noanswer", 165}};
     for (const auto& entry : table) {
         const std::string message = GetResultMessage(entry.code, "203.0.113.5");
         EXPECT_FALSE(message.empty()) << entry.code;

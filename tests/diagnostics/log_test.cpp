@@ -252,7 +252,7 @@ TEST(LogFile, AnExistingFileOfTheSameNameIsContinuedNotOverwritten) {
                       std::to_string(CurrentProcessId()) + ".log")
             << earlier;
     }
-    UniqueFd file = OpenLogFile();
+    UniqueHandle file = OpenLogFile();
     ASSERT_TRUE(file);
     ASSERT_TRUE(WriteAll(file.Get(), "new\r\n", 5));
     file.Reset();

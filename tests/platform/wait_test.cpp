@@ -11,6 +11,7 @@
 #include <thread>
 #include <utility>
 
+#include "platform/unique_fd.h"
 #include "tests/support/child_process.h"
 
 namespace quarnel {
@@ -85,7 +86,7 @@ TEST(Wait, TimeOutEndsAWaitOnASourceThatStaysReadableWithoutFiring) {
                 return 2;
             }
             ::close(fds[1]);
-            WaitHandle hungUp = std::make_unique<WaitEvent>(UniqueFd(fds[0]));
+            WaitHandle hungUp = std::make_unique<WaitEvent>(IntoHandle(UniqueFd(fds[0])));
             WaitHandle handles[2] = {std::move(hungUp), CreateSemaphoreHandle(0)};
             return WaitForHandles(handles, 2, 50, false) == kWaitTimeout &&
                            WaitForHandles(handles, 2, 50, true) == kWaitTimeout

@@ -43,15 +43,7 @@ class ChangeWatcherTest : public ::testing::Test {
             return nullptr;
         }
         // A semaphore sharing the counter of the test's own: releasing one satisfies the other.
-        class Shared final : public WaitEvent {
-          public:
-            explicit Shared(int fd) : WaitEvent(UniqueFd(::dup(fd))) {}
-            bool TakeSignal() override {
-                std::uint64_t value = 0;
-                return ::read(Descriptor(), &value, sizeof value) == sizeof value;
-            }
-        };
-        return std::make_unique<Shared>(sources[index]->Descriptor());
+        return ShareSemaphoreHandle(sources[index]);
     }
 
     ChangeSources Sources() {

@@ -5,10 +5,12 @@
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
+#include <iostream>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "platform/exchange_stop.h"
 #include "settings/registry.h"
 #include "tests/libraries/adapter/network_test_support.h"
 #include "tests/support/test_support.h"
@@ -25,6 +27,7 @@ struct Event {
     int type;
     std::uint32_t id;
     std::string text;
+    std::string storedAttemptResult;  // as the store held it when the record was written
 };
 
 // A cycle against the real store in a temporary root, with the network, the provider, the clock
@@ -54,7 +57,8 @@ class UpdateCycleTest : public ::testing::Test {
         };
         e.answerStatus = [this] { return answerStatus; };
         e.reportEvent = [this](int type, std::uint32_t id, const std::string& text) {
-            events.push_back({type, id, text});
+            events.push_back(
+                {type, id, text, ReadRegistryString(kHive, kService, "AttemptResult")});
         };
         e.now = [] { return kNow; };
         e.random = [this](std::int64_t n) {
@@ -108,10 +112,14 @@ TEST_F(UpdateCycleTest, FirstStartSendsAnUpdateAndRecordsTheOutcome) {
     EXPECT_EQ(ReadRegistryString(kHive, kService, "IP"), "203.0.113.5");
     EXPECT_EQ(ReadRegistryDword(kHive, kService, "EventType"), 4);
     EXPECT_EQ(ReadRegistryDword(kHive, kService, "EventID"), static_cast<std::int32_t>(0x40000064));
+    EXPECT_EQ(ReadRegistryDword(kHive, kService, "AttemptTime"), kNow);
+    EXPECT_EQ(ReadRegistryString(kHive, kService, "AttemptResult"), "good 203.0.113.5");
     ASSERT_EQ(events.size(), 1u);
     EXPECT_EQ(events[0].type, 4);
     EXPECT_EQ(events[0].id, 0x40000064u);
     EXPECT_EQ(events[0].text, "good 203.0.113.5");
+    // The history record is written before the outcome reaches the store.
+    EXPECT_EQ(events[0].storedAttemptResult, "");
 
     // With the IPv6 setting off (the default) nothing about IPv6 is asked or stored.
     EXPECT_EQ(ipv6Lookups, 0);
@@ -123,7 +131,8 @@ TEST_F(UpdateCycleTest, FirstStartSendsAnUpdateAndRecordsTheOutcome) {
         values.push_back(entry.path().filename().string());
     }
     std::sort(values.begin(), values.end());
-    EXPECT_EQ(values, (std::vector<std::string>{"EventID.value", "EventType.value", "IP.value",
+    EXPECT_EQ(values, (std::vector<std::string>{"AttemptResult.value", "AttemptTime.value",
+                                                "EventID.value", "EventType.value", "IP.value",
                                                 "Limit.value", "Result.value", "Time.value"}));
 }
 
@@ -268,9 +277,10 @@ TEST_F(UpdateCycleTest, AnswersAreClassifiedAndTheRawAnswerIsKept) {
         EXPECT_EQ(events.back().id, 0x80000065u);
     }
 
+    std::int64_t settingsTime = kNow + 3;
     for (const char* error : {"badauth", "nohost", "abuse", "!yours"}) {
         providerAnswer = error;
-        WriteRegistryDword(kHive, kSettings, "Time", kNow + 3);
+        WriteRegistryDword(kHive, kSettings, "Time", ++settingsTime);
         EXPECT_EQ(RunCycle(), -1) << error;
         EXPECT_EQ(events.back().type, 1);
         EXPECT_EQ(events.back().id, 0xC0000066u);
@@ -283,23 +293,29 @@ TEST_F(UpdateCycleTest, AnOutageLeavesTheAddressUnsentAndTheNextCycleSendsItAgai
     struct Case {
         const char* answer;
         int status;
+        int eventType;
     };
-    // No answer, a server error with a body, a page that is no answer of the protocol.
-    for (const Case& outage : {Case{"", 0}, Case{"nochg 203.0.113.5", 502},
-                               Case{"<html><body>Service Unavailable</body></html>", 503},
-                               Case{"<!DOCTYPE html>\n<title>Gateway</title>", 200}}) {
+    // No answer, a server error with a body, a page that is no answer of the protocol, and the
+    // provider's own "try later" (also on a server error): none of them applied the update.
+    for (const Case& outage : {Case{"", 0, 1}, Case{"nochg 203.0.113.5", 502, 1},
+                               Case{"<html><body>Service Unavailable</body></html>", 503, 1},
+                               Case{"<!DOCTYPE html>\n<title>Gateway</title>", 200, 1},
+                               Case{"dnserr", 200, 2}, Case{"911", 500, 2}}) {
         StoreLastUpdate(kNow - 3600, "203.0.113.4", "good 203.0.113.4");
         requests.clear();
         events.clear();
         providerAnswer = outage.answer;
         answerStatus = outage.status;
         EXPECT_EQ(RunCycle(), 1800 + 600) << outage.answer;
-        // What the provider was last told stays recorded; the outage itself is shown.
+        // What the provider was last told stays recorded; the attempt itself is shown.
         EXPECT_EQ(ReadRegistryDword(kHive, kService, "Time"), kNow - 3600);
         EXPECT_EQ(ReadRegistryString(kHive, kService, "IP"), "203.0.113.4");
         EXPECT_EQ(ReadRegistryString(kHive, kService, "Result"),
                   *outage.answer ? outage.answer : "good 203.0.113.4");
-        EXPECT_EQ(ReadRegistryDword(kHive, kService, "EventType"), 1);
+        EXPECT_EQ(ReadRegistryDword(kHive, kService, "EventType"), outage.eventType);
+        EXPECT_EQ(ReadRegistryDword(kHive, kService, "AttemptTime"), kNow);
+        EXPECT_EQ(ReadRegistryString(kHive, kService, "AttemptResult"),
+                  *outage.answer ? outage.answer : "!noanswer");
         ASSERT_EQ(events.size(), 1u);
         EXPECT_EQ(events[0].text, outage.answer);
 
@@ -309,14 +325,6 @@ TEST_F(UpdateCycleTest, AnOutageLeavesTheAddressUnsentAndTheNextCycleSendsItAgai
         EXPECT_EQ(requests.size(), 2u) << outage.answer;
         EXPECT_EQ(ReadRegistryString(kHive, kService, "IP"), "203.0.113.5");
     }
-
-    // A provider's own verdict on a server error keeps its meaning.
-    StoreLastUpdate(kNow - 3600, "203.0.113.4", "good 203.0.113.4");
-    providerAnswer = "911";
-    answerStatus = 500;
-    EXPECT_EQ(RunCycle(), 1800 + 600);
-    EXPECT_EQ(events.back().type, 2);
-    EXPECT_EQ(ReadRegistryString(kHive, kService, "IP"), "203.0.113.5");
 }
 
 TEST_F(UpdateCycleTest, OnlyAValidAddressOfTheFirstLineIsKept) {
@@ -330,9 +338,10 @@ TEST_F(UpdateCycleTest, OnlyAValidAddressOfTheFirstLineIsKept) {
         {"good 203.0.113.999", "203.0.113.5"},
         {"good here", "203.0.113.5"},
     };
+    std::int64_t settingsTime = kNow;
     for (const auto& c : cases) {
         providerAnswer = c.answer;
-        WriteRegistryDword(kHive, kSettings, "Time", kNow + 10);
+        WriteRegistryDword(kHive, kSettings, "Time", ++settingsTime);
         EXPECT_EQ(RunCycle(), 600 + 50) << c.answer;
         EXPECT_EQ(ReadRegistryString(kHive, kService, "IP"), c.ip) << c.answer;
         EXPECT_EQ(ReadRegistryString(kHive, kService, "Result"), c.answer);
@@ -384,6 +393,70 @@ TEST_F(UpdateCycleTest, AnUnwritableStoreDoesNotTurnEveryWakeUpIntoARequest) {
     RunCycle();
     RunCycle();
     EXPECT_EQ(requests.size(), 1u);
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_EQ(notices[0].first, kNoticeError);
+    EXPECT_NE(notices[0].second.find("cannot be written"), std::string::npos) << notices[0].second;
+
+    // Once the store takes values again, the next cycle writes the outcome it missed.
+    for (const char* value : {"/Time.value", "/IP.value"}) {
+        std::filesystem::remove_all(key + value);
+    }
+    RunCycle();
+    EXPECT_EQ(requests.size(), 1u);
+    EXPECT_EQ(ReadRegistryString(kHive, kService, "IP"), "203.0.113.5");
+    EXPECT_EQ(ReadRegistryDword(kHive, kService, "Time"), kNow);
+    ASSERT_EQ(notices.size(), 2u);
+    EXPECT_EQ(notices[1].first, kNoticeInformation);
+}
+
+TEST_F(UpdateCycleTest, AStampAheadOfTheClockCountsAsLongAgo) {
+    struct Case {
+        std::int64_t serviceTime;
+        std::int64_t settingsTime;
+    };
+    // The last update ahead of the clock must neither hide newer settings nor hold the limits
+    // back; settings ahead of it are sent once, not on every cycle.
+    for (const Case& c : {Case{kNow + 86400, kNow - 7200}, Case{kNow + 86400, kNow - 60},
+                          Case{kNow - 60, kNow + 86400}}) {
+        memory = UpdateCycleMemory{};
+        requests.clear();
+        StoreLastUpdate(c.serviceTime, "203.0.113.5", "good 203.0.113.5");
+        WriteRegistryDword(kHive, kSettings, "Time", c.settingsTime);
+        for (int cycle = 0; cycle < 3; ++cycle) {
+            EXPECT_EQ(RunCycle(), 600 + 50);
+        }
+        EXPECT_EQ(requests.size(), 1u) << c.serviceTime << " " << c.settingsTime;
+        EXPECT_EQ(ReadRegistryDword(kHive, kService, "Time"), kNow);
+    }
+}
+
+TEST_F(UpdateCycleTest, NoTimerRunsPastTheNextTimeLimit) {
+    struct Case {
+        std::int64_t provider;
+        std::int64_t interval;
+        std::int64_t lastUpdate;  // 0: none stored, the cycle sends one
+        std::int64_t timeout;
+    };
+    const Case cases[] = {
+        // Seven days' interval: the regular 655200 s would stretch the week limit of 605700 s.
+        {0, 10080, 0, 605700 + 1},
+        // OpenDNS's limit of 9900 s, an hour after the last update.
+        {1, 240, kNow - 3600, 9900 + 1 - 3600},
+        {1, 240, 0, 9900 + 1},
+        {0, 60, kNow - 3600, 3600 + 300},
+    };
+    for (const Case& c : cases) {
+        memory = UpdateCycleMemory{};
+        WriteRegistryDword(kHive, kSettings, "Service", c.provider);
+        WriteRegistryDword(kHive, kSettings, "Interval", c.interval);
+        StoreLastUpdate(c.lastUpdate, c.lastUpdate ? "203.0.113.5" : "", "good 203.0.113.5");
+        const std::int64_t timeout = RunCycle();
+        EXPECT_EQ(timeout, c.timeout) << c.provider << " " << c.interval;
+        if (c.interval == 10080) {
+            std::cout << "timer armed after an update with Interval=10080: " << timeout
+                      << " s (week limit 605700 s)" << std::endl;
+        }
+    }
 }
 
 TEST_F(UpdateCycleTest, AStopEndsTheCycleAtItsNextStepRecordingNothing) {
@@ -413,6 +486,20 @@ TEST_F(UpdateCycleTest, AStopEndsTheCycleAtItsNextStepRecordingNothing) {
     EXPECT_EQ(requests.size(), 1u);
     EXPECT_TRUE(events.empty());
     EXPECT_EQ(ReadRegistryDword(kHive, kService, "EventID"), 0);
+
+    // The stop ends the exchange before the service's own stop signal is set.
+    stop = false;
+    e.sendUpdateRequest = [&](const std::string& ip) {
+        requests.push_back(ip);
+        StopNetworkExchanges();
+        return std::string();
+    };
+    EXPECT_EQ(RunUpdateCycle({604800, 9000}, memory, e), 0);
+    AllowNetworkExchanges();
+    EXPECT_EQ(requests.size(), 2u);
+    EXPECT_TRUE(events.empty());
+    EXPECT_TRUE(notices.empty());
+    EXPECT_EQ(ReadRegistryDword(kHive, kService, "EventID"), 0);
 }
 
 TEST_F(UpdateCycleTest, WithoutUserNameNothingIsSentAndNoauthIsRecorded) {
@@ -420,6 +507,7 @@ TEST_F(UpdateCycleTest, WithoutUserNameNothingIsSentAndNoauthIsRecorded) {
     EXPECT_EQ(RunCycle(), -1);
     EXPECT_TRUE(requests.empty());
     EXPECT_EQ(ReadRegistryString(kHive, kService, "Result"), "!noauth");
+    EXPECT_EQ(ReadRegistryString(kHive, kService, "AttemptResult"), "!noauth");
     ASSERT_EQ(events.size(), 1u);
     EXPECT_EQ(events[0].text, "!noauth");
     EXPECT_EQ(events[0].type, 1);
@@ -475,8 +563,8 @@ TEST_F(UpdateCycleTest, SettingsAppliedInTheSecondOfARequestAreStillSent) {
     // A service started afresh knows only the stamps: equal stamps are not newer.
     UpdateCycleMemory fresh;
     memory = fresh;
-    WriteRegistryDword(kHive, kSettings, "Time", kNow + 5);
-    WriteRegistryDword(kHive, kService, "Time", kNow + 5);
+    WriteRegistryDword(kHive, kSettings, "Time", kNow - 5);
+    WriteRegistryDword(kHive, kService, "Time", kNow - 5);
     RunCycle();
     EXPECT_EQ(requests.size(), 2u);
 }

@@ -434,25 +434,36 @@ TEST_F(ConfigureTest, StatusShowsStoredTextsWithTheirControlCharactersVisible) {
 
 TEST_F(ConfigureTest, StatusExplainsTheOutcomeAndTheNextStep) {
     struct Case {
-        std::string result;  // stored as the last answer; "-" for no update yet
-        std::string eventText;
+        std::string result;   // stored as the last answer; "-" for no update yet
+        std::string attempt;  // the attempt's own answer; empty for a store of an older build
+        std::string lang;
+        std::string attemptTime;
         std::string meaning;
         std::string nextStep;  // "(missing)" when no step is shown
     };
+    const std::string older = "2023-11-14 22:13:20";
+    const std::string newer = "2023-11-14 23:13:20";
     const std::vector<Case> cases = {
-        {"-", "", "Nothing has been sent to the provider yet.", "(missing)"},
-        {"badauth", "badauth", "The username and password pair do not match a real user.",
+        {"-", "", "C", "never", "Nothing has been sent to the provider yet.", "(missing)"},
+        {"badauth", "", "C", older, "The username and password pair do not match a real user.",
          "check the user name and password (quarnel-updater /configure)"},
-        {"nohost", "nohost", "The hostname specified does not exist in this user account.",
+        {"nohost", "", "C", older, "The hostname specified does not exist in this user account.",
          "check the host name: each must be a full name that belongs to this account at No-IP"},
-        {"!noauth", "!noauth", "Nothing was sent to the provider: no user name is set.",
+        {"!noauth", "!noauth", "C", newer, "Nothing was sent to the provider: no user name is set.",
          "store the account: quarnel-updater /configure"},
         // The newest attempt got no answer; the stored answer is the one before it.
-        {"good 198.51.100.7", "", "Nothing reached the provider at the last attempt",
-         "check the network connection and the update host"},
-        {"dnserr", "dnserr", "DNS error encountered.", "nothing: the service tries again"},
-        {"strange answer", "strange answer", "An unknown error occurred: strange answer",
-         "(missing)"},
+        {"good 198.51.100.7", "!noanswer", "C", newer,
+         "Nothing reached the provider: no answer came back.", "check the network connection and "},
+        {"good 198.51.100.7", "!noanswer", "de_DE.UTF-8", newer,
+         "Nichts hat den Dienstleister erreicht: es kam keine Antwort zurück.",
+         "check the network connection"},
+        {"good 198.51.100.7", "<html>Bad Gateway</html>", "C", newer,
+         "An unknown error occurred: <html>Bad Gateway</html>",
+         "nothing: the answer was no verdict of the provider"},
+        {"dnserr", "dnserr", "C", newer, "DNS error encountered.",
+         "nothing: the service tries again"},
+        {"strange answer", "", "C", older, "An unknown error occurred: strange answer",
+         "nothing: the answer was no verdict of the provider"},
     };
     for (const Case& c : cases) {
         test::TemporaryFolder root;
@@ -466,13 +477,15 @@ TEST_F(ConfigureTest, StatusExplainsTheOutcomeAndTheNextStep) {
             CreateRegistryKey(kMachine, kServiceKey);
             WriteRegistryString(kMachine, kServiceKey, kValueResult, c.result);
             WriteTimeStamp(kMachine, kServiceKey, kValueTime, 1700000000);
-            EventSourceHandle source = OpenEventSource("Quarnel Updater");
-            ASSERT_EQ(ReportOutcomeEvent(source, kEventRecordTypeError, 0, kEventRecordIdError,
-                                         {c.eventText}),
-                      1);
+            if (!c.attempt.empty()) {
+                WriteRegistryString(kMachine, kServiceKey, kValueAttemptResult, c.attempt);
+                WriteTimeStamp(kMachine, kServiceKey, kValueAttemptTime, 1700003600);
+            }
         }
+        environment["LANG"] = c.lang;
         const auto status = test::RunProgram({"/status"}, environment);
         EXPECT_EQ(status.exitCode, 0) << status.output;
+        EXPECT_EQ(Shown(status.output, "Last attempt:"), c.attemptTime) << status.output;
         EXPECT_EQ(Shown(status.output, "Result:").rfind(c.meaning, 0), 0u) << c.result << "\n"
                                                                            << status.output;
         EXPECT_EQ(Shown(status.output, "Next step:").rfind(c.nextStep, 0), 0u) << c.result << "\n"

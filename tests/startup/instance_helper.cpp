@@ -41,7 +41,7 @@ int main(int argc, char** argv) {
     }
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
     while (std::chrono::steady_clock::now() < deadline) {
-        pollfd poller{InstanceMessageDescriptor(guid), POLLIN, 0};
+        pollfd poller{static_cast<int>(InstanceMessageHandle(guid)), POLLIN, 0};
         if (::poll(&poller, 1, 100) <= 0) {
             continue;
         }

@@ -233,7 +233,7 @@ TEST_F(Instance, BroadcastReachesTheUsersProcessesAndCodesFromOtherUsersAreRefus
     if (IsRoot()) {
         const std::string trayPath = InstanceSocketPath(GuidToString(SystrayInstanceGuid), 0u);
         const auto sendQuit = [&trayPath] {
-            const UniqueFd sender = CreateInstanceSender();
+            const UniqueHandle sender = CreateInstanceSender();
             return SendInstanceCode(sender.Get(), trayPath, InstanceCodeQuit) ? 1 : 0;
         };
         // The folder is closed to other users...

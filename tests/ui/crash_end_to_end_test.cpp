@@ -15,7 +15,6 @@
 #include <cstddef>
 #include <cstdlib>
 #include <optional>
-#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -68,12 +67,9 @@ class CrashEndToEndTest : public testing::Test {
 
     // Saves the window as the display shows it, from the server's frame buffer (an XWD image).
     bool SaveWindow(const std::string& id, const std::string& path) const {
-        const std::optional<std::string> shell =
-            desktop_.Xdotool({"getwindowgeometry", "--shell", id});
-        std::smatch match;
-        const std::regex geometry("X=([0-9]+)\nY=([0-9]+)\nWIDTH=([0-9]+)\nHEIGHT=([0-9]+)");
+        const std::optional<test::ScreenPlace> place = desktop_.WindowPlace(id);
         const std::string frame = test::ReadFileText(desktop_.FrameBufferFile());
-        if (!shell || !std::regex_search(*shell, match, geometry) || frame.size() < 100) {
+        if (!place || frame.size() < 100) {
             return false;
         }
         const auto field = [&frame](int index) {
@@ -89,9 +85,7 @@ class CrashEndToEndTest : public testing::Test {
         }
         const QImage screen(reinterpret_cast<const uchar*>(frame.data()) + offset, field(4),
                             field(5), field(12), QImage::Format_RGB32);
-        return screen
-            .copy(std::stoi(match[1]), std::stoi(match[2]), std::stoi(match[3]),
-                  std::stoi(match[4]))
+        return screen.copy(place->x, place->y, place->width, place->height)
             .save(QString::fromStdString(path), "PNG");
     }
 

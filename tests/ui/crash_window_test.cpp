@@ -111,7 +111,7 @@ TEST_F(CrashWindowSendTest, SendPostsTheReportAndClosesWithTheSuccessMessage) {
     EXPECT_NE(issues[0].body.find(kReport), std::string::npos);
 }
 
-TEST_F(CrashWindowSendTest, NoAnswerLeavesTheWindowOpenWithTheButtonDisabled) {
+TEST_F(CrashWindowSendTest, NoAnswerSaysSoAndLeavesTheReportToCopy) {
     emulator_.Stop();
     std::atomic<bool> answered = false;
     CrashWindow window(
@@ -125,9 +125,14 @@ TEST_F(CrashWindowSendTest, NoAnswerLeavesTheWindowOpenWithTheButtonDisabled) {
     window.show();
     window.SendButton()->click();
     ASSERT_TRUE(test::ProcessEventsUntil([&] { return answered.load(); }));
-    test::ProcessEventsUntil([] { return false; }, 200);
+    // The window says that the report was not sent, and offers it for copying.
+    ASSERT_TRUE(test::ProcessEventsUntil([&] {
+        return window.StatusText()->text().toStdString() == "The crash report could not be sent";
+    }));
     EXPECT_TRUE(window.isVisible());
     EXPECT_FALSE(window.SendButton()->isEnabled());
+    EXPECT_EQ(window.Editor()->textCursor().selectedText().size(),
+              window.Editor()->toPlainText().size());
 }
 
 }  // namespace

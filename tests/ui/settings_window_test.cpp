@@ -20,6 +20,7 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "platform/accounts.h"
@@ -30,7 +31,9 @@
 #include "settings/schema.h"
 #include "tests/support/test_support.h"
 #include "tests/ui/qt_application.h"
+#include "ui/diagnose_window.h"
 #include "ui/setting_watch.h"
+#include "ui/update_window.h"
 
 namespace quarnel {
 namespace {
@@ -123,6 +126,14 @@ TEST_F(SettingsWindowTest, TabsAndGeneralControlsInOrderWithTheirTexts) {
     ASSERT_EQ(provider.count(), 6);
     EXPECT_EQ(provider.itemText(3).toStdString(), LoadResourceText(162));
     EXPECT_EQ(Find<QComboBox>("autostart").itemText(2).toStdString(), LoadResourceText(120));
+    // A drop-down list is as wide as its longest entry needs.
+    for (const char* name : {"interval", "provider", "autostart"}) {
+        EXPECT_GE(Find<QComboBox>(name).width(), Find<QComboBox>(name).sizeHint().width()) << name;
+    }
+    // The links the program ships are https.
+    const QString about = Find<QLabel>("about").text();
+    EXPECT_TRUE(about.contains("href=\"https://")) << about.toStdString();
+    EXPECT_FALSE(about.contains("href=\"http://")) << about.toStdString();
     // The IPv6 choice sits in a row of its own, clear of every other control of its tab; for a
     // provider that takes IPv4 only it says so and cannot be changed.
     auto& ipv6 = Find<QCheckBox>("ipv6");
@@ -206,17 +217,17 @@ TEST_F(SettingsWindowTest, CancelAndCloseWriteNothing) {
     }
 }
 
-TEST_F(SettingsWindowTest, OkReportsTheValueThatWasNotStored) {
-    // A folder where the host name's value belongs cannot be replaced by the value.
+TEST_F(SettingsWindowTest, OkReportsTheFieldWhoseValueWasNotStored) {
+    // A folder where the interval's value belongs cannot be replaced by the value.
     const std::string blocked =
         MachineRegistryFolder() +
-        "/HKEY_LOCAL_MACHINE/SOFTWARE/Quarnel Updater/Settings/Hostname.value/x";
+        "/HKEY_LOCAL_MACHINE/SOFTWARE/Quarnel Updater/Settings/Interval.value/x";
     std::filesystem::create_directories(blocked);
     Open();
     Find<QLineEdit>("username").setText("anna");
     Find<QLineEdit>("hostname").setText("home.example.org");
     Find<QPushButton>("ok").click();
-    EXPECT_EQ(reported_, "These settings could not be stored: Hostname");
+    EXPECT_EQ(reported_, "These settings could not be stored: IP Check Interval");
     EXPECT_EQ(ReadRegistryString(kHive, kSettingsKey, kValueUsername), "anna");
 }
 
@@ -251,10 +262,12 @@ TEST_F(SettingsEdgeTest, BadStoredValuesAndListRules) {
          [] { WriteRegistryDword(kHive, kSettingsKey, kValueInterval, -15); },
          [&](SettingsWindowTest& t) { EXPECT_EQ(interval(t).currentIndex(), 2); },
          [](SettingsWindowTest&) { EXPECT_EQ(Dword(kValueInterval), 15); }},
-        {"interval of the wrong type selects nothing",
+        {"no usable interval selects the five minutes the service then uses",
          [] { WriteRegistryString(kHive, kSettingsKey, kValueInterval, "30"); },
-         [&](SettingsWindowTest& t) { EXPECT_EQ(interval(t).currentIndex(), -1); },
-         [](SettingsWindowTest&) { EXPECT_EQ(Dword(kValueInterval), 0); }},
+         [&](SettingsWindowTest& t) {
+             EXPECT_EQ(interval(t).currentText().toStdString(), "5 minutes");
+         },
+         [](SettingsWindowTest&) { EXPECT_EQ(Dword(kValueInterval), 5); }},
         {"service 7 selects no provider",
          [] { WriteRegistryDword(kHive, kSettingsKey, kValueService, 7); },
          [](SettingsWindowTest& t) {
@@ -386,6 +399,40 @@ TEST_F(SettingsWindowTest, StatusLinesFollowTheService) {
     EXPECT_NE(Find<QLabel>("lastUpdate").text().toStdString(), "Last Update: Never");
     SetEventHandle(stop);
     watch.join();
+}
+
+// Text from the store, a provider, an echo page or the maker's page is shown as plain text in
+// every label: the settings' last result, the diagnose window's addresses, the update window's
+// status line.
+TEST_F(SettingsWindowTest, OutsideTextIsNeverShownAsRichText) {
+    const std::string texts[] = {
+        "<b><font color=\"red\">ACCOUNT LOCKED - visit evil.example</font></b>", "<h1>x</h1>"};
+    for (const std::string& text : texts) {
+        SCOPED_TRACE(text);
+        SettingsWindowSetup setup;
+        setup.status.time = 1'700'000'000;
+        setup.status.result = text;
+        const SettingsWindow settings(SettingsForm{}, setup, SettingsWindowOperations{});
+        DiagnoseWindow diagnose(
+            {[text] { return text; }, [] { return std::string(); }, [] { return std::string(); }});
+        UpdateWindowOperations operations;
+        operations.check = [text](bool) { return UpdateOffer{text, true, ""}; };
+        operations.trayAvailable = [] { return false; };
+        UpdateWindow update(false, operations);
+        update.Start();
+        ASSERT_TRUE(test::ProcessEventsUntil(
+            [&] { return diagnose.Answered() == 3 && update.isVisible(); }));
+        const std::pair<const QLabel*, std::string> labels[] = {
+            {settings.findChild<QLabel*>("lastResult"), "Last Result: " + text},
+            {&diagnose.Label(2), CleanDisplayText(text, 64)},
+            {update.findChild<QLabel*>("status"), GetLocalizedText(35206, text)}};
+        for (const auto& [label, shown] : labels) {
+            ASSERT_NE(label, nullptr);
+            EXPECT_EQ(label->textFormat(), Qt::PlainText);
+            EXPECT_EQ(label->text().toStdString(), shown);
+        }
+        update.close();
+    }
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <QAction>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <future>
 #include <memory>
 #include <ostream>
@@ -17,6 +18,8 @@
 #include "platform/global_handles.h"
 #include "resources/texts.h"
 #include "tests/ui/qt_application.h"
+#include "ui/desktop_texts.h"
+#include "ui/settings_window.h"
 
 namespace quarnel {
 namespace {
@@ -26,7 +29,11 @@ class SystrayWindowTest : public testing::Test {
   protected:
     void SetUp() override {
         test::EnsureQtApplication();
-        operations_.launchSettings = [this] { ++settingsOpened_; };
+        operations_.launchSettings = [this] {
+            ++settingsOpened_;
+            return settingsStart_;
+        };
+        operations_.reportFailure = [this](const std::string& text) { failures_.push_back(text); };
         operations_.gatewayAddress = [this] { return gateway_; };
         operations_.openUrl = [this](const std::string& url) { openedUrls_.push_back(url); };
         operations_.readHistory = [] { return std::vector<HistoryEntry>{}; };
@@ -43,6 +50,8 @@ class SystrayWindowTest : public testing::Test {
 
     SystrayOperations operations_;
     int settingsOpened_ = 0;
+    bool settingsStart_ = true;
+    std::vector<std::string> failures_;
     std::string gateway_;
     std::vector<std::string> openedUrls_;
 };
@@ -104,7 +113,7 @@ struct BalloonCase {
     int traySlot;     // the icon while the balloon shows
     int titleTextId;  // 0: no balloon
     BalloonKind kind;
-    const char* code;  // the message is GetResultMessage(code, parameter)
+    const char* code;  // the message is ResultMessage(code, parameter)
     const char* parameter;
 };
 
@@ -123,6 +132,8 @@ const BalloonCase kBalloonCases[] = {
      "good", "203.0.113.5"},
     {"LimitShowsNothing", "nochg 203.0.113.5", kEventRecordIdInformation, 1, SlotTrayNormal, 0,
      BalloonKind::Information, "", ""},
+    {"NoAnswer", "!noanswer", kEventRecordIdError, 0, SlotTrayError, 107, BalloonKind::Error,
+     "!noanswer", ""},
 };
 
 // Test names and failure messages show the case by its name.
@@ -145,7 +156,7 @@ TEST_P(BalloonChoiceTest, IconTitleAndMessagePerResult) {
     }
     EXPECT_EQ(tray->PendingBalloons(), 1);
     EXPECT_EQ(tray->LastBalloon().title, LoadResourceText(c.titleTextId));
-    EXPECT_EQ(tray->LastBalloon().message, GetResultMessage(c.code, c.parameter));
+    EXPECT_EQ(tray->LastBalloon().message, ResultMessage(c.code, c.parameter));
     EXPECT_FALSE(tray->LastBalloon().message.empty());
     EXPECT_EQ(tray->LastBalloon().kind, c.kind);
     EXPECT_EQ(tray->LastBalloon().timeoutSeconds, 30);
@@ -171,13 +182,67 @@ TEST_F(SystrayWindowTest, ClickedBalloonOpensSettingsAndRestoresWhenNoneIsLeft) 
     tray->ShowResult(Result("good 203.0.113.5", kEventRecordIdInformation));
     tray->ShowResult(Result("nochg 203.0.113.5", kEventRecordIdWarning));
     emit tray->TrayIcon().messageClicked();
-    EXPECT_EQ(settingsOpened_, 1);
+    ASSERT_TRUE(test::ProcessEventsUntil([&] { return settingsOpened_ == 1; }));
     EXPECT_EQ(tray->PendingBalloons(), 1);
     EXPECT_EQ(tray->TraySlot(), SlotTrayWarning);
     emit tray->TrayIcon().messageClicked();
-    EXPECT_EQ(settingsOpened_, 2);
+    ASSERT_TRUE(test::ProcessEventsUntil([&] { return settingsOpened_ == 2; }));
     EXPECT_EQ(tray->PendingBalloons(), 0);
     EXPECT_EQ(tray->TraySlot(), SlotTrayNormal);
+}
+
+// Qt reports a click on the icon while a balloon shows as a balloon click first, then as the
+// icon's activation with its button: the right button gives the menu only, the left one the
+// settings once.
+TEST_F(SystrayWindowTest, AClickOnTheIconWhileABalloonShowsIsNoBalloonClick) {
+    const auto tray = OpenTray();
+    const struct {
+        QSystemTrayIcon::ActivationReason reason;
+        int opened;
+    } clicks[] = {{QSystemTrayIcon::Context, 0}, {QSystemTrayIcon::Trigger, 1}};
+    for (const auto& click : clicks) {
+        settingsOpened_ = 0;
+        tray->ShowResult(Result("good 203.0.113.5", kEventRecordIdInformation));
+        emit tray->TrayIcon().messageClicked();
+        emit tray->TrayIcon().activated(click.reason);
+        ASSERT_TRUE(test::ProcessEventsUntil([&] { return tray->PendingBalloons() == 0; }));
+        test::ProcessEventsUntil([] { return false; }, 50);
+        EXPECT_EQ(settingsOpened_, click.opened) << click.reason;
+        EXPECT_EQ(tray->TraySlot(), SlotTrayNormal);
+    }
+}
+
+// A settings window that cannot be started (no pkexec) is told to the user.
+TEST_F(SystrayWindowTest, SettingsThatCannotBeStartedAreTold) {
+    settingsStart_ = false;
+    const auto tray = OpenTray();
+    emit tray->TrayIcon().activated(QSystemTrayIcon::Trigger);
+    ASSERT_EQ(failures_.size(), 1u);
+    EXPECT_EQ(failures_[0], GetDesktopText(DesktopText::SettingsUnavailable));
+}
+
+// A minimized window comes back when it is asked for again: the history and diagnose windows by
+// their menu entries, the settings window by the instance code 2 (a tray click, a second
+// /setting).
+TEST_F(SystrayWindowTest, MinimizedWindowsComeBackWhenAskedForAgain) {
+    const auto tray = OpenTray();
+    tray->ChooseEntry(EntryHistory);
+    tray->ChooseEntry(EntryDiagnose);
+    SettingsWindow settings(SettingsForm{}, SettingsWindowSetup{}, SettingsWindowOperations{});
+    settings.show();
+    const std::pair<QWidget*, std::function<void()>> windows[] = {
+        {tray->History(), [&] { tray->ChooseEntry(EntryHistory); }},
+        {tray->Diagnose(), [&] { tray->ChooseEntry(EntryDiagnose); }},
+        {&settings, [&] { settings.InstanceMessage(2); }}};
+    for (const auto& [window, askAgain] : windows) {
+        window->showMinimized();
+        ASSERT_TRUE(window->isMinimized());
+        askAgain();
+        EXPECT_FALSE(window->isMinimized()) << window->windowTitle().toStdString();
+        EXPECT_TRUE(window->isVisible());
+        // The program's windows have a fixed size.
+        EXPECT_EQ(window->minimumSize(), window->maximumSize());
+    }
 }
 
 TEST_F(SystrayWindowTest, IconClicksAndInstanceCodes) {

@@ -102,6 +102,36 @@ std::optional<std::string> VirtualDesktop::FindWindow(const std::string& title, 
     return std::nullopt;
 }
 
+std::optional<ScreenPlace> VirtualDesktop::WindowPlace(const std::string& id) const {
+    const std::optional<std::string> shell = Xdotool({"getwindowgeometry", "--shell", id});
+    std::smatch match;
+    const std::regex geometry("X=(-?[0-9]+)\nY=(-?[0-9]+)\nWIDTH=([0-9]+)\nHEIGHT=([0-9]+)");
+    if (!shell || !std::regex_search(*shell, match, geometry)) {
+        return std::nullopt;
+    }
+    return ScreenPlace{std::stoi(match[1]), std::stoi(match[2]), std::stoi(match[3]),
+                       std::stoi(match[4])};
+}
+
+std::vector<ScreenPlace> VirtualDesktop::WindowPlacesOf(int pid) const {
+    const std::optional<std::string> windows =
+        Xdotool({"search", "--onlyvisible", "--pid", std::to_string(pid), "--name", ""});
+    std::vector<ScreenPlace> places;
+    std::istringstream ids(windows.value_or(""));
+    for (std::string id; std::getline(ids, id);) {
+        if (const std::optional<ScreenPlace> place = WindowPlace(id)) {
+            places.push_back(*place);
+        }
+    }
+    return places;
+}
+
+bool VirtualDesktop::Click(const ScreenPlace& place, int button) const {
+    return Xdotool({"mousemove", std::to_string(place.x + place.width / 2),
+                    std::to_string(place.y + place.height / 4), "click", std::to_string(button)})
+        .has_value();
+}
+
 void StopChild(ChildProcess& child) {
     if (child.Pid() > 0) {
         child.Signal(SIGTERM);

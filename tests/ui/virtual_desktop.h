@@ -13,6 +13,14 @@
 
 namespace quarnel::test {
 
+// A place on the screen, in pixels.
+struct ScreenPlace {
+    int x = 0;
+    int y = 0;
+    int width = 0;
+    int height = 0;
+};
+
 class VirtualDesktop {
   public:
     VirtualDesktop() = default;
@@ -42,6 +50,13 @@ class VirtualDesktop {
     // excludedPid; nothing when none appears within timeoutMs.
     std::optional<std::string> FindWindow(const std::string& title, int excludedPid = 0,
                                           int timeoutMs = 60000) const;
+    // Where a window is, or nothing when it is gone.
+    std::optional<ScreenPlace> WindowPlace(const std::string& id) const;
+    // The places of a process's visible windows.
+    std::vector<ScreenPlace> WindowPlacesOf(int pid) const;
+    // A click with the button (1 left, 3 right) in the middle of the upper half of a place (a
+    // balloon's arrow covers the lower half of its tray icon).
+    bool Click(const ScreenPlace& place, int button) const;
 
   private:
     TemporaryFolder frameFolder_;

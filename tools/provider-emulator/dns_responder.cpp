@@ -210,18 +210,33 @@ int BoundSocket(int family, int type, const std::string& address, int port) {
 
 bool DnsResponder::Bind(const std::string& address, int port) {
     stopEvent_ = ::eventfd(0, EFD_CLOEXEC);
-    socket_ = BoundSocket(AF_INET, SOCK_DGRAM, address, port);
-    if (socket_ < 0 || stopEvent_ < 0) {
+    if (stopEvent_ < 0) {
         return false;
     }
-    sockaddr_in local{};
-    socklen_t length = sizeof local;
-    ::getsockname(socket_, reinterpret_cast<sockaddr*>(&local), &length);
-    port_ = ntohs(local.sin_port);
-    tcp_ = BoundSocket(AF_INET, SOCK_STREAM, address, port_);
+    // Port 0 asks for any free port, but "free" is per protocol: the UDP port the kernel picks
+    // may be held by a TCP connection of another program. Try fresh UDP ports until TCP takes
+    // the same number too (bounded: a handful of tries is plenty even on a busy machine).
+    const int tries = port == 0 ? 100 : 1;
+    for (int attempt = 0; attempt < tries && tcp_ < 0; ++attempt) {
+        if (socket_ >= 0) {
+            ::close(socket_);
+        }
+        socket_ = BoundSocket(AF_INET, SOCK_DGRAM, address, port);
+        if (socket_ < 0) {
+            return false;
+        }
+        sockaddr_in local{};
+        socklen_t length = sizeof local;
+        ::getsockname(socket_, reinterpret_cast<sockaddr*>(&local), &length);
+        port_ = ntohs(local.sin_port);
+        tcp_ = BoundSocket(AF_INET, SOCK_STREAM, address, port_);
+    }
+    if (tcp_ < 0) {
+        return false;
+    }
     udp6_ = BoundSocket(AF_INET6, SOCK_DGRAM, address, port_);
     tcp6_ = udp6_ >= 0 ? BoundSocket(AF_INET6, SOCK_STREAM, address, port_) : -1;
-    return tcp_ >= 0;
+    return true;
 }
 
 void DnsResponder::Start() {

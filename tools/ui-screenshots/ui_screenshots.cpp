@@ -1,12 +1,14 @@
-// Renders the tray menu, the history window with lines of each kind, the diagnose window and the
-// tabs of the settings window and the update window, in the language the environment chooses, as
-// PNG files: ui-screenshots <folder> <suffix>.
+// Renders the tray menu, the history window with lines of each kind, the diagnose window, the
+// tabs of the settings window and the update window, and, when the display has a notification
+// area, the balloon of an attempt that got no answer, in the language the environment chooses,
+// as PNG files: ui-screenshots <folder> <suffix>.
 // The crash window is taken from a real crash instead, by the crash end-to-end test
 // (scripts/screenshots runs it).
 // The windows are the real ones; only their outside operations give fixed example answers.
 
 #include <QApplication>
 #include <QPainter>
+#include <QScreen>
 #include <chrono>
 #include <cstdio>
 #include <string>
@@ -14,6 +16,7 @@
 #include <vector>
 
 #include "diagnostics/event_log.h"
+#include "ui/image_slots.h"
 #include "ui/settings_window.h"
 #include "ui/systray_window.h"
 #include "ui/update_window.h"
@@ -37,7 +40,7 @@ bool Save(QWidget& widget, const std::string& path) {
 
 SystrayOperations ExampleOperations() {
     SystrayOperations operations;
-    operations.launchSettings = [] {};
+    operations.launchSettings = [] { return true; };
     operations.gatewayAddress = [] { return std::string("198.51.100.1"); };
     operations.openUrl = [](const std::string&) {};
     operations.readHistory = [] {
@@ -99,6 +102,42 @@ bool SaveUpdateWindow(const std::string& path) {
     return Save(window, path);
 }
 
+// The balloon of an attempt that got no answer, as the notification area shows it.
+bool SaveOutageBalloon(SystrayWindow& tray, const std::string& path) {
+    for (int i = 0; i < 100 && !QSystemTrayIcon::isSystemTrayAvailable(); ++i) {
+        ProcessEventsFor(50);
+    }
+    if (!QSystemTrayIcon::isSystemTrayAvailable()) {
+        std::printf("no notification area: %s not written\n", path.c_str());
+        return true;
+    }
+    ServiceResult outage;
+    outage.time = 1'796'731'200;
+    outage.result = "!noanswer";
+    outage.eventId = kEventRecordIdError;
+    tray.ShowResult(outage);
+    for (int i = 0; i < 100; ++i) {
+        ProcessEventsFor(50);
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            if (widget->inherits("QBalloonTip") && widget->isVisible()) {
+                // As the screen shows it: the balloon beside the icon in the notification area.
+                ProcessEventsFor(300);
+                const QRect shown = widget->frameGeometry()
+                                        .united(tray.TrayIcon().geometry())
+                                        .adjusted(-8, 0, 8, 8);
+                const bool saved =
+                    QGuiApplication::primaryScreen()
+                        ->grabWindow(0, shown.x(), shown.y(), shown.width(), shown.height())
+                        .save(QString::fromStdString(path), "PNG");
+                std::printf("%s %s\n", saved ? "wrote" : "could not write", path.c_str());
+                return saved;
+            }
+        }
+    }
+    std::printf("no balloon appeared: %s not written\n", path.c_str());
+    return false;
+}
+
 // The update window after the root step refused the package (it was not newer), the reason in
 // the session's language on the status line.
 bool SaveRefusedUpdateWindow(const std::string& path) {
@@ -130,6 +169,8 @@ int main(int argc, char** argv) {
     const std::string suffix = std::string("-") + argv[2] + ".png";
     QApplication application(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
+    // As the desktop module does: every window carries the application icon.
+    QApplication::setWindowIcon(ApplicationIcon());
 
     SystrayWindow tray(ExampleOperations());
     tray.Open();
@@ -156,6 +197,10 @@ int main(int argc, char** argv) {
     ProcessEventsFor(500);
     saved &= Save(*tray.Diagnose(), prefix + "diagnose" + suffix);
 
+    // Nothing of the other windows in front of the notification area.
+    tray.History()->close();
+    tray.Diagnose()->close();
+    saved &= SaveOutageBalloon(tray, prefix + "balloon-no-answer" + suffix);
     saved &= SaveSettingsTabs(prefix, suffix);
     saved &= SaveUpdateWindow(prefix + "update" + suffix);
     saved &= SaveRefusedUpdateWindow(prefix + "update-refused" + suffix);

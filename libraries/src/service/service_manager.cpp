@@ -99,6 +99,10 @@ std::string ServiceUnitPath(const std::string& name) {
     return RootedPath("/etc/systemd/system/" + UnitFileName(name));
 }
 
+const char* ServiceDependencies() {
+    return "network-online.target\n";
+}
+
 std::int64_t InstallService(const std::string& name, const std::string& displayName,
                             const std::string& programPath, const std::string& arguments,
                             const std::string& description, const std::string& dependencies) {

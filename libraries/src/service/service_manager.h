@@ -17,6 +17,10 @@
 
 namespace quarnel {
 
+// What the service starts after, one name a line: the network on Linux
+// ("network-online.target"), the server and workstation services on Windows.
+const char* ServiceDependencies();
+
 // Writes the unit for the program and its arguments, makes systemd read it and enables it.
 // Nonzero only when the unit was created and enabled and the description is not empty. An
 // existing unit that already runs this program the same way makes it return 0 and change

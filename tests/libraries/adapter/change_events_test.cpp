@@ -12,6 +12,7 @@
 
 #include "libraries/src/adapter/adapter.h"
 #include "platform/network_change.h"
+#include "platform/unique_fd.h"
 #include "tests/libraries/adapter/network_test_support.h"
 
 namespace quarnel {
@@ -204,7 +205,7 @@ TEST_F(ChangeEventsTest, ClosingAHandleEndsItsNotification) {
     ENTER_NETWORK_OR_SKIP();
     WaitHandle address = AddressChangeEvent(-1);
     ASSERT_TRUE(address);
-    const int descriptor = address->Descriptor();
+    const int descriptor = DescriptorOf(address->Handle());
     EXPECT_EQ(CloseWaitHandle(address), 0);
     EXPECT_FALSE(address);
     EXPECT_EQ(::fcntl(descriptor, F_GETFD), -1);

@@ -1,10 +1,12 @@
+#include "platform/line_reader.h"
+
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstddef>
 #include <string>
 
-#include "platform/line_reader.h"
+// The C runtime reads a descriptor on both platforms (MinGW's unistd.h maps read to _read).
 
 namespace quarnel {
 
