@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/lenient_integer.h"
+#include "platform/text.h"
 
 namespace quarnel {
 namespace {
@@ -46,19 +47,6 @@ bool IsValidIPAddress(std::string_view text) {
 
 namespace {
 
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
 // The groups of one side of "::" (or of the whole text), each as two bytes; a dotted IPv4
 // address is taken only as the very last piece of the address (lastPiece).
 bool ParseGroups(std::string_view text, bool lastPiece, std::vector<std::uint8_t>& bytes) {
@@ -86,7 +74,7 @@ bool ParseGroups(std::string_view text, bool lastPiece, std::vector<std::uint8_t
         }
         unsigned value = 0;
         for (const char c : group) {
-            const int digit = HexDigit(c);
+            const int digit = HexDigitValue(c);
             if (digit < 0) {
                 return false;
             }

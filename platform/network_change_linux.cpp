@@ -65,6 +65,20 @@ std::string AttributeBytes(const rtattr* attribute) {
     return std::string(static_cast<const char*>(RTA_DATA(attribute)), RTA_PAYLOAD(attribute));
 }
 
+// Keeps the state of a table entry; true when the entry is new or its state changed.
+template <typename Table, typename Key, typename State>
+bool Remember(Table& table, const Key& key, const State& state) {
+    const auto [entry, inserted] = table.try_emplace(key, state);
+    if (inserted) {
+        return true;
+    }
+    if (entry->second == state) {
+        return false;
+    }
+    entry->second = state;
+    return true;
+}
+
 class NetworkChangeEvent final : public WaitEvent {
   public:
     // descriptor is what the waits poll: the netlink socket itself, or for the configuration
@@ -274,15 +288,7 @@ class NetworkChangeEvent final : public WaitEvent {
         }
         // The kernel also announces an address again when only its lifetimes change (every
         // DHCP renewal, every router advertisement); that is no change of the address table.
-        const auto [entry, inserted] = addresses_.try_emplace(key, state);
-        if (inserted) {
-            return true;
-        }
-        if (entry->second == state) {
-            return false;
-        }
-        entry->second = state;
-        return true;
+        return Remember(addresses_, key, state);
     }
 
     bool ClassifyRoute(const nlmsghdr* header) const {
@@ -333,15 +339,7 @@ class NetworkChangeEvent final : public WaitEvent {
                 state.operState = *static_cast<const unsigned char*>(RTA_DATA(attribute));
             }
         }
-        auto [entry, inserted] = links_.try_emplace(message->ifi_index, state);
-        if (inserted) {
-            return true;
-        }
-        if (entry->second == state) {
-            return false;
-        }
-        entry->second = state;
-        return true;
+        return Remember(links_, message->ifi_index, state);
     }
 
     bool ReadLeaseWatch() {

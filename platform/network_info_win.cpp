@@ -1,9 +1,9 @@
 #include <winsock2.h>
-// In this order: the IP helper's headers need Winsock's and windows.h.
-#include <iphlpapi.h>
-#include <netioapi.h>
-#include <windows.h>
 #include <ws2tcpip.h>
+// In this order: the IP helper's headers need Winsock's (its IPv6 tables ws2ipdef.h's) and
+// windows.h.
+#include <iphlpapi.h>
+#include <windows.h>
 
 #include <algorithm>
 #include <cstdint>
