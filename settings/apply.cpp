@@ -11,6 +11,18 @@ namespace {
 
 constexpr RegistryHive kMachine = RegistryHive::LocalMachine;
 
+// Stamps have whole seconds, and the service tells settings it has sent from new ones by their
+// stamp alone. Settings applied a second time within the same second (a script running
+// /configure twice, OK pressed twice) therefore get the next second: with the same stamp they
+// would count as sent already and never reach the provider. A stamp far ahead (a clock set back)
+// is not carried on.
+std::int64_t OwnSettingsStamp() {
+    const std::int64_t now = CurrentTimeStamp();
+    const std::int64_t previous = ReadTimeStamp(kMachine, kSettingsKey, kValueTime);
+    constexpr std::int64_t kSameMomentSeconds = 60;
+    return previous >= now && previous - now < kSameMomentSeconds ? previous + 1 : now;
+}
+
 }  // namespace
 
 int ApplySettings(const SettingsValues& values, const ApplyOperations& operations) {
@@ -39,7 +51,7 @@ int ApplySettings(const SettingsValues& values, const ApplyOperations& operation
     if (values.ipv6 || ReadRegistryDword(kMachine, kSettingsKey, kValueIPv6) != 0) {
         WriteRegistryDword(kMachine, kSettingsKey, kValueIPv6, values.ipv6 ? 1 : 0);
     }
-    WriteTimeStamp(kMachine, kSettingsKey, kValueTime, CurrentTimeStamp());
+    WriteTimeStamp(kMachine, kSettingsKey, kValueTime, OwnSettingsStamp());
 
     if (operations.setAutostart) {
         operations.setAutostart(values.autostartMode);

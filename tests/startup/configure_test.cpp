@@ -202,6 +202,30 @@ TEST_F(ConfigureTest, WhatIsNotGivenKeepsItsStoredValueAndTheTrayAutostartSurviv
     EXPECT_EQ(GetAutostart("Quarnel Updater", test::ProgramPath()), AutostartThisUser);
 }
 
+TEST_F(ConfigureTest, EveryChangeGetsAStampOfItsOwnSoTheServiceSendsIt) {
+    // The service tells sent settings from new ones by their stamp: a change applied within the
+    // second of the one before must not repeat its stamp, while a stamp far ahead (a clock set
+    // back) is not carried on.
+    struct Case {
+        std::int64_t storedAhead;
+        bool followsStored;
+        const char* change;
+    };
+    for (const Case c : {Case{0, true, "Interval=20\n"}, Case{3, true, "Interval=30\n"},
+                         Case{86400, false, "Interval=40\n"}}) {
+        ASSERT_EQ(Configure(kGoodInput).exitCode, 0);
+        const std::int64_t stored = CurrentTimeStamp() + c.storedAhead;
+        WriteTimeStamp(kMachine, kSettingsKey, kValueTime, stored);
+        ASSERT_EQ(Configure(c.change).exitCode, 0);
+        const std::int64_t stamp = ReadTimeStamp(kMachine, kSettingsKey, kValueTime);
+        if (c.followsStored) {
+            EXPECT_EQ(stamp, stored + 1) << c.storedAhead;
+        } else {
+            EXPECT_LT(stamp, stored) << c.storedAhead;
+        }
+    }
+}
+
 TEST_F(ConfigureTest, BadInputIsNamedAndChangesNothing) {
     ASSERT_EQ(Configure(kGoodInput).exitCode, 0);
     const auto stored = StoreSnapshot();
