@@ -46,6 +46,11 @@ int ApplySettings(const SettingsValues& values, const ApplyOperations& operation
     WriteRegistryDword(kMachine, kSettingsKey, kValueWirelessFilter, values.wirelessFilter ? 1 : 0);
     WriteRegistryMultiString(kMachine, kSettingsKey, kValueLocalNetworks, localList);
     WriteRegistryMultiString(kMachine, kSettingsKey, kValueWirelessNetworks, wirelessList);
+    // Written once it is on, and when it is turned off again: a store where it was never on keeps
+    // the values it always had.
+    if (values.ipv6 || ReadRegistryDword(kMachine, kSettingsKey, kValueIPv6) != 0) {
+        WriteRegistryDword(kMachine, kSettingsKey, kValueIPv6, values.ipv6 ? 1 : 0);
+    }
     WriteTimeStamp(kMachine, kSettingsKey, kValueTime, OwnSettingsStamp());
 
     if (operations.setAutostart) {
