@@ -58,7 +58,7 @@ LastAttempt ReadLastAttempt() {
     attempt.reachedProvider = attempt.outcome == AttemptOutcome::Accepted ||
                               attempt.outcome == AttemptOutcome::TryLater ||
                               attempt.outcome == AttemptOutcome::Refused;
-    attempt.message = GetResultMessage(attempt.code, attempt.address);
+    attempt.message = GetResultMessage(attempt.code, ResultAddresses(split));
     if (attempt.message.empty()) {
         attempt.message = GetResultMessage("!unknown", attempt.answer);
     }
