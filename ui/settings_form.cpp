@@ -168,8 +168,10 @@ std::string LastResultLine(std::int64_t time, std::string_view result) {
     return GetLocalizedText(114, time == 0 ? LoadResourceText(116) : ShownResult(result));
 }
 
-NetworkTabEnabling EnablingOfNetworkTab(bool filter, bool fieldHasText, bool entrySelected) {
-    return {filter, filter, filter && fieldHasText, filter && entrySelected};
+NetworkTabEnabling EnablingOfNetworkTab(NetworkTabEvent event, bool filter, bool fieldHasText,
+                                        bool entrySelected) {
+    const bool content = event == NetworkTabEvent::ContentChanged;
+    return {filter, filter, content && filter && fieldHasText, content && filter && entrySelected};
 }
 
 SettingsWindowSetup ReadSettingsWindowSetup() {

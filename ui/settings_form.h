@@ -74,16 +74,20 @@ SettingsValues ValuesOfForm(const SettingsForm& form, bool wirelessTab);
 std::string LastUpdateLine(std::int64_t time);
 std::string LastResultLine(std::int64_t time, std::string_view result);
 
-// The enabling of a network tab's controls: the field and the list follow the filter check box,
-// Insert needs text in the field, Remove a selected entry. Unticking the filter also clears the
-// field and the selection (the view does that, then asks again).
+// The enabling of a network tab's controls after an event: the field and the list follow the
+// filter check box; Insert needs text in the field and Remove a selected entry, but only a change
+// of the field or the list enables them: at the start and when the box is ticked they stay
+// disabled (the field then holds the current network, not something the user typed). Unticking
+// the filter also clears the field and the selection (the view does that, then asks again).
+enum class NetworkTabEvent { Start, FilterChanged, ContentChanged };
 struct NetworkTabEnabling {
     bool field = false;
     bool list = false;
     bool insert = false;
     bool remove = false;
 };
-NetworkTabEnabling EnablingOfNetworkTab(bool filter, bool fieldHasText, bool entrySelected);
+NetworkTabEnabling EnablingOfNetworkTab(NetworkTabEvent event, bool filter, bool fieldHasText,
+                                        bool entrySelected);
 
 // What the window shows besides the stored settings.
 struct SettingsWindowSetup {

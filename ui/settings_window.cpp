@@ -201,22 +201,23 @@ QWidget* SettingsWindow::NetworkTab(NetworkControls& controls, const char* name,
     insert->setEnabled(false);
     remove->setEnabled(false);
 
-    const auto refresh = [field, list, insert, remove, box] {
+    const auto refresh = [field, list, insert, remove, box](NetworkTabEvent event) {
         const NetworkTabEnabling enabling = EnablingOfNetworkTab(
-            box->isChecked(), !field->text().isEmpty(), !list->selectedItems().isEmpty());
+            event, box->isChecked(), !field->text().isEmpty(), !list->selectedItems().isEmpty());
         field->setEnabled(enabling.field);
         list->setEnabled(enabling.list);
         insert->setEnabled(enabling.insert);
         remove->setEnabled(enabling.remove);
     };
-    connect(field, &QLineEdit::textChanged, page, refresh);
-    connect(list, &QListWidget::itemSelectionChanged, page, refresh);
+    const auto contentChanged = [refresh] { refresh(NetworkTabEvent::ContentChanged); };
+    connect(field, &QLineEdit::textChanged, page, contentChanged);
+    connect(list, &QListWidget::itemSelectionChanged, page, contentChanged);
     connect(box, &QCheckBox::toggled, page, [field, list, refresh](bool checked) {
         if (!checked) {
             field->clear();
             list->clearSelection();
         }
-        refresh();
+        refresh(NetworkTabEvent::FilterChanged);
     });
     connect(insert, &QPushButton::clicked, page, [field, list, insert] {
         if (!field->text().isEmpty()) {

@@ -36,6 +36,7 @@ enum : int {
     IdInterval,
     IdProvider,
     IdAutostart,
+    IdIPv6,
     IdLocal = 120,     // field, insert, remove, list, filter
     IdWireless = 130,  // the same
     IdAbout = 140,
@@ -173,6 +174,12 @@ void SettingsWindow::GeneralTab() {
     Label(page, 110, false, 180, 100, 150);
     autostart_ = DropDown(page, IdAutostart, autostarts, form_.autostartIndex, 180, 115);
 
+    // In the free row between the fields and the status lines, so no other control moves.
+    ipv6_ =
+        AddControl(page, WC_BUTTONW, "", WS_TABSTOP | BS_AUTOCHECKBOX, 10, 142, 165, 20, IdIPv6);
+    ::SendMessageW(ipv6_, BM_SETCHECK, form_.ipv6 ? BST_CHECKED : BST_UNCHECKED, 0);
+    OfferIPv6();
+
     // The status lines show what the service recorded, a provider's answer among it.
     lastUpdate_ = AddControl(page, WC_STATICW, "", SS_NOPREFIX, 180, 165, 200, 15);
     lastResult_ = AddControl(page, WC_STATICW, "", SS_NOPREFIX, 180, 180, 200, 15);
@@ -203,7 +210,7 @@ void SettingsWindow::NetworkTabOf(NetworkTab& tab, int labelText, int filterText
                             WS_TABSTOP | BS_AUTOCHECKBOX, 10, 170, 220, 20, tab.firstId + 4);
     WidenToText(tab.filter, 24);
     ::SendMessageW(tab.filter, BM_SETCHECK, filter ? BST_CHECKED : BST_UNCHECKED, 0);
-    RefreshNetworkTab(tab);
+    RefreshNetworkTab(tab, NetworkTabEvent::Start);
 }
 
 void SettingsWindow::AboutTab() {
@@ -224,11 +231,31 @@ void SettingsWindow::AboutTab() {
     grey_.insert(build);
 }
 
+// A status line wider than the room to the page's edge moves left into the free space below the
+// host name, rather than being cut by the page.
 void SettingsWindow::ShowStatus(const ServiceResult& status) {
     SetText(lastUpdate_, LastUpdateLine(status.time));
     SetText(lastResult_, LastResultLine(status.time, status.result));
-    WidenToText(lastUpdate_, 2);
-    WidenToText(lastResult_, 2);
+    for (const HWND line : {lastUpdate_, lastResult_}) {
+        ::SetWindowPos(line, nullptr, 180, line == lastUpdate_ ? 165 : 180, 200, 15,
+                       SWP_NOZORDER | SWP_NOACTIVATE);
+        const int width = WidenToText(line, 2);
+        RECT page{};
+        ::GetClientRect(::GetParent(line), &page);
+        const int left = std::max(10, std::min(180, static_cast<int>(page.right) - 4 - width));
+        ::SetWindowPos(line, nullptr, left, line == lastUpdate_ ? 165 : 180, 0, 0,
+                       SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+}
+
+// The IPv6 box names what the chosen provider takes; for one that takes IPv4 only it is disabled
+// and keeps its state as stored.
+void SettingsWindow::OfferIPv6() {
+    const int textId = IPv6ChoiceTextId(Selected(provider_, CB_GETCURSEL));
+    SetText(ipv6_, LoadResourceText(textId));
+    ::EnableWindow(ipv6_, textId == 166 ? TRUE : FALSE);
+    ::SetWindowPos(ipv6_, nullptr, 0, 0, 165, 20, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    WidenToText(ipv6_, 24);
 }
 
 void SettingsWindow::ShowPage(int index) {
@@ -238,9 +265,9 @@ void SettingsWindow::ShowPage(int index) {
     ::SendMessageW(tabs_, TCM_SETCURSEL, static_cast<WPARAM>(index), 0);
 }
 
-void SettingsWindow::RefreshNetworkTab(const NetworkTab& tab) {
+void SettingsWindow::RefreshNetworkTab(const NetworkTab& tab, NetworkTabEvent event) {
     const NetworkTabEnabling enabling = EnablingOfNetworkTab(
-        ::SendMessageW(tab.filter, BM_GETCHECK, 0, 0) == BST_CHECKED,
+        event, ::SendMessageW(tab.filter, BM_GETCHECK, 0, 0) == BST_CHECKED,
         ::GetWindowTextLengthW(tab.field) > 0, Selected(tab.list, LB_GETCURSEL) >= 0);
     ::EnableWindow(tab.field, enabling.field);
     ::EnableWindow(tab.list, enabling.list);
@@ -253,11 +280,15 @@ bool SettingsWindow::NetworkCommand(NetworkTab& tab, int id, int code) {
         return false;
     }
     const int control = id - tab.firstId;
-    if (control == 4 && code == BN_CLICKED &&
-        ::SendMessageW(tab.filter, BM_GETCHECK, 0, 0) != BST_CHECKED) {
-        SetText(tab.field, "");
-        ::SendMessageW(tab.list, LB_SETCURSEL, static_cast<WPARAM>(-1), 0);
-    } else if (control == 1 && code == BN_CLICKED && ::GetWindowTextLengthW(tab.field) > 0) {
+    if (control == 4 && code == BN_CLICKED) {
+        if (::SendMessageW(tab.filter, BM_GETCHECK, 0, 0) != BST_CHECKED) {
+            SetText(tab.field, "");
+            ::SendMessageW(tab.list, LB_SETCURSEL, static_cast<WPARAM>(-1), 0);
+        }
+        RefreshNetworkTab(tab, NetworkTabEvent::FilterChanged);
+        return true;
+    }
+    if (control == 1 && code == BN_CLICKED && ::GetWindowTextLengthW(tab.field) > 0) {
         const std::string entry = CutNetworkEntry(GetText(tab.field));
         ::SendMessageW(tab.list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Widen(entry).c_str()));
         SetText(tab.field, "");
@@ -268,7 +299,10 @@ bool SettingsWindow::NetworkCommand(NetworkTab& tab, int id, int code) {
             ::SendMessageW(tab.list, LB_SETCURSEL, static_cast<WPARAM>(-1), 0);
         }
     }
-    RefreshNetworkTab(tab);
+    // Only what changes the field or the selection counts (not focus or other notifications).
+    if (code == EN_CHANGE || code == LBN_SELCHANGE || code == BN_CLICKED) {
+        RefreshNetworkTab(tab, NetworkTabEvent::ContentChanged);
+    }
     return true;
 }
 
@@ -301,6 +335,7 @@ SettingsForm SettingsWindow::Form() const {
     form.localNetworks = entries(local_.list);
     form.wirelessFilter = checked(wireless_.filter);
     form.wirelessNetworks = entries(wireless_.list);
+    form.ipv6 = checked(ipv6_);
     form.beta = checked(beta_);
     return form;
 }
@@ -352,6 +387,8 @@ LRESULT SettingsWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
                 ::DestroyWindow(Hwnd());
             } else if (id == IDCANCEL) {
                 ::DestroyWindow(Hwnd());
+            } else if (id == IdProvider && code == CBN_SELCHANGE) {
+                OfferIPv6();
             } else if (!NetworkCommand(local_, id, code)) {
                 NetworkCommand(wireless_, id, code);
             }

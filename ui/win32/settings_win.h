@@ -48,8 +48,9 @@ class SettingsWindow : public Window {
                       bool filter, const std::vector<std::string>& entries);
     void AboutTab();
     void ShowStatus(const ServiceResult& status);
+    void OfferIPv6();
     void ShowPage(int index);
-    void RefreshNetworkTab(const NetworkTab& tab);
+    void RefreshNetworkTab(const NetworkTab& tab, NetworkTabEvent event);
     bool NetworkCommand(NetworkTab& tab, int id, int code);
     void Apply();
 
@@ -58,7 +59,7 @@ class SettingsWindow : public Window {
     HWND tabs_ = nullptr;
     std::vector<HWND> pages_;
     HWND userName_ = nullptr, password_ = nullptr, hostName_ = nullptr;
-    HWND interval_ = nullptr, provider_ = nullptr, autostart_ = nullptr;
+    HWND interval_ = nullptr, provider_ = nullptr, autostart_ = nullptr, ipv6_ = nullptr;
     HWND lastUpdate_ = nullptr, lastResult_ = nullptr, beta_ = nullptr;
     NetworkTab local_;
     NetworkTab wireless_;
