@@ -1,9 +1,10 @@
-# The desktop chain under Wine, sourced by scripts/test-windows (which defines wine, folder,
-# work, fail, run, requests and the emulator's ports): a private Xvfb with Wine's desktop
-# (explorer /desktop=) on it, the tray, its balloon, menu, history and diagnose windows, the
-# settings window's OK and Cancel, the update window, the crash window, the installer and the
-# software update that runs it. Every window is pictured in English and German into
-# $work/shots (and into QUARNEL_SCREENSHOT_FOLDER when that is set, as windows-*.png).
+# The desktop, the software update and the installer under Wine, sourced by scripts/test-windows
+# (which defines top, wine, folder, program, work, signing, log_folder, fail, run, requests and
+# the emulator's ports): a private Xvfb with a Wine desktop of its own on it; the tray, its
+# balloon, menu, history and diagnose windows, the settings window's OK and Cancel, the crash
+# window; the update window and the installer it starts; the installer and its uninstaller.
+# Every window is pictured into $work/shots (and into QUARNEL_SCREENSHOT_FOLDER when that is
+# set, as windows-*.png).
 
 probe="$folder/tests/windows/desktop-probe.exe"
 shots="$work/shots"
@@ -36,9 +37,10 @@ picture() {
         done
         [ $# = 4 ] && [ "$2" -gt 0 ] ||
             fail "no $class by the tray icon to picture as $name"
-        left=$(($1 > 10 ? $1 - 10 : 0))
-        top=$(($2 - 10))
-        probe area "$left" "$top" $((desktop_width - left)) $((desktop_height - top)) \
+        shot_left=$(($1 > 10 ? $1 - 10 : 0))
+        shot_top=$(($2 - 10))
+        probe area "$shot_left" "$shot_top" $((desktop_width - shot_left)) \
+            $((desktop_height - shot_top)) \
             "$(winepath -w "$shots/$name.png")" || fail "no picture $name"
     else
         probe shot "$1" "$(winepath -w "$shots/$name.png")" || fail "no picture $name"
@@ -126,7 +128,10 @@ picture_tray_windows() {
     set -- $(tray_icon_place)
     xdotool mousemove "$1" "$2" click 3
     probe menu 10 || fail "a right click on the tray icon opened no menu"
-    sleep 0.3
+    # The pointer on the menu's first entry, off the icon (whose tooltip would cover the menu).
+    set -- $(probe rect '#32768' | tr -d '\r')
+    xdotool mousemove $(($1 + 40)) $(($2 + 12))
+    sleep 0.5
     picture "windows-tray-menu-$language" around '#32768'
     # A click beside the menu closes it (it has no keyboard focus on Wine's desktop).
     xdotool mousemove 500 300 click 1
@@ -252,4 +257,73 @@ installer_checks() {
         fail "the uninstaller left the autostart entry"
     fi
     echo "the uninstaller removes everything"
+}
+
+# The crash window: a fault in the tray (a thread of it started at address 0) brings the crash
+# reporter's window with the report.
+crash_checks() {
+    probe crash QuarnelUpdaterTray || fail "the tray cannot be made to crash"
+    probe wait QuarnelUpdaterCrash 60 || fail "a crash of the tray brought no crash window"
+    sleep 1
+    picture windows-crash QuarnelUpdaterCrash
+    probe post QuarnelUpdaterCrash 0x10 0 0
+    probe gone QuarnelUpdaterCrash 20 || fail "the crash window did not close"
+    echo "a crash of the tray shows the crash window"
+}
+
+# The software update: the maker's page offers a newer installer, signed by the pinned signer;
+# /update shows its balloon and, from its tray icon, the update window (German, then English);
+# Install refuses an installer of another signer and starts the pinned signer's silently, once
+# its signature and version are checked, which installs the program.
+update_checks() {
+    offered=1.5.2.300
+    makensis -V1 -DPROGRAM="$program" -DVERSION=$offered -DOUTFILE="$work/unsigned-setup.exe" \
+        "$top/packaging/windows/quarnel-updater.nsi" >/dev/null || fail "no installer of $offered"
+    for signer in test-signer other-signer; do
+        osslsigncode sign -certs "$signing/$signer.pem" -key "$signing/$signer.key" \
+            -h sha256 -in "$work/unsigned-setup.exe" -out "$work/setup-$signer.exe" >/dev/null ||
+            fail "osslsigncode cannot sign the installer with $signer"
+    done
+    admin() { curl -sf "http://127.0.0.1:$ADMIN_PORT$1" >/dev/null || fail "the emulator refused $1"; }
+    admin "/admin/page?path=/setup.exe&file=$work/setup-other-signer.exe"
+    admin "/admin/software?software-version=$offered&software-download=https://localhost:$HTTPS_PORT/setup.exe"
+    for language in de en; do
+        case "$language" in de) lang=de_DE.UTF-8 ;; *) lang=en_US.UTF-8 ;; esac
+        LANG=$lang LC_ALL= LC_MESSAGES= LOGLEVEL=6 "$wine" "$program" /update \
+            >"$work/update-$language.txt" 2>&1 &
+        picture "windows-update-balloon-$language" around balloon
+        # A click on its tray icon, as the shell reports it.
+        probe post QuarnelUpdaterUpdate 0x8002 1 0x201
+        probe wait QuarnelUpdaterUpdate 20 || fail "the update's tray icon opened no update window"
+        sleep 1
+        picture "windows-update-$language" QuarnelUpdaterUpdate
+        [ "$language" = en ] && break
+        probe post QuarnelUpdaterUpdate 0x10 0 0
+        probe gone QuarnelUpdaterUpdate 20 || fail "the update window did not close"
+        for _ in $(seq 50); do probe rect balloon >/dev/null 2>&1 || break; sleep 0.2; done
+    done
+    echo "the software update offers the newer installer in its balloon and window"
+
+    # Another signer's installer is refused and not started; Install stays for another try.
+    target=$("$wine" cmd /c echo %ProgramW6432% | tr -d '\r')'\Quarnel Updater'
+    refused=$(log_count "the download is not signed by the maker")
+    probe click QuarnelUpdaterUpdate 1
+    wait_for_log "the download is not signed by the maker" "$refused" ||
+        fail "an installer of another signer was not refused"
+    sleep 2
+    [ ! -e "$(winepath -u "$target")" ] || fail "an installer of another signer was started"
+    echo "an installer of another signer is refused"
+
+    admin "/admin/page?path=/setup.exe&file=$work/setup-test-signer.exe"
+    probe click QuarnelUpdaterUpdate 1
+    for _ in $(seq 300); do
+        "$wine" sc query "Quarnel Updater" 2>/dev/null | grep -q RUNNING && break
+        sleep 0.5
+    done
+    "$wine" sc query "Quarnel Updater" 2>/dev/null | grep -q RUNNING ||
+        fail "Install did not install the offered installer"
+    [ -f "$(winepath -u "$target")/quarnel-updater.exe" ] ||
+        fail "the offered installer put no program into $target"
+    probe gone QuarnelUpdaterUpdate 30 || fail "the update window stayed after the installer started"
+    echo "Install downloads the signed installer and starts it silently: the service runs again"
 }
