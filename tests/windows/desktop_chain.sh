@@ -195,9 +195,13 @@ desktop_tray_checks() {
 
 # The same windows in German, from a tray started with a German interface and a new attempt.
 desktop_german() {
-    run /quit >/dev/null 2>&1 || true
-    probe gone QuarnelUpdaterTray 20 >/dev/null 2>&1 || true
-    sleep 1
+    # /quit: the instance message's code 1 closes the tray (its window is never shown).
+    closed=$(log_count "Tray window has been closed")
+    status=0
+    run /quit >/dev/null 2>&1 || status=$?
+    [ "$status" = 1 ] || fail "/quit exited with $status"
+    wait_for_log "Tray window has been closed" "$closed" || fail "/quit did not close the tray"
+    echo "/quit closes the tray"
     balloons=$(log_count "Balloon asked for")
     start_tray de
     echo 'Interval=15' | run /configure >/dev/null || fail "/configure for a new attempt failed"
