@@ -1,6 +1,7 @@
 #include "ddns/provider_update.h"
 
 #include <cstdio>
+#include <iterator>
 
 #include "ddns/endpoints.h"
 
@@ -45,6 +46,15 @@ std::string BuildUpdateUrl(std::int64_t service, std::string_view hostname,
     }
     return "https://" + GetEndpoint(kUpdateHosts[service]) +
            "/nic/update?hostname=" + EncodeQueryValue(names) + "&myip=" + EncodeQueryValue(address);
+}
+
+std::string ProviderName(std::int64_t service) {
+    static constexpr const char* kNames[] = {"DynDNS", "OpenDNS", "DNS-O-Matic",
+                                             "spDNS",  "STRATO",  "No-IP"};
+    if (service >= 0 && service < static_cast<std::int64_t>(std::size(kNames))) {
+        return kNames[service];
+    }
+    return std::to_string(service);
 }
 
 std::string TrimUpdateAnswer(std::string_view answer) {

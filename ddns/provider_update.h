@@ -16,6 +16,9 @@ inline constexpr std::int64_t kProviderSpDns = 3;
 inline constexpr std::int64_t kProviderStrato = 4;
 inline constexpr std::int64_t kProviderNoIp = 5;
 
+// The provider's name ("DynDNS", ..., "No-IP"); its number as text when it is out of range.
+std::string ProviderName(std::int64_t service);
+
 // "https://<update host>/nic/update?hostname=<host names>&myip=<address>" for a provider, the
 // empty text for a number outside 0 to 5. DNS-O-Matic with no host name updates all hosts of the
 // account through its pseudo host name. Host names and address are percent-encoded except for

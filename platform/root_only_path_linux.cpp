@@ -1,5 +1,3 @@
-#include "libraries/src/service/root_only_path.h"
-
 #include <grp.h>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -9,7 +7,10 @@
 #include <cstddef>
 #include <cstdlib>
 #include <memory>
+#include <string>
 #include <vector>
+
+#include "platform/root_only_path.h"
 
 namespace quarnel {
 namespace {
@@ -41,7 +42,7 @@ std::string GroupName(gid_t gid) {
 
 }  // namespace
 
-std::string FindChangeableByOthers(const std::string& path) {
+std::string FindChangeableByOthers(const std::string& path, bool anyGroup) {
     std::string existing = path;
     struct stat info = {};
     while (::lstat(existing.c_str(), &info) != 0 && existing != "/") {
@@ -63,7 +64,7 @@ std::string FindChangeableByOthers(const std::string& path) {
         if (info.st_uid != 0) {
             return current + " belongs to " + UserName(info.st_uid);
         }
-        if ((info.st_mode & S_IWGRP) != 0 && info.st_gid != 0 && !sticky) {
+        if ((info.st_mode & S_IWGRP) != 0 && (info.st_gid != 0 || anyGroup) && !sticky) {
             return current + " can be written by the group " + GroupName(info.st_gid);
         }
         if ((info.st_mode & S_IWOTH) != 0 && !sticky) {

@@ -1,0 +1,213 @@
+// The outcome hooks in this process: which programs of the folder may run, what a hook is
+// given, and that a hook which hangs is killed. Hooks must belong to root, so these need root.
+
+#include "service/outcome_hooks.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/hook_process.h"
+#include "platform/text.h"
+#include "tests/support/test_support.h"
+
+namespace quarnel {
+namespace {
+
+#define QUARNEL_REQUIRE_ROOT()                                                 \
+    if (::geteuid() != 0) {                                                    \
+        GTEST_SKIP() << "hooks must belong to root: creating them needs root"; \
+    }
+
+class OutcomeHooksTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        // The hooks run as an unprivileged user, which must reach the output folder.
+        ASSERT_EQ(::chmod(root_.Path().c_str(), 0755), 0);
+        std::filesystem::create_directories(folder_);
+        std::filesystem::create_directories(out_);
+        ASSERT_EQ(::chmod(out_.c_str(), 0777), 0);
+    }
+
+    void Hook(const std::string& name, const std::string& body, mode_t mode = 0755) const {
+        const std::string path = folder_ + "/" + name;
+        std::ofstream(path) << "#!/bin/sh\n" << body << "\n";
+        ASSERT_EQ(::chmod(path.c_str(), mode), 0);
+    }
+
+    std::unique_ptr<OutcomeHooks> Hooks(std::int64_t timeLimitMs = 10000) const {
+        OutcomeHookOptions options;
+        options.folder = folder_;
+        options.timeLimitMs = timeLimitMs;
+        return std::make_unique<OutcomeHooks>(options);
+    }
+
+    static HookEvent Event() {
+        return {"update", "good", "203.0.113.5", "home.example.org", "No-IP", "It worked; $(id)"};
+    }
+
+    std::string Out(const std::string& name) const { return test::ReadFileText(out_ + "/" + name); }
+
+    // Ended: no such process, or one that waits only to be reaped.
+    static bool Gone(pid_t pid) {
+        const std::string stat = test::ReadFileText("/proc/" + std::to_string(pid) + "/stat");
+        const std::size_t close = stat.rfind(')');
+        return (::kill(pid, 0) != 0 && errno == ESRCH) ||
+               (close != std::string::npos && stat.compare(close, 3, ") Z") == 0);
+    }
+
+    test::TemporaryFolder root_;
+    const std::string folder_ = root_.Path() + "/hooks.d";
+    const std::string out_ = root_.Path() + "/out";
+};
+
+TEST_F(OutcomeHooksTest, OnlyProgramsThatOnlyRootCanChangeRun) {
+    QUARNEL_REQUIRE_ROOT();
+    struct Case {
+        std::string name;
+        mode_t mode;
+        bool othersOwnIt;
+        std::string refusal;  // empty: it runs
+    };
+    const std::vector<Case> cases = {
+        {"10-good", 0755, false, ""},
+        {"20-theirs", 0755, true, "belongs to nobody"},
+        {"30-group", 0775, false, "can be written by the group"},
+        {"40-everybody", 0757, false, "can be written by everybody"},
+        {"50-plain", 0644, false, "it is not executable"},
+    };
+    for (const Case& c : cases) {
+        Hook(c.name, "true", c.mode);
+        if (c.othersOwnIt) {
+            ASSERT_EQ(::chown((folder_ + "/" + c.name).c_str(), 65534, 65534), 0);
+        }
+    }
+    // Names run-parts would not take are no hooks at all.
+    Hook("60-old.dpkg-old", "true");
+    Hook("70-edit~", "true");
+
+    const std::vector<HookProgram> programs = FindHookPrograms(folder_);
+    ASSERT_EQ(programs.size(), cases.size());
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        EXPECT_EQ(programs[i].name, cases[i].name);
+        if (cases[i].refusal.empty()) {
+            EXPECT_EQ(programs[i].refusal, "") << cases[i].name;
+        } else {
+            EXPECT_NE(programs[i].refusal.find(cases[i].refusal), std::string::npos)
+                << cases[i].name << ": " << programs[i].refusal;
+        }
+    }
+
+    // A folder that a group may write makes every program in it changeable.
+    ASSERT_EQ(::chmod(folder_.c_str(), 0775), 0);
+    EXPECT_NE(FindHookPrograms(folder_)[0].refusal.find("can be written by the group"),
+              std::string::npos);
+}
+
+TEST_F(OutcomeHooksTest, AHookLearnsTheOutcomeFromItsEnvironmentAloneAsAnUnprivilegedUser) {
+    QUARNEL_REQUIRE_ROOT();
+    // Run in name order; a failing one changes nothing for the next.
+    Hook("10-fails", "echo ran > " + out_ + "/first; exit 3");
+    Hook("20-records", "env > " + out_ +
+                           "/env.tmp\n"
+                           "id -u > " +
+                           out_ +
+                           "/uid\n"
+                           "grep -E '^Cap(Eff|Prm|Amb):' /proc/self/status > " +
+                           out_ +
+                           "/caps\n"
+                           "grep '^NoNewPrivs:' /proc/self/status >> " +
+                           out_ +
+                           "/caps\n"
+                           "readlink /proc/self/fd/0 > " +
+                           out_ +
+                           "/input\n"
+                           "ls /proc/self/fd > " +
+                           out_ +
+                           "/fds\n"
+                           "echo \"$#\" > " +
+                           out_ +
+                           "/arguments\n"
+                           "mv " +
+                           out_ + "/env.tmp " + out_ + "/env");
+    const auto hooks = Hooks();
+    hooks->Notify(Event());
+    ASSERT_TRUE(test::Eventually([&] { return !Out("env").empty(); }));
+
+    EXPECT_EQ(Out("first"), "ran\n");
+    std::vector<std::string> names;
+    for (const std::string& line : SplitText(Out("env"), '\n')) {
+        if (!line.empty()) {
+            names.push_back(line.substr(0, line.find('=')));
+        }
+    }
+    // The test's own environment (QUARNEL_HELPER, PATH, ...) is not passed on.
+    std::sort(names.begin(), names.end());
+    std::erase(names, "PWD");  // the shell's own
+    std::erase(names, "SHLVL");
+    std::erase(names, "_");
+    EXPECT_EQ(names, (std::vector<std::string>{"HOME", "LOGNAME", "PATH", "QUARNEL_ADDRESS",
+                                               "QUARNEL_CODE", "QUARNEL_EVENT", "QUARNEL_HOSTNAME",
+                                               "QUARNEL_MESSAGE", "QUARNEL_PROVIDER", "USER"}));
+    const std::string env = Out("env");
+    for (const char* entry :
+         {"QUARNEL_EVENT=update\n", "QUARNEL_CODE=good\n", "QUARNEL_ADDRESS=203.0.113.5\n",
+          "QUARNEL_HOSTNAME=home.example.org\n", "QUARNEL_PROVIDER=No-IP\n",
+          "QUARNEL_MESSAGE=It worked; $(id)\n"}) {
+        EXPECT_NE(env.find(entry), std::string::npos) << entry << env;
+    }
+    EXPECT_NE(Out("uid"), "0\n");
+    EXPECT_EQ(Out("caps"),
+              "CapPrm:\t0000000000000000\nCapEff:\t0000000000000000\nCapAmb:\t0000000000000000\n"
+              "NoNewPrivs:\t1\n");
+    EXPECT_EQ(Out("input"), "/dev/null\n");
+    EXPECT_EQ(Out("fds"), "0\n1\n2\n3\n");  // 3 is the listing's own
+    EXPECT_EQ(Out("arguments"), "0\n");
+}
+
+TEST_F(OutcomeHooksTest, AHookThatHangsIsKilledAndTheNextOutcomeStillRunsTheHooks) {
+    QUARNEL_REQUIRE_ROOT();
+    Hook("10-hangs", "echo $$ > " + out_ + "/pid.tmp; mv " + out_ + "/pid.tmp " + out_ +
+                         "/pid\n"
+                         "sleep 1000 &\necho $! > " +
+                         out_ + "/child\nwait");
+    const auto hooks = Hooks(300);
+    hooks->Notify(Event());
+    ASSERT_TRUE(test::Eventually([&] { return !Out("child").empty(); }));
+    const pid_t hook = std::stoi(Out("pid"));
+    const pid_t child = std::stoi(Out("child"));
+    // Killed at its limit, and what it started with it.
+    EXPECT_TRUE(test::Eventually([&] { return Gone(hook) && Gone(child); }));
+
+    std::filesystem::remove(out_ + "/pid");
+    std::filesystem::remove(out_ + "/child");
+    hooks->Notify(Event());
+    EXPECT_TRUE(test::Eventually([&] { return !Out("child").empty(); }));
+}
+
+TEST_F(OutcomeHooksTest, EndingTheHooksKillsTheHookThatRunsAtOnce) {
+    QUARNEL_REQUIRE_ROOT();
+    Hook("10-hangs", "echo $$ > " + out_ + "/pid.tmp; mv " + out_ + "/pid.tmp " + out_ +
+                         "/pid\nexec sleep 1000");
+    // A limit far beyond the test's: only ending the hooks can end this one.
+    auto hooks = Hooks(3600 * 1000);
+    hooks->Notify(Event());
+    ASSERT_TRUE(test::Eventually([&] { return !Out("pid").empty(); }));
+    const pid_t hook = std::stoi(Out("pid"));
+    hooks.reset();
+    EXPECT_TRUE(Gone(hook));
+}
+
+}  // namespace
+}  // namespace quarnel
