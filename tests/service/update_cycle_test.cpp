@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <iostream>
 #include <string>
 #include <utility>
@@ -64,6 +65,9 @@ class UpdateCycleTest : public ::testing::Test {
         e.notice = [this](int priority, const std::string& text) {
             notices.emplace_back(priority, text);
         };
+        e.outcomeRecorded = [this](const RecordedOutcome& outcome) {
+            told.push_back(outcome.attemptResult);
+        };
         return e;
     }
 
@@ -92,6 +96,7 @@ class UpdateCycleTest : public ::testing::Test {
     std::vector<std::int64_t> pauses;
     UpdateCycleMemory memory;
     std::vector<std::pair<int, std::string>> notices;
+    std::vector<std::string> told;  // the outcomes the hooks were told of
 };
 
 TEST_F(UpdateCycleTest, FirstStartSendsAnUpdateAndRecordsTheOutcome) {
@@ -111,6 +116,43 @@ TEST_F(UpdateCycleTest, FirstStartSendsAnUpdateAndRecordsTheOutcome) {
     EXPECT_EQ(events[0].text, "good 203.0.113.5");
     // The history record is written before the outcome reaches the store.
     EXPECT_EQ(events[0].storedAttemptResult, "");
+}
+
+TEST_F(UpdateCycleTest, EachCycleSaysWhatItFoundAndTellsARecordedOutcomeOnce) {
+    struct Case {
+        std::string name;
+        std::function<void()> setUp;
+        CheckFinding finding;
+        std::vector<std::string> told;
+    };
+    const std::vector<Case> cases = {
+        {"filtered", [this] { networkAllowed = false; }, CheckFinding::Filtered, {}},
+        {"no connectivity",
+         [this] { failingConnectivityTests = 6; },
+         CheckFinding::NoConnectivity,
+         {}},
+        {"no address", [this] { echoAnswer = "not an address"; }, CheckFinding::NoAddress, {}},
+        {"unchanged",
+         [this] { StoreLastUpdate(kNow - 3600, "203.0.113.5", "good 203.0.113.5"); },
+         CheckFinding::Unchanged,
+         {}},
+        {"sent", [] {}, CheckFinding::Recorded, {"good 203.0.113.5"}},
+        {"no answer", [this] { providerAnswer = ""; }, CheckFinding::Recorded, {"!noanswer"}},
+    };
+    for (const Case& c : cases) {
+        networkAllowed = true;
+        failingConnectivityTests = connectivityTests = 0;
+        echoAnswer = "203.0.113.5";
+        providerAnswer = "good 203.0.113.5";
+        memory = {};
+        told.clear();
+        DeleteRegistryValue(kHive, kService, "Time");
+        DeleteRegistryValue(kHive, kService, "IP");
+        c.setUp();
+        RunCycle();
+        EXPECT_EQ(memory.finding, c.finding) << c.name;
+        EXPECT_EQ(told, c.told) << c.name;
+    }
 }
 
 TEST_F(UpdateCycleTest, NothingIsSentWhenNothingChangedAndNoLimitExpired) {
