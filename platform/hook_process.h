@@ -49,12 +49,14 @@ struct HookRunResult {
 };
 
 // Runs path without a shell and without arguments, standard input /dev/null, the environment
-// given plus HOME, USER, LOGNAME and PATH of its account, in "/" and a session of its own. From
-// root it runs as userName (empty: the program's system user, the transfer helper's) and that
-// account's groups, never as root: no capability, no way to gain one (no-new-privileges), no
-// descriptor of this process. Without root it runs as this process's user, and userName must be
-// empty or that user. It and what it started are killed after timeLimitMs, and at once when
-// stop is set.
+// given plus HOME, USER, LOGNAME and PATH of its account, in "/" and a session of its own. The
+// program is opened and checked again as FindHookPrograms checks it, and that descriptor is what
+// runs (a refused one does not start). From root it runs as userName (empty: the program's
+// system user, the transfer helper's) and that account's groups, never as root: no capability,
+// no way to gain one (no-new-privileges), no descriptor of this process (a script keeps its own
+// file open read-only as descriptor 3, through which its interpreter reads it). Without root it
+// runs as this process's user, and userName must be empty or that user. It and what it started
+// are killed after timeLimitMs, and at once when stop is set.
 HookRunResult RunHookProgram(const std::string& path, const std::vector<std::string>& environment,
                              const std::string& userName, std::int64_t timeLimitMs,
                              const WaitHandle& stop);

@@ -41,13 +41,20 @@ bool IsHookName(const std::string& name) {
     });
 }
 
-std::vector<std::string> FolderEntries(const std::string& folder) {
+// The names of the folder held by fd, or (when it could not be opened as root's alone) of the
+// folder at path, to name each program that is refused.
+std::vector<std::string> FolderEntries(const UniqueFd& fd, const std::string& path) {
     std::vector<std::string> names;
     struct CloseFolder {
         void operator()(DIR* listing) const { ::closedir(listing); }
     };
-    const std::unique_ptr<DIR, CloseFolder> listing(::opendir(folder.c_str()));
+    const int own = fd ? ::fcntl(fd.Get(), F_DUPFD_CLOEXEC, 0) : -1;
+    const std::unique_ptr<DIR, CloseFolder> listing(own >= 0 ? ::fdopendir(own)
+                                                             : ::opendir(path.c_str()));
     if (!listing) {
+        if (own >= 0) {
+            ::close(own);
+        }
         return names;
     }
     while (const dirent* entry = ::readdir(listing.get())) {
@@ -57,6 +64,33 @@ std::vector<std::string> FolderEntries(const std::string& folder) {
     }
     std::sort(names.begin(), names.end());
     return names;
+}
+
+// The program a name of the hooks folder stands for, opened, and checked on that descriptor:
+// the file run is the file checked, whatever happens to its name meanwhile.
+RootOnlyEntry OpenProgram(const std::string& path) {
+    RootOnlyEntry program = OpenRootOnly(path, O_RDONLY | O_NONBLOCK | O_NOCTTY);
+    struct stat info = {};
+    if (!program.refusal.empty()) {
+        return program;
+    }
+    if (::fstat(program.fd.Get(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        program.refusal = "it is no file";
+    } else if ((info.st_mode & (S_IXUSR | S_IXGRP | S_IXOTH)) == 0) {
+        program.refusal = "it is not executable";
+    } else {
+        return program;
+    }
+    program.fd.Reset();
+    return program;
+}
+
+// A script is read by its interpreter through the descriptor it is run from, which must then
+// stay open across the exec; a compiled program needs none.
+bool IsScript(const UniqueFd& program) {
+    char start[2] = {};
+    return ::pread(program.Get(), start, sizeof start, 0) == 2 && start[0] == '#' &&
+           start[1] == '!';
 }
 
 // Who a hook runs as.
@@ -128,7 +162,7 @@ std::optional<HookAccount> FindAccount(const std::string& userName, std::string&
 }
 
 // In the child, between fork and exec: system calls only.
-[[noreturn]] void RunChild(const char* path, char* const* argv, char* const* envp,
+[[noreturn]] void RunChild(int program, bool script, char* const* argv, char* const* envp,
                            const HookAccount& account, int output, pid_t parent, int lastFd) {
     ::setsid();
     if (account.drop) {
@@ -146,13 +180,18 @@ std::optional<HookAccount> FindAccount(const std::string& userName, std::string&
         ::chdir("/") != 0) {
         ::_exit(126);
     }
-    const int input = ::open("/dev/null", O_RDONLY);
-    if (input < 0 || ::dup2(input, 0) < 0 || ::dup2(output, 1) < 0 || ::dup2(output, 2) < 0) {
+    // Each moved above 3 first, so that no dup2 below replaces another of them.
+    const int input = ::fcntl(::open("/dev/null", O_RDONLY | O_CLOEXEC), F_DUPFD_CLOEXEC, 10);
+    const int out = ::fcntl(output, F_DUPFD_CLOEXEC, 10);
+    const int run = ::fcntl(program, F_DUPFD_CLOEXEC, 10);
+    if (input < 0 || out < 0 || run < 0 || ::dup2(input, 0) < 0 || ::dup2(out, 1) < 0 ||
+        ::dup2(out, 2) < 0 || ::dup2(run, 3) < 0 ||
+        (!script && ::fcntl(3, F_SETFD, FD_CLOEXEC) != 0)) {
         ::_exit(126);
     }
     // Nothing of the service reaches the hook: not its control socket, store or log files.
-    if (::syscall(SYS_close_range, 3U, ~0U, 0U) != 0) {
-        for (int fd = 3; fd <= lastFd; ++fd) {
+    if (::syscall(SYS_close_range, 4U, ~0U, 0U) != 0) {
+        for (int fd = 4; fd <= lastFd; ++fd) {
             ::close(fd);
         }
     }
@@ -164,7 +203,9 @@ std::optional<HookAccount> FindAccount(const std::string& userName, std::string&
     sigset_t none;
     ::sigemptyset(&none);
     ::sigprocmask(SIG_SETMASK, &none, nullptr);
-    ::execve(path, argv, envp);
+    ::fexecve(3, argv, envp);
+    constexpr char kFailed[] = "the program could not be executed as the hooks' account\n";
+    [[maybe_unused]] const ssize_t told = ::write(2, kFailed, sizeof kFailed - 1);
     ::_exit(127);
 }
 
@@ -234,22 +275,14 @@ std::vector<HookProgram> FindHookPrograms(const std::string& folder) {
     if (!IsDirectory(folder)) {
         return programs;
     }
-    // A link's own folder counts as much as the folder of the file it names.
-    const std::string folderChangeable = FindChangeableByOthers(folder, true);
-    for (const std::string& name : FolderEntries(folder)) {
+    const RootOnlyEntry listing = OpenRootOnly(folder, O_RDONLY | O_DIRECTORY);
+    for (const std::string& name : FolderEntries(listing.fd, folder)) {
         HookProgram program{name, folder + "/" + name, {}};
-        struct stat info = {};
-        if (!folderChangeable.empty()) {
-            program.refusal = folderChangeable + ", so not only root could change its programs";
-        } else if (::stat(program.path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
-            program.refusal = "it is no file";
-        } else if ((info.st_mode & (S_IXUSR | S_IXGRP | S_IXOTH)) == 0) {
-            program.refusal = "it is not executable";
+        // A link in the folder counts as much as the folder of the file it names.
+        if (!listing.refusal.empty()) {
+            program.refusal = listing.refusal + ", so not only root could change its programs";
         } else {
-            const std::string changeable = FindChangeableByOthers(program.path, true);
-            if (!changeable.empty()) {
-                program.refusal = changeable + ", so not only root could change it";
-            }
+            program.refusal = OpenProgram(program.path).refusal;
         }
         programs.push_back(std::move(program));
     }
@@ -264,6 +297,13 @@ HookRunResult RunHookProgram(const std::string& path, const std::vector<std::str
     if (!account) {
         return result;
     }
+    // Checked again on the descriptor that is run, just before it runs.
+    const RootOnlyEntry program = OpenProgram(path);
+    if (!program.refusal.empty()) {
+        result.failure = program.refusal;
+        return result;
+    }
+    const bool script = IsScript(program.fd);
     std::vector<std::string> variables = environment;
     variables.push_back("HOME=" + account->home);
     variables.push_back("USER=" + account->name);
@@ -292,7 +332,8 @@ HookRunResult RunHookProgram(const std::string& path, const std::vector<std::str
         return result;
     }
     if (pid == 0) {
-        RunChild(path.c_str(), argv.data(), envp.data(), *account, writeEnd.Get(), parent, lastFd);
+        RunChild(program.fd.Get(), script, argv.data(), envp.data(), *account, writeEnd.Get(),
+                 parent, lastFd);
     }
     result.started = true;
     writeEnd.Reset();

@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "platform/unique_fd.h"
+
 namespace quarnel {
 
 // Walks from path (or, when it does not exist yet, from the nearest folder above it that does,
@@ -16,5 +18,17 @@ namespace quarnel {
 // everybody may write but with the sticky bit set protects an existing entry of root's below
 // it, as /tmp does.
 std::string FindChangeableByOthers(const std::string& path, bool anyGroup = false);
+
+struct RootOnlyEntry {
+    UniqueFd fd;          // valid when refusal is empty
+    std::string refusal;  // the sentence FindChangeableByOthers would give, or why it failed
+};
+
+// Opens path for what is to be run or read as root's: its links resolved once, then one name at
+// a time from "/" without following any link, each entry checked on the descriptor just opened
+// (any group's write counts; a sticky folder protects only what lies below it, never itself).
+// What was checked is what the descriptor holds: a name replaced meanwhile is no way in. The
+// last entry is opened with flags (O_NOFOLLOW and O_CLOEXEC added).
+RootOnlyEntry OpenRootOnly(const std::string& path, int flags);
 
 }  // namespace quarnel

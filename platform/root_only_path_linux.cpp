@@ -1,13 +1,16 @@
+#include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstddef>
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/root_only_path.h"
@@ -40,6 +43,22 @@ std::string GroupName(gid_t gid) {
            std::to_string(gid) + ")";
 }
 
+// Who besides root could change the entry at path, as a sentence; empty when nobody could.
+std::string ChangeableBy(const std::string& path, const struct stat& info, bool anyGroup,
+                         bool protectsBelow) {
+    const bool sticky = S_ISDIR(info.st_mode) && (info.st_mode & S_ISVTX) != 0 && protectsBelow;
+    if (info.st_uid != 0) {
+        return path + " belongs to " + UserName(info.st_uid);
+    }
+    if ((info.st_mode & S_IWGRP) != 0 && (info.st_gid != 0 || anyGroup) && !sticky) {
+        return path + " can be written by the group " + GroupName(info.st_gid);
+    }
+    if ((info.st_mode & S_IWOTH) != 0 && !sticky) {
+        return path + " can be written by everybody";
+    }
+    return {};
+}
+
 }  // namespace
 
 std::string FindChangeableByOthers(const std::string& path, bool anyGroup) {
@@ -60,15 +79,9 @@ std::string FindChangeableByOthers(const std::string& path, bool anyGroup) {
         if (::lstat(current.c_str(), &info) != 0) {
             return current + " cannot be examined";
         }
-        const bool sticky = S_ISDIR(info.st_mode) && (info.st_mode & S_ISVTX) != 0 && protectsBelow;
-        if (info.st_uid != 0) {
-            return current + " belongs to " + UserName(info.st_uid);
-        }
-        if ((info.st_mode & S_IWGRP) != 0 && (info.st_gid != 0 || anyGroup) && !sticky) {
-            return current + " can be written by the group " + GroupName(info.st_gid);
-        }
-        if ((info.st_mode & S_IWOTH) != 0 && !sticky) {
-            return current + " can be written by everybody";
+        if (std::string changeable = ChangeableBy(current, info, anyGroup, protectsBelow);
+            !changeable.empty()) {
+            return changeable;
         }
         if (current == "/") {
             break;
@@ -77,6 +90,44 @@ std::string FindChangeableByOthers(const std::string& path, bool anyGroup) {
         current = FolderAbove(current);
     }
     return {};
+}
+
+RootOnlyEntry OpenRootOnly(const std::string& path, int flags) {
+    RootOnlyEntry entry;
+    const std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(path.c_str(), nullptr),
+                                                               &std::free);
+    if (!resolved) {
+        entry.refusal = path + " cannot be examined";
+        return entry;
+    }
+    const std::string target = resolved.get();
+    UniqueFd current(::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    std::string walked = "/";
+    std::size_t start = 1;
+    while (true) {
+        const std::size_t end = std::min(target.find('/', start), target.size());
+        const bool last = end >= target.size();
+        struct stat info = {};
+        if (!current || ::fstat(current.Get(), &info) != 0) {
+            entry.refusal = walked + " cannot be examined";
+            return entry;
+        }
+        // Only the folders above the last entry are protected by their sticky bit.
+        const bool top = walked == target;
+        if (std::string changeable = ChangeableBy(walked, info, true, !top); !changeable.empty()) {
+            entry.refusal = std::move(changeable);
+            return entry;
+        }
+        if (top) {
+            entry.fd = std::move(current);
+            return entry;
+        }
+        const std::string name = target.substr(start, end - start);
+        const int opening = last ? flags : O_PATH | O_DIRECTORY;
+        current.Reset(::openat(current.Get(), name.c_str(), opening | O_NOFOLLOW | O_CLOEXEC));
+        walked = target.substr(0, end);
+        start = end + 1;
+    }
 }
 
 }  // namespace quarnel

@@ -16,6 +16,7 @@
 #include <fstream>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/hook_process.h"
@@ -80,7 +81,7 @@ TEST_F(OutcomeHooksTest, OnlyProgramsThatOnlyRootCanChangeRun) {
         bool othersOwnIt;
         std::string refusal;  // empty: it runs
     };
-    const std::vector<Case> cases = {
+    std::vector<Case> cases = {
         {"10-good", 0755, false, ""},
         {"20-theirs", 0755, true, "belongs to nobody"},
         {"30-group", 0775, false, "can be written by the group"},
@@ -93,9 +94,21 @@ TEST_F(OutcomeHooksTest, OnlyProgramsThatOnlyRootCanChangeRun) {
             ASSERT_EQ(::chown((folder_ + "/" + c.name).c_str(), 65534, 65534), 0);
         }
     }
+    // Links count by the file they name, and by the folders above it.
+    const std::string elsewhere = root_.Path() + "/bin";
+    std::filesystem::create_directories(elsewhere + "/open");
+    std::ofstream(elsewhere + "/tool") << "#!/bin/sh\ntrue\n";
+    std::ofstream(elsewhere + "/open/tool") << "#!/bin/sh\ntrue\n";
+    ASSERT_EQ(::chmod((elsewhere + "/tool").c_str(), 0755), 0);
+    ASSERT_EQ(::chmod((elsewhere + "/open/tool").c_str(), 0755), 0);
+    ASSERT_EQ(::chmod((elsewhere + "/open").c_str(), 0777), 0);
+    std::filesystem::create_symlink(elsewhere + "/tool", folder_ + "/60-link");
+    std::filesystem::create_symlink(elsewhere + "/open/tool", folder_ + "/70-open-link");
+    cases.push_back({"60-link", 0, false, ""});
+    cases.push_back({"70-open-link", 0, false, "/bin/open can be written by the group"});
     // Names run-parts would not take are no hooks at all.
-    Hook("60-old.dpkg-old", "true");
-    Hook("70-edit~", "true");
+    Hook("80-old.dpkg-old", "true");
+    Hook("90-edit~", "true");
 
     const std::vector<HookProgram> programs = FindHookPrograms(folder_);
     ASSERT_EQ(programs.size(), cases.size());
@@ -109,10 +122,22 @@ TEST_F(OutcomeHooksTest, OnlyProgramsThatOnlyRootCanChangeRun) {
         }
     }
 
-    // A folder that a group may write makes every program in it changeable.
-    ASSERT_EQ(::chmod(folder_.c_str(), 0775), 0);
-    EXPECT_NE(FindHookPrograms(folder_)[0].refusal.find("can be written by the group"),
-              std::string::npos);
+    // A run checks again what it runs: a program made changeable after the listing never starts.
+    const HookRunResult run = RunHookProgram(folder_ + "/30-group", {}, "", 1000, {});
+    EXPECT_FALSE(run.started);
+    EXPECT_NE(run.failure.find("can be written by the group"), std::string::npos) << run.failure;
+
+    // A folder that others may write makes every program in it changeable, links too; its
+    // sticky bit keeps no one from adding a link to any program of root's.
+    for (const auto& [mode, refusal] :
+         {std::pair<mode_t, std::string>{0775, "hooks.d can be written by the group"},
+          {01757, "hooks.d can be written by everybody"}}) {
+        ASSERT_EQ(::chmod(folder_.c_str(), mode), 0);
+        for (const HookProgram& program : FindHookPrograms(folder_)) {
+            EXPECT_NE(program.refusal.find(refusal), std::string::npos)
+                << program.name << ": " << program.refusal;
+        }
+    }
 }
 
 TEST_F(OutcomeHooksTest, AHookLearnsTheOutcomeFromItsEnvironmentAloneAsAnUnprivilegedUser) {
@@ -133,17 +158,27 @@ TEST_F(OutcomeHooksTest, AHookLearnsTheOutcomeFromItsEnvironmentAloneAsAnUnprivi
                            "readlink /proc/self/fd/0 > " +
                            out_ +
                            "/input\n"
-                           "ls /proc/self/fd > " +
+                           "readlink $(seq -f /proc/self/fd/%g 3 255) > " +
                            out_ +
-                           "/fds\n"
+                           "/fds 2>/dev/null\n"
                            "echo \"$#\" > " +
                            out_ +
                            "/arguments\n"
                            "mv " +
                            out_ + "/env.tmp " + out_ + "/env");
+    // Whatever this process reads from, the hook reads nothing.
+    int pipeEnds[2];
+    ASSERT_EQ(::pipe(pipeEnds), 0);
+    const int savedInput = ::dup(0);
+    ASSERT_EQ(::dup2(pipeEnds[0], 0), 0);
     const auto hooks = Hooks();
     hooks->Notify(Event());
-    ASSERT_TRUE(test::Eventually([&] { return !Out("env").empty(); }));
+    const bool ran = test::Eventually([&] { return !Out("env").empty(); });
+    ::dup2(savedInput, 0);
+    for (const int fd : {savedInput, pipeEnds[0], pipeEnds[1]}) {
+        ::close(fd);
+    }
+    ASSERT_TRUE(ran);
 
     EXPECT_EQ(Out("first"), "ran\n");
     std::vector<std::string> names;
@@ -172,7 +207,8 @@ TEST_F(OutcomeHooksTest, AHookLearnsTheOutcomeFromItsEnvironmentAloneAsAnUnprivi
               "CapPrm:\t0000000000000000\nCapEff:\t0000000000000000\nCapAmb:\t0000000000000000\n"
               "NoNewPrivs:\t1\n");
     EXPECT_EQ(Out("input"), "/dev/null\n");
-    EXPECT_EQ(Out("fds"), "0\n1\n2\n3\n");  // 3 is the listing's own
+    // Beyond 0 to 2 only the script itself, which its interpreter reads through descriptor 3.
+    EXPECT_EQ(Out("fds"), std::filesystem::canonical(folder_).string() + "/20-records\n");
     EXPECT_EQ(Out("arguments"), "0\n");
 }
 
