@@ -125,9 +125,12 @@ void LastAttemptMembers(JsonWriter& json, const StatusReport& report) {
          none       ? kNone
          : noAnswer ? "no answer came back"
                     : "the answer is no return code of the provider");
+    const bool notSent = attempt.outcome == AttemptOutcome::NotConfigured;
     Text(json, "answer",
-         none || noAnswer ? std::nullopt : std::optional<std::string>(attempt.answer),
-         none ? kNone : "no answer came back");
+         none || noAnswer || notSent ? std::nullopt : std::optional<std::string>(attempt.answer),
+         none      ? kNone
+         : notSent ? "nothing was sent: no user name is set"
+                   : "no answer came back");
     Text(json, "address", none ? std::nullopt : std::optional<std::string>(attempt.address), kNone);
     Text(json, "message", none ? std::nullopt : std::optional<std::string>(attempt.message), kNone);
     json.Key("reachedProvider");

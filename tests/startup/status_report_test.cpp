@@ -1,5 +1,6 @@
 // What "/status --json" and "/status --check" make of a status report: JSON strings for any
-// stored bytes, times with their offset, and the health verdict for each state of the service.
+// stored bytes, times with their offset, the document for each outcome, and the health verdict
+// for each state of the service.
 
 #include "startup/status_report.h"
 
@@ -14,6 +15,7 @@
 
 #include "startup/json_writer.h"
 #include "startup/status_check.h"
+#include "startup/status_json.h"
 #include "tests/support/test_support.h"
 
 namespace quarnel {
@@ -181,6 +183,60 @@ TEST(JudgeHealth, EachStateGivesItsExitCodeAndSaysWhy) {
         const HealthVerdict verdict = JudgeHealth(report);
         EXPECT_EQ(verdict.exitCode, c.exitCode) << c.name << ": " << verdict.line;
         EXPECT_EQ(verdict.line.rfind(c.line, 0), 0u) << c.name << ": " << verdict.line;
+    }
+}
+
+// Each outcome as a script reads it: a value or null with its reason, never a guess.
+TEST(StatusJson, EachOutcomeReadsAsAScriptExpectsIt) {
+    struct Case {
+        std::string answer;  // as recorded; empty: nothing attempted
+        int eventType;
+        std::string outcome;
+        nlohmann::json event;
+        nlohmann::json code;  // null: "codeReason" says why
+        bool answerKnown;
+        bool reached;
+    };
+    const std::string errorPage = "<html>\x1b[31mBad Gateway\r\n";
+    const std::vector<Case> cases = {
+        {"good 203.0.113.5", 4, "accepted", "update", "good", true, true},
+        {"nochg 203.0.113.5", 4, "accepted", "nochg", "nochg", true, true},
+        {"badauth", 1, "refused", "error", "badauth", true, true},
+        {"dnserr", 2, "try-later", "error", "dnserr", true, true},
+        {"!noauth", 1, "not-configured", "error", "!noauth", false, false},
+        {"!noanswer", 1, "outage", "outage", nullptr, false, false},
+        {errorPage, 1, "outage", "outage", nullptr, true, false},
+        {"", 0, "none", nullptr, nullptr, false, false},
+    };
+    for (const Case& c : cases) {
+        StatusReport report = Healthy();
+        report.settings.password = "pass-word";
+        report.settings.hostName = "home.example.org";
+        report.attempt = DescribeAttempt(c.answer, c.eventType, 1, kNow - 60, "203.0.113.5");
+        if (c.answer.empty()) {
+            report.attemptTime = 0;
+        }
+        const std::string text = StatusJson(report);
+        const nlohmann::json document = nlohmann::json::parse(text, nullptr, false);
+        ASSERT_TRUE(document.is_object()) << text;
+        EXPECT_EQ(text.find("pass-word"), std::string::npos) << text;
+        EXPECT_EQ(document["format"], 1);
+        EXPECT_EQ(document["settings"]["hostname"], "home.example.org");
+        const nlohmann::json& attempt = document["lastAttempt"];
+        EXPECT_EQ(attempt["outcome"], c.outcome) << text;
+        EXPECT_EQ(attempt["event"], c.event) << text;
+        EXPECT_EQ(attempt["code"], c.code) << text;
+        EXPECT_EQ(attempt["reachedProvider"], c.reached) << text;
+        for (const char* name : {"time", "event", "code", "answer", "message"}) {
+            EXPECT_EQ(attempt[name].is_null(), attempt.contains(std::string(name) + "Reason"))
+                << name << ": " << text;
+        }
+        EXPECT_EQ(attempt["answer"].is_string(), c.answerKnown) << text;
+        if (c.answerKnown) {
+            EXPECT_EQ(attempt["answer"], c.answer);  // control characters and all
+        }
+        EXPECT_EQ(attempt["time"].is_string(), !c.answer.empty()) << text;
+        EXPECT_EQ(attempt["message"].is_string(), !c.answer.empty()) << text;
     }
 }
 
