@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -51,7 +52,16 @@ class OutcomeHooksTest : public ::testing::Test {
         OutcomeHookOptions options;
         options.folder = folder_;
         options.timeLimitMs = timeLimitMs;
+        options.notice = [this](int, const std::string& text) {
+            const std::lock_guard<std::mutex> guard(noticesLock_);
+            notices_ += text + "\n";
+        };
         return std::make_unique<OutcomeHooks>(options);
+    }
+
+    std::string Notices() {
+        const std::lock_guard<std::mutex> guard(noticesLock_);
+        return notices_;
     }
 
     static HookEvent Event() {
@@ -68,6 +78,8 @@ class OutcomeHooksTest : public ::testing::Test {
                (close != std::string::npos && stat.compare(close, 3, ") Z") == 0);
     }
 
+    mutable std::mutex noticesLock_;
+    mutable std::string notices_;
     test::TemporaryFolder root_;
     const std::string folder_ = root_.Path() + "/hooks.d";
     const std::string out_ = root_.Path() + "/out";
@@ -142,8 +154,10 @@ TEST_F(OutcomeHooksTest, OnlyProgramsThatOnlyRootCanChangeRun) {
 
 TEST_F(OutcomeHooksTest, AHookLearnsTheOutcomeFromItsEnvironmentAloneAsAnUnprivilegedUser) {
     QUARNEL_REQUIRE_ROOT();
-    // Run in name order; a failing one changes nothing for the next.
+    // Run in name order; a failing one changes nothing for the next, nor does a refused one.
     Hook("10-fails", "echo ran > " + out_ + "/first; exit 3");
+    Hook("15-theirs", "echo ran > " + out_ + "/theirs");
+    ASSERT_EQ(::chown((folder_ + "/15-theirs").c_str(), 65534, 65534), 0);
     Hook("20-records", "env > " + out_ +
                            "/env.tmp\n"
                            "id -u > " +
@@ -181,6 +195,12 @@ TEST_F(OutcomeHooksTest, AHookLearnsTheOutcomeFromItsEnvironmentAloneAsAnUnprivi
     ASSERT_TRUE(ran);
 
     EXPECT_EQ(Out("first"), "ran\n");
+    EXPECT_EQ(Out("theirs"), "");
+    EXPECT_NE(Notices().find("Hook " + folder_ + "/15-theirs skipped: "), std::string::npos)
+        << Notices();
+    EXPECT_NE(Notices().find("Hook " + folder_ + "/10-fails failed with exit code 3"),
+              std::string::npos)
+        << Notices();
     std::vector<std::string> names;
     for (const std::string& line : SplitText(Out("env"), '\n')) {
         if (!line.empty()) {
