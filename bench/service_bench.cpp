@@ -3,6 +3,9 @@
 //   - start of the process to the first update request arriving at the emulator;
 //   - reaction time: a new interface address (with a new public address behind it) to the
 //     update request arriving at the emulator;
+//   - the same for IPv6 (the program being measured only; the earlier one has no IPv6): with the
+//     IPv6 setting on, a prefix change on the interface (the global address removed, one of a new
+//     prefix added) to the request that carries the new address;
 //   - CPU time and context switches of the idle service over a minute;
 //   - memory from /proc/<pid>/smaps_rollup after the first update and again after the idle
 //     minute: resident (Rss); private dirty (Private_Dirty: the pages this process wrote, heap
@@ -42,6 +45,8 @@
 #include <vector>
 
 #include "bench/service_bench_support.h"
+#include "settings/registry.h"
+#include "settings/schema.h"
 #include "tests/libraries/adapter/network_test_support.h"
 #include "tests/support/test_support.h"
 
@@ -208,6 +213,7 @@ int Threads(pid_t pid) {
 struct Figures {
     double firstUpdate = -1;
     std::vector<double> reactions;
+    std::vector<double> reactions6;
     double helpersPerCycle = -1;
     double idleCpuMs = 0;
     double idleSwitches = 0;
@@ -216,12 +222,42 @@ struct Figures {
     int threads = 0;
     int exitCode = -1;
     double Median() const { return reactions.empty() ? 0.0 : reactions[reactions.size() / 2]; }
+    double Median6() const { return reactions6.empty() ? 0.0 : reactions6[reactions6.size() / 2]; }
 };
 
 // One service run against the emulator: start, samples reactions, an idle time, then its stop.
+// With IPv6 on, prefix changes on veth, each to the request that carries the new address.
+void MeasureIPv6Reactions(test::ChildProcess& service, const test::ProviderEmulator& emulator,
+                          const std::string& root, const std::string& veth, int samples,
+                          Figures& figures) {
+    const RegistryHive hive = RegistryHive::LocalMachine;
+    const auto prefix = [](int n) { return "2001:db8:" + std::to_string(n) + "::10"; };
+    test::RunIp({"address", "add", prefix(1) + "/64", "dev", veth, "nodad"});
+    WriteRegistryDword(hive, kSettingsKey, kValueIPv6, 1);
+    WriteTimeStamp(hive, kSettingsKey, kValueTime, CurrentTimeStamp() + 1);
+    service.Signal(SIGHUP);  // control 128: the new settings
+    WaitForUpdate(emulator, "," + prefix(1));
+    const std::string batch = root + "/prefix-change";
+    for (int i = 1; i <= samples; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2300));
+        std::ofstream(batch, std::ios::trunc)
+            << "address del " << prefix(i) << "/64 dev " << veth << "\n"
+            << "address add " << prefix(i + 1) << "/64 dev " << veth << " nodad\n";
+        const double changed = NowMs();
+        test::RunIp({"-batch", batch});
+        const double arrival = WaitForUpdate(emulator, "," + prefix(i + 1));
+        if (arrival > 0) {
+            figures.reactions6.push_back(arrival - changed);
+        }
+    }
+    std::sort(figures.reactions6.begin(), figures.reactions6.end());
+    test::RunIp({"address", "del", prefix(samples + 1) + "/64", "dev", veth});
+    DeleteRegistryValue(hive, kSettingsKey, kValueIPv6);
+}
+
 bool Measure(const std::string& program, const std::string& helper, const std::string& root,
              test::ProviderEmulator& emulator, const std::string& veth, int offset, int idleSeconds,
-             int samples, Figures& figures) {
+             int samples, bool ipv6, Figures& figures) {
     emulator.Admin("/admin/reset");
     emulator.Admin("/admin/account?user=alice&password=s3cret");
     emulator.Admin("/admin/host?name=home.example.org&user=alice");
@@ -262,6 +298,9 @@ bool Measure(const std::string& program, const std::string& helper, const std::s
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     figures.helpersPerCycle = samples > 0 ? static_cast<double>(helpers.Stop()) / samples : -1.0;
     std::sort(figures.reactions.begin(), figures.reactions.end());
+    if (ipv6) {
+        MeasureIPv6Reactions(service, emulator, root, veth, samples, figures);
+    }
 
     std::this_thread::sleep_for(std::chrono::seconds(3));
     const ProcessUse before = ReadProcessUse(service.Pid());
@@ -318,17 +357,18 @@ int main(int argc, char** argv) {
     }
     const std::string veth = test::UniqueName("qbv");
     test::AddVethPair(veth, test::UniqueName("qbp"), "198.51.100.2/24");
+    test::RunIp({"-6", "route", "add", "default", "via", "fe80::1", "dev", veth});
 
     Figures before;
     Figures after;
     const bool compare = previous != nullptr && *previous != '\0';
     if (compare && !Measure(previous, Beside(previous, "quarnel-updater-helper"), root.Path(),
-                            emulator, veth, 100, idleSeconds, samples, before)) {
+                            emulator, veth, 100, idleSeconds, samples, false, before)) {
         std::printf("service_bench: the earlier service did not start\n");
         return 1;
     }
     if (!Measure(program, std::getenv("QUARNEL_HELPER"), root.Path(), emulator, veth, 10,
-                 idleSeconds, samples, after)) {
+                 idleSeconds, samples, true, after)) {
         std::printf("service_bench: the service did not start\n");
         return 1;
     }
@@ -354,6 +394,18 @@ int main(int argc, char** argv) {
                    : format("%.1f / %.1f ms", f.reactions.front(), f.reactions.back());
     };
     row("Address change to update request, min / max", range(before), range(after), "");
+    const auto median6 = [&](const Figures& f) {
+        return f.reactions6.empty() ? std::string("-") : format("%.1f ms", f.Median6());
+    };
+    const auto range6 = [&](const Figures& f) {
+        return f.reactions6.empty()
+                   ? std::string("-")
+                   : format("%.1f / %.1f ms", f.reactions6.front(), f.reactions6.back());
+    };
+    row(format("IPv6 prefix change to update request, median of %zu", after.reactions6.size())
+            .c_str(),
+        median6(before), median6(after), "as for IPv4");
+    row("IPv6 prefix change to update request, min / max", range6(before), range6(after), "");
     row("Helper processes started per cycle", format("%.1f", before.helpersPerCycle),
         format("%.1f", after.helpersPerCycle), "1");
     row("CPU time while idle, per minute", format("%.2f ms", before.idleCpuMs),

@@ -65,14 +65,25 @@ bool CheckHost(std::string_view host, bool ipAllowed, std::string& problem) {
     return true;
 }
 
-// "host" or "host:port".
+// "host" or "host:port"; the host may be an IPv6 address in brackets.
 bool CheckHostAndPort(std::string_view value, std::string& problem) {
+    const std::size_t close = value.starts_with('[') ? value.find(']') : std::string_view::npos;
     const std::size_t colon = value.rfind(':');
-    if (colon != std::string_view::npos && !ReadPortText(value.substr(colon + 1))) {
+    const bool hasPort =
+        colon != std::string_view::npos && (close == std::string_view::npos || colon > close);
+    if (hasPort && !ReadPortText(value.substr(colon + 1))) {
         problem = "has a port that is not a number from 1 to 65535";
         return false;
     }
-    return CheckHost(value.substr(0, colon), true, problem);
+    if (value.starts_with('[')) {
+        if (close == std::string_view::npos || close + 1 != (hasPort ? colon : value.size()) ||
+            !IsValidIPv6Address(value.substr(1, close - 1))) {
+            problem = "has no IPv6 address in the form [2001:db8::1] within its brackets";
+            return false;
+        }
+        return true;
+    }
+    return CheckHost(value.substr(0, hasPort ? colon : value.size()), true, problem);
 }
 
 bool CheckResolverList(std::string_view value, std::string& problem) {
@@ -109,11 +120,12 @@ std::string Trim(std::string_view text) {
 
 const std::vector<Endpoint>& AllEndpoints() {
     static const std::vector<Endpoint> endpoints = {
-        Endpoint::DynDnsUpdate,      Endpoint::OpenDnsUpdate, Endpoint::DnsOMaticUpdate,
-        Endpoint::SpDnsUpdate,       Endpoint::StratoUpdate,  Endpoint::NoIpUpdate,
-        Endpoint::DnsOMaticAllHosts, Endpoint::IpEcho,        Endpoint::IpEchoHttp,
-        Endpoint::OpenDnsResolvers,  Endpoint::OpenDnsMyIp,   Endpoint::ProbeHost,
-        Endpoint::Website,           Endpoint::IssueTracker,  Endpoint::Resolvers,
+        Endpoint::DynDnsUpdate,      Endpoint::OpenDnsUpdate,    Endpoint::DnsOMaticUpdate,
+        Endpoint::SpDnsUpdate,       Endpoint::StratoUpdate,     Endpoint::NoIpUpdate,
+        Endpoint::DnsOMaticAllHosts, Endpoint::IpEcho,           Endpoint::IpEchoHttp,
+        Endpoint::IpEcho6,           Endpoint::OpenDnsResolvers, Endpoint::OpenDnsMyIp,
+        Endpoint::ProbeHost,         Endpoint::Website,          Endpoint::IssueTracker,
+        Endpoint::Resolvers,
     };
     return endpoints;
 }

@@ -14,7 +14,7 @@
 namespace quarnel {
 
 enum class EndpointForm {
-    HostAndPort,   // a host name or IPv4 address, with an optional ":port" (1 to 65535)
+    HostAndPort,   // a host name, IPv4 address or bracketed IPv6 address, with an optional ":port"
     HostName,      // a host name only: a name that is looked up or sent as it is
     ResolverList,  // IPv4 addresses, each with an optional ":port", joined by ","
 };

@@ -31,6 +31,8 @@ constexpr EndpointEntry kEndpoints[] = {
     {"Website", "quarnel-updater.example"},
     {"IssueTracker", "issues.quarnel-updater.example"},
     {"Resolvers", ""},
+    // Reachable over IPv6 only, so it answers nothing else.
+    {"IPEcho6", "api6.ipify.org"},
 };
 
 const EndpointEntry& Entry(Endpoint endpoint) {

@@ -3,7 +3,8 @@
 // Every remote endpoint the program talks to: a built-in default, overridable value by value
 // under HKEY_LOCAL_MACHINE\SOFTWARE\Quarnel Updater\Endpoints (REG_SZ values; an empty or
 // missing value means the default). Host endpoints are "host" or "host:port"; resolver lists
-// are IPv4 addresses, each with an optional ":port", joined by ",".
+// are IPv4 addresses, each with an optional ":port", joined by ",". A host may also be an IPv6
+// address in brackets ("[2001:db8::1]:8443").
 
 #include <string>
 #include <string_view>
@@ -28,6 +29,7 @@ enum class Endpoint {
     Website,            // "Website": the maker's web site
     IssueTracker,       // "IssueTracker": the maker's issue tracker
     Resolvers,          // "Resolvers": the system's resolvers; empty default: /etc/resolv.conf
+    IpEcho6,            // "IPEcho6": a page at "/" that answers the caller's IPv6 address
 };
 
 std::string_view EndpointValueName(Endpoint endpoint);

@@ -44,6 +44,9 @@ inline constexpr std::uint32_t HttpFlagIgnoreCertDate = 8;
 inline constexpr std::uint32_t HttpFlagIdentify = 16;
 inline constexpr std::uint32_t HttpFlagAscii = 32;
 inline constexpr std::uint32_t HttpFlagUnicode = 64;
+// Connects over IPv6 only (a host's IPv4 addresses are not tried), so that what a server sees is
+// the caller's IPv6 address.
+inline constexpr std::uint32_t HttpFlagIPv6Only = 128;
 
 inline constexpr std::size_t kHttpAnswerLimit = std::size_t{1} << 20;
 // Downloads into a file (HttpRequestFile, HttpDownloadToFile) have a bound of their own: an

@@ -1,8 +1,13 @@
 #pragma once
 
-// IPv4 address texts: dotted decimal, four numbers 0 to 255, no leading zeros, no blanks.
+// Address texts. IPv4: dotted decimal, four numbers 0 to 255, no leading zeros, no blanks.
+// IPv6: the canonical text form of RFC 5952 (lower-case hexadecimal groups without leading
+// zeros, the longest run of two or more zero groups, the first of equal runs, written "::", and
+// IPv4-mapped addresses as ::ffff: followed by the dotted IPv4 address).
 
+#include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -16,5 +21,20 @@ std::uint32_t ParseIPAddress(std::string_view text);
 std::string FormatIPAddress(std::uint32_t packed);
 // True only for the canonical form: formatting the parsed text gives the text back.
 bool IsValidIPAddress(std::string_view text);
+
+// Sixteen bytes in network order.
+using IPv6Bytes = std::array<std::uint8_t, 16>;
+
+// Any text form of RFC 4291 (groups of one to four hexadecimal digits, one "::", a dotted IPv4
+// address in the last 32 bits); nothing for anything else, a zone ("%eth0") included.
+std::optional<IPv6Bytes> ParseIPv6Address(std::string_view text);
+// The canonical text.
+std::string FormatIPv6Address(const IPv6Bytes& address);
+// True only for the canonical text: formatting the parsed text gives the text back. Separate from
+// IsValidIPAddress, which accepts IPv4 texts only.
+bool IsValidIPv6Address(std::string_view text);
+// In 2000::/3, the global unicast addresses: not unique-local (fc00::/7), link-local, loopback,
+// multicast, unspecified or IPv4-mapped. The documentation prefix 2001:db8::/32 counts as global.
+bool IsGlobalUnicastIPv6(const IPv6Bytes& address);
 
 }  // namespace quarnel

@@ -47,7 +47,7 @@ LastAttempt DescribeAttempt(std::string answer, int eventType, std::uint32_t eve
     attempt.reachedProvider = attempt.outcome == AttemptOutcome::Accepted ||
                               attempt.outcome == AttemptOutcome::TryLater ||
                               attempt.outcome == AttemptOutcome::Refused;
-    attempt.message = GetResultMessage(attempt.code, attempt.address);
+    attempt.message = GetResultMessage(attempt.code, ResultAddresses(split));
     if (attempt.message.empty()) {
         attempt.message = GetResultMessage("!unknown", attempt.answer);
     }

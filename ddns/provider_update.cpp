@@ -13,12 +13,13 @@ bool KeptInQuery(unsigned char c) {
            c == '.' || c == '_' || c == '~' || c == ',';
 }
 
-std::string EncodeQueryValue(std::string_view text) {
+// A query may hold ":" as it is; only the address keeps it, so host names go out as before.
+std::string EncodeQueryValue(std::string_view text, bool keepColon = false) {
     std::string out;
     out.reserve(text.size());
     for (const char c : text) {
         const auto byte = static_cast<unsigned char>(c);
-        if (KeptInQuery(byte)) {
+        if (KeptInQuery(byte) || (keepColon && c == ':')) {
             out.push_back(c);
         } else {
             char escaped[4];
@@ -45,7 +46,13 @@ std::string BuildUpdateUrl(std::int64_t service, std::string_view hostname,
         names = GetEndpoint(Endpoint::DnsOMaticAllHosts);
     }
     return "https://" + GetEndpoint(kUpdateHosts[service]) +
-           "/nic/update?hostname=" + EncodeQueryValue(names) + "&myip=" + EncodeQueryValue(address);
+           "/nic/update?hostname=" + EncodeQueryValue(names) +
+           "&myip=" + EncodeQueryValue(address, true);
+}
+
+bool ProviderTakesIPv6(std::int64_t service) {
+    return service == kProviderDynDns || service == kProviderSpDns || service == kProviderStrato ||
+           service == kProviderNoIp;
 }
 
 std::string ProviderName(std::int64_t service) {

@@ -43,12 +43,25 @@ UpdateResult SplitUpdateResult(std::string_view answer, std::string_view current
         const std::string_view rest = line.substr(blank + 1);
         result.address = std::string(rest.substr(0, rest.find(' ')));
     }
+    if (const std::size_t comma = result.address.find(','); comma != std::string::npos) {
+        const std::string second = result.address.substr(comma + 1);
+        result.address.resize(comma);
+        if (IsValidIPAddress(result.address) && IsValidIPv6Address(second)) {
+            result.address6 = second;
+        } else {
+            result.address.clear();
+        }
+    }
     // Only an address can be remembered as the one the provider holds: anything else would make
     // every later cycle see a change and send again.
     if (!IsValidIPAddress(result.address)) {
         result.address = std::string(currentAddress);
     }
     return result;
+}
+
+std::string ResultAddresses(const UpdateResult& result) {
+    return result.address6.empty() ? result.address : result.address + ", " + result.address6;
 }
 
 std::string GetResultMessage(std::string_view code, std::string_view insertion) {

@@ -1,8 +1,13 @@
-// Address texts: dotted-decimal IPv4 addresses and resolver lists ("a.b.c.d[:port],...").
+// Address texts: dotted-decimal IPv4 addresses, IPv6 addresses and resolver lists
+// ("a.b.c.d[:port],...").
 
+#include <arpa/inet.h>
+
+#include <algorithm>
 #include <charconv>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -62,6 +67,26 @@ void CheckAddressText(std::string_view text) {
     }
 }
 
+// The C library's reading of IPv6 texts is the independent one: the program's accepts exactly
+// the texts it accepts, to the same address, and its canonical text reads back.
+void CheckIPv6Text(std::string_view text) {
+    const std::string terminated(text);
+    IPv6Bytes theirs{};
+    const bool accepted = terminated.find('\0') == std::string::npos &&
+                          ::inet_pton(AF_INET6, terminated.c_str(), theirs.data()) == 1;
+    const std::optional<IPv6Bytes> ours = ParseIPv6Address(text);
+    FUZZ_CHECK(ours.has_value() == accepted);
+    if (ours) {
+        FUZZ_CHECK(*ours == theirs);
+        const std::string canonical = FormatIPv6Address(*ours);
+        FUZZ_CHECK(IsValidIPv6Address(canonical));
+        FUZZ_CHECK(ParseIPv6Address(canonical) == ours);
+        FUZZ_CHECK(IsValidIPv6Address(text) == (canonical == text));
+    } else {
+        FUZZ_CHECK(!IsValidIPv6Address(text));
+    }
+}
+
 void CheckServerList(std::string_view list) {
     const auto servers = ParseServerList(list);
     FUZZ_CHECK(servers.has_value() == !list.empty());
@@ -91,6 +116,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     using namespace quarnel;
     const std::string_view text = fuzz::AsText(data, size);
     CheckAddressText(text);
+    CheckIPv6Text(text);
     CheckServerList(text);
 
     // Every packed address formats to a valid text that reads back as the same address.
@@ -102,6 +128,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::string formatted = FormatIPAddress(packed);
         FUZZ_CHECK(IsValidIPAddress(formatted));
         FUZZ_CHECK(ParseIPAddress(formatted) == packed);
+    }
+    // So does every IPv6 address, and it is global exactly in 2000::/3.
+    if (size >= 16) {
+        IPv6Bytes address{};
+        std::copy(data, data + 16, address.begin());
+        const std::string formatted = FormatIPv6Address(address);
+        FUZZ_CHECK(IsValidIPv6Address(formatted));
+        FUZZ_CHECK(ParseIPv6Address(formatted) == address);
+        FUZZ_CHECK(IsGlobalUnicastIPv6(address) == (data[0] >= 0x20 && data[0] <= 0x3F));
     }
     return 0;
 }

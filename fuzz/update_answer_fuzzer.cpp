@@ -43,7 +43,8 @@ void CheckTrimmed(std::string_view answer, const std::string& trimmed) {
 }
 
 // The code is the lower-cased first field of the first line; the address its second field when
-// that is an address, else the current address.
+// that is an address, or the IPv4 address of a dual second field ("<IPv4>,<IPv6>", whose IPv6
+// address is address6), else the current address.
 void CheckSplit(std::string_view answer, std::string_view current, const UpdateResult& result) {
     const std::string_view line = answer.substr(0, answer.find_first_of("\r\n"));
     FUZZ_CHECK(result.code.find_first_of(" \r\n") == std::string::npos);
@@ -56,7 +57,16 @@ void CheckSplit(std::string_view answer, std::string_view current, const UpdateR
         second = line.substr(result.code.size() + 1);
         second = second.substr(0, second.find(' '));
     }
-    FUZZ_CHECK(result.address == (IsValidIPAddress(second) ? second : current));
+    std::string_view address = IsValidIPAddress(second) ? second : current;
+    std::string_view address6;
+    if (const std::size_t comma = second.find(','); comma != std::string_view::npos &&
+                                                    IsValidIPAddress(second.substr(0, comma)) &&
+                                                    IsValidIPv6Address(second.substr(comma + 1))) {
+        address = second.substr(0, comma);
+        address6 = second.substr(comma + 1);
+    }
+    FUZZ_CHECK(result.address == address);
+    FUZZ_CHECK(result.address6 == address6);
 }
 
 }  // namespace

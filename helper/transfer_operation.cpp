@@ -355,6 +355,9 @@ void SetTransportOptions(CURL* easy, Exchange& exchange, const HttpTransferReque
     if ((exchange.flags & HttpFlagIgnoreCertDate) != 0) {
         curl_easy_setopt(easy, CURLOPT_SSL_CTX_FUNCTION, IgnoreCertificateDates);
     }
+    if ((exchange.flags & HttpFlagIPv6Only) != 0) {
+        curl_easy_setopt(easy, CURLOPT_IPRESOLVE, static_cast<long>(CURL_IPRESOLVE_V6));
+    }
 }
 
 void SetMethodAndBody(CURL* easy, const std::string& method, const std::string& body) {

@@ -17,6 +17,12 @@ enum class NetworkChangeKind {
     IPv4Address,
     // Any change of the IPv4 routing tables.
     IPv4Route,
+    // As IPv4Address, and a global IPv6 address (2000::/3) that is not temporary added or
+    // removed, or changing whether it is tentative, deprecated or a failed duplicate: what can
+    // change the IPv6 address that is published.
+    IPv4AndIPv6Address,
+    // As IPv4Route, and any change of the main IPv6 routing table.
+    IPv4AndIPv6Route,
     // An interface appearing, vanishing, being renamed or changing its up, running or carrier
     // state, or a DHCP client writing or removing a lease file.
     Configuration,

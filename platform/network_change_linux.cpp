@@ -14,7 +14,6 @@
 #include <cstring>
 #include <map>
 #include <memory>
-#include <set>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -37,8 +36,20 @@ constexpr int kDatagramsPerTake = 64;
 // The grace the waits allow on top of the caller's time-out.
 constexpr std::int64_t kTimeoutGraceMs = 1000;
 
-// An IPv4 address as the kernel identifies it on an interface.
+// An address as the kernel identifies it on an interface.
 using AddressKey = std::tuple<int, int, std::string, std::string>;
+
+// The states of an IPv6 address that decide whether it can be published; IPv4 addresses have
+// none of them.
+constexpr std::uint32_t kWatchedIPv6Flags = IFA_F_TENTATIVE | IFA_F_DEPRECATED | IFA_F_DADFAILED;
+
+bool IsAddressKind(NetworkChangeKind kind) {
+    return kind == NetworkChangeKind::IPv4Address || kind == NetworkChangeKind::IPv4AndIPv6Address;
+}
+
+bool IsRouteKind(NetworkChangeKind kind) {
+    return kind == NetworkChangeKind::IPv4Route || kind == NetworkChangeKind::IPv4AndIPv6Route;
+}
 
 struct LinkState {
     unsigned flags = 0;
@@ -52,6 +63,20 @@ constexpr unsigned kWatchedLinkFlags = IFF_UP | IFF_RUNNING | IFF_LOWER_UP;
 
 std::string AttributeBytes(const rtattr* attribute) {
     return std::string(static_cast<const char*>(RTA_DATA(attribute)), RTA_PAYLOAD(attribute));
+}
+
+// Keeps the state of a table entry; true when the entry is new or its state changed.
+template <typename Table, typename Key, typename State>
+bool Remember(Table& table, const Key& key, const State& state) {
+    const auto [entry, inserted] = table.try_emplace(key, state);
+    if (inserted) {
+        return true;
+    }
+    if (entry->second == state) {
+        return false;
+    }
+    entry->second = state;
+    return true;
 }
 
 class NetworkChangeEvent final : public WaitEvent {
@@ -78,7 +103,7 @@ class NetworkChangeEvent final : public WaitEvent {
     // Reads the current table (addresses or links) so that later messages can be told apart
     // from refreshes of what is already there.
     bool Synchronize() {
-        if (kind_ == NetworkChangeKind::IPv4Route) {
+        if (IsRouteKind(kind_)) {
             return true;
         }
         const int fd = NetlinkDescriptor();
@@ -87,9 +112,10 @@ class NetworkChangeEvent final : public WaitEvent {
             addresses_.clear();
             links_.clear();
             const std::uint32_t sequence = ++sequence_;
-            const bool isAddress = kind_ == NetworkChangeKind::IPv4Address;
+            const bool isAddress = IsAddressKind(kind_);
+            const bool onlyIPv4 = kind_ == NetworkChangeKind::IPv4Address;
             if (!SendDumpRequest(fd, isAddress ? RTM_GETADDR : RTM_GETLINK,
-                                 isAddress ? AF_INET : AF_UNSPEC, sequence)) {
+                                 onlyIPv4 ? AF_INET : AF_UNSPEC, sequence)) {
                 return false;
             }
             const DumpResult result = ReadDump(fd, port, sequence);
@@ -207,8 +233,10 @@ class NetworkChangeEvent final : public WaitEvent {
     bool Classify(const nlmsghdr* header) {
         switch (kind_) {
             case NetworkChangeKind::IPv4Address:
+            case NetworkChangeKind::IPv4AndIPv6Address:
                 return ClassifyAddress(header);
             case NetworkChangeKind::IPv4Route:
+            case NetworkChangeKind::IPv4AndIPv6Route:
                 return ClassifyRoute(header);
             case NetworkChangeKind::Configuration:
                 return ClassifyLink(header);
@@ -222,11 +250,14 @@ class NetworkChangeEvent final : public WaitEvent {
             return false;
         }
         const auto* message = static_cast<const ifaddrmsg*>(NLMSG_DATA(header));
-        if (message->ifa_family != AF_INET) {
+        const bool ipv6 = message->ifa_family == AF_INET6;
+        if (message->ifa_family != AF_INET &&
+            !(ipv6 && kind_ == NetworkChangeKind::IPv4AndIPv6Address)) {
             return false;
         }
         std::string local;
         std::string address;
+        std::uint32_t flags = message->ifa_flags;
         int length = static_cast<int>(IFA_PAYLOAD(header));
         for (const rtattr* attribute = IFA_RTA(message); RTA_OK(attribute, length);
              attribute = RTA_NEXT(attribute, length)) {
@@ -234,7 +265,20 @@ class NetworkChangeEvent final : public WaitEvent {
                 local = AttributeBytes(attribute);
             } else if (attribute->rta_type == IFA_ADDRESS) {
                 address = AttributeBytes(attribute);
+            } else if (attribute->rta_type == IFA_FLAGS &&
+                       RTA_PAYLOAD(attribute) >= sizeof(std::uint32_t)) {
+                std::memcpy(&flags, RTA_DATA(attribute), sizeof flags);
             }
+        }
+        std::uint32_t state = 0;
+        if (ipv6) {
+            // Link-local, unique-local and temporary addresses come and go without changing
+            // which address is published.
+            if (address.size() != 16 || (static_cast<unsigned char>(address[0]) & 0xE0) != 0x20 ||
+                (flags & IFA_F_TEMPORARY) != 0) {
+                return false;
+            }
+            state = flags & kWatchedIPv6Flags;
         }
         const AddressKey key{static_cast<int>(message->ifa_index), message->ifa_prefixlen, local,
                              address};
@@ -243,17 +287,23 @@ class NetworkChangeEvent final : public WaitEvent {
             return true;
         }
         // The kernel also announces an address again when only its lifetimes change (every
-        // DHCP renewal); that is no change of the address table.
-        return addresses_.insert(key).second;
+        // DHCP renewal, every router advertisement); that is no change of the address table.
+        return Remember(addresses_, key, state);
     }
 
-    static bool ClassifyRoute(const nlmsghdr* header) {
+    bool ClassifyRoute(const nlmsghdr* header) const {
         if ((header->nlmsg_type != RTM_NEWROUTE && header->nlmsg_type != RTM_DELROUTE) ||
             header->nlmsg_len < NLMSG_LENGTH(sizeof(rtmsg))) {
             return false;
         }
         const auto* message = static_cast<const rtmsg*>(NLMSG_DATA(header));
-        return message->rtm_family == AF_INET && (message->rtm_flags & RTM_F_CLONED) == 0;
+        if ((message->rtm_flags & RTM_F_CLONED) != 0) {
+            return false;
+        }
+        // The local table changes with every address, which the address kinds watch.
+        return message->rtm_family == AF_INET ||
+               (message->rtm_family == AF_INET6 && kind_ == NetworkChangeKind::IPv4AndIPv6Route &&
+                message->rtm_table == RT_TABLE_MAIN);
     }
 
     bool ClassifyLink(const nlmsghdr* header) {
@@ -289,15 +339,7 @@ class NetworkChangeEvent final : public WaitEvent {
                 state.operState = *static_cast<const unsigned char*>(RTA_DATA(attribute));
             }
         }
-        auto [entry, inserted] = links_.try_emplace(message->ifi_index, state);
-        if (inserted) {
-            return true;
-        }
-        if (entry->second == state) {
-            return false;
-        }
-        entry->second = state;
-        return true;
+        return Remember(links_, message->ifi_index, state);
     }
 
     bool ReadLeaseWatch() {
@@ -338,7 +380,8 @@ class NetworkChangeEvent final : public WaitEvent {
     // After the deadline the handle stops listening, so the waits are not woken for nothing.
     void Expire() {
         expired_ = true;
-        for (const unsigned group : {RTNLGRP_LINK, RTNLGRP_IPV4_IFADDR, RTNLGRP_IPV4_ROUTE}) {
+        for (const unsigned group : {RTNLGRP_LINK, RTNLGRP_IPV4_IFADDR, RTNLGRP_IPV4_ROUTE,
+                                     RTNLGRP_IPV6_IFADDR, RTNLGRP_IPV6_ROUTE}) {
             ::setsockopt(NetlinkDescriptor(), SOL_NETLINK, NETLINK_DROP_MEMBERSHIP, &group,
                          sizeof group);
         }
@@ -356,7 +399,8 @@ class NetworkChangeEvent final : public WaitEvent {
     UniqueFd netlinkOwned_;
     UniqueFd leaseWatch_;
     std::map<int, LeaseFolderKind> folders_;
-    std::set<AddressKey> addresses_;
+    // The watched addresses with their IPv6 states.
+    std::map<AddressKey, std::uint32_t> addresses_;
     std::map<int, LinkState> links_;
 };
 
@@ -400,10 +444,14 @@ class OneShotTimer final : public WaitEvent {
 WaitHandle CreateNetworkChangeHandle(NetworkChangeKind kind, std::int64_t timeoutMs) {
     switch (kind) {
         case NetworkChangeKind::IPv4Address:
-        case NetworkChangeKind::IPv4Route: {
-            UniqueFd socket = OpenRouteSocket({kind == NetworkChangeKind::IPv4Address
-                                                   ? unsigned{RTNLGRP_IPV4_IFADDR}
-                                                   : unsigned{RTNLGRP_IPV4_ROUTE}});
+        case NetworkChangeKind::IPv4Route:
+        case NetworkChangeKind::IPv4AndIPv6Address:
+        case NetworkChangeKind::IPv4AndIPv6Route: {
+            const unsigned ipv4 = IsAddressKind(kind) ? RTNLGRP_IPV4_IFADDR : RTNLGRP_IPV4_ROUTE;
+            const unsigned ipv6 = IsAddressKind(kind) ? RTNLGRP_IPV6_IFADDR : RTNLGRP_IPV6_ROUTE;
+            const bool withIPv6 = kind == NetworkChangeKind::IPv4AndIPv6Address ||
+                                  kind == NetworkChangeKind::IPv4AndIPv6Route;
+            UniqueFd socket = withIPv6 ? OpenRouteSocket({ipv4, ipv6}) : OpenRouteSocket({ipv4});
             if (!socket) {
                 return nullptr;
             }

@@ -46,9 +46,11 @@ class NetworkChangeEvent final : public WaitEvent {
                                              overlapped_.hEvent, TRUE) == ERROR_SUCCESS;
         }
         HANDLE unused = nullptr;
-        const DWORD result = kind_ == NetworkChangeKind::IPv4Address
-                                 ? ::NotifyAddrChange(&unused, &overlapped_)
-                                 : ::NotifyRouteChange(&unused, &overlapped_);
+        // The IP helper's change requests see IPv4 only; the IPv4AndIPv6 kinds watch as much.
+        const bool address = kind_ == NetworkChangeKind::IPv4Address ||
+                             kind_ == NetworkChangeKind::IPv4AndIPv6Address;
+        const DWORD result = address ? ::NotifyAddrChange(&unused, &overlapped_)
+                                     : ::NotifyRouteChange(&unused, &overlapped_);
         requested_ = result == ERROR_IO_PENDING;
         return requested_;
     }

@@ -1,3 +1,4 @@
+#include <linux/if_addr.h>
 #include <net/if.h>
 #include <netdb.h>
 #include <netlink/netlink.h>
@@ -122,6 +123,13 @@ std::vector<InterfaceAddress> ReadAddresses(nl_cache* cache) {
     return addresses;
 }
 
+bool IsDefaultRoute(rtnl_route* route, int family) {
+    nl_addr* destination = rtnl_route_get_dst(route);
+    return rtnl_route_get_family(route) == family && rtnl_route_get_table(route) == RT_TABLE_MAIN &&
+           rtnl_route_get_type(route) == RTN_UNICAST &&
+           (destination == nullptr || nl_addr_get_prefixlen(destination) == 0);
+}
+
 // Default routes of the main table, one entry per next hop, lowest metric first; routes of the
 // same metric keep the kernel's order.
 std::vector<DefaultRoute> ReadDefaultRoutes(nl_cache* cache) {
@@ -129,11 +137,7 @@ std::vector<DefaultRoute> ReadDefaultRoutes(nl_cache* cache) {
     for (nl_object* object = nl_cache_get_first(cache); object != nullptr;
          object = nl_cache_get_next(object)) {
         auto* route = reinterpret_cast<rtnl_route*>(object);
-        nl_addr* destination = rtnl_route_get_dst(route);
-        if (rtnl_route_get_family(route) != AF_INET ||
-            rtnl_route_get_table(route) != RT_TABLE_MAIN ||
-            rtnl_route_get_type(route) != RTN_UNICAST ||
-            (destination != nullptr && nl_addr_get_prefixlen(destination) != 0)) {
+        if (!IsDefaultRoute(route, AF_INET)) {
             continue;
         }
         const auto preferred = IPv4Of(rtnl_route_get_pref_src(route));
@@ -176,17 +180,102 @@ std::optional<std::uint32_t> SourceFor(const DefaultRoute& route,
     return fallback;
 }
 
+NetlinkSocket ConnectRouteSocket(std::string& problem) {
+    NetlinkSocket sock(nl_socket_alloc());
+    if (!sock) {
+        problem = "rtnetlink socket could not be allocated";
+        return nullptr;
+    }
+    if (const int error = nl_connect(sock.get(), NETLINK_ROUTE); error < 0) {
+        problem = std::string("rtnetlink connect failed: ") + nl_geterror(error);
+        return nullptr;
+    }
+    return sock;
+}
+
+// The interface of the IPv6 default route of lowest metric (the kernel's order among equals);
+// 0 without one.
+int IPv6DefaultRouteInterface(nl_cache* cache) {
+    int index = 0;
+    std::uint32_t lowest = 0;
+    for (nl_object* object = nl_cache_get_first(cache); object != nullptr;
+         object = nl_cache_get_next(object)) {
+        auto* route = reinterpret_cast<rtnl_route*>(object);
+        if (!IsDefaultRoute(route, AF_INET6) || rtnl_route_get_nnexthops(route) < 1) {
+            continue;
+        }
+        rtnl_nexthop* hop = rtnl_route_nexthop_n(route, 0);
+        const int hopIndex = hop != nullptr ? rtnl_route_nh_get_ifindex(hop) : 0;
+        if (hopIndex > 0 && (index == 0 || rtnl_route_get_priority(route) < lowest)) {
+            index = hopIndex;
+            lowest = rtnl_route_get_priority(route);
+        }
+    }
+    return index;
+}
+
+InterfaceIPv6Address IPv6AddressOf(rtnl_addr* address, nl_addr* local) {
+    InterfaceIPv6Address entry;
+    const auto* bytes = static_cast<const std::uint8_t*>(nl_addr_get_binary_addr(local));
+    std::copy(bytes, bytes + entry.bytes.size(), entry.bytes.begin());
+    const unsigned flags = rtnl_addr_get_flags(address);
+    entry.temporary = (flags & IFA_F_TEMPORARY) != 0;
+    entry.deprecated = (flags & IFA_F_DEPRECATED) != 0;
+    entry.tentative = (flags & IFA_F_TENTATIVE) != 0;
+    entry.duplicate = (flags & IFA_F_DADFAILED) != 0;
+    entry.permanent = (flags & IFA_F_PERMANENT) != 0;
+    entry.stablePrivacy = (flags & IFA_F_STABLE_PRIVACY) != 0;
+    entry.validLifetime = rtnl_addr_get_valid_lifetime(address);
+    return entry;
+}
+
 }  // namespace
+
+IPv6DefaultRouteAddresses ReadIPv6DefaultRouteAddresses() {
+    IPv6DefaultRouteAddresses result;
+    NetlinkSocket sock = ConnectRouteSocket(result.problem);
+    if (!sock) {
+        return result;
+    }
+    nl_sock* raw = sock.get();
+    NetlinkCache routes = AllocateCache(
+        [raw](nl_cache** out) { return rtnl_route_alloc_cache(raw, AF_INET6, 0, out); },
+        result.problem, "IPv6 route");
+    if (!routes) {
+        return result;
+    }
+    const int index = IPv6DefaultRouteInterface(routes.get());
+    char name[IF_NAMESIZE] = {};
+    if (index == 0 || ::if_indextoname(static_cast<unsigned>(index), name) == nullptr) {
+        // No IPv6 default route, or its interface vanished meanwhile: no IPv6 connectivity.
+        result.complete = true;
+        return result;
+    }
+    NetlinkCache addresses =
+        AllocateCache([raw](nl_cache** out) { return rtnl_addr_alloc_cache(raw, out); },
+                      result.problem, "address");
+    if (!addresses) {
+        return result;
+    }
+    result.adapter = name;
+    for (nl_object* object = nl_cache_get_first(addresses.get()); object != nullptr;
+         object = nl_cache_get_next(object)) {
+        auto* address = reinterpret_cast<rtnl_addr*>(object);
+        nl_addr* local = rtnl_addr_get_local(address);
+        if (rtnl_addr_get_family(address) != AF_INET6 || rtnl_addr_get_ifindex(address) != index ||
+            local == nullptr || nl_addr_get_len(local) != 16) {
+            continue;
+        }
+        result.addresses.push_back(IPv6AddressOf(address, local));
+    }
+    result.complete = true;
+    return result;
+}
 
 NetworkSnapshot ReadNetworkSnapshot() {
     NetworkSnapshot snapshot;
-    NetlinkSocket sock(nl_socket_alloc());
+    NetlinkSocket sock = ConnectRouteSocket(snapshot.problem);
     if (!sock) {
-        snapshot.problem = "rtnetlink socket could not be allocated";
-        return snapshot;
-    }
-    if (const int error = nl_connect(sock.get(), NETLINK_ROUTE); error < 0) {
-        snapshot.problem = std::string("rtnetlink connect failed: ") + nl_geterror(error);
         return snapshot;
     }
     nl_sock* raw = sock.get();

@@ -1,11 +1,13 @@
 #include <winsock2.h>
-// In this order: the IP helper's headers need Winsock's and windows.h.
+#include <ws2tcpip.h>
+// In this order: the IP helper's headers need Winsock's (its IPv6 tables ws2ipdef.h's) and
+// windows.h.
 #include <iphlpapi.h>
 #include <windows.h>
-#include <ws2tcpip.h>
 
 #include <algorithm>
 #include <cstdint>
+#include <iterator>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -93,6 +95,57 @@ NetworkSnapshot ReadNetworkSnapshot() {
     }
     snapshot.complete = true;
     return snapshot;
+}
+
+// IPv6 comes from the IP helper's tables: the default route of lowest metric
+// (GetIpForwardTable2), then the unicast addresses of its interface (GetUnicastIpAddressTable)
+// with their duplicate-detection state and origins as the address choice needs them.
+IPv6DefaultRouteAddresses ReadIPv6DefaultRouteAddresses() {
+    IPv6DefaultRouteAddresses result;
+    MIB_IPFORWARD_TABLE2* routes = nullptr;
+    if (const DWORD error = ::GetIpForwardTable2(AF_INET6, &routes); error != NO_ERROR) {
+        result.problem = "GetIpForwardTable2 failed with " + std::to_string(error);
+        return result;
+    }
+    const MIB_IPFORWARD_ROW2* best = nullptr;
+    for (ULONG i = 0; i < routes->NumEntries; ++i) {
+        const MIB_IPFORWARD_ROW2& route = routes->Table[i];
+        if (route.DestinationPrefix.PrefixLength == 0 &&
+            (best == nullptr || route.Metric < best->Metric)) {
+            best = &route;
+        }
+    }
+    const NET_IFINDEX index = best != nullptr ? best->InterfaceIndex : 0;
+    ::FreeMibTable(routes);
+    if (index == 0) {
+        result.complete = true;  // no IPv6 default route
+        return result;
+    }
+    MIB_UNICASTIPADDRESS_TABLE* addresses = nullptr;
+    if (const DWORD error = ::GetUnicastIpAddressTable(AF_INET6, &addresses); error != NO_ERROR) {
+        result.problem = "GetUnicastIpAddressTable failed with " + std::to_string(error);
+        return result;
+    }
+    result.adapter = "interface " + std::to_string(index);  // only the log shows it
+    for (ULONG i = 0; i < addresses->NumEntries; ++i) {
+        const MIB_UNICASTIPADDRESS_ROW& row = addresses->Table[i];
+        if (row.InterfaceIndex != index || row.Address.si_family != AF_INET6) {
+            continue;
+        }
+        InterfaceIPv6Address entry;
+        std::copy(std::begin(row.Address.Ipv6.sin6_addr.u.Byte),
+                  std::end(row.Address.Ipv6.sin6_addr.u.Byte), entry.bytes.begin());
+        entry.temporary = row.SuffixOrigin == IpSuffixOriginRandom;
+        entry.deprecated = row.DadState == IpDadStateDeprecated;
+        entry.tentative = row.DadState == IpDadStateTentative;
+        entry.duplicate = row.DadState == IpDadStateDuplicate;
+        entry.permanent = row.PrefixOrigin == IpPrefixOriginManual;
+        entry.validLifetime = row.ValidLifetime;  // 0xffffffff: infinite
+        result.addresses.push_back(entry);
+    }
+    ::FreeMibTable(addresses);
+    result.complete = true;
+    return result;
 }
 
 std::vector<std::uint32_t> ResolveHostNameIPv4(std::string& problem) {

@@ -136,6 +136,9 @@ const StringTableEntry kStringTable[] = {
     // An attempt that got no answer at all: the request may never have left the machine.
     {165, "Nothing reached the provider: no answer came back.",
      "Nichts hat den Dienstleister erreicht: es kam keine Antwort zurück."},
+    // The settings window's IPv6 check box, and its text for a provider that takes IPv4 only.
+    {166, "Also update the IPv6 address", "Auch die IPv6-Adresse aktualisieren"},
+    {167, "IPv6: this provider takes IPv4 only", "IPv6: dieser Dienstleister nimmt nur IPv4"},
     {35200, "Software Update", "Software Update"},
     {35201, "Install Update", "Installiere Update"},
     {35205, "Fetching update information ...", "Lade Update Informationen ..."},

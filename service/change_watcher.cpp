@@ -107,10 +107,11 @@ bool WaitWithAvailableHandles(WaitEvent* const* events, std::size_t count,
 
 ChangeHandles OpenChangeHandles(const ChangeSources& sources) {
     ChangeHandles handles;
+    handles.ipv6 = sources.watchIPv6 && sources.watchIPv6();
     if (sources.networkConfigurationAvailable()) {
         handles.configuration = sources.networkConfigurationChange();
-        handles.address = sources.addressChange();
-        handles.route = sources.routeChange();
+        handles.address = sources.addressChange(handles.ipv6);
+        handles.route = sources.routeChange(handles.ipv6);
     }
     return handles;
 }
@@ -127,8 +128,8 @@ int ThreadServiceWait(const ChangeWatch& watch, const ChangeSources& sources,
             opened.configuration ? std::move(opened.configuration)
                                  : sources.networkConfigurationChange(),
             sources.timer(watch.timeoutSeconds * 1000),
-            opened.address ? std::move(opened.address) : sources.addressChange(),
-            opened.route ? std::move(opened.route) : sources.routeChange(),
+            opened.address ? std::move(opened.address) : sources.addressChange(opened.ipv6),
+            opened.route ? std::move(opened.route) : sources.routeChange(opened.ipv6),
         };
         for (std::size_t slot = 0; slot < kSlots; ++slot) {
             QLOG(kLogTrace, kProcedure,

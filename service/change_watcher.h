@@ -1,8 +1,8 @@
 #pragma once
 
 // The change watcher: after each update cycle one watcher waits for the first of a network
-// configuration change, its timer, an IPv4 address change or an IPv4 route change, then lets
-// exactly one further cycle run.
+// configuration change, its timer, an address change or a route change (IPv4, and IPv6 too while
+// the IPv6 address is kept current), then lets exactly one further cycle run.
 
 #include <chrono>
 #include <cstdint>
@@ -18,8 +18,11 @@ struct ChangeSources {
     std::function<bool()> networkConfigurationAvailable;
     std::function<WaitHandle()> networkConfigurationChange;
     std::function<WaitHandle(std::int64_t milliseconds)> timer;
-    std::function<WaitHandle()> addressChange;
-    std::function<WaitHandle()> routeChange;
+    // withIPv6: also the IPv6 changes that can change the published IPv6 address.
+    std::function<WaitHandle(bool withIPv6)> addressChange;
+    std::function<WaitHandle(bool withIPv6)> routeChange;
+    // Whether IPv6 changes are to be watched now; may be empty (never).
+    std::function<bool()> watchIPv6;
 };
 
 struct ChangeWatch {
@@ -40,13 +43,14 @@ struct ChangeHandles {
     WaitHandle configuration;
     WaitHandle address;
     WaitHandle route;
+    bool ipv6 = false;  // the address and route handles also watch IPv6
 };
 ChangeHandles OpenChangeHandles(const ChangeSources& sources);
 
-// The watcher thread's body; handles it is not given it opens itself. Releases the wake semaphore
-// in GlobalHandles once (folding any releases that were pending into it) unless the service is
-// stopping. When the network configuration cannot be watched, it waits for the timer (and the
-// stop) alone. Returns 0.
+// The watcher thread's body; handles it is not given it opens itself (with IPv6 as opened.ipv6
+// says). Releases the wake semaphore in GlobalHandles once (folding any releases that were
+// pending into it) unless the service is stopping. When the network configuration cannot be
+// watched, it waits for the timer (and the stop) alone. Returns 0.
 int ThreadServiceWait(const ChangeWatch& watch, const ChangeSources& sources,
                       ChangeHandles opened = {});
 

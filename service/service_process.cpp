@@ -82,6 +82,14 @@ OutcomeHookOptions HookOptions() {
     return options;
 }
 
+// The IPv6 address is kept current (and its changes watched) only while the setting is on and the
+// provider takes it; read whenever the watcher's handles are opened, before each cycle.
+bool IPv6Wanted() {
+    constexpr RegistryHive hive = RegistryHive::LocalMachine;
+    return ReadRegistryDword(hive, kSettingsKey, kValueIPv6) != 0 &&
+           ProviderTakesIPv6(ReadRegistryDword(hive, kSettingsKey, kValueService));
+}
+
 ServiceWorker MakeWorker(const std::string& name, const WaitHandle& stopping, OutcomeHooks& hooks) {
     ServiceWorker worker;
     worker.isActive = [name] { return IsServiceActive(name); };
@@ -92,6 +100,7 @@ ServiceWorker MakeWorker(const std::string& name, const WaitHandle& stopping, Ou
     cycle.testNetwork = [] { return TestNetwork(); };
     cycle.testConnectivity = [] { return TestConnectivity(); };
     cycle.getIPAddressHTTPS = [] { return GetIPAddressHTTPS(); };
+    cycle.getIPv6Address = [] { return GetIPv6Address(); };
     cycle.sendUpdateRequest = [](const std::string& ip) { return SendUpdateRequest(ip); };
     cycle.answerStatus = [] { return LastHttpStatus(); };
     cycle.stopping = [&stopping] { return IsEventHandleSet(stopping); };
@@ -114,8 +123,9 @@ ServiceWorker MakeWorker(const std::string& name, const WaitHandle& stopping, Ou
         return NetworkConfigurationChangeEvent(kWaitInfinite);
     };
     sources.timer = [](std::int64_t milliseconds) { return TimerEvent(milliseconds); };
-    sources.addressChange = [] { return AddressChangeEvent(kWaitInfinite); };
-    sources.routeChange = [] { return RouteChangeEvent(kWaitInfinite); };
+    sources.addressChange = [](bool ipv6) { return AddressChangeEvent(kWaitInfinite, ipv6); };
+    sources.routeChange = [](bool ipv6) { return RouteChangeEvent(kWaitInfinite, ipv6); };
+    sources.watchIPv6 = IPv6Wanted;
     worker.stop = &stopping;
     return worker;
 }

@@ -19,11 +19,18 @@ namespace {
 
 constexpr const char* kProcedure = "ThreadServiceMain";
 
-// The armed watcher thread and whether its body has finished.
+// The armed watcher thread and whether its body has finished. It ends on an event of its own,
+// set when it is destroyed: when the service stops, and when the worker replaces it because
+// what is to be watched changed.
 class WaitingThread {
   public:
-    WaitingThread(const ChangeWatch& watch, const ChangeSources& sources, ChangeHandles opened)
-        : done_(std::make_shared<std::atomic<bool>>(false)) {
+    WaitingThread(ChangeWatch watch, const ChangeSources& sources, ChangeHandles opened)
+        : done_(std::make_shared<std::atomic<bool>>(false)),
+          end_(CreateManualEventHandle()),
+          ipv6_(opened.ipv6) {
+        if (end_) {
+            watch.stop = &end_;
+        }
         thread_ =
             std::thread([watch, sources, done = done_, handles = std::move(opened)]() mutable {
                 ThreadServiceWait(watch, sources, std::move(handles));
@@ -31,10 +38,17 @@ class WaitingThread {
             });
     }
     ~WaitingThread() {
+        if (end_) {
+            SetEventHandle(end_);
+        }
         if (thread_.joinable()) {
             thread_.join();
         }
     }
+    // Whether its handles watch IPv6 changes too.
+    bool WatchesIPv6() const { return ipv6_; }
+    // Whether it can be ended without waking the worker (else only the service's stop ends it).
+    bool Replaceable() const { return static_cast<bool>(end_); }
     WaitingThread(const WaitingThread&) = delete;
     WaitingThread& operator=(const WaitingThread&) = delete;
 
@@ -52,6 +66,8 @@ class WaitingThread {
 
   private:
     std::shared_ptr<std::atomic<bool>> done_;
+    WaitHandle end_;
+    bool ipv6_ = false;
     std::thread thread_;
 };
 
@@ -98,6 +114,13 @@ int ThreadServiceMain(const ServiceWorker& worker) {
         // RunServiceProcess for what this and one arena save.
         ReleaseUnusedMemory();
 
+        if (waitingThread && waitingThread->WatchesIPv6() != changes.ipv6 &&
+            waitingThread->Replaceable()) {
+            // New settings turned IPv6 on or off: the armed watcher would miss or keep watching
+            // IPv6 changes until it fires, so it makes way for one with this cycle's handles.
+            QLOG(kLogDebug, kProcedure, "Replacing the waiting thread: the IPv6 watch changed");
+            waitingThread.reset();
+        }
         if (waitingThread) {
             QLOG(kLogTrace, kProcedure, "Checking for waiting thread");
             if (waitingThread->WaitForEnd(std::chrono::milliseconds(100))) {

@@ -11,6 +11,7 @@
 #include "diagnostics/log.h"
 #include "platform/exchange_stop.h"
 #include "platform/process.h"
+#include "service/dual_stack.h"
 #include "settings/registry.h"
 #include "settings/schema.h"
 
@@ -164,6 +165,7 @@ bool WriteOutcome(const RecordedOutcome& outcome, std::string& failure) {
     }
     if (outcome.sent) {
         check(WriteRegistryString(kHive, kServiceKey, kValueIp, outcome.ip), kValueIp);
+        check(StoreIPv6Value(outcome.ip6), kValueIp6);
     }
     check(WriteTimeStamp(kHive, kServiceKey, kValueAttemptTime, outcome.attemptTime),
           kValueAttemptTime);
@@ -184,6 +186,7 @@ void StoreOutcome(RecordedOutcome outcome, UpdateCycleMemory& memory,
             outcome.sent = true;
             outcome.time = memory.unsaved->time;
             outcome.ip = memory.unsaved->ip;
+            outcome.ip6 = memory.unsaved->ip6;
         }
         if (outcome.result.empty()) {
             outcome.result = memory.unsaved->result;
@@ -282,7 +285,9 @@ std::int64_t RunUpdateCycle(const UpdateCycleLimits& limits, UpdateCycleMemory& 
     // A last update stamped ahead of the clock counts as long ago: it then neither hides newer
     // settings nor holds the periodic limits back.
     const bool updateAhead = lastUpdateTime > now;
-    TellStampAhead(updateAhead || settingsTime > now,
+    // Settings applied twice within one second carry the next second's stamp: not a clock fault.
+    constexpr std::int64_t kOwnStampLead = 60;
+    TellStampAhead(updateAhead || settingsTime > now + kOwnStampLead,
                    updateAhead ? "Last update time lies ahead of the clock, counting it as long ago"
                                : "Settings time lies ahead of the clock, sending them once",
                    memory);
@@ -313,9 +318,14 @@ std::int64_t RunUpdateCycle(const UpdateCycleLimits& limits, UpdateCycleMemory& 
     QLOG(kLogInfo, kProcedure, "Current IP is valid, compare to previous");
     QLOG(kLogTrace, kProcedure, "CurrentIP = " + currentIP);
     QLOG(kLogTrace, kProcedure, "PreviousIP = " + previousIP);
-    const int changed = currentIP != previousIP ? 1 : 0;
+    int changed = currentIP != previousIP ? 1 : 0;
     QLOG(kLogInfo, kProcedure,
          changed ? "Current IP does not equal previous IP" : "Current IP does equal previous IP");
+    const IPv6Step ipv6 = LearnIPv6Step(provider, memory, environment);
+    if (ipv6.wanted && Stopping(environment)) {
+        return 0;
+    }
+    changed = changed || IPv6Changed(ipv6) ? 1 : 0;
 
     const std::int64_t age = lastUpdateTime != 0 ? now - lastUpdateTime : 0;
     QLOG(kLogTrace, kProcedure,
@@ -352,7 +362,7 @@ std::int64_t RunUpdateCycle(const UpdateCycleLimits& limits, UpdateCycleMemory& 
     int status = 0;
     if (!username.empty()) {
         QLOG(kLogInfo, kProcedure, "Sending IP update to remote service");
-        result = CapAnswer(environment.sendUpdateRequest(currentIP));
+        result = CapAnswer(environment.sendUpdateRequest(RequestAddresses(currentIP, ipv6)));
         status = environment.answerStatus ? environment.answerStatus() : 0;
         if (Stopping(environment)) {
             // The answer, if any, was cut off: what reached the provider is unknown, so nothing
@@ -424,6 +434,7 @@ std::int64_t RunUpdateCycle(const UpdateCycleLimits& limits, UpdateCycleMemory& 
     outcome.sent = !outage && !tryLater;
     outcome.time = now;
     outcome.ip = split.address;
+    outcome.ip6 = RecordedIPv6(ipv6, split);
     outcome.limit = limit;
     outcome.result = result;
     outcome.attemptTime = now;

@@ -22,6 +22,9 @@ struct UpdateCycleEnvironment {
     std::function<std::int64_t()> testNetwork;  // nonzero when no network filter objects
     std::function<bool()> testConnectivity;     // the probe host resolves
     std::function<std::string()> getIPAddressHTTPS;
+    // The public IPv6 address, empty when none is found; asked only while the IPv6 setting is on
+    // and the provider takes one. May be empty.
+    std::function<std::string()> getIPv6Address;
     std::function<std::string(const std::string& currentIP)> sendUpdateRequest;
     // The HTTP status of the answer sendUpdateRequest last received, 0 when none; may be empty.
     std::function<int()> answerStatus;
@@ -53,6 +56,8 @@ struct RecordedOutcome {
     bool sent = false;
     std::int64_t time = 0;
     std::string ip;
+    // IP6, written after IP when sent: the IPv6 address the request carried; empty removes it.
+    std::string ip6;
     std::int64_t limit = 0;
     std::string result;  // not written when empty, so the previous one stays
     std::int64_t attemptTime = 0;
@@ -75,6 +80,8 @@ struct UpdateCycleMemory {
     bool toldStampAhead = false;
     // What the last cycle found; None when a stop ended it.
     CheckFinding finding = CheckFinding::None;
+    // "No IPv6 address found" was logged and no address has been found since.
+    bool toldNoIPv6 = false;
     ConditionNotices notices;
 };
 

@@ -11,6 +11,18 @@ namespace {
 
 constexpr RegistryHive kMachine = RegistryHive::LocalMachine;
 
+// Stamps have whole seconds, and the service tells settings it has sent from new ones by their
+// stamp alone. Settings applied a second time within the same second (a script running
+// /configure twice, OK pressed twice) therefore get the next second: with the same stamp they
+// would count as sent already and never reach the provider. A stamp far ahead (a clock set back)
+// is not carried on.
+std::int64_t OwnSettingsStamp() {
+    const std::int64_t now = CurrentTimeStamp();
+    const std::int64_t previous = ReadTimeStamp(kMachine, kSettingsKey, kValueTime);
+    constexpr std::int64_t kSameMomentSeconds = 60;
+    return previous >= now && previous - now < kSameMomentSeconds ? previous + 1 : now;
+}
+
 }  // namespace
 
 int ApplySettings(const SettingsValues& values, const ApplyOperations& operations) {
@@ -34,7 +46,12 @@ int ApplySettings(const SettingsValues& values, const ApplyOperations& operation
     WriteRegistryDword(kMachine, kSettingsKey, kValueWirelessFilter, values.wirelessFilter ? 1 : 0);
     WriteRegistryMultiString(kMachine, kSettingsKey, kValueLocalNetworks, localList);
     WriteRegistryMultiString(kMachine, kSettingsKey, kValueWirelessNetworks, wirelessList);
-    WriteTimeStamp(kMachine, kSettingsKey, kValueTime, CurrentTimeStamp());
+    // Written once it is on, and when it is turned off again: a store where it was never on keeps
+    // the values it always had.
+    if (values.ipv6 || ReadRegistryDword(kMachine, kSettingsKey, kValueIPv6) != 0) {
+        WriteRegistryDword(kMachine, kSettingsKey, kValueIPv6, values.ipv6 ? 1 : 0);
+    }
+    WriteTimeStamp(kMachine, kSettingsKey, kValueTime, OwnSettingsStamp());
 
     if (operations.setAutostart) {
         operations.setAutostart(values.autostartMode);

@@ -30,6 +30,8 @@ struct SettingsValues {
     // The entries of each network list; nullopt when the list is not shown at all.
     std::optional<std::vector<std::string>> localNetworks;
     std::optional<std::vector<std::string>> wirelessNetworks;
+    // Also keep the host name's IPv6 address current (the IPv6 value).
+    bool ipv6 = false;
     bool beta = false;
     int autostartMode = kAutostartOff;  // kAutostartAllUsers, kAutostartThisUser or off
 };

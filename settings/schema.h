@@ -40,11 +40,17 @@ inline constexpr std::string_view kValueLocalNetworks = "LocalNetworks";        
 inline constexpr std::string_view kValueWirelessFilter = "WirelessFilter";      // REG_DWORD
 inline constexpr std::string_view kValueWirelessNetworks = "WirelessNetworks";  // REG_MULTI_SZ
 inline constexpr std::string_view kValueTime = "Time";  // REG_DWORD, settings and service key
+// REG_DWORD: 1 also keeps the host name's IPv6 address current; 0 or absent (the default) not.
+// Written only once it was turned on, so a store that never had it is as it always was.
+inline constexpr std::string_view kValueIPv6 = "IPv6";
 
 // Service key (besides Time).
-inline constexpr std::string_view kValueLimit = "Limit";          // REG_DWORD, 0 or 1
-inline constexpr std::string_view kValueResult = "Result";        // REG_SZ
-inline constexpr std::string_view kValueIp = "IP";                // REG_SZ
+inline constexpr std::string_view kValueLimit = "Limit";    // REG_DWORD, 0 or 1
+inline constexpr std::string_view kValueResult = "Result";  // REG_SZ
+inline constexpr std::string_view kValueIp = "IP";          // REG_SZ
+// REG_SZ, written after IP: the IPv6 address the last recorded request carried; absent when it
+// carried none (IPv6 off, a provider that takes IPv4 only, or no IPv6 address found).
+inline constexpr std::string_view kValueIp6 = "IP6";
 inline constexpr std::string_view kValueEventType = "EventType";  // REG_DWORD
 inline constexpr std::string_view kValueEventId = "EventID";      // REG_DWORD
 // Time, IP and Result describe the last request the provider answered; these two describe the

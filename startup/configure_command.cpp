@@ -54,6 +54,8 @@ std::string CurrentDisplay(SettingField field, const SettingsValues& stored) {
             return stored.wirelessFilter ? "yes" : "no";
         case SettingField::WirelessNetworks:
             return stored.wirelessNetworks->empty() ? "" : ListDisplay(stored.wirelessNetworks);
+        case SettingField::IPv6:
+            return stored.ipv6 ? "yes" : "no";
     }
     return {};
 }
@@ -158,6 +160,7 @@ SettingsValues Merge(const SettingsValues& stored, const SettingsChanges& change
     values.intervalMinutes = changes.intervalMinutes.value_or(stored.intervalMinutes);
     values.localFilter = changes.localFilter.value_or(stored.localFilter);
     values.wirelessFilter = changes.wirelessFilter.value_or(stored.wirelessFilter);
+    values.ipv6 = changes.ipv6.value_or(stored.ipv6);
     if (changes.localNetworks) {
         values.localNetworks = changes.localNetworks;
     }
@@ -188,6 +191,7 @@ std::vector<std::string> DifferentSettings(const SettingsValues& a, const Settin
     compare(ListOf(a.localNetworks) == ListOf(b.localNetworks), "LocalNetworks");
     compare(a.wirelessFilter == b.wirelessFilter, "WirelessFilter");
     compare(ListOf(a.wirelessNetworks) == ListOf(b.wirelessNetworks), "WirelessNetworks");
+    compare(a.ipv6 == b.ipv6, "IPv6");
     return names;
 }
 
@@ -348,6 +352,10 @@ std::int64_t RunConfigure(const ApplyOperations& operations) {
     }
     QLOG(kLogInfo, "RunConfigure", "Settings stored");
     std::printf("Settings saved.\n");
+    if (values.ipv6 && !ProviderTakesIPv6(values.providerIndex)) {
+        std::printf("%s takes IPv4 addresses only: the IPv6 setting has no effect with it.\n",
+                    ProviderDisplayName(values.providerIndex).c_str());
+    }
     if (controlled > 0) {
         std::printf("The service was told to update now.\n");
     } else if (controlled == 0) {

@@ -246,6 +246,9 @@ bool ClearSetting(const SettingFieldInfo& info, SettingsChanges& changes, std::s
         case SettingField::WirelessNetworks:
             changes.wirelessNetworks = std::vector<std::string>();
             return true;
+        case SettingField::IPv6:
+            changes.ipv6 = false;
+            return true;
         default:
             error = std::string(info.name) +
                     " cannot be empty: it is required (leave the line out to keep the stored "
@@ -294,6 +297,10 @@ const std::vector<SettingFieldInfo>& SettingFields() {
          "Update only on the listed wireless networks (yes/no)", false},
         {SettingField::WirelessNetworks, "WirelessNetworks",
          "Wireless networks: names (SSIDs), separated by commas", false},
+        {SettingField::IPv6, "IPv6",
+         "Also keep the host name's IPv6 address current (yes/no; not for OpenDNS and "
+         "DNS-O-Matic)",
+         false},
     };
     return fields;
 }
@@ -367,6 +374,14 @@ bool AcceptSettingValue(SettingField field, std::string_view value, SettingsChan
             return AcceptLocalNetworks(value, changes, error);
         case SettingField::WirelessNetworks:
             return AcceptWirelessNetworks(value, changes, error);
+        case SettingField::IPv6: {
+            bool flag = false;
+            if (!ParseFlag("IPv6", value, flag, error)) {
+                return false;
+            }
+            changes.ipv6 = flag;
+            return true;
+        }
     }
     return false;
 }

@@ -28,6 +28,7 @@ enum class SettingField {
     LocalNetworks,
     WirelessFilter,
     WirelessNetworks,
+    IPv6,
 };
 
 struct SettingFieldInfo {
@@ -51,6 +52,7 @@ struct SettingsChanges {
     std::optional<std::vector<std::string>> localNetworks;
     std::optional<bool> wirelessFilter;
     std::optional<std::vector<std::string>> wirelessNetworks;
+    std::optional<bool> ipv6;
     // Endpoint overrides given by their value names; the empty text removes an override.
     std::map<Endpoint, std::string> endpoints;
     // "UpdateHost": the override of the chosen provider's update host (the provider given in the

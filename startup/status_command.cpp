@@ -118,6 +118,34 @@ Outcome DescribeOutcome(const SettingsValues& settings, const LastAttempt& attem
     return outcome;
 }
 
+std::string IPv6SettingText(const SettingsValues& settings) {
+    if (!settings.ipv6) {
+        return "off";
+    }
+    if (!ProviderTakesIPv6(settings.providerIndex)) {
+        return "on, but " + ProviderDisplayName(settings.providerIndex) +
+               " takes IPv4 addresses only: no IPv6 address is sent";
+    }
+    return "on";
+}
+
+// The IPv6 address the last request carried, or why there is none; empty when there is nothing
+// to say (IPv6 off and none on record).
+std::string IPv6AddressText(const SettingsValues& settings, std::int64_t updateTime,
+                            const std::string& address6) {
+    if (!address6.empty()) {
+        return address6;
+    }
+    if (!settings.ipv6 || !ProviderTakesIPv6(settings.providerIndex)) {
+        return {};
+    }
+    if (updateTime <= 0 || updateTime < ReadTimeStamp(kMachine, kSettingsKey, kValueTime)) {
+        return "not sent yet";
+    }
+    return "none found at the last update (no global IPv6 address on the interface of the IPv6 "
+           "default route, and none from the IPv6 echo): the IPv4 address was sent alone";
+}
+
 void PrintEndpoints() {
     std::printf("Endpoints:\n");
     bool any = false;
@@ -174,6 +202,7 @@ std::int64_t RunStatus(StatusForm form) {
                              "; networks: " + ListDisplay(settings.localNetworks));
     Row("Wireless filter:", std::string(settings.wirelessFilter ? "on" : "off") +
                                 "; networks: " + ListDisplay(settings.wirelessNetworks));
+    Row("IPv6:", IPv6SettingText(settings));
     Row("Tray autostart:", AutostartText(settings.autostartMode));
     Row("Settings changed:", TimeStampText(ReadTimeStamp(kMachine, kSettingsKey, kValueTime)));
     PrintEndpoints();
@@ -186,8 +215,14 @@ std::int64_t RunStatus(StatusForm form) {
     if (!outcome.answer.empty()) {
         Row("Provider answer:", outcome.answer);
     }
-    Row("Last update:", TimeStampText(ReadTimeStamp(kMachine, kServiceKey, kValueTime)));
+    const std::int64_t updateTime = ReadTimeStamp(kMachine, kServiceKey, kValueTime);
+    Row("Last update:", TimeStampText(updateTime));
     Row("Address:", ReadRegistryString(kMachine, kServiceKey, kValueIp));
+    const std::string address6 =
+        IPv6AddressText(settings, updateTime, ReadRegistryString(kMachine, kServiceKey, kValueIp6));
+    if (!address6.empty()) {
+        Row("IPv6 address:", address6);
+    }
     if (!outcome.nextStep.empty()) {
         Row("Next step:", outcome.nextStep);
     }

@@ -47,6 +47,7 @@ SettingsValues ReadStoredSettings() {
     values.wirelessFilter = ReadRegistryDword(kMachine, kSettingsKey, kValueWirelessFilter) != 0;
     values.localNetworks = StoredList(kValueLocalNetworks);
     values.wirelessNetworks = StoredList(kValueWirelessNetworks);
+    values.ipv6 = ReadRegistryDword(kMachine, kSettingsKey, kValueIPv6) != 0;
     values.beta = ReadRegistryDword(kMachine, kProductKey, kValueSoftwareBeta) != 0;
     values.autostartMode = static_cast<int>(GetAutostart(ServiceName, GetProgramPath()));
     return values;

@@ -48,7 +48,7 @@ ResultNotice MakeResultNotice(const ServiceResult& result, int previousHistorySl
     const std::string shown = ShownResult(result.result);
     const UpdateResult fields = SplitUpdateResult(result.result, "");
     const std::string& code = fields.code;
-    const std::string& parameter = fields.address;
+    const std::string parameter = ResultAddresses(fields);
     if (result.result == kNoAnswerMarker) {
         notice.code = kNoAnswerMarker;
     } else if (!GetResultMessage(code, "").empty()) {

@@ -5,6 +5,7 @@
 #include <iterator>
 #include <utility>
 
+#include "ddns/provider_update.h"
 #include "platform/accounts.h"
 #include "platform/text.h"
 #include "resources/texts.h"
@@ -30,7 +31,8 @@ std::vector<std::string> StoredList(std::string_view valueName) {
 // The stored values OK writes, read raw (no defaults), for the read-back check.
 struct StoredRaw {
     std::string userName, password, hostName;
-    std::uint32_t interval = 0, service = 0, localFilter = 0, wirelessFilter = 0, beta = 0;
+    std::uint32_t interval = 0, service = 0, localFilter = 0, wirelessFilter = 0, ipv6 = 0,
+                  beta = 0;
     std::vector<std::string> localNetworks, wirelessNetworks;
 };
 
@@ -50,6 +52,7 @@ StoredRaw ReadRaw() {
     raw.wirelessFilter = Dword(kSettingsKey, kValueWirelessFilter);
     raw.localNetworks = StoredList(kValueLocalNetworks);
     raw.wirelessNetworks = StoredList(kValueWirelessNetworks);
+    raw.ipv6 = Dword(kSettingsKey, kValueIPv6);
     raw.beta = Dword(kProductKey, kValueSoftwareBeta);
     return raw;
 }
@@ -104,8 +107,13 @@ SettingsForm ReadSettingsForm(std::int64_t autostartState) {
     form.wirelessFilter = raw.wirelessFilter != 0;
     form.localNetworks = raw.localNetworks;
     form.wirelessNetworks = raw.wirelessNetworks;
+    form.ipv6 = raw.ipv6 != 0;
     form.beta = raw.beta != 0;
     return form;
+}
+
+int IPv6ChoiceTextId(int providerIndex) {
+    return providerIndex < 0 || ProviderTakesIPv6(providerIndex) ? 166 : 167;
 }
 
 std::string CutNetworkEntry(std::string_view text) {
@@ -135,6 +143,7 @@ SettingsValues ValuesOfForm(const SettingsForm& form, bool wirelessTab) {
         values.wirelessFilter = form.wirelessFilter;
         values.wirelessNetworks = form.wirelessNetworks;
     }
+    values.ipv6 = form.ipv6;
     values.beta = form.beta;
     const bool autostartChosen = form.autostartIndex >= 0 &&
                                  form.autostartIndex < static_cast<int>(std::size(kAutostartModes));
@@ -183,6 +192,7 @@ std::vector<std::string> StoreSettings(const SettingsValues& values,
     check(after.service == static_cast<std::uint32_t>(values.providerIndex), "Service");
     check(after.localFilter == (values.localFilter ? 1U : 0U), "LocalFilter");
     check(after.wirelessFilter == (values.wirelessFilter ? 1U : 0U), "WirelessFilter");
+    check(after.ipv6 == (values.ipv6 ? 1U : 0U), "IPv6");
     check(after.localNetworks ==
               KeptWhenEmpty(values.localNetworks.value_or(none), before.localNetworks),
           "LocalNetworks");

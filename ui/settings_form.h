@@ -39,8 +39,14 @@ struct SettingsForm {
     bool wirelessFilter = false;
     std::vector<std::string> localNetworks;
     std::vector<std::string> wirelessNetworks;
+    bool ipv6 = false;
     bool beta = false;
 };
+
+// The IPv6 check box's text id for a provider entry: the plain choice where the provider takes
+// an IPv6 address, else the text that says it takes IPv4 only (the box is then disabled and its
+// state kept as stored).
+int IPv6ChoiceTextId(int providerIndex);
 
 // The interval entries for a stored value: the six, and the stored value's absolute value as a
 // seventh when it is none of them and not 0. selected is the entry of the stored value; for 0

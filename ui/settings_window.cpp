@@ -163,6 +163,19 @@ QWidget* SettingsWindow::GeneralTab(const SettingsForm& form, const ServiceResul
     Label(page, Text(110), false, 180, 100, 150);
     autostart_ = DropDown(page, "autostart", autostarts, form.autostartIndex, 180, 115);
 
+    // In the free row between the fields and the status lines, so no other control moves.
+    ipv6_ = Place(new QCheckBox(page), 10, 142, 165, 20);
+    ipv6_->setObjectName("ipv6");
+    ipv6_->setChecked(form.ipv6);
+    const auto offerIPv6 = [this](int provider) {
+        const int textId = IPv6ChoiceTextId(provider);
+        ipv6_->setText(Text(textId));
+        ipv6_->setEnabled(textId == 166);
+        ipv6_->resize(std::max(165, ipv6_->sizeHint().width()), 20);
+    };
+    offerIPv6(form.providerIndex);
+    connect(provider_, &QComboBox::currentIndexChanged, this, offerIPv6);
+
     // The status lines show what the service recorded, a provider's answer among it.
     lastUpdate_ = Label(page, {}, false, 180, 165, 200, 15);
     lastUpdate_->setObjectName("lastUpdate");
@@ -295,6 +308,7 @@ SettingsForm SettingsWindow::Form() const {
     form.localNetworks = entries(local_.list);
     form.wirelessFilter = wireless_.filter != nullptr && wireless_.filter->isChecked();
     form.wirelessNetworks = entries(wireless_.list);
+    form.ipv6 = ipv6_->isChecked();
     form.beta = beta_->isChecked();
     return form;
 }

@@ -82,6 +82,7 @@ class SettingsWindow : public QDialog {
     QComboBox* interval_ = nullptr;
     QComboBox* provider_ = nullptr;
     QComboBox* autostart_ = nullptr;
+    QCheckBox* ipv6_ = nullptr;
     QLabel* lastUpdate_ = nullptr;
     QLabel* lastResult_ = nullptr;
     NetworkControls local_;

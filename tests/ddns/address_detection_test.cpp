@@ -195,6 +195,49 @@ TEST_F(ResolverTest, HttpsEchoNeedsACertificateForItsHost) {
     }
 }
 
+// The IPv6 echo is reached over IPv6 only, its certificate must name its host, and only one
+// canonical global IPv6 address counts as its answer.
+TEST_F(ResolverTest, IPv6EchoAnswersOnlyAGlobalAddressOverIPv6) {
+    if (emulator_.Https6Port() == 0) {
+        GTEST_SKIP() << "no ::1 here";
+    }
+    const std::string ipv6 = "[::1]:" + std::to_string(emulator_.Https6Port());
+    // Over IPv4 the same page would answer this.
+    Admin("/admin/echo?text=2001:db8::78");
+    const struct {
+        std::string host;
+        const char* echo6;  // the IPv6 listener's echo text, as a query value; nullptr: the
+                            // caller's address
+        const char* answer;
+        const char* warning = "";
+    } cases[] = {
+        {ipv6, "2001:db8::77", "2001:db8::77"},
+        {ipv6, "2001:DB8::77", ""},
+        {ipv6, "2001:db8::77%0A", ""},
+        {ipv6, "fd00::77", ""},
+        {ipv6, "203.0.113.77", ""},
+        {ipv6, nullptr, ""},  // ::1
+        {"127.0.0.1:" + std::to_string(emulator_.HttpsPort()), "2001:db8::77", ""},
+        // An IPv4-mapped address reaches the IPv4 listener over an IPv6 socket.
+        {"[::ffff:127.0.0.1]:" + std::to_string(emulator_.HttpsOtherNamePort()), "2001:db8::77", "",
+         "its certificate does not name the host"},
+    };
+    for (const auto& c : cases) {
+        Admin(c.echo6 ? std::string("/admin/echo6?text=") + c.echo6
+                      : std::string("/admin/echo6?reset=1"));
+        ASSERT_TRUE(SetEndpointOverride(Endpoint::IpEcho6, c.host));
+        test::EnableTraceLog();
+        EXPECT_EQ(GetIPAddressHTTPS6(), c.answer) << c.host << " " << (c.echo6 ? c.echo6 : "");
+        const std::string line = "] No address from the IPv6 echo " + c.host + ": " + c.warning;
+        EXPECT_EQ(test::TraceLogText().find(line) != std::string::npos, *c.warning != '\0')
+            << test::TraceLogText();
+    }
+    // Nothing reached the IPv4 listener: the IPv6 echo is never asked over IPv4.
+    for (const auto& record : Records()) {
+        EXPECT_NE(record.server, "https") << record.target;
+    }
+}
+
 TEST(SilentResolverTest, AQueryEndsWhenNetworkExchangesStop) {
     // A resolver that never answers: a bound loopback socket nobody reads.
     const UniqueFd silent(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));

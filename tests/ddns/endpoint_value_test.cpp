@@ -24,6 +24,13 @@ TEST(EndpointValueTest, EachFormAcceptsItsTextsAndNamesWhatIsWrong) {
         {Endpoint::DynDnsUpdate, "dyn.example.net:8443", ""},
         {Endpoint::NoIpUpdate, "127.0.0.1:65535", ""},
         {Endpoint::IpEcho, "", ""},  // no override
+        {Endpoint::IpEcho6, "[::1]:8443", ""},
+        {Endpoint::IpEcho6, "[2001:db8::1]", ""},
+        {Endpoint::IpEcho6, "[2001:DB8::1]", "no IPv6 address in the form [2001:db8::1]"},
+        {Endpoint::IpEcho6, "[::1", "no IPv6 address in the form"},
+        {Endpoint::IpEcho6, "[::1]x", "no IPv6 address in the form"},
+        {Endpoint::IpEcho6, "[::1]:0", "port that is not a number"},
+        {Endpoint::IpEcho6, "2001:db8::1", "other than letters, digits"},
         {Endpoint::DynDnsUpdate, "dyn.example.net:0", "port that is not a number from 1 to 65535"},
         {Endpoint::DynDnsUpdate, "dyn.example.net:70000", "port that is not a number"},
         {Endpoint::DynDnsUpdate, "dyn.example.net:", "port that is not a number"},
@@ -60,8 +67,9 @@ TEST(EndpointValueTest, NamesAreFoundRegardlessOfCase) {
     EXPECT_EQ(FindEndpoint("ipecho"), Endpoint::IpEcho);
     EXPECT_EQ(FindEndpoint("NOIP"), Endpoint::NoIpUpdate);
     EXPECT_EQ(FindEndpoint("Resolvers"), Endpoint::Resolvers);
+    EXPECT_EQ(FindEndpoint("ipecho6"), Endpoint::IpEcho6);
     EXPECT_FALSE(FindEndpoint("Hostname").has_value());
-    EXPECT_EQ(AllEndpoints().size(), 15u);
+    EXPECT_EQ(AllEndpoints().size(), 16u);
 }
 
 TEST(EndpointValueTest, AnOverrideIsStoredCheckedAndRemovedAgain) {

@@ -147,6 +147,28 @@ TEST_F(SendUpdateRequestTest, SeveralHostNamesGoInOneRequestAndAnswerOneLineEach
               "/nic/update?hostname=home.example.org,office.example.org&myip=203.0.113.5");
 }
 
+// The dual form: both records in one request, both kept per host, both named in the answer; a
+// later request without an IPv6 address leaves the stored one alone.
+TEST_F(SendUpdateRequestTest, BothAddressesAreStoredAndAnsweredTogether) {
+    const struct {
+        const char* sent;
+        const char* answer;
+        const char* stored;
+    } steps[] = {
+        {"203.0.113.5,2001:db8::5", "good 203.0.113.5,2001:db8::5", "203.0.113.5,2001:db8::5"},
+        {"203.0.113.5,2001:db8::5", "nochg 203.0.113.5,2001:db8::5", "203.0.113.5,2001:db8::5"},
+        {"203.0.113.5,2001:db8::6", "good 203.0.113.5,2001:db8::6", "203.0.113.5,2001:db8::6"},
+        {"203.0.113.5", "nochg 203.0.113.5", "203.0.113.5,2001:db8::6"},
+        {"203.0.113.5,2001:db8:0::z", "badagent", "203.0.113.5,2001:db8::6"},
+    };
+    for (const auto& step : steps) {
+        EXPECT_EQ(SendUpdateRequest(step.sent), step.answer) << step.sent;
+        EXPECT_EQ(LastRecord().target,
+                  std::string("/nic/update?hostname=home.example.org&myip=") + step.sent);
+        EXPECT_EQ(Admin("/admin/host?name=home.example.org"), std::string(step.stored) + "\n");
+    }
+}
+
 TEST_F(SendUpdateRequestTest, DnsOMaticWithoutHostNameUpdatesEveryHost) {
     StoreSettings("alice", kPassword, "", kProviderDnsOMatic);
     EXPECT_EQ(SendUpdateRequest("198.51.100.9"), "good 198.51.100.9");

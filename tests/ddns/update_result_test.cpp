@@ -38,7 +38,14 @@ TEST(SplitUpdateResultTest, OnlyTheFirstLineCountsAndOnlyAnAddressIsKept) {
         const char* answer;
         const char* code;
         const char* address;
+        const char* address6 = "";  // of a dual answer
     } cases[] = {
+        {"good 203.0.113.5,2001:db8::5", "good", "203.0.113.5", "2001:db8::5"},
+        {"nochg 203.0.113.5,2001:db8::5\ngood 203.0.113.9", "nochg", "203.0.113.5", "2001:db8::5"},
+        {"good 203.0.113.5,2001:DB8::5", "good", "198.51.100.1"},
+        {"good 203.0.113.5,", "good", "198.51.100.1"},
+        {"good 203.0.113.5,203.0.113.6", "good", "198.51.100.1"},
+        {"good 2001:db8::5", "good", "198.51.100.1"},
         {"good 203.0.113.5\nnochg 203.0.113.5", "good", "203.0.113.5"},
         {"nochg 203.0.113.5\r\ngood 203.0.113.9", "nochg", "203.0.113.5"},
         {"good\n203.0.113.9", "good", "198.51.100.1"},
@@ -50,6 +57,9 @@ TEST(SplitUpdateResultTest, OnlyTheFirstLineCountsAndOnlyAnAddressIsKept) {
         const UpdateResult result = SplitUpdateResult(c.answer, "198.51.100.1");
         EXPECT_EQ(result.code, c.code) << c.answer;
         EXPECT_EQ(result.address, c.address) << c.answer;
+        EXPECT_EQ(result.address6, c.address6) << c.answer;
+        EXPECT_EQ(ResultAddresses(result),
+                  *c.address6 ? std::string(c.address) + ", " + c.address6 : c.address);
     }
 }
 
@@ -130,6 +140,18 @@ TEST_F(BuildUpdateUrlTest, HostNamesKeepTheirListButCannotBreakTheQuery) {
     EXPECT_EQ(BuildUpdateUrl(kProviderNoIp, "münchen.example", "203.0.113.5\n"),
               "https://dynupdate.no-ip.com/nic/update?hostname=m%C3%BCnchen.example"
               "&myip=203.0.113.5%0A");
+}
+
+TEST_F(BuildUpdateUrlTest, BothAddressesGoInOneMyipForTheProvidersThatTakeThem) {
+    // The address keeps its colons as the providers document the form; a host name does not.
+    EXPECT_EQ(BuildUpdateUrl(kProviderDynDns, "h:1.example", "203.0.113.5,2001:db8::5"),
+              "https://members.dyndns.org/nic/update?hostname=h%3A1.example"
+              "&myip=203.0.113.5,2001:db8::5");
+    for (std::int64_t service = -1; service <= 6; ++service) {
+        const bool takes = service == kProviderDynDns || service == kProviderSpDns ||
+                           service == kProviderStrato || service == kProviderNoIp;
+        EXPECT_EQ(ProviderTakesIPv6(service), takes) << service;
+    }
 }
 
 TEST_F(BuildUpdateUrlTest, OverriddenHostsMayCarryAPort) {

@@ -322,7 +322,7 @@ TEST(EventRecordFields, ReadsStayInsideTheRecordWhateverItsFieldsSay) {
     auto patched = [&](std::size_t offset, std::uint32_t value, int width) {
         std::vector<std::uint8_t> bytes = good;
         for (int i = 0; i < width; ++i) {
-            bytes[offset + static_cast<std::size_t>(i)] =
+            bytes.at(offset + static_cast<std::size_t>(i)) =
                 static_cast<std::uint8_t>(value >> (8 * i));
         }
         return exact(bytes);

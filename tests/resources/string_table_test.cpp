@@ -15,8 +15,8 @@ namespace {
 
 std::set<int> ExpectedIds() {
     std::set<int> ids;
-    for (int id = 100; id <= 165; ++id) {
-        ids.insert(id);
+    for (int id = 100; id <= 167; ++id) {
+        ids.insert(id);  // 166 and 167: the settings window's IPv6 choice
     }
     ids.insert({35200, 35201});
     for (int id = 35205; id <= 35223; ++id) {
@@ -105,6 +105,7 @@ TEST(StringTable, TextsReadExactlyAsWritten) {
         {164, "No-IP", "No-IP"},
         {165, "Nothing reached the provider: no answer came back.",
          "Nichts hat den Dienstleister erreicht: es kam keine Antwort zurück."},
+        {166, "Also update the IPv6 address", "Auch die IPv6-Adresse aktualisieren"},
         {35200, "Software Update", "Software Update"},
         {35206, "Version %1 is available for installation",
          "Version %1 steht zur Installation bereit"},

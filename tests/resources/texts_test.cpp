@@ -31,7 +31,7 @@ TEST(Texts, UnknownIdsGiveTheEmptyText) {
     EXPECT_EQ(GetLocalizedText(0, "", Language::English), "");
     EXPECT_EQ(GetLocalizedText(0, "a\nb", Language::English), "");
     EXPECT_EQ(GetLocalizedText(99, "x", Language::German), "");
-    EXPECT_EQ(GetLocalizedText(166, "", Language::English), "");
+    EXPECT_EQ(GetLocalizedText(168, "", Language::English), "");
     EXPECT_EQ(GetLocalizedText(35202, "", Language::German), "");
     EXPECT_EQ(GetLocalizedText(-1, "", Language::English), "");
     EXPECT_EQ(LoadResourceText(65535, Language::English), "");

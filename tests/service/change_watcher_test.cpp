@@ -54,8 +54,8 @@ class ChangeWatcherTest : public ::testing::Test {
             timerMilliseconds = ms;
             return Borrow(1);
         };
-        s.addressChange = [this] { return Borrow(2); };
-        s.routeChange = [this] { return Borrow(3); };
+        s.addressChange = [this](bool) { return Borrow(2); };
+        s.routeChange = [this](bool) { return Borrow(3); };
         return s;
     }
 

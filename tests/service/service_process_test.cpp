@@ -280,6 +280,82 @@ TEST_F(ServiceProcessTest, StatusTellsWhatTheRunningServiceFoundAndWhenItLooksAg
     EXPECT_EQ(service_.Wait(10000), 0) << service_.Output();
 }
 
+// Dual stack on an interface of its own: without the setting the request is the IPv4 one of
+// always; with it, the stable global address rides along (not the temporary, deprecated,
+// unique-local or link-local ones), a prefix change is sent once, and an interface without a
+// global address asks the IPv6 echo.
+TEST_F(ServiceProcessTest, IPv6GoesWithTheStableAddressAndFollowsItsChanges) {
+    const std::string veth = test::UniqueName("qsv");
+    ASSERT_TRUE(test::AddVethPair(veth, test::UniqueName("qsp"), "198.51.100.2/24"));
+    std::ofstream("/proc/sys/net/ipv6/conf/" + veth + "/use_tempaddr") << "2";
+    const std::string batch = root_->Path() + "/ipv6";
+    const auto change = [&](const std::vector<std::string>& lines) {
+        std::ofstream file(batch, std::ios::trunc);
+        for (const std::string& line : lines) {
+            file << line << " dev " << veth << "\n";
+        }
+        file.close();
+        return test::RunIp({"-batch", batch});
+    };
+    ASSERT_TRUE(change({"address add 2001:db8:1::10/64 nodad mngtmpaddr",
+                        "address add 2001:db8:1::20/64 nodad valid_lft 600 preferred_lft 300",
+                        "address add 2001:db8:1::30/64 nodad valid_lft 3600 preferred_lft 0",
+                        "address add fd00:1::10/64 nodad", "address add fe80::10/64 nodad"}));
+    ASSERT_TRUE(test::RunIp({"-6", "route", "add", "default", "via", "fe80::1", "dev", veth}));
+    const bool echo6 = emulator_.Https6Port() != 0;
+    if (echo6) {
+        ASSERT_TRUE(test::SetEndpointOverride(Endpoint::IpEcho6,
+                                              "[::1]:" + std::to_string(emulator_.Https6Port())));
+        emulator_.Admin("/admin/echo6?text=2001:db8:77::7");
+    }
+    const std::string update = "/nic/update?hostname=home.example.org&myip=203.0.113.5";
+    std::vector<std::string> expected = {update};
+    const auto updates = [&] {
+        std::vector<std::string> targets;
+        for (const test::RequestRecord& record : test::ParseRequestRecords(emulator_.Requests())) {
+            if (record.target.starts_with("/nic/update")) {
+                targets.push_back(record.target);
+            }
+        }
+        return targets;
+    };
+    const auto sent = [&](const std::string& address6) {
+        expected.push_back(update + "," + address6);
+        return Eventually([&] {
+            return updates().size() >= expected.size() &&
+                   ReadRegistryString(kHive, kServiceKey, kValueIp6) == address6;
+        });
+    };
+
+    ASSERT_TRUE(StartService());
+    ASSERT_TRUE(Eventually([&] { return RecordedEventId() != 0; })) << service_.Output();
+    EXPECT_EQ(updates(), expected);
+    EXPECT_EQ(ReadRegistryString(kHive, kServiceKey, kValueIp6), "");
+
+    WriteRegistryDword(kHive, kSettingsKey, kValueIPv6, 1);
+    WriteTimeStamp(kHive, kSettingsKey, kValueTime, CurrentTimeStamp() + 1);
+    ASSERT_TRUE(SendControl(ControlCodeSettingsChanged));
+    EXPECT_TRUE(sent("2001:db8:1::10")) << test::TraceLogText();
+    EXPECT_EQ(ReadRegistryString(kHive, kServiceKey, kValueResult),
+              "good 203.0.113.5,2001:db8:1::10");
+
+    ASSERT_TRUE(change({"address del 2001:db8:1::10/64", "address add 2001:db8:2::10/64 nodad"}));
+    EXPECT_TRUE(sent("2001:db8:2::10")) << test::TraceLogText();
+
+    if (echo6) {
+        ASSERT_TRUE(change({"address del 2001:db8:2::10/64", "address del 2001:db8:1::20/64"}));
+        EXPECT_TRUE(sent("2001:db8:77::7")) << test::TraceLogText();
+    }
+    // One more cycle finds nothing new; every change was sent exactly once.
+    const int echoes = CountEchoRequests(emulator_);
+    ASSERT_TRUE(SendControl(ControlCodeSettingsChanged));
+    EXPECT_TRUE(Eventually([&] { return CountEchoRequests(emulator_) > echoes; }));
+    EXPECT_EQ(updates(), expected);
+
+    service_.Signal(SIGTERM);
+    EXPECT_EQ(service_.Wait(10000), 0) << service_.Output();
+}
+
 // A hook runs after the outcome with nothing of the service's (no root, no capability, no
 // descriptor such as the control socket, no write access to the store), and one that hangs holds
 // up neither the next cycle nor the stop.

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -13,6 +14,7 @@
 #include "platform/exchange_stop.h"
 #include "settings/registry.h"
 #include "tests/support/test_support.h"
+#include "tests/support/trace_log.h"
 
 namespace quarnel {
 namespace {
@@ -46,6 +48,10 @@ class UpdateCycleTest : public ::testing::Test {
         e.testNetwork = [this] { return networkAllowed ? 1 : 0; };
         e.testConnectivity = [this] { return ++connectivityTests > failingConnectivityTests; };
         e.getIPAddressHTTPS = [this] { return echoAnswer; };
+        e.getIPv6Address = [this] {
+            ++ipv6Lookups;
+            return learntIPv6;
+        };
         e.sendUpdateRequest = [this](const std::string& ip) {
             requests.push_back(ip);
             return providerAnswer;
@@ -88,6 +94,9 @@ class UpdateCycleTest : public ::testing::Test {
     int failingConnectivityTests = 0;
     int connectivityTests = 0;
     std::string echoAnswer = "203.0.113.5";
+    // An IPv6 address is there to be found; only the IPv6 setting makes the cycle ask for it.
+    std::string learntIPv6 = "2001:db8::5";
+    int ipv6Lookups = 0;
     std::string providerAnswer = "good 203.0.113.5";
     int answerStatus = 200;
     std::vector<std::string> requests;
@@ -116,6 +125,96 @@ TEST_F(UpdateCycleTest, FirstStartSendsAnUpdateAndRecordsTheOutcome) {
     EXPECT_EQ(events[0].text, "good 203.0.113.5");
     // The history record is written before the outcome reaches the store.
     EXPECT_EQ(events[0].storedAttemptResult, "");
+
+    // With the IPv6 setting off (the default) nothing about IPv6 is asked or stored: the key
+    // holds the values it always did (listed where the store is a folder tree).
+    EXPECT_EQ(ipv6Lookups, 0);
+    EXPECT_EQ(ReadRegistryString(kHive, kService, "IP6"), "");
+    const std::filesystem::path key = root_.Path() +
+                                      "/var/lib/quarnel-updater/registry/HKEY_LOCAL_MACHINE/"
+                                      "SOFTWARE/Quarnel Updater/Service";
+    if (std::filesystem::exists(key)) {
+        std::vector<std::string> values;
+        for (const auto& entry : std::filesystem::directory_iterator(key)) {
+            values.push_back(entry.path().filename().string());
+        }
+        std::sort(values.begin(), values.end());
+        EXPECT_EQ(values, (std::vector<std::string>{"AttemptResult.value", "AttemptTime.value",
+                                                    "EventID.value", "EventType.value", "IP.value",
+                                                    "Limit.value", "Result.value", "Time.value"}));
+    }
+}
+
+TEST_F(UpdateCycleTest, WithIPv6OnBothAddressesAreComparedSentAndRecorded) {
+    const struct {
+        const char* name;
+        std::int64_t provider;
+        bool ipv6Setting;
+        const char* storedIP6;  // "" for none
+        const char* learnt;
+        const char* echo;
+        const char* answer;
+        const char* request;  // "" for none
+        const char* recordedIP6;
+    } cases[] = {
+        {"an IPv6 change alone", 0, true, "2001:db8::4", "2001:db8::5", "203.0.113.5",
+         "good 203.0.113.5,2001:db8::5", "203.0.113.5,2001:db8::5", "2001:db8::5"},
+        {"nothing changed", 5, true, "2001:db8::5", "2001:db8::5", "203.0.113.5", "", "",
+         "2001:db8::5"},
+        {"an address no longer found is no change", 3, true, "2001:db8::5", "", "203.0.113.5", "",
+         "", "2001:db8::5"},
+        {"a text that is no canonical global address is none", 4, true, "2001:db8::5", "fd00::6",
+         "203.0.113.5", "", "", "2001:db8::5"},
+        {"none found: IPv4 alone", 0, true, "2001:db8::5", "2001:DB8::6", "203.0.113.9",
+         "good 203.0.113.9", "203.0.113.9", ""},
+        {"an answer naming IPv4 only records what was sent", 0, true, "", "2001:db8::6",
+         "203.0.113.9", "good 203.0.113.9", "203.0.113.9,2001:db8::6", "2001:db8::6"},
+        {"the address the answer names", 0, true, "", "2001:db8::6", "203.0.113.9",
+         "nochg 203.0.113.9,2001:db8::7", "203.0.113.9,2001:db8::6", "2001:db8::7"},
+        {"OpenDNS takes IPv4 only", 1, true, "2001:db8::4", "2001:db8::5", "203.0.113.9",
+         "good 203.0.113.9", "203.0.113.9", ""},
+        {"off: one left from before goes", 0, false, "2001:db8::4", "2001:db8::5", "203.0.113.9",
+         "good 203.0.113.9", "203.0.113.9", ""},
+    };
+    for (const auto& c : cases) {
+        StoreLastUpdate(kNow - 3600, "203.0.113.5", "good 203.0.113.5");
+        if (*c.storedIP6) {
+            WriteRegistryString(kHive, kService, "IP6", c.storedIP6);
+        } else {
+            DeleteRegistryValue(kHive, kService, "IP6");
+        }
+        WriteRegistryDword(kHive, kSettings, "Service", c.provider);
+        WriteRegistryDword(kHive, kSettings, "IPv6", c.ipv6Setting ? 1 : 0);
+        learntIPv6 = c.learnt;
+        echoAnswer = c.echo;
+        providerAnswer = c.answer;
+        requests.clear();
+        ipv6Lookups = 0;
+        RunCycle();
+        EXPECT_EQ(requests,
+                  *c.request ? std::vector<std::string>{c.request} : std::vector<std::string>{})
+            << c.name;
+        EXPECT_EQ(ReadRegistryString(kHive, kService, "IP6"), c.recordedIP6) << c.name;
+        EXPECT_EQ(ipv6Lookups, c.ipv6Setting && c.provider != 1 && c.provider != 2 ? 1 : 0)
+            << c.name;
+        if (*c.request) {
+            EXPECT_EQ(ReadRegistryString(kHive, kService, "IP"), c.echo) << c.name;
+        }
+    }
+}
+
+TEST_F(UpdateCycleTest, ThatNoIPv6AddressIsFoundIsToldOnce) {
+    WriteRegistryDword(kHive, kSettings, "IPv6", 1);
+    const auto toldNoIPv6 = [] {
+        return test::CountLogEntries(test::TraceLogText(), "ThreadServiceMain",
+                                     "No IPv6 address found, the IPv4 address is sent alone");
+    };
+    test::EnableTraceLog();
+    for (const char* learnt : {"", "", "2001:db8::5", "", ""}) {
+        learntIPv6 = learnt;
+        RunCycle();
+    }
+    EXPECT_EQ(toldNoIPv6(), 2);
 }
 
 TEST_F(UpdateCycleTest, EachCycleSaysWhatItFoundAndTellsARecordedOutcomeOnce) {

@@ -5,6 +5,7 @@
 #include <sys/inotify.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -273,6 +274,21 @@ TEST_F(MigrationTest, ApplyWritesEverythingInOrderWithTheTimeLast) {
               "CafeWifi\n\n");
     ExpectTimeStampedNow(before);
     EXPECT_EQ(calls.log, (std::vector<std::string>{"autostart 16", "exists"}));
+
+    // The IPv6 choice, never written while it was never on, comes right before the time stamp
+    // once it is on, and is written again when it is turned off.
+    SettingsValues dual = SomeValues();
+    dual.ipv6 = true;
+    ApplySettings(dual, {});
+    std::vector<std::string> names = order.Names();
+    ASSERT_GE(names.size(), 2u);
+    EXPECT_EQ(names[names.size() - 2], "IPv6.value");
+    EXPECT_EQ(names.back(), "Time.value");
+    dual.ipv6 = false;
+    ApplySettings(dual, {});
+    names = order.Names();
+    EXPECT_NE(std::find(names.begin(), names.end(), "IPv6.value"), names.end());
+    EXPECT_EQ(ReadRegistryDword(kMachine, kSettingsKey, kValueIPv6), 0);
 }
 
 TEST_F(MigrationTest, ApplyKeepsStoredTextsForEmptyFieldsAndAbsentLists) {

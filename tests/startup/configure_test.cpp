@@ -127,11 +127,19 @@ TEST_F(ConfigureTest, SettingsFromStandardInputAreStoredAndStatusShowsThemAndThe
     EXPECT_EQ(ReadRegistryMultiString(kMachine, kSettingsKey, kValueWirelessNetworks),
               "My Home\nCafe\n\n");
     EXPECT_GE(ReadTimeStamp(kMachine, kSettingsKey, kValueTime), before);
+    // Not given, the IPv6 choice is not written at all; given, it is.
+    const std::string settings = root_.Path() +
+                                 "/var/lib/quarnel-updater/registry/HKEY_LOCAL_MACHINE/SOFTWARE/"
+                                 "Quarnel Updater/Settings/";
+    EXPECT_FALSE(std::filesystem::exists(settings + "IPv6.value"));
+    ASSERT_EQ(Configure("IPv6=on\n").exitCode, 0);
+    EXPECT_EQ(Number(kValueIPv6), 1);
 
     // The service's last outcome, as the update cycle records it.
     CreateRegistryKey(kMachine, kServiceKey);
-    WriteRegistryString(kMachine, kServiceKey, kValueResult, "good 198.51.100.7");
+    WriteRegistryString(kMachine, kServiceKey, kValueResult, "good 198.51.100.7,2001:db8::7");
     WriteRegistryString(kMachine, kServiceKey, kValueIp, "198.51.100.7");
+    WriteRegistryString(kMachine, kServiceKey, kValueIp6, "2001:db8::7");
     WriteTimeStamp(kMachine, kServiceKey, kValueTime, 1700000000);  // 2023-11-14 22:13:20
     EventSourceHandle source = OpenEventSource("Quarnel Updater");
     ASSERT_EQ(
@@ -149,12 +157,15 @@ TEST_F(ConfigureTest, SettingsFromStandardInputAreStoredAndStatusShowsThemAndThe
     EXPECT_EQ(Shown(status.output, "Interval:"), "15 minutes");
     EXPECT_EQ(Shown(status.output, "Local filter:"), "on; networks: fritz.box, 192.168.178.1");
     EXPECT_EQ(Shown(status.output, "Wireless filter:"), "off; networks: My Home, Cafe");
+    EXPECT_EQ(Shown(status.output, "IPv6:"), "on");
     EXPECT_EQ(Shown(status.output, "Last update:"), "2023-11-14 22:13:20");
     EXPECT_EQ(Shown(status.output, "Result:"),
-              "The update was successful, and the hostname is now updated. New IP: 198.51.100.7");
-    EXPECT_EQ(Shown(status.output, "Provider answer:"), "good 198.51.100.7");
+              "The update was successful, and the hostname is now updated. New IP: 198.51.100.7, "
+              "2001:db8::7");
+    EXPECT_EQ(Shown(status.output, "Provider answer:"), "good 198.51.100.7,2001:db8::7");
     EXPECT_EQ(Shown(status.output, "Next step:"), "(missing)");
     EXPECT_EQ(Shown(status.output, "Address:"), "198.51.100.7");
+    EXPECT_EQ(Shown(status.output, "IPv6 address:"), "2001:db8::7");
     // The newest record first.
     const std::size_t events = status.output.find("\nNewest events:\n  [");
     ASSERT_NE(events, std::string::npos) << status.output;
@@ -164,6 +175,12 @@ TEST_F(ConfigureTest, SettingsFromStandardInputAreStoredAndStatusShowsThemAndThe
     EXPECT_NE(bad, std::string::npos) << status.output;
     EXPECT_LT(good, bad);
     EXPECT_EQ(status.output.find("s3 cret"), std::string::npos);
+
+    // The last update, after these settings, carried no IPv6 address.
+    WriteTimeStamp(kMachine, kServiceKey, kValueTime, CurrentTimeStamp() + 60);
+    DeleteRegistryValue(kMachine, kServiceKey, kValueIp6);
+    EXPECT_EQ(Shown(Status().output, "IPv6 address:").substr(0, 32),
+              "none found at the last update (n");
 }
 
 TEST_F(ConfigureTest, WhatIsNotGivenKeepsItsStoredValueAndTheTrayAutostartSurvives) {
@@ -184,6 +201,30 @@ TEST_F(ConfigureTest, WhatIsNotGivenKeepsItsStoredValueAndTheTrayAutostartSurviv
     // Applying writes the beta choice and the autostart mode too: both stay as they were.
     EXPECT_EQ(ReadRegistryDword(kMachine, kProductKey, kValueSoftwareBeta), 1);
     EXPECT_EQ(GetAutostart("Quarnel Updater", test::ProgramPath()), AutostartThisUser);
+}
+
+TEST_F(ConfigureTest, EveryChangeGetsAStampOfItsOwnSoTheServiceSendsIt) {
+    // The service tells sent settings from new ones by their stamp: a change applied within the
+    // second of the one before must not repeat its stamp, while a stamp far ahead (a clock set
+    // back) is not carried on.
+    struct Case {
+        std::int64_t storedAhead;
+        bool followsStored;
+        const char* change;
+    };
+    for (const Case c : {Case{0, true, "Interval=20\n"}, Case{3, true, "Interval=30\n"},
+                         Case{86400, false, "Interval=40\n"}}) {
+        ASSERT_EQ(Configure(kGoodInput).exitCode, 0);
+        const std::int64_t stored = CurrentTimeStamp() + c.storedAhead;
+        WriteTimeStamp(kMachine, kSettingsKey, kValueTime, stored);
+        ASSERT_EQ(Configure(c.change).exitCode, 0);
+        const std::int64_t stamp = ReadTimeStamp(kMachine, kSettingsKey, kValueTime);
+        if (c.followsStored) {
+            EXPECT_EQ(stamp, stored + 1) << c.storedAhead;
+        } else {
+            EXPECT_LT(stamp, stored) << c.storedAhead;
+        }
+    }
 }
 
 TEST_F(ConfigureTest, BadInputIsNamedAndChangesNothing) {
@@ -264,6 +305,7 @@ TEST_F(ConfigureTest, OnATerminalEveryQuestionIsAskedAndThePasswordIsNotEchoed) 
         {"Local networks:", ""},
         {"wireless networks (yes/no) [no]: ", "y"},
         {"Wireless networks:", "Bob's WLAN"},
+        {"IPv6 address current (yes/no; not for OpenDNS and DNS-O-Matic) [no]: ", "y"},
     };
     const auto result = test::RunProgramOnTerminal({"/configure"}, Environment(), answers);
     ASSERT_EQ(result.exitCode, 0) << result.output;
@@ -279,6 +321,14 @@ TEST_F(ConfigureTest, OnATerminalEveryQuestionIsAskedAndThePasswordIsNotEchoed) 
     EXPECT_EQ(Number(kValueWirelessFilter), 1);
     EXPECT_EQ(ReadRegistryMultiString(kMachine, kSettingsKey, kValueWirelessNetworks),
               "Bob's WLAN\n\n");
+    // OpenDNS takes no IPv6 address: the choice is kept, and both commands say so.
+    EXPECT_EQ(Number(kValueIPv6), 1);
+    EXPECT_NE(result.output.find("OpenDNS takes IPv4 addresses only: the IPv6 setting has no "
+                                 "effect with it."),
+              std::string::npos)
+        << result.output;
+    EXPECT_EQ(Shown(Status().output, "IPv6:"),
+              "on, but OpenDNS takes IPv4 addresses only: no IPv6 address is sent");
 
     // Ending the input half-way through the questions stores nothing.
     const auto before = StoreSnapshot();
@@ -377,6 +427,9 @@ TEST_F(ConfigureTest, AnEmptyValueClearsAnOptionalSetting) {
     EXPECT_EQ(ReadRegistryMultiString(kMachine, kSettingsKey, kValueWirelessNetworks), "");
     EXPECT_EQ(Number(kValueLocalFilter), 0);
     EXPECT_EQ(Setting(kValueHostname), "home.example.org,office.example.org");
+    ASSERT_EQ(Configure("IPv6=yes\n").exitCode, 0);
+    ASSERT_EQ(Configure("IPv6=\n").exitCode, 0);
+    EXPECT_EQ(Number(kValueIPv6), 0);
 
     // DNS-O-Matic updates every host of the account when no host name is set.
     ASSERT_EQ(Configure("Provider=DNS-O-Matic\nHostname=\n").exitCode, 0);

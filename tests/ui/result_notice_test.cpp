@@ -39,6 +39,8 @@ const NoticeCase kNoticeCases[] = {
     {"Empty", "", kEventRecordIdError, 0, 0, true, "!empty", "", 3},
     {"LimitShowsNoBalloon", "nochg 203.0.113.5", kEventRecordIdInformation, 1, 0, false, "nochg",
      "203.0.113.5", 0},
+    {"DualAnswerNamesBoth", "good 203.0.113.5,2001:db8::5", kEventRecordIdInformation, 0, 0, true,
+     "good", "203.0.113.5, 2001:db8::5", 0},
     {"OtherIdKeepsPreviousImage", "good 203.0.113.5", 0x1234, 0, 2, true, "good", "203.0.113.5", 2},
     {"ControlCharactersRemoved", "bad\x01\x1b[2Jvalue", kEventRecordIdError, 0, 0, true, "!unknown",
      "bad  [2Jvalue", 3},

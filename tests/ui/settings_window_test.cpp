@@ -134,6 +134,22 @@ TEST_F(SettingsWindowTest, TabsAndGeneralControlsInOrderWithTheirTexts) {
     const QString about = Find<QLabel>("about").text();
     EXPECT_TRUE(about.contains("href=\"https://")) << about.toStdString();
     EXPECT_FALSE(about.contains("href=\"http://")) << about.toStdString();
+    // The IPv6 choice sits in a row of its own, clear of every other control of its tab; for a
+    // provider that takes IPv4 only it says so and cannot be changed.
+    auto& ipv6 = Find<QCheckBox>("ipv6");
+    EXPECT_EQ(ipv6.pos(), QPoint(10, 142));
+    for (const QWidget* other : ipv6.parentWidget()->findChildren<QWidget*>()) {
+        EXPECT_TRUE(other == &ipv6 || other->parentWidget() != ipv6.parentWidget() ||
+                    !other->geometry().intersects(ipv6.geometry()))
+            << other->objectName().toStdString();
+    }
+    EXPECT_TRUE(ipv6.isEnabled());
+    EXPECT_EQ(ipv6.text().toStdString(), LoadResourceText(166));
+    Find<QComboBox>("provider").setCurrentIndex(1);
+    EXPECT_FALSE(ipv6.isEnabled());
+    EXPECT_EQ(ipv6.text().toStdString(), LoadResourceText(167));
+    Find<QComboBox>("provider").setCurrentIndex(4);
+    EXPECT_TRUE(ipv6.isEnabled());
     EXPECT_EQ(Find<QLabel>("lastUpdate").text().toStdString(), "Last Update: Never");
     EXPECT_EQ(Find<QLabel>("lastResult").text().toStdString(), "Last Result: Nothing");
     EXPECT_EQ(Find<QLineEdit>("password").echoMode(), QLineEdit::Password);
@@ -154,6 +170,7 @@ TEST_F(SettingsWindowTest, StoredValuesComeBackByteForByteAndTheServiceIsTold) {
     ASSERT_EQ(WriteRegistryDword(kHive, kSettingsKey, kValueWirelessFilter, 1), 1);
     ASSERT_EQ(WriteRegistryMultiString(kHive, kSettingsKey, kValueWirelessNetworks, "cafe\n"), 1);
     ASSERT_EQ(WriteRegistryDword(kHive, kProductKey, kValueSoftwareBeta, 1), 1);
+    ASSERT_EQ(WriteRegistryDword(kHive, kSettingsKey, kValueIPv6, 1), 1);
     const std::string before[] = {
         ReadRegistryString(kHive, kSettingsKey, kValueUsername),
         ReadProtectedPassword(kHive, kSettingsKey, kValuePassword, GetHardwareProfileId()),
@@ -176,6 +193,7 @@ TEST_F(SettingsWindowTest, StoredValuesComeBackByteForByteAndTheServiceIsTold) {
     EXPECT_EQ(Dword(kValueService), 5);
     EXPECT_EQ(Dword(kValueLocalFilter), 1);
     EXPECT_EQ(Dword(kValueWirelessFilter), 1);
+    EXPECT_EQ(Dword(kValueIPv6), 1);
     EXPECT_EQ(ReadRegistryDword(kHive, kProductKey, kValueSoftwareBeta), 1);
     EXPECT_EQ(ReadRegistryDword(kHive, kProductKey, kValueSoftwareBuild), CurrentBuild);
     EXPECT_GT(Dword(kValueTime), 0);

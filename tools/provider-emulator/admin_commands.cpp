@@ -72,26 +72,31 @@ AdminResult Host(EmulatorState& state, const QueryPairs& query) {
         if (!record) {
             return {404, "error: no such host\n"};
         }
-        return Ok(record->address + "\n");
+        return Ok(record->address + (record->address6.empty() ? "" : "," + record->address6) +
+                  "\n");
     }
     const std::string address = QueryValue(query, "address").value_or("");
     if (!address.empty() && !IsIPv4(address)) {
         return Bad("address is not an IPv4 address");
     }
-    state.SetHost(*name, {*user, address});
+    state.SetHost(*name, {*user, address, {}});
     return Ok();
 }
 
-AdminResult Echo(EmulatorState& state, const QueryPairs& query) {
+// ipv6: the echo page of the IPv6 listener.
+AdminResult Echo(EmulatorState& state, const QueryPairs& query, bool ipv6) {
+    const auto set = [&state, ipv6](std::optional<std::string> text) {
+        ipv6 ? state.SetEcho6Text(std::move(text)) : state.SetEchoText(std::move(text));
+    };
     if (QueryValue(query, "reset")) {
-        state.SetEchoText(std::nullopt);
+        set(std::nullopt);
         return Ok();
     }
     const auto text = QueryValue(query, "text");
     if (!text) {
         return Bad("echo needs text or reset");
     }
-    state.SetEchoText(*text);
+    set(*text);
     return Ok();
 }
 
@@ -267,8 +272,8 @@ AdminResult ApplyAdminCommand(EmulatorState& state, RequestLog& log, const std::
     if (path == "/admin/host") {
         return Host(state, query);
     }
-    if (path == "/admin/echo") {
-        return Echo(state, query);
+    if (path == "/admin/echo" || path == "/admin/echo6") {
+        return Echo(state, query, path == "/admin/echo6");
     }
     if (path == "/admin/page") {
         return Page(state, query);
@@ -296,6 +301,7 @@ AdminResult ApplyAdminCommand(EmulatorState& state, RequestLog& log, const std::
         state.ClearScripts();
         state.ClearFaults();
         state.SetEchoText(std::nullopt);
+        state.SetEcho6Text(std::nullopt);
         log.ClearLines();
         return Ok();
     }

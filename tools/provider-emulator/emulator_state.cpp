@@ -45,10 +45,14 @@ std::optional<HostRecord> EmulatorState::FindHost(const std::string& name) const
     return found->second;
 }
 
-std::string EmulatorState::UpdateHost(const std::string& name, const std::string& address) {
+bool EmulatorState::UpdateHost(const std::string& name, const std::string& address,
+                               const std::string& address6) {
     std::lock_guard guard(lock_);
     HostRecord& record = hosts_[LowerName(name)];
-    return std::exchange(record.address, address);
+    const bool changed = record.address != address || record.address6 != address6;
+    record.address = address;
+    record.address6 = address6;
+    return changed;
 }
 
 std::vector<std::string> EmulatorState::HostsOf(const std::string& user) const {
@@ -70,6 +74,16 @@ void EmulatorState::SetEchoText(std::optional<std::string> text) {
 std::optional<std::string> EmulatorState::EchoText() const {
     std::lock_guard guard(lock_);
     return echoText_;
+}
+
+void EmulatorState::SetEcho6Text(std::optional<std::string> text) {
+    std::lock_guard guard(lock_);
+    echo6Text_ = std::move(text);
+}
+
+std::optional<std::string> EmulatorState::Echo6Text() const {
+    std::lock_guard guard(lock_);
+    return echo6Text_;
 }
 
 void EmulatorState::SetPage(const std::string& path, std::string body) {

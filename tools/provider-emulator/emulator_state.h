@@ -15,8 +15,9 @@
 namespace emulator {
 
 struct HostRecord {
-    std::string owner;    // account that holds the host name
-    std::string address;  // stored address; empty until the first update
+    std::string owner;     // account that holds the host name
+    std::string address;   // stored address; empty until the first update
+    std::string address6;  // stored IPv6 address (canonical); empty until an update names one
 };
 
 // A scripted answer for the next update request(s), replacing what the emulator would answer.
@@ -71,14 +72,18 @@ class EmulatorState {
 
     void SetHost(const std::string& name, const HostRecord& record);
     std::optional<HostRecord> FindHost(const std::string& name) const;
-    // Stores a new address for a host; returns the previous one.
-    std::string UpdateHost(const std::string& name, const std::string& address);
+    // Stores a host's addresses; true when either changed.
+    bool UpdateHost(const std::string& name, const std::string& address,
+                    const std::string& address6);
     // Host names held by an account, sorted.
     std::vector<std::string> HostsOf(const std::string& user) const;
 
     // The echo page's exact body; nothing means the caller's address.
     void SetEchoText(std::optional<std::string> text);
     std::optional<std::string> EchoText() const;
+    // The same for the echo page of the IPv6 listener.
+    void SetEcho6Text(std::optional<std::string> text);
+    std::optional<std::string> Echo6Text() const;
 
     // Pages of the maker's site (/index.html, installers, signatures) by path; an empty body
     // removes the page.
@@ -105,6 +110,7 @@ class EmulatorState {
     std::map<std::string, std::string> accounts_;
     std::map<std::string, HostRecord> hosts_;  // by lower-case name
     std::optional<std::string> echoText_;
+    std::optional<std::string> echo6Text_;
     std::map<std::string, std::string> pages_;
     std::deque<ScriptedAnswer> scripts_;
     std::deque<Fault> faults_;

@@ -35,6 +35,17 @@ bool IsIPv4(const std::string& text) {
     return inet_pton(AF_INET, text.c_str(), &ignored) == 1;
 }
 
+// The canonical text of an IPv6 address, or nothing when the text is none.
+std::optional<std::string> CanonicalIPv6(const std::string& text) {
+    in6_addr address{};
+    char canonical[INET6_ADDRSTRLEN] = {};
+    if (inet_pton(AF_INET6, text.c_str(), &address) != 1 ||
+        inet_ntop(AF_INET6, &address, canonical, sizeof canonical) == nullptr) {
+        return std::nullopt;
+    }
+    return std::string(canonical);
+}
+
 std::vector<std::string> SplitComma(const std::string& text) {
     std::vector<std::string> items;
     std::size_t start = 0;
@@ -48,14 +59,20 @@ std::vector<std::string> SplitComma(const std::string& text) {
     }
 }
 
+// address6 is empty for a request that names no IPv6 address: the stored one then stays, and the
+// answer names the IPv4 address alone, as before the dual form.
 std::string UpdateOne(EmulatorState& state, const std::string& user, const std::string& name,
-                      const std::string& address) {
+                      const std::string& address, const std::string& address6) {
+    const std::string named = address6.empty() ? address : address + "," + address6;
+    const auto update = [&](const std::string& host, const HostRecord& record) {
+        return state.UpdateHost(host, address, address6.empty() ? record.address6 : address6);
+    };
     if (name == state.AllHostsName()) {
         bool changed = false;
         for (const std::string& host : state.HostsOf(user)) {
-            changed = state.UpdateHost(host, address) != address || changed;
+            changed = update(host, state.FindHost(host).value_or(HostRecord{})) || changed;
         }
-        return (changed ? "good " : "nochg ") + address;
+        return (changed ? "good " : "nochg ") + named;
     }
     if (name.find('.') == std::string::npos) {
         return "notfqdn";
@@ -67,11 +84,7 @@ std::string UpdateOne(EmulatorState& state, const std::string& user, const std::
     if (record->owner != user) {
         return "!yours";
     }
-    if (record->address == address) {
-        return "nochg " + address;
-    }
-    state.UpdateHost(name, address);
-    return "good " + address;
+    return (update(name, *record) ? "good " : "nochg ") + named;
 }
 
 Answer Update(EmulatorState& state, const httplib::Request& request, httplib::Response& response) {
@@ -96,6 +109,17 @@ Answer Update(EmulatorState& state, const httplib::Request& request, httplib::Re
         return {200, "numhost"};
     }
     std::string address = QueryValue(query, "myip").value_or("");
+    // The dual form "myip=<IPv4>,<IPv6>": a second address that is no IPv6 address is refused as
+    // a malformed request.
+    std::string address6;
+    if (const std::size_t comma = address.find(','); comma != std::string::npos) {
+        const std::optional<std::string> canonical = CanonicalIPv6(address.substr(comma + 1));
+        if (!canonical) {
+            return {200, "badagent"};
+        }
+        address6 = *canonical;
+        address.resize(comma);
+    }
     if (!IsIPv4(address)) {
         address = request.remote_addr;
     }
@@ -104,7 +128,7 @@ Answer Update(EmulatorState& state, const httplib::Request& request, httplib::Re
         if (!body.empty()) {
             body += '\n';
         }
-        body += UpdateOne(state, credentials->first, name, address);
+        body += UpdateOne(state, credentials->first, name, address, address6);
     }
     return {200, body};
 }
@@ -242,7 +266,9 @@ void Handle(const std::string& label, EmulatorState& state, RequestLog& log,
     if (path == "/nic/update") {
         answer = Update(state, request, response);
     } else if (path == "/") {
-        answer.body = state.EchoText().value_or(request.remote_addr);
+        const std::optional<std::string> text =
+            label == "https6" ? state.Echo6Text() : state.EchoText();
+        answer.body = text.value_or(request.remote_addr);
     } else if (path == "/issues.xml" && request.method == "POST") {
         answer = NewIssue(request);
     } else if (const auto page = state.Page(path)) {

@@ -33,6 +33,7 @@ struct Options {
     std::string address = "127.0.0.1";
     int httpPort = 0;
     int httpsPort = 0;
+    int https6Port = 0;
     int otherNamePort = 0;
     int expiredPort = 0;
     int dnsPort = 0;
@@ -49,12 +50,15 @@ struct Options {
 void Usage() {
     std::fprintf(stderr,
                  "usage: provider-emulator --certs DIR [--address A] [--http-port N] "
-                 "[--https-port N]\n"
+                 "[--https-port N] [--https6-port N]\n"
                  "         [--https-other-name-port N] [--https-expired-port N] [--dns-port N]\n"
                  "         [--admin-port N] [--state-file FILE] [--request-log FILE]\n"
                  "         [--config FILE]... [--command /admin/...]... [--all-hosts NAME]\n"
                  "         [--exit-with-parent]\n"
-                 "ports: a number, 0 to let the system pick one, or \"off\"\n");
+                 "ports: a number, 0 to let the system pick one, or \"off\"\n"
+                 "updates: myip=A or the dual form myip=A,A6 (IPv4 and IPv6, answered\n"
+                 "  \"good A,A6\" or \"nochg A,A6\"); a second address that is no IPv6 address\n"
+                 "  is refused with \"badagent\" and changes nothing\n");
 }
 
 bool ReadPort(const char* text, int& port) {
@@ -89,6 +93,8 @@ bool ParseOptions(int argc, char** argv, Options& options) {
             ok = ReadPort(value, options.httpPort);
         } else if (name == "--https-port") {
             ok = ReadPort(value, options.httpsPort);
+        } else if (name == "--https6-port") {
+            ok = ReadPort(value, options.https6Port);
         } else if (name == "--https-other-name-port") {
             ok = ReadPort(value, options.otherNamePort);
         } else if (name == "--https-expired-port") {
@@ -117,9 +123,9 @@ bool ParseOptions(int argc, char** argv, Options& options) {
             return false;
         }
     }
-    const bool needsCertificates = options.httpsPort != kDisabled ||
-                                   options.otherNamePort != kDisabled ||
-                                   options.expiredPort != kDisabled;
+    const bool needsCertificates =
+        options.httpsPort != kDisabled || options.https6Port != kDisabled ||
+        options.otherNamePort != kDisabled || options.expiredPort != kDisabled;
     return !needsCertificates || !options.certificates.empty();
 }
 
@@ -233,8 +239,8 @@ int Run(const Options& options) {
     }
 
     TestCertificates certificates;
-    const bool anyHttps = options.httpsPort != kDisabled || options.otherNamePort != kDisabled ||
-                          options.expiredPort != kDisabled;
+    const bool anyHttps = options.httpsPort != kDisabled || options.https6Port != kDisabled ||
+                          options.otherNamePort != kDisabled || options.expiredPort != kDisabled;
     if (anyHttps && !LoadTestCertificates(options.certificates, certificates)) {
         return 2;
     }
@@ -272,6 +278,15 @@ int Run(const Options& options) {
         }
     }
 
+    // The IPv6 echo and service on ::1, where the machine has it (as the DNS responder).
+    Listener ipv6;
+    if (options.https6Port != kDisabled) {
+        auto server = std::make_unique<httplib::SSLServer>(certificates.server.certificate.get(),
+                                                           certificates.server.key.get());
+        InstallServiceHandler(*server, "https6", state, log);
+        StartListener(ipv6, std::move(server), "::1", options.https6Port);
+    }
+
     DnsResponder dns(state, log);
     if (options.dnsPort != kDisabled) {
         if (!dns.Bind(options.address, options.dnsPort)) {
@@ -279,6 +294,7 @@ int Run(const Options& options) {
                          options.address.c_str(), options.dnsPort);
             for (Listener& started : listeners)
                 StopListener(started);
+            StopListener(ipv6);
             return 2;
         }
         dns.Start();
@@ -289,6 +305,7 @@ int Run(const Options& options) {
     stateText += "ADDRESS=" + options.address + "\n";
     stateText += "HTTP_PORT=" + std::to_string(listeners[0].port) + "\n";
     stateText += "HTTPS_PORT=" + std::to_string(listeners[1].port) + "\n";
+    stateText += "HTTPS6_PORT=" + std::to_string(ipv6.port) + "\n";
     stateText += "HTTPS_OTHER_NAME_PORT=" + std::to_string(listeners[2].port) + "\n";
     stateText += "HTTPS_EXPIRED_PORT=" + std::to_string(listeners[3].port) + "\n";
     stateText += "DNS_PORT=" + std::to_string(dns.Port()) + "\n";
@@ -327,6 +344,7 @@ int Run(const Options& options) {
             std::fprintf(stderr, "provider-emulator: cannot bind the admin port\n");
             for (Listener& started : listeners)
                 StopListener(started);
+            StopListener(ipv6);
             return 2;
         }
         admin.port = adminPort;
@@ -350,6 +368,7 @@ int Run(const Options& options) {
     StopListener(admin);
     for (Listener& listener : listeners)
         StopListener(listener);
+    StopListener(ipv6);
     dns.Stop();
     return 0;
 }

@@ -4,12 +4,15 @@
 
 namespace quarnel {
 
-WaitHandle AddressChangeEvent(std::int64_t timeoutMs) {
-    return CreateNetworkChangeHandle(NetworkChangeKind::IPv4Address, timeoutMs);
+WaitHandle AddressChangeEvent(std::int64_t timeoutMs, bool withIPv6) {
+    return CreateNetworkChangeHandle(
+        withIPv6 ? NetworkChangeKind::IPv4AndIPv6Address : NetworkChangeKind::IPv4Address,
+        timeoutMs);
 }
 
-WaitHandle RouteChangeEvent(std::int64_t timeoutMs) {
-    return CreateNetworkChangeHandle(NetworkChangeKind::IPv4Route, timeoutMs);
+WaitHandle RouteChangeEvent(std::int64_t timeoutMs, bool withIPv6) {
+    return CreateNetworkChangeHandle(
+        withIPv6 ? NetworkChangeKind::IPv4AndIPv6Route : NetworkChangeKind::IPv4Route, timeoutMs);
 }
 
 WaitHandle NetworkConfigurationChangeEvent(std::int64_t timeoutMs) {

@@ -11,10 +11,11 @@
 
 namespace quarnel {
 
-// An IPv4 address was added to or removed from an interface.
-WaitHandle AddressChangeEvent(std::int64_t timeoutMs);
-// The IPv4 routing tables changed.
-WaitHandle RouteChangeEvent(std::int64_t timeoutMs);
+// An IPv4 address was added to or removed from an interface; withIPv6 also a change of the
+// global IPv6 addresses that decide which one is published (platform/network_change.h).
+WaitHandle AddressChangeEvent(std::int64_t timeoutMs, bool withIPv6 = false);
+// The IPv4 routing tables changed; withIPv6 also the main IPv6 table.
+WaitHandle RouteChangeEvent(std::int64_t timeoutMs, bool withIPv6 = false);
 // The network configuration changed: an interface appeared, vanished, was renamed or changed
 // its up, running or carrier state, or a DHCP client wrote or removed a lease.
 WaitHandle NetworkConfigurationChangeEvent(std::int64_t timeoutMs);

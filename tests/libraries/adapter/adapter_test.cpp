@@ -3,15 +3,19 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <fstream>
+#include <set>
 #include <string>
 #include <thread>
 #include <utility>
 #include <vector>
 
+#include "ddns/address_detection.h"
 #include "ddns/ip_address.h"
 #include "libraries/src/adapter/wlan_identifier.h"
 #include "platform/global_handles.h"
 #include "platform/network_capabilities.h"
+#include "platform/network_info.h"
 #include "tests/libraries/adapter/network_test_support.h"
 
 namespace quarnel {
@@ -193,6 +197,54 @@ TEST_F(AdapterTest, ManyInterfacesAndInterfacesVanishingDuringQueries) {
     EXPECT_TRUE(GetAdapterInfo("qv39"));
     EXPECT_FALSE(GetAdapterInfo("qv38"));
     EXPECT_EQ(GetAdapterGUID(), wired_);
+}
+
+// The kernel's IPv6 facts as the address choice receives them, and the choice made from them.
+TEST_F(AdapterTest, TheIPv6DefaultRouteNamesTheInterfaceWhoseAddressesAreRead) {
+    QUARNEL_ENTER_PRIVATE_NETWORK(host_, "");
+    ASSERT_TRUE(test::AddVethPair(wired_, wiredPeer_, ""));
+    ASSERT_TRUE(test::AddVethPair(second_, secondPeer_, ""));
+    IPv6DefaultRouteAddresses found = ReadIPv6DefaultRouteAddresses();
+    EXPECT_TRUE(found.complete) << found.problem;
+    EXPECT_EQ(found.adapter, "");
+
+    // Temporary addresses from the stable one; duplicate detection that takes a minute.
+    const auto sysctl = [](const std::string& path, const char* value) {
+        std::ofstream("/proc/sys/net/ipv6/" + path) << value;
+    };
+    sysctl("conf/" + wired_ + "/use_tempaddr", "2");
+    sysctl("neigh/" + wired_ + "/retrans_time_ms", "60000");
+    ASSERT_TRUE(
+        RunIp({"-6", "addr", "add", "2001:db8:1::10/64", "dev", wired_, "nodad", "mngtmpaddr"}));
+    ASSERT_TRUE(RunIp({"-6", "addr", "add", "2001:db8:1::30/64", "dev", wired_, "nodad",
+                       "valid_lft", "3600", "preferred_lft", "0"}));
+    ASSERT_TRUE(RunIp({"-6", "addr", "add", "2001:db8:1::40/64", "dev", wired_}));
+    ASSERT_TRUE(RunIp(
+        {"-6", "route", "add", "default", "via", "fe80::1", "dev", second_, "metric", "200"}));
+    ASSERT_TRUE(
+        RunIp({"-6", "route", "add", "default", "via", "fe80::1", "dev", wired_, "metric", "100"}));
+
+    found = ReadIPv6DefaultRouteAddresses();
+    ASSERT_TRUE(found.complete) << found.problem;
+    EXPECT_EQ(found.adapter, wired_);
+    // Each address with its states as one letter each: permanent, temporary, deprecated, tentative.
+    std::set<std::string> read;
+    for (const InterfaceIPv6Address& a : found.addresses) {
+        const std::string text = FormatIPv6Address(a.bytes);
+        if (text.starts_with("fe80:")) {
+            continue;  // the interface's own link-local address, whatever state it is in
+        }
+        read.insert((text.starts_with("2001:db8:1::") ? text : std::string("other")) + " " +
+                    (a.permanent ? "p" : "") + (a.temporary ? "t" : "") +
+                    (a.deprecated ? "d" : "") + (a.tentative ? "n" : "") +
+                    (a.validLifetime == kForeverLifetime ? "" : "l"));
+    }
+    EXPECT_EQ(read, (std::set<std::string>{"2001:db8:1::10 p", "2001:db8:1::30 dl",
+                                           "2001:db8:1::40 pn", "other tnl"}));
+    EXPECT_EQ(GetIPv6Address(), "2001:db8:1::10");
+
+    ASSERT_TRUE(RunIp({"-6", "route", "del", "default", "dev", wired_}));
+    EXPECT_EQ(ReadIPv6DefaultRouteAddresses().adapter, second_);
 }
 
 TEST_F(AdapterTest, WiredAdaptersHaveNoWirelessIdentifier) {

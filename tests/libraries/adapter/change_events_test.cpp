@@ -127,6 +127,33 @@ TEST_F(ChangeEventsTest, RouteHandleIgnoresIPv6RoutesAndLinkSettings) {
     EXPECT_EQ(WaitForHandles(&route, 1, kEventMs, false), 0u);
 }
 
+// With IPv6 the handles also see what decides the published IPv6 address, and nothing else.
+TEST_F(ChangeEventsTest, WithIPv6TheHandlesWatchTheStatesOfGlobalIPv6Addresses) {
+    ENTER_NETWORK_OR_SKIP();
+    ASSERT_TRUE(RunIp({"-6", "addr", "add", "2001:db8::10/64", "dev", wired_, "nodad", "valid_lft",
+                       "600", "preferred_lft", "600"}));
+    WaitHandle address = AddressChangeEvent(-1, true);
+    ASSERT_TRUE(address);
+    ASSERT_TRUE(RunIp({"-6", "addr", "add", "fd00::10/64", "dev", wired_, "nodad"}));
+    ASSERT_TRUE(RunIp({"-6", "addr", "add", "fe80::99/64", "dev", wired_, "nodad"}));
+    // A router advertisement refreshes the lifetimes of an address that stays.
+    ASSERT_TRUE(RunIp({"-6", "addr", "change", "2001:db8::10/64", "dev", wired_, "valid_lft", "900",
+                       "preferred_lft", "900"}));
+    EXPECT_EQ(WaitForHandles(&address, 1, kQuietMs, false), kWaitTimeout);
+
+    // Deprecated: it can no longer be published.
+    ASSERT_TRUE(RunIp({"-6", "addr", "change", "2001:db8::10/64", "dev", wired_, "valid_lft", "900",
+                       "preferred_lft", "0"}));
+    EXPECT_EQ(WaitForHandles(&address, 1, kEventMs, false), 0u);
+    ASSERT_TRUE(RunIp({"-6", "addr", "add", "2001:db8::11/64", "dev", wired_, "nodad"}));
+    EXPECT_EQ(WaitForHandles(&address, 1, kEventMs, false), 0u);
+
+    WaitHandle route = RouteChangeEvent(-1, true);
+    ASSERT_TRUE(route);
+    ASSERT_TRUE(RunIp({"-6", "route", "add", "default", "via", "fe80::1", "dev", wired_}));
+    EXPECT_EQ(WaitForHandles(&route, 1, kEventMs, false), 0u);
+}
+
 TEST_F(ChangeEventsTest, ConfigurationHandleWatchesLinkStateAndLeaseFiles) {
     const std::string leases = root_.Path() + "/run/systemd/netif/leases";
     const std::string dhclient = root_.Path() + "/var/lib/dhcp";

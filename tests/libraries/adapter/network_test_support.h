@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "tests/support/test_support.h"
+#include "tests/support/trace_log.h"
 
 namespace quarnel::test {
 
@@ -26,14 +27,6 @@ std::string UniqueName(const std::string& prefix);
 
 // Creates a veth pair (both ends up) and gives the first end the address (with prefix).
 bool AddVethPair(const std::string& name, const std::string& peer, const std::string& address);
-
-// Turns on the debug log at TRACE into a new file below QUARNEL_ROOT (which must be set), and
-// reads it back.
-void EnableTraceLog();
-std::string TraceLogText();
-// How many entries of the log text were written by procedure with exactly this message.
-int CountLogEntries(const std::string& log, const std::string& procedure,
-                    const std::string& message);
 
 }  // namespace quarnel::test
 
