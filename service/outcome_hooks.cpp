@@ -82,8 +82,9 @@ HookEvent HookEventOf(const LastAttempt& attempt, std::string hostname, std::str
 std::vector<std::string> HookEnvironment(const HookEvent& event) {
     return {
         Variable("QUARNEL_EVENT", event.event),       Variable("QUARNEL_CODE", event.code),
-        Variable("QUARNEL_ADDRESS", event.address),   Variable("QUARNEL_HOSTNAME", event.hostname),
-        Variable("QUARNEL_PROVIDER", event.provider), Variable("QUARNEL_MESSAGE", event.message)};
+        Variable("QUARNEL_ADDRESS", event.address),   Variable("QUARNEL_ADDRESS6", event.address6),
+        Variable("QUARNEL_HOSTNAME", event.hostname), Variable("QUARNEL_PROVIDER", event.provider),
+        Variable("QUARNEL_MESSAGE", event.message)};
 }
 
 OutcomeHooks::OutcomeHooks(OutcomeHookOptions options)

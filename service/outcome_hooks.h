@@ -8,6 +8,8 @@
 //                     outage (no verdict of the provider came back)
 //   QUARNEL_CODE      the provider's return code (or !noauth); empty for an outage
 //   QUARNEL_ADDRESS   the address the provider named, else the one the update was made for
+//   QUARNEL_ADDRESS6  the IPv6 address the request carried (or the provider named); empty when
+//                     it carried none
 //   QUARNEL_HOSTNAME  the host name setting
 //   QUARNEL_PROVIDER  the provider's name
 //   QUARNEL_MESSAGE   what the outcome means, in the service's language
@@ -37,7 +39,7 @@ struct HookEvent {
     std::string event;
     std::string code;
     std::string address;
-    // The IPv6 address (QUARNEL_ADDRESS6) joins these once the service records one.
+    std::string address6;
     std::string hostname;
     std::string provider;
     std::string message;

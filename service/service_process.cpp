@@ -66,10 +66,13 @@ void ReportOutcome(int eventType, std::uint32_t eventId, const std::string& text
 // The hooks' view of an outcome the cycle has just recorded: described as /status describes it.
 HookEvent HookEventOf(const RecordedOutcome& outcome) {
     constexpr RegistryHive hive = RegistryHive::LocalMachine;
-    return HookEventOf(DescribeAttempt(outcome.attemptResult, outcome.eventType, outcome.eventId,
-                                       outcome.attemptTime, outcome.ip),
-                       ReadRegistryString(hive, kSettingsKey, kValueHostname),
-                       ProviderName(ReadRegistryDword(hive, kSettingsKey, kValueService)));
+    HookEvent event =
+        HookEventOf(DescribeAttempt(outcome.attemptResult, outcome.eventType, outcome.eventId,
+                                    outcome.attemptTime, outcome.ip),
+                    ReadRegistryString(hive, kSettingsKey, kValueHostname),
+                    ProviderName(ReadRegistryDword(hive, kSettingsKey, kValueService)));
+    event.address6 = outcome.ip6;
+    return event;
 }
 
 OutcomeHookOptions HookOptions() {

@@ -136,14 +136,8 @@ std::string IPv6AddressText(const SettingsValues& settings, std::int64_t updateT
     if (!address6.empty()) {
         return address6;
     }
-    if (!settings.ipv6 || !ProviderTakesIPv6(settings.providerIndex)) {
-        return {};
-    }
-    if (updateTime <= 0 || updateTime < ReadTimeStamp(kMachine, kSettingsKey, kValueTime)) {
-        return "not sent yet";
-    }
-    return "none found at the last update (no global IPv6 address on the interface of the IPv6 "
-           "default route, and none from the IPv6 echo): the IPv4 address was sent alone";
+    return NoIPv6AddressReason(settings, updateTime,
+                               ReadTimeStamp(kMachine, kSettingsKey, kValueTime));
 }
 
 void PrintEndpoints() {

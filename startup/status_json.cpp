@@ -5,6 +5,7 @@
 #include <string_view>
 #include <vector>
 
+#include "ddns/provider_update.h"
 #include "platform/product.h"
 #include "service/outcome_hooks.h"
 #include "settings/schema.h"
@@ -101,7 +102,11 @@ void Settings(JsonWriter& json, const StatusReport& report) {
     json.Key("wirelessFilter");
     json.Boolean(settings.wirelessFilter);
     List(json, "wirelessNetworks", settings.wirelessNetworks);
-    // The IPv6 setting (on or off) joins these once the service has it.
+    json.Key("ipv6");
+    json.Boolean(settings.ipv6);
+    // Whether an IPv6 address goes with the update: the setting is on and the provider takes one.
+    json.Key("ipv6Sent");
+    json.Boolean(settings.ipv6 && ProviderTakesIPv6(settings.providerIndex));
     Time(json, "changed", report.settingsTime, "the settings were never stored");
     json.EndObject();
 }
@@ -148,7 +153,17 @@ void LastUpdate(JsonWriter& json, const StatusReport& report) {
          none || report.updateAddress.empty() ? std::nullopt
                                               : std::optional<std::string>(report.updateAddress),
          kNone);
-    // The IPv6 address of that request joins these once the service records one.
+    std::string noAddress6 =
+        NoIPv6AddressReason(report.settings, report.updateTime, report.settingsTime);
+    if (noAddress6.empty()) {
+        noAddress6 = !report.settings.ipv6 ? "IPv6 is off"
+                                           : ProviderDisplayName(report.settings.providerIndex) +
+                                                 " takes IPv4 addresses only";
+    }
+    Text(json, "address6",
+         report.updateAddress6.empty() ? std::nullopt
+                                       : std::optional<std::string>(report.updateAddress6),
+         none ? std::string(kNone) : noAddress6);
     // The answer to this request is on record only while no later attempt replaced it.
     json.Key("accepted");
     const AttemptOutcome outcome = report.attempt.outcome;

@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "ddns/endpoint_value.h"
+#include "ddns/provider_update.h"
 #include "libraries/src/service/service_manager.h"
 #include "network/network_filter.h"
 #include "platform/clock.h"
@@ -36,6 +37,7 @@ StatusReport ReadStatusReport() {
     report.attemptTime = UtcOfStamp(report.attempt.time);
     report.updateTime = UtcOfStamp(ReadTimeStamp(kMachine, kServiceKey, kValueTime));
     report.updateAddress = ReadRegistryString(kMachine, kServiceKey, kValueIp);
+    report.updateAddress6 = ReadRegistryString(kMachine, kServiceKey, kValueIp6);
     report.check = ReadCheckRecord(report.checkReason);
     for (const Endpoint endpoint : AllEndpoints()) {
         std::string value = ReadEndpointOverride(endpoint);
@@ -46,6 +48,18 @@ StatusReport ReadStatusReport() {
     report.networkAllowed = TestNetwork() != 0;
     report.network = GetNetwork();
     return report;
+}
+
+std::string NoIPv6AddressReason(const SettingsValues& settings, std::int64_t updateTime,
+                                std::int64_t settingsTime) {
+    if (!settings.ipv6 || !ProviderTakesIPv6(settings.providerIndex)) {
+        return {};
+    }
+    if (updateTime <= 0 || updateTime < settingsTime) {
+        return "not sent yet";
+    }
+    return "none found at the last update (no global IPv6 address on the interface of the IPv6 "
+           "default route, and none from the IPv6 echo): the IPv4 address was sent alone";
 }
 
 std::string IsoTime(std::int64_t utcSeconds) {

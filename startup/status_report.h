@@ -29,6 +29,7 @@ struct StatusReport {
     // The last request the provider answered (Time and IP of the service key).
     std::int64_t updateTime = 0;
     std::string updateAddress;
+    std::string updateAddress6;  // IP6: the IPv6 address that request carried; empty when none
     std::optional<CheckRecord> check;
     std::string checkReason;  // why there is no check record
     std::vector<std::pair<Endpoint, std::string>> endpointOverrides;
@@ -37,6 +38,11 @@ struct StatusReport {
 };
 
 StatusReport ReadStatusReport();
+
+// Why the last answered request carried no IPv6 address; empty when IPv6 is off or the provider
+// takes IPv4 addresses only, so that nothing was to be sent. Times in one unit, 0 for none.
+std::string NoIPv6AddressReason(const SettingsValues& settings, std::int64_t updateTime,
+                                std::int64_t settingsTime);
 
 // An ISO 8601 time with the local offset ("2023-11-14T22:13:20+01:00").
 std::string IsoTime(std::int64_t utcSeconds);

@@ -65,7 +65,8 @@ class OutcomeHooksTest : public ::testing::Test {
     }
 
     static HookEvent Event() {
-        return {"update", "good", "203.0.113.5", "home.example.org", "No-IP", "It worked; $(id)"};
+        return {"update",           "good",  "203.0.113.5",     "2001:db8::5",
+                "home.example.org", "No-IP", "It worked; $(id)"};
     }
 
     std::string Out(const std::string& name) const { return test::ReadFileText(out_ + "/" + name); }
@@ -213,13 +214,14 @@ TEST_F(OutcomeHooksTest, AHookLearnsTheOutcomeFromItsEnvironmentAloneAsAnUnprivi
     std::erase(names, "SHLVL");
     std::erase(names, "_");
     EXPECT_EQ(names, (std::vector<std::string>{"HOME", "LOGNAME", "PATH", "QUARNEL_ADDRESS",
-                                               "QUARNEL_CODE", "QUARNEL_EVENT", "QUARNEL_HOSTNAME",
-                                               "QUARNEL_MESSAGE", "QUARNEL_PROVIDER", "USER"}));
+                                               "QUARNEL_ADDRESS6", "QUARNEL_CODE", "QUARNEL_EVENT",
+                                               "QUARNEL_HOSTNAME", "QUARNEL_MESSAGE",
+                                               "QUARNEL_PROVIDER", "USER"}));
     const std::string env = Out("env");
     for (const char* entry :
          {"QUARNEL_EVENT=update\n", "QUARNEL_CODE=good\n", "QUARNEL_ADDRESS=203.0.113.5\n",
-          "QUARNEL_HOSTNAME=home.example.org\n", "QUARNEL_PROVIDER=No-IP\n",
-          "QUARNEL_MESSAGE=It worked; $(id)\n"}) {
+          "QUARNEL_ADDRESS6=2001:db8::5\n", "QUARNEL_HOSTNAME=home.example.org\n",
+          "QUARNEL_PROVIDER=No-IP\n", "QUARNEL_MESSAGE=It worked; $(id)\n"}) {
         EXPECT_NE(env.find(entry), std::string::npos) << entry << env;
     }
     EXPECT_NE(Out("uid"), "0\n");

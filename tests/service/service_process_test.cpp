@@ -386,7 +386,7 @@ TEST_F(ServiceProcessTest, HooksRunWithoutTheServicesRightsAndNeverHoldItUp) {
     const std::string seen = test::ReadFileText(out + "/seen");
     for (const char* entry :
          {"QUARNEL_EVENT=update\n", "QUARNEL_CODE=good\n", "QUARNEL_ADDRESS=203.0.113.5\n",
-          "QUARNEL_HOSTNAME=home.example.org\n", "QUARNEL_PROVIDER=DynDNS\n",
+          "QUARNEL_ADDRESS6=\n", "QUARNEL_HOSTNAME=home.example.org\n", "QUARNEL_PROVIDER=DynDNS\n",
           "CapEff:\t0000000000000000\n"}) {
         EXPECT_NE(seen.find(entry), std::string::npos) << entry << "\n" << seen;
     }

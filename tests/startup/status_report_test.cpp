@@ -240,5 +240,37 @@ TEST(StatusJson, EachOutcomeReadsAsAScriptExpectsIt) {
     }
 }
 
+// The IPv6 address of the last answered request, or why there is none.
+TEST(StatusJson, TheIPv6AddressOrWhyThereIsNone) {
+    struct Case {
+        bool ipv6;
+        std::int64_t provider;
+        std::string address6;
+        std::int64_t settingsTime;
+        nlohmann::json value;
+        std::string reason;  // the start of "address6Reason"
+    };
+    const std::vector<Case> cases = {
+        {false, 0, "", 0, nullptr, "IPv6 is off"},
+        {true, 0, "2001:db8::5", 0, "2001:db8::5", ""},
+        {true, 1, "", 0, nullptr, "OpenDNS takes IPv4 addresses only"},
+        {true, 0, "", 0, nullptr, "none found at the last update"},
+        {true, 0, "", kNow, nullptr, "not sent yet"},
+    };
+    for (const Case& c : cases) {
+        StatusReport report = Healthy();
+        report.settings.ipv6 = c.ipv6;
+        report.settings.providerIndex = c.provider;
+        report.updateAddress6 = c.address6;
+        report.settingsTime = c.settingsTime;
+        const nlohmann::json document = nlohmann::json::parse(StatusJson(report), nullptr, false);
+        EXPECT_EQ(document["settings"]["ipv6"], c.ipv6);
+        EXPECT_EQ(document["settings"]["ipv6Sent"], c.ipv6 && c.provider == 0);
+        EXPECT_EQ(document["lastUpdate"]["address6"], c.value) << c.reason;
+        EXPECT_EQ(document["lastUpdate"].value("address6Reason", "").rfind(c.reason, 0), 0u)
+            << document["lastUpdate"];
+    }
+}
+
 }  // namespace
 }  // namespace quarnel
