@@ -1,6 +1,5 @@
 #include "service/outcome_hooks.h"
 
-#include <algorithm>
 #include <utility>
 
 #include "diagnostics/log.h"
@@ -15,10 +14,11 @@ constexpr const char* kProcedure = "ThreadOutcomeHooks";
 // Outcomes come minutes apart; this many waiting means the hooks keep running into their limit.
 constexpr std::size_t kWaitingLimit = 16;
 
-// An environment entry cannot hold a zero byte.
-std::string Variable(const char* name, std::string value) {
-    std::erase(value, '\0');
-    return std::string(name) + "=" + value;
+// The values come from the provider's answer as much as from the settings: with their control
+// characters shown as \xNN (and a zero byte, which an environment entry cannot hold), a hook
+// that writes one to a log or a file of lines gets exactly one line of printable text.
+std::string Variable(const char* name, const std::string& value) {
+    return std::string(name) + "=" + VisibleText(value);
 }
 
 void LogOutput(const HookProgram& program, const HookRunResult& run) {

@@ -14,6 +14,9 @@
 //   QUARNEL_PROVIDER  the provider's name
 //   QUARNEL_MESSAGE   what the outcome means, in the service's language
 //
+// Control characters in any value are written as \xNN (and a backslash doubled), as /status
+// prints them.
+//
 // They run on a thread of their own, so neither the cycle nor the stop waits for them: a stop
 // kills the hook that runs and drops the ones that wait. A hook runs for at most 10 seconds, and
 // never twice at a time. A hook that fails, is killed or is refused is logged (with its output,

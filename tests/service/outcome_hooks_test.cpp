@@ -65,8 +65,13 @@ class OutcomeHooksTest : public ::testing::Test {
     }
 
     static HookEvent Event() {
-        return {"update",           "good",  "203.0.113.5",     "2001:db8::5",
-                "home.example.org", "No-IP", "It worked; $(id)"};
+        return {"update",
+                "good",
+                "203.0.113.5",
+                "2001:db8::5",
+                "home.example.org",
+                "No-IP",
+                "It worked; $(id)\x1b[2J\nnext"};
     }
 
     std::string Out(const std::string& name) const { return test::ReadFileText(out_ + "/" + name); }
@@ -221,7 +226,7 @@ TEST_F(OutcomeHooksTest, AHookLearnsTheOutcomeFromItsEnvironmentAloneAsAnUnprivi
     for (const char* entry :
          {"QUARNEL_EVENT=update\n", "QUARNEL_CODE=good\n", "QUARNEL_ADDRESS=203.0.113.5\n",
           "QUARNEL_ADDRESS6=2001:db8::5\n", "QUARNEL_HOSTNAME=home.example.org\n",
-          "QUARNEL_PROVIDER=No-IP\n", "QUARNEL_MESSAGE=It worked; $(id)\n"}) {
+          "QUARNEL_PROVIDER=No-IP\n", "QUARNEL_MESSAGE=It worked; $(id)\\x1b[2J\\x0anext\n"}) {
         EXPECT_NE(env.find(entry), std::string::npos) << entry << env;
     }
     EXPECT_NE(Out("uid"), "0\n");
