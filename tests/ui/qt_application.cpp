@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <chrono>
+#include <cstdlib>
 
 // Read by the leak checker of the sanitizer build at start; unused otherwise.
 extern "C" const char* __lsan_default_suppressions() {
@@ -23,6 +24,10 @@ void EnsureQtApplication() {
     static char* argv[] = {name, nullptr};
     application = new QApplication(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
+    // A window closed by a test is deleted later, by an event loop that never comes. Qt 6.8 sends
+    // such events when its thread data goes at exit, after the platform plugin has gone, and the
+    // window's destructor then crashes the test program: delete them while everything stands.
+    std::atexit([] { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); });
 }
 
 bool ProcessEventsUntil(const std::function<bool()>& condition, int timeoutMs) {
