@@ -68,8 +68,9 @@ std::vector<std::string> FolderEntries(const UniqueFd& fd, const std::string& pa
 
 // The program a name of the hooks folder stands for, opened, and checked on that descriptor:
 // the file run is the file checked, whatever happens to its name meanwhile.
+// Opened without access first: opening a device for reading (a watchdog, a tape) can set it off.
 RootOnlyEntry OpenProgram(const std::string& path) {
-    RootOnlyEntry program = OpenRootOnly(path, O_RDONLY | O_NONBLOCK | O_NOCTTY);
+    RootOnlyEntry program = OpenRootOnly(path, O_PATH);
     struct stat info = {};
     if (!program.refusal.empty()) {
         return program;
@@ -79,7 +80,13 @@ RootOnlyEntry OpenProgram(const std::string& path) {
     } else if ((info.st_mode & (S_IXUSR | S_IXGRP | S_IXOTH)) == 0) {
         program.refusal = "it is not executable";
     } else {
-        return program;
+        // The same file again, now for reading, through the descriptor rather than its name.
+        const std::string self = "/proc/self/fd/" + std::to_string(program.fd.Get());
+        program.fd.Reset(::open(self.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
+        if (program.fd) {
+            return program;
+        }
+        program.refusal = "it cannot be opened";
     }
     program.fd.Reset();
     return program;

@@ -112,6 +112,8 @@ TEST_F(OutcomeHooksTest, OnlyProgramsThatOnlyRootCanChangeRun) {
             ASSERT_EQ(::chown((folder_ + "/" + c.name).c_str(), 65534, 65534), 0);
         }
     }
+    std::filesystem::create_directory(folder_ + "/55-folder");
+    cases.push_back({"55-folder", 0, false, "it is no file"});
     // Links count by the file they name, and by the folders above it.
     const std::string elsewhere = root_.Path() + "/bin";
     std::filesystem::create_directories(elsewhere + "/open");
