@@ -226,10 +226,11 @@ std::vector<char*> Pointers(std::vector<std::string>& texts) {
 }
 
 // Reads what is there without blocking, keeping the first kHookOutputLimit bytes; false once
-// every writer has closed its end.
+// every writer has closed its end. A few reads at a time, so that a hook that writes without
+// end still meets its time limit and the stop.
 bool TakeOutput(int fd, HookRunResult& result) {
     char buffer[4096];
-    while (true) {
+    for (int reads = 0; reads < 16; ++reads) {
         const ssize_t got = ::read(fd, buffer, sizeof buffer);
         if (got > 0) {
             const std::size_t room = kHookOutputLimit - result.output.size();
@@ -243,6 +244,7 @@ bool TakeOutput(int fd, HookRunResult& result) {
         }
         return got < 0 && errno == EAGAIN;
     }
+    return true;
 }
 
 void Record(HookRunResult& result, int status) {
