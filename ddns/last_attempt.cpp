@@ -1,5 +1,7 @@
 #include "ddns/last_attempt.h"
 
+#include <utility>
+
 #include "ddns/update_result.h"
 #include "settings/registry.h"
 #include "settings/schema.h"
@@ -28,30 +30,17 @@ AttemptOutcome Classify(const std::string& code, int eventType) {
 
 }  // namespace
 
-LastAttempt ReadLastAttempt() {
-    constexpr RegistryHive hive = RegistryHive::LocalMachine;
+LastAttempt DescribeAttempt(std::string answer, int eventType, std::uint32_t eventId,
+                            std::int64_t time, std::string_view address) {
     LastAttempt attempt;
-    attempt.eventType = static_cast<int>(ReadRegistryDword(hive, kServiceKey, kValueEventType));
-    attempt.eventId =
-        static_cast<std::uint32_t>(ReadRegistryDword(hive, kServiceKey, kValueEventId));
-    attempt.answer = ReadRegistryString(hive, kServiceKey, kValueAttemptResult);
-    attempt.fromAttemptValues = !attempt.answer.empty();
-    if (attempt.fromAttemptValues) {
-        attempt.time = ReadTimeStamp(hive, kServiceKey, kValueAttemptTime);
-    } else {
-        attempt.time = ReadTimeStamp(hive, kServiceKey, kValueTime);
-        attempt.answer = ReadRegistryString(hive, kServiceKey, kValueResult);
-        if (attempt.answer.empty() && attempt.eventId != 0) {
-            // An older build recorded an attempt without an answer by its event alone.
-            attempt.answer = std::string(kNoAnswerMarker);
-        }
-    }
+    attempt.eventType = eventType;
+    attempt.eventId = eventId;
+    attempt.time = time;
+    attempt.answer = std::move(answer);
     if (attempt.answer.empty()) {
         return attempt;
     }
-
-    const UpdateResult split =
-        SplitUpdateResult(attempt.answer, ReadRegistryString(hive, kServiceKey, kValueIp));
+    const UpdateResult split = SplitUpdateResult(attempt.answer, address);
     attempt.code = split.code;
     attempt.address = split.address;
     attempt.outcome = Classify(attempt.code, attempt.eventType);
@@ -62,6 +51,30 @@ LastAttempt ReadLastAttempt() {
     if (attempt.message.empty()) {
         attempt.message = GetResultMessage("!unknown", attempt.answer);
     }
+    return attempt;
+}
+
+LastAttempt ReadLastAttempt() {
+    constexpr RegistryHive hive = RegistryHive::LocalMachine;
+    const int eventType = static_cast<int>(ReadRegistryDword(hive, kServiceKey, kValueEventType));
+    const auto eventId =
+        static_cast<std::uint32_t>(ReadRegistryDword(hive, kServiceKey, kValueEventId));
+    std::string answer = ReadRegistryString(hive, kServiceKey, kValueAttemptResult);
+    const bool fromAttemptValues = !answer.empty();
+    std::int64_t time = 0;
+    if (fromAttemptValues) {
+        time = ReadTimeStamp(hive, kServiceKey, kValueAttemptTime);
+    } else {
+        time = ReadTimeStamp(hive, kServiceKey, kValueTime);
+        answer = ReadRegistryString(hive, kServiceKey, kValueResult);
+        if (answer.empty() && eventId != 0) {
+            // An older build recorded an attempt without an answer by its event alone.
+            answer = std::string(kNoAnswerMarker);
+        }
+    }
+    LastAttempt attempt = DescribeAttempt(std::move(answer), eventType, eventId, time,
+                                          ReadRegistryString(hive, kServiceKey, kValueIp));
+    attempt.fromAttemptValues = fromAttemptValues;
     return attempt;
 }
 

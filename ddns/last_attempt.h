@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace quarnel {
 
@@ -34,5 +35,11 @@ struct LastAttempt {
 };
 
 LastAttempt ReadLastAttempt();
+
+// The same description of an attempt that is not read from the store (the service describes
+// the outcome it has just recorded): its answer as recorded, event type and id, time stamp, and
+// the address to name when the answer names none.
+LastAttempt DescribeAttempt(std::string answer, int eventType, std::uint32_t eventId,
+                            std::int64_t time, std::string_view address);
 
 }  // namespace quarnel

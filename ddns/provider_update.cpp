@@ -1,6 +1,7 @@
 #include "ddns/provider_update.h"
 
 #include <cstdio>
+#include <iterator>
 
 #include "ddns/endpoints.h"
 
@@ -52,6 +53,15 @@ std::string BuildUpdateUrl(std::int64_t service, std::string_view hostname,
 bool ProviderTakesIPv6(std::int64_t service) {
     return service == kProviderDynDns || service == kProviderSpDns || service == kProviderStrato ||
            service == kProviderNoIp;
+}
+
+std::string ProviderName(std::int64_t service) {
+    static constexpr const char* kNames[] = {"DynDNS", "OpenDNS", "DNS-O-Matic",
+                                             "spDNS",  "STRATO",  "No-IP"};
+    if (service >= 0 && service < static_cast<std::int64_t>(std::size(kNames))) {
+        return kNames[service];
+    }
+    return std::to_string(service);
 }
 
 std::string TrimUpdateAnswer(std::string_view answer) {

@@ -16,6 +16,9 @@ inline constexpr std::int64_t kProviderSpDns = 3;
 inline constexpr std::int64_t kProviderStrato = 4;
 inline constexpr std::int64_t kProviderNoIp = 5;
 
+// The provider's name ("DynDNS", ..., "No-IP"); its number as text when it is out of range.
+std::string ProviderName(std::int64_t service);
+
 // Whether a provider's update request takes an IPv6 address beside the IPv4 one ("myip=<IPv4>,
 // <IPv6>"): DynDNS, spDNS, STRATO and No-IP do; OpenDNS and DNS-O-Matic document IPv4 only.
 bool ProviderTakesIPv6(std::int64_t service);

@@ -15,9 +15,12 @@ void AppendEscaped(std::string& out, std::string_view bytes) {
     }
 }
 
-// The length of the valid UTF-8 sequence at the start of text (shortest form, no surrogates, at
-// most U+10FFFF) and its code point; 0 when it is not one.
+}  // namespace
+
 std::size_t Utf8Sequence(std::string_view text, char32_t& codePoint) {
+    if (text.empty()) {
+        return 0;
+    }
     const auto lead = static_cast<unsigned char>(text[0]);
     std::size_t length = 0;
     char32_t minimum = 0;
@@ -53,8 +56,6 @@ std::size_t Utf8Sequence(std::string_view text, char32_t& codePoint) {
     const bool surrogate = codePoint >= 0xD800 && codePoint <= 0xDFFF;
     return codePoint < minimum || codePoint > 0x10FFFF || surrogate ? 0 : length;
 }
-
-}  // namespace
 
 std::string VisibleText(std::string_view text) {
     std::string out;

@@ -8,6 +8,7 @@
 #include "ddns/address_detection.h"
 #include "ddns/endpoints.h"
 #include "ddns/http_client.h"
+#include "ddns/last_attempt.h"
 #include "ddns/provider_update.h"
 #include "diagnostics/event_log.h"
 #include "diagnostics/log.h"
@@ -16,10 +17,12 @@
 #include "network/network_filter.h"
 #include "platform/exchange_stop.h"
 #include "platform/global_handles.h"
+#include "platform/hook_process.h"
 #include "platform/network_change.h"
 #include "platform/process.h"
 #include "platform/product.h"
 #include "service/check_in.h"
+#include "service/outcome_hooks.h"
 #include "service/service_worker.h"
 #include "settings/apply.h"
 #include "settings/registry.h"
@@ -60,6 +63,28 @@ void ReportOutcome(int eventType, std::uint32_t eventId, const std::string& text
     }
 }
 
+// The hooks' view of an outcome the cycle has just recorded: described as /status describes it.
+HookEvent HookEventOf(const RecordedOutcome& outcome) {
+    constexpr RegistryHive hive = RegistryHive::LocalMachine;
+    HookEvent event =
+        HookEventOf(DescribeAttempt(outcome.attemptResult, outcome.eventType, outcome.eventId,
+                                    outcome.attemptTime, outcome.ip),
+                    ReadRegistryString(hive, kSettingsKey, kValueHostname),
+                    ProviderName(ReadRegistryDword(hive, kSettingsKey, kValueService)));
+    event.address6 = outcome.ip6;
+    return event;
+}
+
+OutcomeHookOptions HookOptions() {
+    OutcomeHookOptions options;
+    options.folder = HooksFolder();
+    options.userName = [] {
+        return ReadRegistryString(RegistryHive::LocalMachine, kSettingsKey, kValueHookUser);
+    };
+    options.notice = WriteNoticeToStandardError;
+    return options;
+}
+
 // The IPv6 address is kept current (and its changes watched) only while the setting is on and the
 // provider takes it; read whenever the watcher's handles are opened, before each cycle.
 bool IPv6Wanted() {
@@ -68,7 +93,7 @@ bool IPv6Wanted() {
            ProviderTakesIPv6(ReadRegistryDword(hive, kSettingsKey, kValueService));
 }
 
-ServiceWorker MakeWorker(const std::string& name, const WaitHandle& stopping) {
+ServiceWorker MakeWorker(const std::string& name, const WaitHandle& stopping, OutcomeHooks& hooks) {
     ServiceWorker worker;
     worker.isActive = [name] { return IsServiceActive(name); };
     worker.isPaused = [name] { return IsServicePaused(name); };
@@ -91,6 +116,9 @@ ServiceWorker MakeWorker(const std::string& name, const WaitHandle& stopping) {
     };
     cycle.probeHostName = GetEndpoint(Endpoint::ProbeHost);
     cycle.notice = WriteNoticeToStandardError;
+    cycle.outcomeRecorded = [&hooks](const RecordedOutcome& outcome) {
+        hooks.Notify(HookEventOf(outcome));
+    };
 
     ChangeSources& sources = worker.sources;
     sources.networkConfigurationAvailable = [] { return IsNetworkConfigurationAvailable(); };
@@ -153,7 +181,9 @@ void ServiceMainCallback(const std::string& name) {
     // A stop that arrived while the semaphores were being made found nothing to release.
     if (available && IsServiceActive(name)) {
         const WaitHandle stopping = CreateManualEventHandle();
-        const ServiceWorker worker = MakeWorker(name, stopping);
+        // Destroyed after the worker has ended: it then kills a hook that still runs.
+        OutcomeHooks hooks(HookOptions());
+        const ServiceWorker worker = MakeWorker(name, stopping, hooks);
         std::thread main([&worker] { ThreadServiceMain(worker); });
         std::thread checkIn([&stopping] { CheckInThread(stopping, RandomUpTo); });
 

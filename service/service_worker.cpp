@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "diagnostics/log.h"
+#include "platform/clock.h"
 #include "platform/global_handles.h"
 #include "platform/helper_call.h"
 #include "platform/process.h"
@@ -81,6 +82,7 @@ int ThreadServiceMain(const ServiceWorker& worker) {
     }
 
     std::unique_ptr<WaitingThread> waitingThread;
+    std::int64_t nextCheck = 0;  // when the armed timer fires; 0 when none is armed
     while (worker.isActive()) {
         QLOG(kLogTrace, kProcedure, "Service running, waiting for semaphore signal");
         if (WaitForHandles(&globalHandles.wakeSemaphore, 1, kWaitInfinite, false) != 0) {
@@ -135,6 +137,13 @@ int ThreadServiceMain(const ServiceWorker& worker) {
             watch.stop = worker.stop;
             waitingThread =
                 std::make_unique<WaitingThread>(watch, worker.sources, std::move(changes));
+            nextCheck = UtcClockSeconds() + nextTimeout;
+        } else if (!waitingThread) {
+            nextCheck = 0;
+        }
+        // A thread still alive keeps its own timer, and so the time it fires.
+        if (memory.finding != CheckFinding::None) {
+            WriteCheckRecord({UtcClockSeconds(), memory.finding, nextCheck});
         }
     }
     // The stop event ends the watcher; its destructor joins it.

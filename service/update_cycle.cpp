@@ -234,12 +234,14 @@ UpdateCycleLimits DrawUpdateCycleLimits(const UpdateCycleEnvironment& environmen
 
 std::int64_t RunUpdateCycle(const UpdateCycleLimits& limits, UpdateCycleMemory& memory,
                             const UpdateCycleEnvironment& environment) {
+    memory.finding = CheckFinding::None;
     if (memory.unsaved) {
         QLOG(kLogInfo, kProcedure, "Writing the outcome the store could not take before");
         StoreOutcome(*memory.unsaved, memory, environment);
     }
     if (environment.testNetwork() == 0) {
         QLOG(kLogWarn, kProcedure, "Network filter prevented update");
+        memory.finding = CheckFinding::Filtered;
         const std::int64_t provider = ReadRegistryDword(kHive, kSettingsKey, kValueService);
         return Announce(RegularTimeout(
             ReadInterval(), environment,
@@ -255,6 +257,7 @@ std::int64_t RunUpdateCycle(const UpdateCycleLimits& limits, UpdateCycleMemory& 
              "Unable to resolve " + environment.probeHostName + ", no internet connectivity");
         memory.notices.Note(ServiceCondition::NoConnectivity, environment.probeHostName,
                             environment.notice);
+        memory.finding = CheckFinding::NoConnectivity;
         return Announce(RetryTimeout(environment));
     }
 
@@ -267,6 +270,7 @@ std::int64_t RunUpdateCycle(const UpdateCycleLimits& limits, UpdateCycleMemory& 
     if (currentIP.empty() || !IsValidIPAddress(currentIP)) {
         QLOG(kLogError, kProcedure, "Current IP is not valid");
         memory.notices.Note(ServiceCondition::NoAddress, {}, environment.notice);
+        memory.finding = CheckFinding::NoAddress;
         return Announce(RetryTimeout(environment));
     }
 
@@ -347,6 +351,7 @@ std::int64_t RunUpdateCycle(const UpdateCycleLimits& limits, UpdateCycleMemory& 
     if (!updated && !changed && !limit) {
         QLOG(kLogInfo, kProcedure, "Current IP does equal previous IP and no limit triggered");
         memory.notices.Note(ServiceCondition::Working, {}, environment.notice);
+        memory.finding = CheckFinding::Unchanged;
         return Announce(RegularTimeout(interval, environment,
                                        SecondsToLimit(limits, provider, lastUpdateTime, now)));
     }
@@ -444,7 +449,12 @@ std::int64_t RunUpdateCycle(const UpdateCycleLimits& limits, UpdateCycleMemory& 
     // in the store without its record.
     environment.reportEvent(outcome.eventType, outcome.eventId, result);
     QLOG(kLogTrace, kProcedure, "Updating registry with latest result");
+    const RecordedOutcome recorded = outcome;
     StoreOutcome(std::move(outcome), memory, environment);
+    memory.finding = CheckFinding::Recorded;
+    if (environment.outcomeRecorded) {
+        environment.outcomeRecorded(recorded);
+    }
     return nextTimeout;
 }
 

@@ -10,9 +10,12 @@
 #include <optional>
 #include <string>
 
+#include "service/check_record.h"
 #include "service/condition_notice.h"
 
 namespace quarnel {
+
+struct RecordedOutcome;
 
 // What the cycle needs from the rest of the program; tests replace any of it.
 struct UpdateCycleEnvironment {
@@ -36,6 +39,9 @@ struct UpdateCycleEnvironment {
     std::string probeHostName;  // named in the log when the internet is unreachable
     // Where an administrator is told that the service cannot work; may be empty.
     NoticeWriter notice;
+    // Told of every outcome once it is recorded (the outcome hooks); must return at once. May
+    // be empty.
+    std::function<void(const RecordedOutcome&)> outcomeRecorded;
 };
 
 // Limits drawn once per service start.
@@ -72,6 +78,8 @@ struct UpdateCycleMemory {
     std::optional<RecordedOutcome> unsaved;
     // A stored time stamp ahead of the clock is told once, not on every cycle.
     bool toldStampAhead = false;
+    // What the last cycle found; None when a stop ended it.
+    CheckFinding finding = CheckFinding::None;
     // "No IPv6 address found" was logged and no address has been found since.
     bool toldNoIPv6 = false;
     ConditionNotices notices;

@@ -60,6 +60,10 @@ inline constexpr std::string_view kValueAttemptResult = "AttemptResult";  // REG
 // AttemptResult of an attempt that got no answer at all.
 inline constexpr std::string_view kNoAnswerMarker = "!noanswer";
 
+// Settings key, written by /configure alone (the apply step leaves it): the account that the
+// outcome hooks run as; absent for the program's system user.
+inline constexpr std::string_view kValueHookUser = "HookUser";  // REG_SZ
+
 // Values that older builds kept in the product key; only the migration reads and removes them
 // (besides the settings names above, which those builds also kept there).
 inline constexpr std::string_view kLegacyBeta = "Beta";                // REG_DWORD

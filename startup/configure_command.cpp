@@ -11,9 +11,11 @@
 #include "ddns/endpoint_value.h"
 #include "ddns/provider_update.h"
 #include "diagnostics/log.h"
+#include "platform/hook_process.h"
 #include "platform/line_reader.h"
 #include "platform/paths.h"
 #include "platform/terminal.h"
+#include "platform/visible_text.h"
 #include "settings/registry.h"
 #include "settings/schema.h"
 #include "startup/configure_input.h"
@@ -231,6 +233,18 @@ void RemoveClearedValues(const SettingsValues& stored, const SettingsValues& val
     }
 }
 
+// Stores the hook user (the empty text removes it); true when the store gives it back.
+bool StoreHookUser(const std::string& user) {
+    if (user.empty()) {
+        (void)DeleteRegistryValue(kMachine, kSettingsKey, kValueHookUser);
+    } else if (CreateRegistryKey(kMachine, kSettingsKey) == 0) {
+        return false;
+    } else {
+        (void)WriteRegistryString(kMachine, kSettingsKey, kValueHookUser, user);
+    }
+    return ReadRegistryString(kMachine, kSettingsKey, kValueHookUser) == user;
+}
+
 }  // namespace
 
 std::int64_t RunConfigure(const ApplyOperations& operations) {
@@ -260,14 +274,36 @@ std::int64_t RunConfigure(const ApplyOperations& operations) {
              ProviderDisplayName(values.providerIndex));
         return kConfigureRefused;
     }
+    const bool hookUserChanged =
+        changes.hookUser &&
+        *changes.hookUser != ReadRegistryString(kMachine, kSettingsKey, kValueHookUser);
+    if (hookUserChanged && !changes.hookUser->empty()) {
+        if (const std::string refusal = HookUserRefusal(*changes.hookUser); !refusal.empty()) {
+            Fail(refusal);
+            return kConfigureRefused;
+        }
+    }
     std::map<Endpoint, std::string> endpoints = EndpointsAsked(changes, values.providerIndex);
     std::erase_if(endpoints, [](const auto& entry) {
         return ReadEndpointOverride(entry.first) == entry.second;
     });
+    // The hook user is nothing the provider is told: it changes without a new time stamp.
+    if (hookUserChanged) {
+        if (!StoreHookUser(*changes.hookUser)) {
+            Fail("the settings store in " + MachineRegistryFolder() +
+                 " cannot be written (run this as root)");
+            return kConfigureNotStored;
+        }
+        std::printf("Hooks run as %s.\n", changes.hookUser->empty()
+                                              ? "the program's system user"
+                                              : VisibleText(*changes.hookUser).c_str());
+    }
     const std::int64_t storedTime = ReadTimeStamp(kMachine, kSettingsKey, kValueTime);
     if (storedTime > 0 && endpoints.empty() && DifferentSettings(stored, values).empty()) {
         QLOG(kLogInfo, "RunConfigure", "Settings unchanged, nothing written");
-        std::printf("Nothing to change: the settings are stored as given.\n");
+        if (!hookUserChanged) {
+            std::printf("Nothing to change: the settings are stored as given.\n");
+        }
         return kConfigureDone;
     }
 

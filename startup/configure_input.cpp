@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "ddns/endpoint_value.h"
+#include "ddns/provider_update.h"
 #include "platform/text.h"
 #include "platform/visible_text.h"
 
@@ -305,8 +306,10 @@ const std::vector<SettingFieldInfo>& SettingFields() {
 }
 
 const std::vector<std::string>& ProviderNames() {
-    static const std::vector<std::string> names = {"DynDNS", "OpenDNS", "DNS-O-Matic",
-                                                   "spDNS",  "STRATO",  "No-IP"};
+    static const std::vector<std::string> names = {
+        ProviderName(kProviderDynDns),    ProviderName(kProviderOpenDns),
+        ProviderName(kProviderDnsOMatic), ProviderName(kProviderSpDns),
+        ProviderName(kProviderStrato),    ProviderName(kProviderNoIp)};
     return names;
 }
 
@@ -408,6 +411,16 @@ bool AcceptSettingLine(std::string_view line, SettingsChanges& changes, std::str
             return AcceptSettingValue(info.field, value, changes, error);
         }
     }
+    if (name == ToLowerAscii(kHookUserName)) {
+        // Whether the account exists and may run hooks is the command's to check.
+        const std::string_view user = TrimBlanks(value);
+        if (HasControlCharacter(user) || user.find_first_of(" /:") != std::string_view::npos) {
+            error = "\"" + Printable(user) + "\" is no account name";
+            return false;
+        }
+        changes.hookUser = std::string(user);
+        return true;
+    }
     bool known = false;
     const bool accepted = AcceptEndpointLine(givenName, TrimBlanks(value), changes, known, error);
     if (known) {
@@ -417,7 +430,7 @@ bool AcceptSettingLine(std::string_view line, SettingsChanges& changes, std::str
     for (const SettingFieldInfo& info : SettingFields()) {
         error += std::string(info.name) + ", ";
     }
-    error += std::string(kUpdateHostName) + " and the endpoints";
+    error += std::string(kUpdateHostName) + ", " + kHookUserName + " and the endpoints";
     for (const Endpoint endpoint : AllEndpoints()) {
         error += " " + std::string(EndpointValueName(endpoint));
     }

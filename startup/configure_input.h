@@ -58,10 +58,13 @@ struct SettingsChanges {
     // "UpdateHost": the override of the chosen provider's update host (the provider given in the
     // same input, else the stored one); the empty text removes it.
     std::optional<std::string> updateHost;
+    // "HookUser": the account the outcome hooks run as; the empty text: the system user.
+    std::optional<std::string> hookUser;
 };
 
 // The name of the update host of the chosen provider in "Name=Value" input.
 inline constexpr const char* kUpdateHostName = "UpdateHost";
+inline constexpr const char* kHookUserName = "HookUser";
 
 // Checks one value typed on a terminal and records it. An empty value changes nothing (Enter
 // keeps the stored value). On bad input returns false and error names the problem.

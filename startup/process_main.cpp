@@ -72,7 +72,15 @@ std::int64_t ProcessMain(const std::vector<std::string>& arguments, const Proces
             result = actions.configure();
             mode = ModeNone;
         } else if (option == "/status") {
-            result = actions.showStatus();
+            // Takes the argument after it when that names a form.
+            StatusForm form = StatusForm::Text;
+            const std::string next =
+                at + 1 < arguments.size() ? ToLowerAscii(arguments[at + 1]) : "";
+            if (next == "--json" || next == "--check") {
+                form = next == "--json" ? StatusForm::Json : StatusForm::Check;
+                ++at;
+            }
+            result = actions.showStatus(form);
             mode = ModeNone;
         } else if (option == "/setting") {
             mode = ModeSetting;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/product.h"
+#include "startup/status_command.h"
 
 namespace quarnel {
 
@@ -43,9 +44,9 @@ struct ProcessActions {
     std::function<std::int64_t(const std::string& name, const std::string& programPath, int flags)>
         setAutostart;
     // The settings and the service's state without a window ("/configure", "/status"); 1 on
-    // success.
+    // success. "/status" takes "--json" or "--check" right after it.
     std::function<std::int64_t()> configure;
-    std::function<std::int64_t()> showStatus;
+    std::function<std::int64_t(StatusForm form)> showStatus;
     // "--help" and "--version": print on standard output; 0 on success.
     std::function<std::int64_t()> showUsage;
     std::function<std::int64_t()> showVersion;

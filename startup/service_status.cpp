@@ -21,27 +21,6 @@ namespace {
 constexpr int kSystemctlTimeoutSeconds = 10;
 constexpr std::size_t kMaximumGroupListSize = 64 * 1024;
 
-std::string StateText(std::uint32_t state) {
-    switch (state) {
-        case ServiceStopped:
-            return "stopped";
-        case ServiceStartPending:
-            return "starting";
-        case ServiceStopPending:
-            return "stopping";
-        case ServiceRunning:
-            return "running";
-        case ServiceContinuePending:
-            return "continuing";
-        case ServicePausePending:
-            return "pausing";
-        case ServicePaused:
-            return "paused";
-        default:
-            return "in state " + std::to_string(state);
-    }
-}
-
 // The control group that systemd (PID 1) manages, from its own entry in /proc/1/cgroup ("0::"
 // for the unified hierarchy, "name=systemd" for the legacy one): "/" on a machine, deeper when
 // systemd runs in a container or below another manager.
@@ -91,7 +70,7 @@ std::optional<bool> UnitHasProcesses(const std::string& unit) {
 
 }  // namespace
 
-std::string ServiceStateFromSystemd(std::string_view showOutput) {
+ServiceState ServiceStateFromSystemd(std::string_view showOutput) {
     std::string load;
     std::string active;
     std::string sub;
@@ -110,39 +89,39 @@ std::string ServiceStateFromSystemd(std::string_view showOutput) {
             sub = value;
         }
     }
-    if (load == "not-found") {
-        return "not running";
+    if (load == "not-found" || active == "inactive") {
+        return {ServiceRunState::Stopped, "not running"};
     }
     if (active == "active" || active == "reloading") {
-        return "running";
-    }
-    if (active == "inactive") {
-        return "not running";
+        return {ServiceRunState::Running, "running"};
     }
     if (active == "failed") {
-        return "failed (journalctl -u quarnel-updater says why)";
+        return {ServiceRunState::Failed, "failed (journalctl -u quarnel-updater says why)"};
     }
     if (active == "activating") {
-        return sub == "auto-restart" ? "restarting after a failure" : "starting";
+        return sub == "auto-restart"
+                   ? ServiceState{ServiceRunState::Failed, "restarting after a failure"}
+                   : ServiceState{ServiceRunState::Starting, "starting"};
     }
     if (active == "deactivating") {
-        return "stopping";
+        return {ServiceRunState::Stopping, "stopping"};
     }
     return {};
 }
 
-std::string QueryServiceState(const std::string& name) {
+ServiceState QueryServiceState(const std::string& name) {
     ServiceStatus status;
     if (SendServiceControl(name, ServiceControlInterrogate, status)) {
-        return StateText(status.currentState);
+        return ServiceStateOf(status.currentState);
     }
     if (QuarnelRoot().empty() && SystemdRunning()) {
         const CommandResult shown =
             RunSystemctl({"show", "--property=LoadState,ActiveState,SubState", UnitFileName(name)},
                          kSystemctlTimeoutSeconds);
-        const std::string state =
-            shown.finished && shown.exitCode == 0 ? ServiceStateFromSystemd(shown.output) : "";
-        if (!state.empty()) {
+        const ServiceState state = shown.finished && shown.exitCode == 0
+                                       ? ServiceStateFromSystemd(shown.output)
+                                       : ServiceState{};
+        if (!state.text.empty()) {
             return state;
         }
         // A user reaches systemd over the system bus; without one, the unit's control group,
@@ -150,18 +129,19 @@ std::string QueryServiceState(const std::string& name) {
         QLOG(kLogWarn, "QueryServiceState", "systemctl show gave no state: " + shown.output);
         const std::optional<bool> running = UnitHasProcesses(UnitFileName(name));
         if (running) {
-            return *running ? "running" : "not running";
+            return *running ? ServiceState{ServiceRunState::Running, "running"}
+                            : ServiceState{ServiceRunState::Stopped, "not running"};
         }
-        return "cannot tell (systemd did not say)";
+        return {ServiceRunState::Unknown, "cannot tell (systemd did not say)"};
     }
     // Without systemd only the service itself knows, and its control socket serves root and the
     // service's own user only.
     const std::string socket = ServiceControlSocketPath();
     struct stat info = {};
     if (::stat(socket.c_str(), &info) == 0 && ::access(socket.c_str(), W_OK) != 0) {
-        return "cannot tell (only root may ask the service)";
+        return {ServiceRunState::Unknown, "cannot tell (only root may ask the service)"};
     }
-    return "not running";
+    return {ServiceRunState::Stopped, "not running"};
 }
 
 }  // namespace quarnel

@@ -10,49 +10,32 @@
 #include "startup/service_status.h"
 
 namespace quarnel {
-namespace {
 
-std::string StateText(DWORD state) {
-    switch (state) {
-        case SERVICE_STOPPED:
-            return "stopped";
-        case SERVICE_START_PENDING:
-            return "starting";
-        case SERVICE_STOP_PENDING:
-            return "stopping";
-        case SERVICE_RUNNING:
-            return "running";
-        case SERVICE_CONTINUE_PENDING:
-            return "continuing";
-        case SERVICE_PAUSE_PENDING:
-            return "pausing";
-        case SERVICE_PAUSED:
-            return "paused";
-        default:
-            return "in state " + std::to_string(state);
-    }
-}
-
-}  // namespace
-
-std::string QueryServiceState(const std::string& name) {
+ServiceState QueryServiceState(const std::string& name) {
     const SC_HANDLE manager = ::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
     if (manager == nullptr) {
-        return "cannot tell (" + SystemErrorText(::GetLastError()) + ")";
+        return {ServiceRunState::Unknown,
+                "cannot tell (" + SystemErrorText(::GetLastError()) + ")"};
     }
-    std::string state;
+    ServiceState state;
     const SC_HANDLE service = ::OpenServiceW(manager, Widen(name).c_str(), SERVICE_QUERY_STATUS);
     if (service == nullptr) {
         const DWORD error = ::GetLastError();
         state = error == ERROR_SERVICE_DOES_NOT_EXIST
-                    ? "not running"
-                    : "cannot tell (" + SystemErrorText(error) + ")";
+                    ? ServiceState{ServiceRunState::Stopped, "not running"}
+                    : ServiceState{ServiceRunState::Unknown,
+                                   "cannot tell (" + SystemErrorText(error) + ")"};
     } else {
         SERVICE_STATUS status{};
-        state = ::QueryServiceStatus(service, &status)
-                    ? (status.dwCurrentState == SERVICE_STOPPED ? "not running"
-                                                                : StateText(status.dwCurrentState))
-                    : "cannot tell (" + SystemErrorText(::GetLastError()) + ")";
+        if (!::QueryServiceStatus(service, &status)) {
+            state = {ServiceRunState::Unknown,
+                     "cannot tell (" + SystemErrorText(::GetLastError()) + ")"};
+        } else if (status.dwCurrentState == SERVICE_STOPPED) {
+            state = {ServiceRunState::Stopped, "not running"};
+        } else {
+            // The manager's states are the service library's.
+            state = ServiceStateOf(status.dwCurrentState);
+        }
         ::CloseServiceHandle(service);
     }
     ::CloseServiceHandle(manager);

@@ -16,6 +16,9 @@
 #include "settings/schema.h"
 #include "startup/process_main.h"
 #include "startup/service_status.h"
+#include "startup/status_check.h"
+#include "startup/status_json.h"
+#include "startup/status_report.h"
 #include "startup/stored_settings.h"
 
 namespace quarnel {
@@ -133,14 +136,8 @@ std::string IPv6AddressText(const SettingsValues& settings, std::int64_t updateT
     if (!address6.empty()) {
         return address6;
     }
-    if (!settings.ipv6 || !ProviderTakesIPv6(settings.providerIndex)) {
-        return {};
-    }
-    if (updateTime <= 0 || updateTime < ReadTimeStamp(kMachine, kSettingsKey, kValueTime)) {
-        return "not sent yet";
-    }
-    return "none found at the last update (no global IPv6 address on the interface of the IPv6 "
-           "default route, and none from the IPv6 echo): the IPv4 address was sent alone";
+    return NoIPv6AddressReason(settings, updateTime,
+                               ReadTimeStamp(kMachine, kSettingsKey, kValueTime));
 }
 
 void PrintEndpoints() {
@@ -162,12 +159,33 @@ void PrintEndpoints() {
     }
 }
 
+// The report as a JSON document or as a verdict, each from the same reading of the status.
+std::int64_t PrintReport(StatusForm form) {
+    const StatusReport report = ReadStatusReport();
+    if (form == StatusForm::Check) {
+        const HealthVerdict verdict = JudgeHealth(report);
+        if (std::printf("%s\n", verdict.line.c_str()) < 0 || std::fflush(stdout) != 0) {
+            std::fprintf(stderr, "quarnel-updater: /status --check: %s\n", verdict.line.c_str());
+        }
+        return verdict.exitCode;
+    }
+    const std::string document = StatusJson(report);
+    if (std::fputs(document.c_str(), stdout) < 0 || std::fflush(stdout) != 0) {
+        std::fprintf(stderr, "quarnel-updater: /status: standard output cannot be written\n");
+        return 1;
+    }
+    return 0;
+}
+
 }  // namespace
 
-std::int64_t RunStatus() {
+std::int64_t RunStatus(StatusForm form) {
+    if (form != StatusForm::Text) {
+        return PrintReport(form);
+    }
     const bool installed = ServiceExists(ServiceName) != 0;
     Row("Service:",
-        QueryServiceState(ServiceName) + (installed ? " (installed)" : " (not installed)"));
+        QueryServiceState(ServiceName).text + (installed ? " (installed)" : " (not installed)"));
 
     const SettingsValues settings = ReadStoredSettings();
     Row("User name:", settings.userName);

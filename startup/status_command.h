@@ -10,8 +10,15 @@
 
 namespace quarnel {
 
-// 0 once everything is printed; 1 (with a message on standard error) when standard output could
-// not be written.
-std::int64_t RunStatus();
+enum class StatusForm {
+    Text,   // "/status"
+    Json,   // "/status --json" (status_json.h)
+    Check,  // "/status --check" (status_check.h)
+};
+
+// The text and the JSON document: 0 once everything is printed; 1 (with a message on standard
+// error) when standard output could not be written. The check: its verdict (0, 1 or 2), also
+// when its line cannot be printed.
+std::int64_t RunStatus(StatusForm form);
 
 }  // namespace quarnel

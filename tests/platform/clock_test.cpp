@@ -27,5 +27,19 @@ TEST(Clock, LocalClockReadsTheLocalFieldsAsUtc) {
     EXPECT_NEAR(static_cast<double>(local - utc), 3600.0, 2.0);
 }
 
+TEST(Clock, ConvertsBetweenUtcAndTheLocalClockWithTheZonesRules) {
+    const test::ScopedEnvironment zone("TZ", "CET-1CEST,M3.5.0,M10.5.0/3");
+    tzset();
+    struct Case {
+        std::int64_t utc;
+        std::int64_t offset;
+    };
+    for (const Case& c : {Case{1700000000, 3600},     // 2023-11-14 22:13:20 UTC, winter
+                          Case{1688169600, 7200}}) {  // 2023-07-01 00:00:00 UTC, summer
+        EXPECT_EQ(LocalClockAt(c.utc), c.utc + c.offset);
+        EXPECT_EQ(UtcOfLocalClock(c.utc + c.offset), c.utc);
+    }
+}
+
 }  // namespace
 }  // namespace quarnel

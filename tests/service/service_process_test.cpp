@@ -25,6 +25,7 @@
 #include <iostream>
 #include <map>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <thread>
 #include <vector>
@@ -34,6 +35,7 @@
 #include "libraries/src/service/service_library.h"
 #include "platform/product.h"
 #include "platform/unique_fd.h"
+#include "service/check_record.h"
 #include "settings/apply.h"
 #include "settings/registry.h"
 #include "settings/schema.h"
@@ -241,6 +243,43 @@ TEST_F(ServiceProcessTest, ChangesAndControlsRunFurtherCycles) {
     EXPECT_EQ(service_.Wait(10000), 0) << service_.Output();
 }
 
+// "/status --check" and "/status --json" of another process tell what this service did.
+TEST_F(ServiceProcessTest, StatusTellsWhatTheRunningServiceFoundAndWhenItLooksAgain) {
+    ASSERT_TRUE(StartService());
+    ASSERT_TRUE(Eventually([&] { return RecordedEventId() != 0; })) << service_.Output();
+    ASSERT_TRUE(Eventually([&] { return std::filesystem::exists(CheckRecordPath()); }));
+    auto check = test::RunProgram({"/status", "--check"}, ServiceEnvironment());
+    EXPECT_EQ(check.exitCode, 0) << check.output;
+    EXPECT_EQ(check.output.rfind("OK: good 203.0.113.5, ", 0), 0u) << check.output;
+
+    const auto json = test::RunProgram({"/status", "--json"}, ServiceEnvironment());
+    const nlohmann::json document = nlohmann::json::parse(json.output, nullptr, false);
+    ASSERT_TRUE(document.is_object()) << json.output;
+    EXPECT_EQ(document["service"]["state"], "running");
+    EXPECT_EQ(document["lastAttempt"]["outcome"], "accepted");
+    EXPECT_EQ(document["lastUpdate"]["accepted"], true);
+    EXPECT_EQ(document["lastCheck"]["found"], "recorded");
+    EXPECT_TRUE(document["nextCheck"]["time"].is_string()) << json.output;
+
+    // A refusal: the verdict names its code.
+    emulator_.Admin("/admin/script?body=badauth&status=401");
+    WriteTimeStamp(kHive, kSettingsKey, kValueTime, CurrentTimeStamp() + 1);
+    ASSERT_TRUE(SendControl(ControlCodeSettingsChanged));
+    ASSERT_TRUE(Eventually([&] {
+        return test::RunProgram({"/status", "--check"}, ServiceEnvironment()).exitCode == 1;
+    }));
+    check = test::RunProgram({"/status", "--check"}, ServiceEnvironment());
+    EXPECT_NE(check.output.find("refused the last update with badauth"), std::string::npos)
+        << check.output;
+    // The timer armed by the first cycle still runs, and still says when the service looks next.
+    const auto after = test::RunProgram({"/status", "--json"}, ServiceEnvironment());
+    EXPECT_EQ(nlohmann::json::parse(after.output, nullptr, false)["nextCheck"]["time"],
+              document["nextCheck"]["time"]);
+
+    service_.Signal(SIGTERM);
+    EXPECT_EQ(service_.Wait(10000), 0) << service_.Output();
+}
+
 // Dual stack on an interface of its own: without the setting the request is the IPv4 one of
 // always; with it, the stable global address rides along (not the temporary, deprecated,
 // unique-local or link-local ones), a prefix change is sent once, and an interface without a
@@ -315,6 +354,62 @@ TEST_F(ServiceProcessTest, IPv6GoesWithTheStableAddressAndFollowsItsChanges) {
 
     service_.Signal(SIGTERM);
     EXPECT_EQ(service_.Wait(10000), 0) << service_.Output();
+}
+
+// A hook runs after the outcome with nothing of the service's (no root, no capability, no
+// descriptor such as the control socket, no write access to the store), and one that hangs holds
+// up neither the next cycle nor the stop.
+TEST_F(ServiceProcessTest, HooksRunWithoutTheServicesRightsAndNeverHoldItUp) {
+    const std::string hooks = root_->Path() + "/etc/quarnel-updater/hooks.d";
+    const std::string out = root_->Path() + "/out";
+    std::filesystem::create_directories(hooks);
+    std::filesystem::create_directories(out);
+    ASSERT_EQ(::chmod(root_->Path().c_str(), 0755), 0);
+    ASSERT_EQ(::chmod(out.c_str(), 0777), 0);
+    const std::string store = root_->Path() + "/var/lib/quarnel-updater/registry";
+    const auto hook = [&](const std::string& name, const std::string& body) {
+        std::ofstream(hooks + "/" + name) << "#!/bin/sh\n" << body << "\n";
+        ASSERT_EQ(::chmod((hooks + "/" + name).c_str(), 0755), 0);
+    };
+    hook("10-record",
+         "{ env; id -u; grep ^CapEff: /proc/self/status;\n"
+         "  readlink $(seq -f /proc/self/fd/%g 3 255) 2>/dev/null; echo fds-end;\n"
+         "  touch " +
+             store + "/written && echo store-written; } > " + out + "/seen.tmp 2>&1\nmv " + out +
+             "/seen.tmp " + out + "/seen");
+    hook("20-hang",
+         "echo $$ > " + out + "/pid.tmp; mv " + out + "/pid.tmp " + out + "/pid; exec sleep 1000");
+    ASSERT_TRUE(StartService());
+    ASSERT_TRUE(Eventually([&] { return !test::ReadFileText(out + "/pid").empty(); }))
+        << service_.Output() << test::TraceLogText();
+
+    const std::string seen = test::ReadFileText(out + "/seen");
+    for (const char* entry :
+         {"QUARNEL_EVENT=update\n", "QUARNEL_CODE=good\n", "QUARNEL_ADDRESS=203.0.113.5\n",
+          "QUARNEL_ADDRESS6=\n", "QUARNEL_HOSTNAME=home.example.org\n", "QUARNEL_PROVIDER=DynDNS\n",
+          "CapEff:\t0000000000000000\n"}) {
+        EXPECT_NE(seen.find(entry), std::string::npos) << entry << "\n" << seen;
+    }
+    EXPECT_EQ(seen.find("store-written"), std::string::npos) << seen;
+    // No descriptor of the service's beside the script's own, which its interpreter reads.
+    EXPECT_NE(seen.find("CapEff:\t0000000000000000\n" + std::filesystem::canonical(hooks).string() +
+                        "/10-record\nfds-end\n"),
+              std::string::npos)
+        << seen;
+    EXPECT_EQ(seen.find("\n0\nCapEff"), std::string::npos) << "ran as root: " << seen;
+    EXPECT_EQ(seen.find("LOGLEVEL="), std::string::npos) << seen;
+
+    // While the hook hangs, the next wake-up runs its cycle, and a stop ends the service at once
+    // and the hook with it.
+    const int echoes = CountEchoRequests(emulator_);
+    ASSERT_TRUE(SendControl(ControlCodeSettingsChanged));
+    EXPECT_TRUE(Eventually([&] { return CountEchoRequests(emulator_) == echoes + 1; }));
+    const std::string pid = test::ReadFileText(out + "/pid");
+    const std::string hung = "/proc/" + pid.substr(0, pid.find('\n'));
+    EXPECT_TRUE(std::filesystem::exists(hung));
+    service_.Signal(SIGTERM);
+    EXPECT_EQ(service_.Wait(5000), 0) << service_.Output();
+    EXPECT_FALSE(std::filesystem::exists(hung));
 }
 
 TEST_F(ServiceProcessTest, AnErrorAnswerStopsTheTimedChecksUntilTheSettingsChange) {

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <iostream>
 #include <string>
 #include <utility>
@@ -70,6 +71,9 @@ class UpdateCycleTest : public ::testing::Test {
         e.notice = [this](int priority, const std::string& text) {
             notices.emplace_back(priority, text);
         };
+        e.outcomeRecorded = [this](const RecordedOutcome& outcome) {
+            told.push_back(outcome.attemptResult);
+        };
         return e;
     }
 
@@ -101,6 +105,7 @@ class UpdateCycleTest : public ::testing::Test {
     std::vector<std::int64_t> pauses;
     UpdateCycleMemory memory;
     std::vector<std::pair<int, std::string>> notices;
+    std::vector<std::string> told;  // the outcomes the hooks were told of
 };
 
 TEST_F(UpdateCycleTest, FirstStartSendsAnUpdateAndRecordsTheOutcome) {
@@ -200,7 +205,7 @@ TEST_F(UpdateCycleTest, WithIPv6OnBothAddressesAreComparedSentAndRecorded) {
 
 TEST_F(UpdateCycleTest, ThatNoIPv6AddressIsFoundIsToldOnce) {
     WriteRegistryDword(kHive, kSettings, "IPv6", 1);
-    const auto told = [] {
+    const auto toldNoIPv6 = [] {
         return test::CountLogEntries(test::TraceLogText(), "ThreadServiceMain",
                                      "No IPv6 address found, the IPv4 address is sent alone");
     };
@@ -209,7 +214,44 @@ TEST_F(UpdateCycleTest, ThatNoIPv6AddressIsFoundIsToldOnce) {
         learntIPv6 = learnt;
         RunCycle();
     }
-    EXPECT_EQ(told(), 2);
+    EXPECT_EQ(toldNoIPv6(), 2);
+}
+
+TEST_F(UpdateCycleTest, EachCycleSaysWhatItFoundAndTellsARecordedOutcomeOnce) {
+    struct Case {
+        std::string name;
+        std::function<void()> setUp;
+        CheckFinding finding;
+        std::vector<std::string> told;
+    };
+    const std::vector<Case> cases = {
+        {"filtered", [this] { networkAllowed = false; }, CheckFinding::Filtered, {}},
+        {"no connectivity",
+         [this] { failingConnectivityTests = 6; },
+         CheckFinding::NoConnectivity,
+         {}},
+        {"no address", [this] { echoAnswer = "not an address"; }, CheckFinding::NoAddress, {}},
+        {"unchanged",
+         [this] { StoreLastUpdate(kNow - 3600, "203.0.113.5", "good 203.0.113.5"); },
+         CheckFinding::Unchanged,
+         {}},
+        {"sent", [] {}, CheckFinding::Recorded, {"good 203.0.113.5"}},
+        {"no answer", [this] { providerAnswer = ""; }, CheckFinding::Recorded, {"!noanswer"}},
+    };
+    for (const Case& c : cases) {
+        networkAllowed = true;
+        failingConnectivityTests = connectivityTests = 0;
+        echoAnswer = "203.0.113.5";
+        providerAnswer = "good 203.0.113.5";
+        memory = {};
+        told.clear();
+        DeleteRegistryValue(kHive, kService, "Time");
+        DeleteRegistryValue(kHive, kService, "IP");
+        c.setUp();
+        RunCycle();
+        EXPECT_EQ(memory.finding, c.finding) << c.name;
+        EXPECT_EQ(told, c.told) << c.name;
+    }
 }
 
 TEST_F(UpdateCycleTest, NothingIsSentWhenNothingChangedAndNoLimitExpired) {

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -268,6 +269,10 @@ TEST_F(ConfigureTest, BadInputIsNamedAndChangesNothing) {
         {"Resolvers=dns.example.net\n", "not an IPv4 address"},
         {"ProbeHost=probe.example.net:53\n", "the endpoint ProbeHost"},
         {"Interval=20\nNoIP=no ip\n", "line 2: the endpoint NoIP"},
+        // Hooks never run as root, nor as somebody who does not exist.
+        {"HookUser=root\n", "root is an account of root's user id"},
+        {"Interval=20\nHookUser=no-such-account\n", "there is no account named no-such-account"},
+        {"HookUser=a b\n", "\"a b\" is no account name"},
     };
     for (const Case& c : cases) {
         const auto result = Configure(c.input);
@@ -384,6 +389,23 @@ TEST_F(ConfigureTest, TheSameValuesAgainChangeNothing) {
     }
 }
 
+// The hook user is nothing the provider is told: no new time stamp, so no update is sent.
+TEST_F(ConfigureTest, TheHookUserIsStoredAndClearedWithoutANewTimeStamp) {
+    ASSERT_EQ(Configure(kGoodInput).exitCode, 0);
+    const std::int64_t time = ReadTimeStamp(kMachine, kSettingsKey, kValueTime);
+    auto result = Configure("HookUser=nobody\n");
+    ASSERT_EQ(result.exitCode, 0) << result.output;
+    EXPECT_EQ(result.output, "Hooks run as nobody.\n");
+    EXPECT_EQ(Setting(kValueHookUser), "nobody");
+    EXPECT_EQ(ReadTimeStamp(kMachine, kSettingsKey, kValueTime), time);
+
+    result = Configure("HookUser=\n");
+    ASSERT_EQ(result.exitCode, 0) << result.output;
+    EXPECT_EQ(result.output, "Hooks run as the program's system user.\n");
+    EXPECT_EQ(Setting(kValueHookUser), "");
+    EXPECT_NE(Configure("HookUser=\n").output.find("Nothing to change"), std::string::npos);
+}
+
 TEST_F(ConfigureTest, AByteOrderMarkAndBlanksAroundValuesAreHandled) {
     const auto result =
         Configure("\xEF\xBB\xBFUsername = bob \nPassword= pw \nHostname= bob.example.org\n");
@@ -454,6 +476,14 @@ TEST_F(ConfigureTest, StatusShowsStoredTextsWithTheirControlCharactersVisible) {
               "badagent \\x1b]0;owned\\x07\\x1b[2J\\xc2\\x9b");
     EXPECT_EQ(Shown(status.output, "Address:"), "198.51.100.7\\x0d");
     EXPECT_NE(status.output.find("] nohost \\x1b[31mred\n"), std::string::npos) << status.output;
+
+    // The JSON document keeps every byte that a string can hold, escaped as JSON wants.
+    const auto json = test::RunProgram({"/status", "--json"}, Environment());
+    EXPECT_EQ(json.output.find('\x1b'), std::string::npos);
+    const nlohmann::json document = nlohmann::json::parse(json.output, nullptr, false);
+    ASSERT_TRUE(document.is_object()) << json.output;
+    EXPECT_EQ(document["lastAttempt"]["answer"], "badagent \x1b]0;owned\x07\x1b[2J\xc2\x9b");
+    EXPECT_EQ(document["lastUpdate"]["address"], "198.51.100.7\r");
 }
 
 TEST_F(ConfigureTest, StatusExplainsTheOutcomeAndTheNextStep) {
@@ -464,30 +494,40 @@ TEST_F(ConfigureTest, StatusExplainsTheOutcomeAndTheNextStep) {
         std::string attemptTime;
         std::string meaning;
         std::string nextStep;  // "(missing)" when no step is shown
+        std::string outcome;   // of the JSON document, with its hook event ("-": none)
+        std::string event;
     };
     const std::string older = "2023-11-14 22:13:20";
     const std::string newer = "2023-11-14 23:13:20";
     const std::vector<Case> cases = {
-        {"-", "", "C", "never", "Nothing has been sent to the provider yet.", "(missing)"},
+        {"-", "", "C", "never", "Nothing has been sent to the provider yet.", "(missing)", "none",
+         "-"},
+        {"good 198.51.100.7", "good 198.51.100.7", "C", newer,
+         "The update was successful, and the hostname is now updated.", "(missing)", "accepted",
+         "update"},
+        {"nochg 198.51.100.7", "", "C", older, "The update changed no settings", "(missing)",
+         "accepted", "nochg"},
         {"badauth", "", "C", older, "The username and password pair do not match a real user.",
-         "check the user name and password (quarnel-updater /configure)"},
+         "check the user name and password (quarnel-updater /configure)", "refused", "error"},
         {"nohost", "", "C", older, "The hostname specified does not exist in this user account.",
-         "check the host name: each must be a full name that belongs to this account at No-IP"},
+         "check the host name: each must be a full name that belongs to this account at No-IP",
+         "refused", "error"},
         {"!noauth", "!noauth", "C", newer, "Nothing was sent to the provider: no user name is set.",
-         "store the account: quarnel-updater /configure"},
+         "store the account: quarnel-updater /configure", "not-configured", "error"},
         // The newest attempt got no answer; the stored answer is the one before it.
         {"good 198.51.100.7", "!noanswer", "C", newer,
-         "Nothing reached the provider: no answer came back.", "check the network connection and "},
+         "Nothing reached the provider: no answer came back.", "check the network connection and ",
+         "outage", "outage"},
         {"good 198.51.100.7", "!noanswer", "de_DE.UTF-8", newer,
          "Nichts hat den Dienstleister erreicht: es kam keine Antwort zurück.",
-         "check the network connection"},
+         "check the network connection", "outage", "outage"},
         {"good 198.51.100.7", "<html>Bad Gateway</html>", "C", newer,
          "An unknown error occurred: <html>Bad Gateway</html>",
-         "nothing: the answer was no verdict of the provider"},
+         "nothing: the answer was no verdict of the provider", "outage", "outage"},
         {"dnserr", "dnserr", "C", newer, "DNS error encountered.",
-         "nothing: the service tries again"},
+         "nothing: the service tries again", "try-later", "error"},
         {"strange answer", "", "C", older, "An unknown error occurred: strange answer",
-         "nothing: the answer was no verdict of the provider"},
+         "nothing: the answer was no verdict of the provider", "outage", "outage"},
     };
     for (const Case& c : cases) {
         test::TemporaryFolder root;
@@ -514,6 +554,32 @@ TEST_F(ConfigureTest, StatusExplainsTheOutcomeAndTheNextStep) {
                                                                            << status.output;
         EXPECT_EQ(Shown(status.output, "Next step:").rfind(c.nextStep, 0), 0u) << c.result << "\n"
                                                                                << status.output;
+
+        // The same attempt in the JSON document, read by a parser.
+        const auto json = test::RunProgram({"/status", "--json"}, environment);
+        EXPECT_EQ(json.exitCode, 0) << json.output;
+        const nlohmann::json document = nlohmann::json::parse(json.output, nullptr, false);
+        ASSERT_TRUE(document.is_object()) << json.output;
+        const nlohmann::json& attempt = document["lastAttempt"];
+        EXPECT_EQ(attempt["outcome"], c.outcome) << json.output;
+        const bool none = c.outcome == "none";
+        EXPECT_EQ(attempt["event"], none ? nlohmann::json() : nlohmann::json(c.event));
+        EXPECT_EQ(attempt["reachedProvider"],
+                  c.outcome == "accepted" || c.outcome == "refused" || c.outcome == "try-later");
+        // A value that cannot be known is null and says why.
+        if (none || c.outcome == "outage") {
+            EXPECT_TRUE(attempt["code"].is_null());
+            EXPECT_TRUE(attempt["codeReason"].is_string());
+        } else {
+            EXPECT_EQ(attempt["code"], c.result.substr(0, c.result.find(' '))) << json.output;
+            EXPECT_EQ(attempt["message"].get<std::string>().rfind(c.meaning, 0) == 0,
+                      c.outcome != "not-configured")
+                << json.output;
+        }
+        EXPECT_EQ(attempt["time"].is_null(), none);
+        EXPECT_EQ(document["settings"]["provider"], "No-IP");
+        EXPECT_EQ(document["service"]["state"], "not-installed");
+        EXPECT_FALSE(document["settings"].contains("password"));
     }
 }
 
@@ -549,6 +615,22 @@ TEST_F(ConfigureTest, StatusOfANormalUserSaysWhenItCannotTellTheServicesState) {
     EXPECT_EQ(Shown("\n" + result.output, "Service:"),
               "cannot tell (only root may ask the service) (not installed)")
         << result.output;
+
+    // Neither form guesses: the verdict is "cannot tell", the state unknown with its reason.
+    const auto asNobody = [&](const char* form) {
+        return RunCommand(
+            {setpriv, "--reuid=65534", "--regid=65534", "--clear-groups", program, "/status", form},
+            30000);
+    };
+    const CommandResult check = asNobody("--check");
+    EXPECT_EQ(check.exitCode, 2) << check.output;
+    EXPECT_EQ(check.output,
+              "UNKNOWN: whether the service runs: cannot tell (only root may ask the service)\n");
+    const nlohmann::json document =
+        nlohmann::json::parse(asNobody("--json").output, nullptr, false);
+    ASSERT_TRUE(document.is_object());
+    EXPECT_EQ(document["service"]["state"], "unknown");
+    EXPECT_EQ(document["service"]["stateReason"], "cannot tell (only root may ask the service)");
 }
 
 }  // namespace

@@ -47,7 +47,10 @@ struct Recorder {
             return Log("installupdate " + p + "|" + v, 1);
         };
         a.configure = [this] { return Log("configure", configured); };
-        a.showStatus = [this] { return Log("status", 0); };
+        a.showStatus = [this](StatusForm form) {
+            const char* forms[] = {"status", "status --json", "status --check"};
+            return Log(forms[static_cast<int>(form)], 0);
+        };
         a.showUsage = [this] { return Log("usage", 0); };
         a.showVersion = [this] { return Log("version", 0); };
         a.readSoftwareBeta = [this] { return beta; };
@@ -212,6 +215,12 @@ TEST(ProcessMain, ConfigureAndStatusAreOneShotSwitchesWithTheirOwnExitCodes) {
     r.configured = 0;
     EXPECT_EQ(Scan(r, {"/configure", "/status"}), 0);
     EXPECT_EQ(r.calls, (std::vector<std::string>{"configure", "configure", "status"}));
+
+    // The form of /status is the argument right after it, taken by it; anywhere else it is an
+    // argument that matches no switch.
+    r.calls.clear();
+    EXPECT_EQ(Scan(r, {"/status", "--JSON", "/status", "--check", "--json", "/status"}), 0);
+    EXPECT_EQ(r.calls, (std::vector<std::string>{"status --json", "status --check", "status"}));
 }
 
 // Asking what the switches do never does any of them, wherever the question stands.

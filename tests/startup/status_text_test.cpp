@@ -41,23 +41,32 @@ TEST(ServiceStateFromSystemd, SystemdsWordsBecomeTheServiceState) {
     struct Case {
         std::string output;
         std::string state;
+        ServiceRunState run;
     };
     const std::vector<Case> cases = {
-        {"LoadState=loaded\nActiveState=active\nSubState=running\n", "running"},
-        {"LoadState=loaded\nActiveState=reloading\nSubState=reload\n", "running"},
-        {"LoadState=loaded\nActiveState=inactive\nSubState=dead\n", "not running"},
-        {"LoadState=not-found\nActiveState=inactive\nSubState=dead\n", "not running"},
-        {"LoadState=loaded\nActiveState=activating\nSubState=start\n", "starting"},
+        {"LoadState=loaded\nActiveState=active\nSubState=running\n", "running",
+         ServiceRunState::Running},
+        {"LoadState=loaded\nActiveState=reloading\nSubState=reload\n", "running",
+         ServiceRunState::Running},
+        {"LoadState=loaded\nActiveState=inactive\nSubState=dead\n", "not running",
+         ServiceRunState::Stopped},
+        {"LoadState=not-found\nActiveState=inactive\nSubState=dead\n", "not running",
+         ServiceRunState::Stopped},
+        {"LoadState=loaded\nActiveState=activating\nSubState=start\n", "starting",
+         ServiceRunState::Starting},
         {"LoadState=loaded\nActiveState=activating\nSubState=auto-restart\n",
-         "restarting after a failure"},
-        {"LoadState=loaded\nActiveState=deactivating\nSubState=stop-sigterm\n", "stopping"},
+         "restarting after a failure", ServiceRunState::Failed},
+        {"LoadState=loaded\nActiveState=deactivating\nSubState=stop-sigterm\n", "stopping",
+         ServiceRunState::Stopping},
         {"LoadState=loaded\nActiveState=failed\nSubState=failed\n",
-         "failed (journalctl -u quarnel-updater says why)"},
-        {"", ""},
-        {"LoadState=loaded\nActiveState=maintenance\n", ""},
+         "failed (journalctl -u quarnel-updater says why)", ServiceRunState::Failed},
+        {"", "", ServiceRunState::Unknown},
+        {"LoadState=loaded\nActiveState=maintenance\n", "", ServiceRunState::Unknown},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(ServiceStateFromSystemd(c.output), c.state) << c.output;
+        const ServiceState state = ServiceStateFromSystemd(c.output);
+        EXPECT_EQ(state.text, c.state) << c.output;
+        EXPECT_EQ(state.state, c.run) << c.output;
     }
 }
 

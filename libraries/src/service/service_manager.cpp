@@ -8,13 +8,13 @@
 #include <vector>
 
 #include "diagnostics/log.h"
-#include "libraries/src/service/root_only_path.h"
 #include "libraries/src/service/service_control.h"
 #include "libraries/src/service/unit_file.h"
 #include "platform/atomic_file.h"
 #include "platform/file_io.h"
 #include "platform/paths.h"
 #include "platform/process.h"
+#include "platform/root_only_path.h"
 #include "platform/systemd.h"
 
 namespace quarnel {
