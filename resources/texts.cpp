@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "platform/text.h"
-#include "resources/string_table.h"
 
 namespace quarnel {
 namespace {
@@ -29,19 +28,6 @@ Language ReadLanguageFromEnvironment() {
         }
     }
     return Language::English;
-}
-
-Language CurrentLanguage() {
-    static const Language language = ReadLanguageFromEnvironment();
-    return language;
-}
-
-std::string LoadResourceText(int textId, Language language) {
-    const StringTableEntry* entry = FindStringTableEntry(textId);
-    if (entry == nullptr) {
-        return {};
-    }
-    return language == Language::German ? entry->german : entry->english;
 }
 
 std::string LoadResourceText(int textId) {

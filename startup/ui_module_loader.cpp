@@ -14,71 +14,10 @@
 #include "ui/ui_module.h"
 
 namespace quarnel {
-namespace {
 
-// The module's name without the platform's suffix.
-constexpr const char* kUiModuleName = "quarnel-updater-ui";
-
-// One line on standard error and the same in the log.
 void ReportDesktopFailure(const std::string& text) {
     QLOG(kLogError, "LoadUiModule", text);
     std::fprintf(stderr, "quarnel-updater: %s\n", text.c_str());
-}
-
-std::string FolderOf(const std::string& path) {
-    const std::size_t slash = path.find_last_of(PathSeparators());
-    return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
-}
-
-// The module stays loaded for the rest of the process: Qt cannot be unloaded safely.
-void* OpenUiModule() {
-    std::string reasons;
-    for (const std::string& candidate : UiModuleCandidates(GetProgramPath())) {
-        if (!FileExists(candidate)) {
-            continue;
-        }
-        std::string error;
-        void* module = LoadSharedModule(candidate, error);
-        if (module != nullptr) {
-            QLOG(kLogDebug, "LoadUiModule", "Loaded " + candidate);
-            return module;
-        }
-        // The reason names what is missing, for example a Qt library.
-        ReportDesktopFailure("the desktop module could not be loaded: " + error);
-        return nullptr;
-    }
-    ReportDesktopFailure("the desktop module " + SharedModuleFileName(kUiModuleName) +
-                         " is not installed beside the program; the tray and the windows need it");
-    return nullptr;
-}
-
-}  // namespace
-
-std::vector<std::string> UiModuleCandidates(const std::string& programPath) {
-    if (!IsAbsolutePath(programPath)) {
-        return {};
-    }
-    const std::string folder = FolderOf(programPath);
-    const std::string file = SharedModuleFileName(kUiModuleName);
-    return {folder + "/" + file, folder + "/../lib/quarnel-updater/" + file};
-}
-
-void* LoadUiModuleEntry(const char* symbol) {
-    void* module = OpenUiModule();
-    if (module == nullptr) {
-        return nullptr;
-    }
-    const auto version =
-        reinterpret_cast<QuarnelUiModuleVersion>(FindModuleSymbol(module, kUiModuleVersionSymbol));
-    if (version == nullptr || version() != kUiModuleVersion) {
-        ReportDesktopFailure("the desktop module belongs to another build of the program");
-        return nullptr;
-    }
-    void* entry = FindModuleSymbol(module, symbol);
-    if (entry == nullptr) {
-        ReportDesktopFailure("the desktop module has no entry " + std::string(symbol));
-    }
-    return entry;
 }
 
 std::int64_t RunSystrayProcess() {

@@ -1,6 +1,8 @@
 #pragma once
 
-// Loading the desktop module (ui/ui_module.h) for a desktop mode.
+// The desktop modes and their desktop: on Linux the Qt module (ui/ui_module.h), loaded for a
+// desktop mode (ui_module_lookup.cpp); on Windows the Win32 windows linked into the program,
+// whose entry points LoadUiModuleEntry names alike (ui_module_lookup_win.cpp).
 
 #include <cstdint>
 #include <string>
@@ -10,6 +12,9 @@
 #include "platform/shared_module.h"
 
 namespace quarnel {
+
+// One line on standard error (after "quarnel-updater: ") and the same in the log.
+void ReportDesktopFailure(const std::string& text);
 
 // Where the module is looked for, in order, for a program at programPath.
 std::vector<std::string> UiModuleCandidates(const std::string& programPath);

@@ -13,15 +13,6 @@
 
 namespace quarnel {
 
-std::vector<HistoryEntry> FillHistoryFromEventLog() {
-    // A damaged log gives the records that can be read; an unreadable one gives none.
-    std::vector<HistoryEntry> entries = ReadEventLogHistory("Application", ServiceName);
-    for (HistoryEntry& entry : entries) {
-        entry.line = ShownHistoryLine(entry.line);
-    }
-    return entries;
-}
-
 HistoryWindow::HistoryWindow(const ImageSlots& images, HistoryReader reader)
     : images_(images),
       reader_(std::move(reader)),

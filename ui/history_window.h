@@ -50,7 +50,4 @@ class HistoryWindow : public QWidget {
     std::thread filler_;
 };
 
-// The filler's work: the history lines of the program's records in the "Application" log.
-std::vector<HistoryEntry> FillHistoryFromEventLog();
-
 }  // namespace quarnel

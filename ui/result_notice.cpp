@@ -4,6 +4,7 @@
 #include "ddns/update_result.h"
 #include "diagnostics/event_log.h"
 #include "platform/clock.h"
+#include "platform/product.h"
 #include "platform/registry_store.h"
 #include "platform/text.h"
 #include "settings/registry.h"
@@ -94,6 +95,15 @@ std::string ShownHistoryLine(std::string_view line) {
         return stamp + GetDesktopText(DesktopText::NoAnswerShort);
     }
     return stamp + ShownResult(answer);
+}
+
+std::vector<HistoryEntry> FillHistoryFromEventLog() {
+    // A damaged log gives the records that can be read; an unreadable one gives none.
+    std::vector<HistoryEntry> entries = ReadEventLogHistory("Application", ServiceName);
+    for (HistoryEntry& entry : entries) {
+        entry.line = ShownHistoryLine(entry.line);
+    }
+    return entries;
 }
 
 std::string CleanDisplayText(std::string_view text, std::size_t maxCharacters) {

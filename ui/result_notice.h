@@ -7,6 +7,9 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "diagnostics/event_log.h"
 
 namespace quarnel {
 
@@ -78,6 +81,10 @@ std::string ShownResult(std::string_view result);
 // A history line of the event log ("[stamp] " and the recorded answer) as the list shows it: an
 // answer that is empty or "!noanswer" (nothing came back) in words.
 std::string ShownHistoryLine(std::string_view line);
+
+// The history window's filler: the history lines of the program's records in the "Application"
+// log as the list shows them (ShownHistoryLine), newest first.
+std::vector<HistoryEntry> FillHistoryFromEventLog();
 
 // A text from the store or a provider made fit to show: control characters (C0, DEL, C1) become
 // blanks, invalid UTF-8 is replaced, and it is cut to at most maxCharacters code points (an

@@ -1,12 +1,14 @@
 #include "ui/settings_form.h"
 
-#include <cstdio>
-#include <ctime>
 #include <iterator>
 #include <utility>
 
 #include "ddns/provider_update.h"
+#include "libraries/src/adapter/wlan_identifier.h"
+#include "network/network_filter.h"
 #include "platform/accounts.h"
+#include "platform/clock.h"
+#include "platform/global_handles.h"
 #include "platform/text.h"
 #include "resources/texts.h"
 #include "settings/protection.h"
@@ -19,6 +21,9 @@ namespace quarnel {
 namespace {
 
 constexpr RegistryHive kMachine = RegistryHive::LocalMachine;
+// The site the about text's links open: the makers' project page.
+constexpr const char* kProjectSite = "quarnel-updater.example";
+constexpr const char* kBuildDate = "2013-04-19";
 
 // The non-empty pieces of a stored list; the line feed after the last entry gives none.
 std::vector<std::string> StoredList(std::string_view valueName) {
@@ -155,19 +160,68 @@ std::string LastUpdateLine(std::int64_t time) {
     if (time == 0) {
         return GetLocalizedText(113, LoadResourceText(115));
     }
-    const std::time_t seconds = static_cast<std::time_t>(time);
-    std::tm local{};
-    char text[32] = "";
-    if (::localtime_r(&seconds, &local) != nullptr) {
-        // Two-digit year, as the line always showed it.
-        std::snprintf(text, sizeof text, "%02d-%02d-%02d %02d:%02d:%02d", local.tm_year % 100,
-                      local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
-    }
-    return GetLocalizedText(113, text);
+    // The stored time holds the local fields already: formatted as it is, with a two-digit year.
+    return GetLocalizedText(113, FormatClock("%yy-%mm-%dd %hh:%ii:%ss", time));
 }
 
 std::string LastResultLine(std::int64_t time, std::string_view result) {
     return GetLocalizedText(114, time == 0 ? LoadResourceText(116) : ShownResult(result));
+}
+
+NetworkTabEnabling EnablingOfNetworkTab(NetworkTabEvent event, bool filter, bool fieldHasText,
+                                        bool entrySelected) {
+    const bool content = event == NetworkTabEvent::ContentChanged;
+    return {filter, filter, content && filter && fieldHasText, content && filter && entrySelected};
+}
+
+SettingsWindowSetup ReadSettingsWindowSetup() {
+    SettingsWindowSetup setup;
+    setup.wirelessTab = globalHandles.nl80211Usable;
+    setup.currentNetwork = GetNetwork();
+    if (setup.wirelessTab) {
+        setup.currentWireless = GetGatewayWLANIdentifier();
+    }
+    setup.status = ReadServiceResult();
+    return setup;
+}
+
+std::vector<AboutPiece> AboutTextPieces() {
+    const std::string about = LoadResourceText(121);
+    const std::string maker = LoadResourceText(101);
+    const std::string url = std::string("https://") + kProjectSite + "/";
+    // The maker's name where it first occurs, the site's name where it last occurs (the credit).
+    const std::size_t makerAt = maker.empty() ? std::string::npos : about.find(maker);
+    std::size_t siteAt = about.rfind(kProjectSite);
+    if (makerAt != std::string::npos && siteAt != std::string::npos &&
+        siteAt < makerAt + maker.size()) {
+        siteAt = std::string::npos;
+    }
+    std::vector<AboutPiece> pieces;
+    std::size_t at = 0;
+    const auto link = [&](std::size_t start, std::size_t length) {
+        if (start == std::string::npos) {
+            return;
+        }
+        pieces.push_back({about.substr(at, start - at), ""});
+        pieces.push_back({about.substr(start, length), url});
+        at = start + length;
+    };
+    link(makerAt, maker.size());
+    link(siteAt, std::string_view(kProjectSite).size());
+    pieces.push_back({about.substr(at), ""});
+    std::erase_if(pieces, [](const AboutPiece& piece) { return piece.text.empty(); });
+    return pieces;
+}
+
+std::string BuildLine() {
+#if defined(__clang__)
+    const std::string toolchain = "clang" + std::to_string(__clang_major__);
+#elif defined(__GNUC__)
+    const std::string toolchain = "gcc" + std::to_string(__GNUC__);
+#else
+    const std::string toolchain = "cxx";
+#endif
+    return "Build " + std::to_string(CurrentBuild) + " " + kBuildDate + " " + toolchain + " x64";
 }
 
 std::vector<std::string> StoreSettings(const SettingsValues& values,

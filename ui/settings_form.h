@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "settings/apply.h"
+#include "ui/result_notice.h"
 
 namespace quarnel {
 
@@ -72,6 +73,40 @@ SettingsValues ValuesOfForm(const SettingsForm& form, bool wirelessTab);
 // Never and Nothing while there is none).
 std::string LastUpdateLine(std::int64_t time);
 std::string LastResultLine(std::int64_t time, std::string_view result);
+
+// The enabling of a network tab's controls after an event: the field and the list follow the
+// filter check box; Insert needs text in the field and Remove a selected entry, but only a change
+// of the field or the list enables them: at the start and when the box is ticked they stay
+// disabled (the field then holds the current network, not something the user typed). Unticking
+// the filter also clears the field and the selection (the view does that, then asks again).
+enum class NetworkTabEvent { Start, FilterChanged, ContentChanged };
+struct NetworkTabEnabling {
+    bool field = false;
+    bool list = false;
+    bool insert = false;
+    bool remove = false;
+};
+NetworkTabEnabling EnablingOfNetworkTab(NetworkTabEvent event, bool filter, bool fieldHasText,
+                                        bool entrySelected);
+
+// What the window shows besides the stored settings.
+struct SettingsWindowSetup {
+    bool wirelessTab = false;     // the wireless functions are usable
+    std::string currentNetwork;   // GetNetwork
+    std::string currentWireless;  // GetGatewayWLANIdentifier
+    ServiceResult status;         // the service's last attempt at opening
+};
+SettingsWindowSetup ReadSettingsWindowSetup();
+
+// The about text in pieces: plain text, and the words that are links (the maker's name and its
+// site) with the address each opens. Joined, the texts are text 121.
+struct AboutPiece {
+    std::string text;
+    std::string url;  // empty for plain text
+};
+std::vector<AboutPiece> AboutTextPieces();
+// The about tab's build line: "Build 294 2013-04-19 <toolchain> x64".
+std::string BuildLine();
 
 // Applies the values and reads the store back: the names of the values that do not read back as
 // written (an empty text or list keeps the value that was stored before); empty when all did.

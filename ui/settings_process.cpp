@@ -24,13 +24,7 @@
 namespace quarnel {
 
 std::int64_t RunSettingWindows() {
-    SettingsWindowSetup setup;
-    setup.wirelessTab = globalHandles.nl80211Usable;
-    setup.currentNetwork = GetNetwork();
-    if (setup.wirelessTab) {
-        setup.currentWireless = GetGatewayWLANIdentifier();
-    }
-    setup.status = ReadServiceResult();
+    const SettingsWindowSetup setup = ReadSettingsWindowSetup();
     const SettingsForm form = ReadSettingsForm(GetAutostart(ServiceName, GetProgramPath()));
 
     SettingsWindowOperations operations = DefaultSettingsWindowOperations();

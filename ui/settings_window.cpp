@@ -16,15 +16,12 @@
 #include "diagnostics/log.h"
 #include "resources/texts.h"
 #include "settings/schema.h"
+#include "ui/desktop_choices.h"
 #include "ui/gadget_helpers.h"
 #include "ui/open_link.h"
 
 namespace quarnel {
 namespace {
-
-// The site the about text's links open: the makers' project page.
-constexpr const char* kProjectSite = "quarnel-updater.example";
-constexpr const char* kBuildDate = "2013-04-19";
 
 QString Text(int textId) {
     return QString::fromStdString(LoadResourceText(textId));
@@ -64,16 +61,6 @@ QComboBox* DropDown(QWidget* parent, const char* name, const std::vector<QString
     }
     list->setCurrentIndex(selected);
     return Place(list, x, y, 150, 20);
-}
-
-QString ToolchainToken() {
-#if defined(__clang__)
-    return QStringLiteral("clang%1").arg(__clang_major__);
-#elif defined(__GNUC__)
-    return QStringLiteral("gcc%1").arg(__GNUC__);
-#else
-    return QStringLiteral("cxx");
-#endif
 }
 
 }  // namespace
@@ -214,21 +201,23 @@ QWidget* SettingsWindow::NetworkTab(NetworkControls& controls, const char* name,
     insert->setEnabled(false);
     remove->setEnabled(false);
 
-    const auto refresh = [field, list, insert, remove] {
-        insert->setEnabled(!field->text().isEmpty());
-        remove->setEnabled(!list->selectedItems().isEmpty());
+    const auto refresh = [field, list, insert, remove, box](NetworkTabEvent event) {
+        const NetworkTabEnabling enabling = EnablingOfNetworkTab(
+            event, box->isChecked(), !field->text().isEmpty(), !list->selectedItems().isEmpty());
+        field->setEnabled(enabling.field);
+        list->setEnabled(enabling.list);
+        insert->setEnabled(enabling.insert);
+        remove->setEnabled(enabling.remove);
     };
-    connect(field, &QLineEdit::textChanged, page, refresh);
-    connect(list, &QListWidget::itemSelectionChanged, page, refresh);
-    connect(box, &QCheckBox::toggled, page, [field, list, insert, remove](bool checked) {
-        field->setEnabled(checked);
-        list->setEnabled(checked);
+    const auto contentChanged = [refresh] { refresh(NetworkTabEvent::ContentChanged); };
+    connect(field, &QLineEdit::textChanged, page, contentChanged);
+    connect(list, &QListWidget::itemSelectionChanged, page, contentChanged);
+    connect(box, &QCheckBox::toggled, page, [field, list, refresh](bool checked) {
         if (!checked) {
             field->clear();
             list->clearSelection();
-            insert->setEnabled(false);
-            remove->setEnabled(false);
         }
+        refresh(NetworkTabEvent::FilterChanged);
     });
     connect(insert, &QPushButton::clicked, page, [field, list, insert] {
         if (!field->text().isEmpty()) {
@@ -252,13 +241,12 @@ QWidget* SettingsWindow::NetworkTab(NetworkControls& controls, const char* name,
 QWidget* SettingsWindow::AboutTab(bool beta) {
     auto* page = new QWidget;
     // The links are part of the about text: the makers' name and the icon site.
-    QString about = Text(121).toHtmlEscaped();
-    const QString link = QStringLiteral("<a style=\"color:#0000ff\" href=\"https://%1/\">%2</a>");
-    about.replace(Text(101), link.arg(kProjectSite, Text(101)));
-    const QString site = QString::fromLatin1(kProjectSite);
-    const int siteAt = about.lastIndexOf(site);
-    if (siteAt >= 0) {
-        about.replace(siteAt, site.size(), link.arg(site, site));
+    QString about;
+    for (const AboutPiece& piece : AboutTextPieces()) {
+        const QString text = Qs(piece.text).toHtmlEscaped();
+        about += piece.url.empty() ? text
+                                   : QStringLiteral("<a style=\"color:#0000ff\" href=\"%1\">%2</a>")
+                                         .arg(Qs(piece.url).toHtmlEscaped(), text);
     }
     about.replace('\n', QStringLiteral("<br>"));
     auto* text = new QLabel(about, page);
@@ -273,10 +261,8 @@ QWidget* SettingsWindow::AboutTab(bool beta) {
     beta_ = Place(new QCheckBox(Text(161), page), 10, 170, 170, 20);
     beta_->setObjectName("beta");
     beta_->setChecked(beta);
-    const QString build = QStringLiteral("Build %1 %2 %3 x64")
-                              .arg(CurrentBuild)
-                              .arg(QString::fromLatin1(kBuildDate), ToolchainToken());
-    Label(page, build, false, std::max(180, beta_->x() + beta_->width() + 4), 174, 180, 15)
+    Label(page, Qs(BuildLine()), false, std::max(180, beta_->x() + beta_->width() + 4), 174, 180,
+          15)
         ->setObjectName("build");
     return page;
 }
@@ -324,10 +310,15 @@ void SettingsWindow::PostClose() {
 }
 
 void SettingsWindow::InstanceMessage(std::int32_t code) {
-    if (code == 1) {
-        reject();
-    } else if (code == 2) {
-        BringToFront(*this);
+    switch (SettingsInstanceAction(code)) {
+        case WindowAction::Close:
+            reject();
+            break;
+        case WindowAction::Show:
+            BringToFront(*this);
+            break;
+        default:
+            break;
     }
 }
 

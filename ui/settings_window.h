@@ -32,14 +32,6 @@ struct SettingsWindowOperations {
 
 SettingsWindowOperations DefaultSettingsWindowOperations();
 
-// What the window shows besides the stored settings.
-struct SettingsWindowSetup {
-    bool wirelessTab = false;     // the nl80211 functions are usable
-    std::string currentNetwork;   // GetNetwork
-    std::string currentWireless;  // GetGatewayWLANIdentifier
-    ServiceResult status;         // the service's Time and Result at opening
-};
-
 class SettingsWindow : public QDialog {
   public:
     SettingsWindow(const SettingsForm& form, const SettingsWindowSetup& setup,

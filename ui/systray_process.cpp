@@ -13,6 +13,7 @@
 #include "settings/schema.h"
 #include "startup/instance.h"
 #include "startup/settings_launch.h"
+#include "ui/desktop_choices.h"
 #include "ui/systray_watch.h"
 #include "ui/systray_window.h"
 
@@ -22,13 +23,18 @@ namespace {
 // Without a user name nothing can be updated: the settings come first. Otherwise an
 // administrator's tray looks for a new version of the program.
 void CheckSettingsAtStart() {
-    if (ReadRegistryString(RegistryHive::LocalMachine, kSettingsKey, kValueUsername).empty()) {
-        QLOG(kLogInfo, "RunSystrayProcess", "No user name configured; opening the settings");
-        LaunchSettings();
-    } else if (IsCurrentUserAdmin() == 1) {
-        if (!StartDetachedProgram({GetProgramPath(), "/update"})) {
-            QLOG(kLogError, "RunSystrayProcess", "Unable to start the software update check");
-        }
+    switch (ReadTrayStartStep()) {
+        case TrayStartStep::OpenSettings:
+            QLOG(kLogInfo, "RunSystrayProcess", "No user name configured; opening the settings");
+            LaunchSettings();
+            break;
+        case TrayStartStep::CheckForUpdate:
+            if (!StartDetachedProgram({GetProgramPath(), "/update"})) {
+                QLOG(kLogError, "RunSystrayProcess", "Unable to start the software update check");
+            }
+            break;
+        case TrayStartStep::Nothing:
+            break;
     }
 }
 

@@ -20,10 +20,6 @@
 namespace quarnel {
 namespace {
 
-// The balloon's fields hold at most this many characters.
-constexpr std::size_t kBalloonTextLength = 256;
-constexpr std::size_t kBalloonTitleLength = 64;
-
 QString Text(int textId) {
     return QString::fromStdString(LoadResourceText(textId));
 }
@@ -119,10 +115,7 @@ void SystrayWindow::WatchForTrayHost() {
 }
 
 void SystrayWindow::BuildMenu() {
-    const std::pair<int, int> entries[] = {
-        {EntrySettings, 125}, {0, 0}, {EntryHistory, 126}, {EntryDiagnose, 152},
-        {EntryRouter, 127},   {0, 0}, {EntryQuit, 128}};
-    for (const auto& [id, textId] : entries) {
+    for (const auto& [id, textId] : kTrayMenu) {
         if (id == 0) {
             menu_.addSeparator();
             continue;
@@ -235,10 +228,9 @@ void SystrayWindow::ShowResult(const ServiceResult& result) {
 
 void SystrayWindow::ShowResultBalloon(std::uint32_t eventId, const std::string& code,
                                       const std::string& parameter) {
-    const ResultClass kind = ClassifyEventId(eventId);
-    SetTraySlot(kind.traySlot);
-    const std::string message = ResultMessage(code, parameter);
-    ShowTrayBalloon(0, LoadResourceText(kind.titleTextId), message, 30, kind.kind);
+    const TrayBalloon balloon = ResultBalloon(eventId, code, parameter);
+    SetTraySlot(balloon.traySlot);
+    ShowTrayBalloon(0, balloon.title, balloon.message, balloon.timeoutSeconds, balloon.kind);
 }
 
 bool SystrayWindow::ShowTrayBalloon(int /*trayIconId*/, const std::string& title,
@@ -288,9 +280,7 @@ void SystrayWindow::RetireBalloon(int balloon) {
 }
 
 void SystrayWindow::RestoreTrayIcon() {
-    if (PendingBalloons() == 0) {
-        SetTraySlot(SlotTrayNormal);
-    }
+    SetTraySlot(TraySlotAfterBalloon(PendingBalloons(), traySlot_));
 }
 
 void SystrayWindow::SetTraySlot(int slot) {
@@ -320,10 +310,15 @@ void SystrayWindow::OpenDiagnoseWindow() {
 }
 
 void SystrayWindow::InstanceMessage(std::int32_t code) {
-    if (code == 0) {
-        OpenSettings();
-    } else if (code == 1) {
-        Close();
+    switch (TrayInstanceAction(code)) {
+        case WindowAction::OpenSettings:
+            OpenSettings();
+            break;
+        case WindowAction::Close:
+            Close();
+            break;
+        default:
+            break;
     }
 }
 

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "diagnostics/event_log.h"
+#include "ui/desktop_choices.h"
 #include "ui/diagnose_window.h"
 #include "ui/history_window.h"
 #include "ui/image_slots.h"
@@ -25,15 +26,6 @@
 #include "ui/result_notice.h"
 
 namespace quarnel {
-
-// Command ids of the popup menu's entries.
-enum MenuEntry : int {
-    EntrySettings = 1,
-    EntryHistory = 2,
-    EntryDiagnose = 3,
-    EntryRouter = 4,
-    EntryQuit = 5,
-};
 
 // What the tray does outside its own windows; the real ones come from DefaultSystrayOperations,
 // tests put in their own.

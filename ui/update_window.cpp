@@ -22,6 +22,7 @@
 #include "settings/registry.h"
 #include "settings/schema.h"
 #include "startup/instance.h"
+#include "ui/desktop_choices.h"
 #include "ui/gadget_helpers.h"
 #include "ui/open_link.h"
 #include "ui/result_notice.h"
@@ -124,10 +125,15 @@ void UpdateWindow::closeEvent(QCloseEvent* event) {
 }
 
 void UpdateWindow::InstanceMessage(std::int32_t code) {
-    if (code == InstanceCodeQuit) {
-        close();
-    } else if (code == InstanceCodeUpdateChannel) {
-        CheckChannelAgain();
+    switch (UpdateInstanceAction(code)) {
+        case WindowAction::Close:
+            close();
+            break;
+        case WindowAction::CheckChannel:
+            CheckChannelAgain();
+            break;
+        default:
+            break;
     }
 }
 
@@ -187,8 +193,7 @@ void UpdateWindow::OfferChecked(const UpdateOffer& offer) {
         return;
     }
     QLOG(kLogInfo, "CheckSoftwareVersion", "Version " + offer.version + " is available");
-    const std::string message =
-        CleanDisplayText(GetLocalizedText(35206, offer.version), kMaximumShownText);
+    const std::string message = UpdateOfferBalloon(offer.version).message;
     status_->setText(QString::fromStdString(message));
     install_->setEnabled(true);
     if (!operations_.trayAvailable()) {
@@ -259,15 +264,11 @@ void UpdateWindow::DownloadProgress(std::uint64_t received, std::uint64_t total)
     if (lastOutcome_) {
         return;
     }
-    if (total == 0) {
-        progress_->setRange(0, 0);  // size unknown: a moving bar
-        return;
-    }
-    progress_->setRange(0, 100);
-    progress_->setValue(static_cast<int>(std::min<std::uint64_t>(received, total) * 100 / total));
-    if (received >= total) {
+    const DownloadProgressShown shown = ShowDownloadProgress(received, total);
+    progress_->setRange(0, shown.moving ? 0 : 100);
+    progress_->setValue(shown.percent);
+    if (shown.checkingSignature) {
         status_->setText(Text(35209));
-        progress_->setRange(0, 0);  // moves while the signature is checked
     }
 }
 
@@ -277,22 +278,18 @@ void UpdateWindow::DownloadEnded(DownloadOutcome outcome) {
     }
     lastOutcome_ = outcome;
     progress_->setRange(0, 100);
-    if (outcome == DownloadOutcome::Installing) {
-        QLOG(kLogInfo, "DownloadSoftwareUpdate", "The update has been installed");
-        status_->setText(Text(35210));
-        progress_->setValue(100);
+    QLOG(outcome == DownloadOutcome::Installing ? kLogInfo : kLogWarn, "DownloadSoftwareUpdate",
+         DownloadOutcomeText(outcome));
+    const DownloadEndShown shown = ShowDownloadEnd(outcome);
+    if (!shown.changesWindow) {
+        return;
+    }
+    status_->setText(Text(shown.statusTextId));
+    progress_->setValue(shown.percent);
+    install_->setEnabled(shown.installEnabled);
+    if (shown.closeWindow) {
         close();
-        return;
     }
-    // Unlike the silent original, the reason is shown, in the user's language; Install is there
-    // again for a retry.
-    QLOG(kLogWarn, "DownloadSoftwareUpdate", DownloadOutcomeText(outcome));
-    if (outcome == DownloadOutcome::Cancelled) {
-        return;
-    }
-    status_->setText(Text(DownloadOutcomeTextId(outcome)));
-    progress_->setValue(0);
-    install_->setEnabled(true);
 }
 
 QString UpdateWindow::StatusText() const {

@@ -32,7 +32,6 @@ namespace {
 // A PATH entry a user controls is never used for what runs as root.
 constexpr const char* kSystemFolders = "/usr/bin:/bin:/usr/sbin:/sbin";
 constexpr int kQueryMilliseconds = 60 * 1000;
-constexpr int kExitCodeOffset = 10;
 constexpr const char* kCopyName = "quarnel-updater.deb";
 
 // The offered file, opened without following a link at its end, without becoming a controlling
@@ -211,25 +210,6 @@ DownloadOutcome InstallOfferedPackage(const std::string& offeredPath,
     }
     const bool installed = system.install ? system.install(copyPath) : InstallPackage(copyPath);
     return installed ? DownloadOutcome::Installing : DownloadOutcome::InstallFailed;
-}
-
-int PrivilegedInstallExitCode(DownloadOutcome outcome) {
-    return outcome == DownloadOutcome::Installing ? 1 : kExitCodeOffset + static_cast<int>(outcome);
-}
-
-DownloadOutcome PrivilegedInstallOutcome(int exitCode) {
-    if (exitCode == 1) {
-        return DownloadOutcome::Installing;
-    }
-    if (exitCode == 126 || exitCode == 127) {
-        return DownloadOutcome::NotAuthorized;
-    }
-    const int value = exitCode - kExitCodeOffset;
-    if (value > static_cast<int>(DownloadOutcome::Installing) &&
-        value <= static_cast<int>(DownloadOutcome::Cancelled)) {
-        return static_cast<DownloadOutcome>(value);
-    }
-    return DownloadOutcome::InstallFailed;
 }
 
 DownloadOutcome StartPrivilegedInstall(const std::string& packagePath, const std::string& version,

@@ -4,8 +4,6 @@
 
 #include "ddns/endpoints.h"
 #include "ddns/request_url.h"
-#include "update/download_folder.h"
-#include "update/file_signature.h"
 #include "update/meta_content.h"
 
 namespace quarnel {
@@ -37,16 +35,10 @@ UpdateOffer ReadUpdateOffer(std::string_view page, bool beta, std::string_view s
     return offer;
 }
 
-namespace {
-
-// The maker's page, or the empty text; every answer is a result to the client, an error page
-// too, so only a 200 counts.
 std::string ReadMakerPage(const std::string& site) {
     std::string page = HttpRequestString(site, "GET", HttpFlagIdentify, "", "", "", "");
     return LastHttpStatus() == 200 ? page : std::string();
 }
-
-}  // namespace
 
 UpdateOffer CheckSoftwareVersion(bool beta) {
     const std::string site = MakerSiteUrl("/index.html");
@@ -91,62 +83,6 @@ std::string DownloadOutcomeText(DownloadOutcome outcome) {
 int DownloadOutcomeTextId(DownloadOutcome outcome) {
     // The ids follow the outcomes' order, from 35211 on; Installing keeps its own text.
     return outcome == DownloadOutcome::Installing ? 35210 : 35210 + static_cast<int>(outcome);
-}
-
-namespace {
-
-bool Cancelled(const DownloadRequest& request) {
-    return request.cancelled != nullptr && request.cancelled->load();
-}
-
-}  // namespace
-
-DownloadOutcome DownloadSoftwareUpdate(const DownloadRequest& request) {
-    const std::string site = MakerSiteUrl("/index.html");
-    const std::string page = ReadMakerPage(site);
-    if (page.empty()) {
-        return DownloadOutcome::NoPage;
-    }
-    const UpdateOffer offer = ReadUpdateOffer(page, request.beta, site);
-    if (offer.downloadUrl.empty()) {
-        return DownloadOutcome::NoDownload;
-    }
-    PrivateDownloadFolder folder(request.folderBase);
-    if (!folder.Valid()) {
-        return DownloadOutcome::NoFolder;
-    }
-    const std::string name = "quarnel-updater.deb";
-    const UniqueFd package = folder.CreateFile(name);
-    const UniqueFd signature = folder.CreateFile(name + kSignatureSuffix);
-    if (!package || !signature) {
-        return DownloadOutcome::NoFolder;
-    }
-    const bool downloaded =
-        HttpDownloadToFile(offer.downloadUrl, package.Get(), "GET", "", "", "", "", "",
-                           request.context, {}, request.onProgress) != 0 &&
-        LastHttpStatus() == 200;
-    if (Cancelled(request)) {
-        return DownloadOutcome::Cancelled;
-    }
-    if (!downloaded) {
-        return DownloadOutcome::DownloadFailed;
-    }
-    if (HttpDownloadToFile(offer.downloadUrl + kSignatureSuffix, signature.Get(), "GET", "", "", "",
-                           "") == 0 ||
-        LastHttpStatus() != 200) {
-        return Cancelled(request) ? DownloadOutcome::Cancelled : DownloadOutcome::SignatureMissing;
-    }
-    if (VerifyOpenFileSignature(package.Get(), signature.Get()) != 1) {
-        return DownloadOutcome::SignatureInvalid;
-    }
-    if (Cancelled(request)) {
-        return DownloadOutcome::Cancelled;
-    }
-    // Only this user's processes can change the private folder; the root step therefore checks
-    // the file again on a copy of its own and installs nothing it has not verified itself.
-    const std::string packagePath = folder.Path() + "/" + name;
-    return request.install ? request.install(packagePath, offer.version)
-                           : DownloadOutcome::InstallFailed;
 }
 
 }  // namespace quarnel

@@ -28,6 +28,10 @@ struct UpdateOffer {
 // and port of siteUrl; any other URL is dropped.
 UpdateOffer ReadUpdateOffer(std::string_view page, bool beta, std::string_view siteUrl);
 
+// The maker's page at site, or the empty text; every answer is a result to the client, an
+// error page too, so only a 200 counts.
+std::string ReadMakerPage(const std::string& site);
+
 // The version check: reads the maker's /index.html (identified, as the check-in is) and the
 // channel's offer on it. An unreadable page or an error page gives an empty offer.
 UpdateOffer CheckSoftwareVersion(bool beta);
@@ -72,10 +76,10 @@ struct DownloadRequest {
     const std::atomic<bool>* cancelled = nullptr;
 };
 
-// Fetches the maker's page again, downloads the channel's installer and its signature into a
-// private folder, verifies the installer's open file against the pinned signer (a quick answer
-// for the user; the root step checks again), and only then installs it. The folder goes
-// afterwards, whatever the outcome.
+// Fetches the maker's page again, downloads the channel's installer into a private folder (on
+// Linux with its detached signature), verifies it against the pinned signer (a quick answer for
+// the user; the privileged step checks again on a copy of its own), and only then installs it.
+// The folder goes afterwards, whatever the outcome.
 DownloadOutcome DownloadSoftwareUpdate(const DownloadRequest& request);
 
 }  // namespace quarnel

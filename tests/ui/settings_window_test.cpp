@@ -11,6 +11,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QTabWidget>
+#include <array>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -347,6 +348,30 @@ TEST(SettingsFormTest, StatusLines) {
               std::string("Last Update: 23-11-14 22:13:20").size());
     EXPECT_EQ(CutNetworkEntry(std::string(31, 'a') + "\xC3\xA9\xC3\xA9"),
               std::string(31, 'a') + "\xC3\xA9");
+}
+
+// Insert and Remove follow what the user changed, never the box alone: the field then holds the
+// current network, which a tick must not offer as typed.
+TEST(SettingsFormTest, NetworkTabEnabling) {
+    struct Case {
+        NetworkTabEvent event;
+        bool filter, text, selected;
+        NetworkTabEnabling expected;
+    };
+    const Case cases[] = {
+        {NetworkTabEvent::Start, true, true, true, {true, true, false, false}},
+        {NetworkTabEvent::FilterChanged, true, true, true, {true, true, false, false}},
+        {NetworkTabEvent::ContentChanged, true, true, true, {true, true, true, true}},
+        {NetworkTabEvent::ContentChanged, true, false, false, {true, true, false, false}},
+        {NetworkTabEvent::ContentChanged, false, true, true, {false, false, false, false}},
+    };
+    for (const Case& c : cases) {
+        const NetworkTabEnabling got = EnablingOfNetworkTab(c.event, c.filter, c.text, c.selected);
+        EXPECT_EQ(
+            (std::array{got.field, got.list, got.insert, got.remove}),
+            (std::array{c.expected.field, c.expected.list, c.expected.insert, c.expected.remove}))
+            << static_cast<int>(c.event) << c.filter << c.text << c.selected;
+    }
 }
 
 // The watch closes the window when the process that opened it ends.
