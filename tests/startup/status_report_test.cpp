@@ -106,6 +106,13 @@ TEST(JudgeHealth, EachStateGivesItsExitCodeAndSaysWhy) {
     const auto found = [](CheckFinding finding) {
         return [finding](StatusReport& r) { r.check->finding = finding; };
     };
+    // A check one second before the last update (a minute ago) that found the problem.
+    const auto checkedBefore = [](CheckFinding finding) {
+        return [finding](StatusReport& r) { r.check = CheckRecord{kNow - 61, finding, 0}; };
+    };
+    const auto state = [](ServiceRunState run, const char* text) {
+        return [run, text](StatusReport& r) { r.service = {run, text}; };
+    };
     const std::vector<Case> cases = {
         {"accepted a minute ago", [](StatusReport&) {}, kHealthy,
          "OK: good 203.0.113.5, 1 min ago"},
@@ -134,22 +141,16 @@ TEST(JudgeHealth, EachStateGivesItsExitCodeAndSaysWhy) {
              r.service = {ServiceRunState::Unknown, "cannot tell (only root may ask the service)"};
          },
          kCannotTell, "UNKNOWN: whether the service runs: cannot tell (only root"},
-        {"stopped",
-         [](StatusReport& r) {
-             r.service = {ServiceRunState::Stopped, "not running"};
-         },
-         kUnhealthy, "FAIL: the service is not running"},
+        {"stopped", state(ServiceRunState::Stopped, "not running"), kUnhealthy,
+         "FAIL: the service is not running"},
         {"not installed",
          [](StatusReport& r) {
              r.service = {ServiceRunState::Stopped, "not running"};
              r.installed = false;
          },
          kUnhealthy, "FAIL: the service is not installed"},
-        {"paused",
-         [](StatusReport& r) {
-             r.service = {ServiceRunState::Paused, "paused"};
-         },
-         kUnhealthy, "FAIL: the service is paused"},
+        {"paused", state(ServiceRunState::Paused, "paused"), kUnhealthy,
+         "FAIL: the service is paused"},
         {"refused", outcome(AttemptOutcome::Refused, "badauth"), kUnhealthy,
          "FAIL: the provider refused the last update with badauth, 1 min ago"},
         {"no user name", outcome(AttemptOutcome::NotConfigured, "!noauth"), kUnhealthy,
@@ -171,10 +172,7 @@ TEST(JudgeHealth, EachStateGivesItsExitCodeAndSaysWhy) {
          "FAIL: no internet connectivity at the last check"},
         {"no address", found(CheckFinding::NoAddress), kUnhealthy,
          "FAIL: the public address could not be learnt"},
-        {"a problem before the last update counts no more",
-         [&](StatusReport& r) {
-             r.check = CheckRecord{kNow - 61, CheckFinding::Filtered, 0};
-         },
+        {"a problem before the last update counts no more", checkedBefore(CheckFinding::Filtered),
          kHealthy, "OK:"},
     };
     for (const Case& c : cases) {
