@@ -1,10 +1,14 @@
 #include "ui/desktop_choices.h"
 
+#include "diagnostics/log.h"
+#include "platform/child_process.h"
 #include "platform/elevation.h"
+#include "platform/process.h"
 #include "resources/texts.h"
 #include "settings/registry.h"
 #include "settings/schema.h"
 #include "startup/instance.h"
+#include "startup/settings_launch.h"
 
 namespace quarnel {
 
@@ -42,6 +46,22 @@ TrayStartStep ReadTrayStartStep() {
     const bool noUser =
         ReadRegistryString(RegistryHive::LocalMachine, kSettingsKey, kValueUsername).empty();
     return ChooseTrayStartStep(noUser, !noUser && IsCurrentUserAdmin() == 1);
+}
+
+void TakeTrayStartStep() {
+    switch (ReadTrayStartStep()) {
+        case TrayStartStep::OpenSettings:
+            QLOG(kLogInfo, "RunSystrayProcess", "No user name configured; opening the settings");
+            LaunchSettings();
+            break;
+        case TrayStartStep::CheckForUpdate:
+            if (!StartDetachedProgram({GetProgramPath(), "/update"})) {
+                QLOG(kLogError, "RunSystrayProcess", "Unable to start the software update check");
+            }
+            break;
+        case TrayStartStep::Nothing:
+            break;
+    }
 }
 
 DownloadProgressShown ShowDownloadProgress(std::uint64_t received, std::uint64_t total) {

@@ -62,6 +62,9 @@ enum class TrayStartStep { OpenSettings, CheckForUpdate, Nothing };
 TrayStartStep ChooseTrayStartStep(bool userNameEmpty, bool administrator);
 // The same for the stored user name and the current user.
 TrayStartStep ReadTrayStartStep();
+// Takes that step for the stored user name and the current user: opens the settings or starts
+// the software update check, logging what fails.
+void TakeTrayStartStep();
 
 // What a window does with an instance code.
 enum class WindowAction { None, OpenSettings, Show, Close, CheckChannel };

@@ -6,46 +6,22 @@
 #include <thread>
 
 #include "diagnostics/log.h"
-#include "platform/child_process.h"
 #include "platform/elevation.h"
-#include "platform/process.h"
 #include "settings/registry.h"
 #include "settings/schema.h"
 #include "startup/instance.h"
-#include "startup/settings_launch.h"
 #include "ui/desktop_choices.h"
 #include "ui/systray_watch.h"
 #include "ui/systray_window.h"
 
 namespace quarnel {
-namespace {
-
-// Without a user name nothing can be updated: the settings come first. Otherwise an
-// administrator's tray looks for a new version of the program.
-void CheckSettingsAtStart() {
-    switch (ReadTrayStartStep()) {
-        case TrayStartStep::OpenSettings:
-            QLOG(kLogInfo, "RunSystrayProcess", "No user name configured; opening the settings");
-            LaunchSettings();
-            break;
-        case TrayStartStep::CheckForUpdate:
-            if (!StartDetachedProgram({GetProgramPath(), "/update"})) {
-                QLOG(kLogError, "RunSystrayProcess", "Unable to start the software update check");
-            }
-            break;
-        case TrayStartStep::Nothing:
-            break;
-    }
-}
-
-}  // namespace
 
 std::int64_t RunSystrayWindows() {
     SystrayWindow window(DefaultSystrayOperations());
     if (!window.Open()) {
         QLOG(kLogWarn, "RunSystrayProcess", "Some tray images are missing");
     }
-    CheckSettingsAtStart();
+    TakeTrayStartStep();
 
     // The instance message: code 0 opens the settings, code 1 ends the tray.
     std::unique_ptr<QSocketNotifier> messages;

@@ -11,9 +11,7 @@
 #include "ddns/address_detection.h"
 #include "diagnostics/log.h"
 #include "libraries/src/adapter/adapter.h"
-#include "platform/child_process.h"
 #include "platform/global_handles.h"
-#include "platform/process.h"
 #include "platform/wait.h"
 #include "platform/wide_text_win.h"
 #include "resources/texts.h"
@@ -486,19 +484,7 @@ std::int64_t RunSystrayWindows() {
     if (!window.Open()) {
         return 0;
     }
-    switch (ReadTrayStartStep()) {
-        case TrayStartStep::OpenSettings:
-            QLOG(kLogInfo, "RunSystrayProcess", "No user name configured; opening the settings");
-            LaunchSettings();
-            break;
-        case TrayStartStep::CheckForUpdate:
-            if (!StartDetachedProgram({GetProgramPath(), "/update"})) {
-                QLOG(kLogError, "RunSystrayProcess", "Unable to start the software update check");
-            }
-            break;
-        case TrayStartStep::Nothing:
-            break;
-    }
+    TakeTrayStartStep();
 
     WaitHandle stop = CreateManualEventHandle();
     std::thread watcher;
