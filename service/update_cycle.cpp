@@ -285,9 +285,7 @@ std::int64_t RunUpdateCycle(const UpdateCycleLimits& limits, UpdateCycleMemory& 
     // A last update stamped ahead of the clock counts as long ago: it then neither hides newer
     // settings nor holds the periodic limits back.
     const bool updateAhead = lastUpdateTime > now;
-    // Settings applied twice within one second carry the next second's stamp: not a clock fault.
-    constexpr std::int64_t kOwnStampLead = 60;
-    TellStampAhead(updateAhead || settingsTime > now + kOwnStampLead,
+    TellStampAhead(updateAhead || settingsTime > now + kSettingsStampLeadSeconds,
                    updateAhead ? "Last update time lies ahead of the clock, counting it as long ago"
                                : "Settings time lies ahead of the clock, sending them once",
                    memory);

@@ -19,8 +19,7 @@ constexpr RegistryHive kMachine = RegistryHive::LocalMachine;
 std::int64_t OwnSettingsStamp() {
     const std::int64_t now = CurrentTimeStamp();
     const std::int64_t previous = ReadTimeStamp(kMachine, kSettingsKey, kValueTime);
-    constexpr std::int64_t kSameMomentSeconds = 60;
-    return previous >= now && previous - now < kSameMomentSeconds ? previous + 1 : now;
+    return previous >= now && previous - now < kSettingsStampLeadSeconds ? previous + 1 : now;
 }
 
 }  // namespace

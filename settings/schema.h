@@ -81,6 +81,10 @@ inline constexpr std::string_view kValueSecurityIdentifier = "SecurityIdentifier
 // Time stamps: the program's clock (local wall-clock fields counted as if they were UTC) in
 // seconds, stored as a REG_DWORD and read back as an unsigned 32-bit number (good until 2106).
 std::int64_t CurrentTimeStamp();
+// How far ahead of the clock a settings stamp may run: settings applied again within the same
+// second get the next second, so several quick applies carry stamps a little ahead. Further ahead
+// is a clock fault.
+inline constexpr std::int64_t kSettingsStampLeadSeconds = 60;
 int WriteTimeStamp(RegistryHive hive, std::string_view keyPath, std::string_view valueName,
                    std::int64_t seconds);
 std::int64_t ReadTimeStamp(RegistryHive hive, std::string_view keyPath, std::string_view valueName);
