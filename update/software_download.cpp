@@ -1,6 +1,7 @@
 // The software update's download on Linux: the installer (a Debian package) and its detached
 // signature into a private folder, the signature checked on the open files, then the root step.
 
+#include <optional>
 #include <string>
 
 #include "update/download_folder.h"
@@ -17,14 +18,9 @@ bool Cancelled(const DownloadRequest& request) {
 }  // namespace
 
 DownloadOutcome DownloadSoftwareUpdate(const DownloadRequest& request) {
-    const std::string site = MakerSiteUrl("/index.html");
-    const std::string page = ReadMakerPage(site);
-    if (page.empty()) {
-        return DownloadOutcome::NoPage;
-    }
-    const UpdateOffer offer = ReadUpdateOffer(page, request.beta, site);
-    if (offer.downloadUrl.empty()) {
-        return DownloadOutcome::NoDownload;
+    UpdateOffer offer;
+    if (const std::optional<DownloadOutcome> missing = ReadDownloadOffer(request.beta, offer)) {
+        return *missing;
     }
     PrivateDownloadFolder folder(request.folderBase);
     if (!folder.Valid()) {

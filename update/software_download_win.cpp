@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <optional>
 #include <random>
 #include <string>
 
@@ -68,14 +69,9 @@ class PrivateFolder {
 }  // namespace
 
 DownloadOutcome DownloadSoftwareUpdate(const DownloadRequest& request) {
-    const std::string site = MakerSiteUrl("/index.html");
-    const std::string page = ReadMakerPage(site);
-    if (page.empty()) {
-        return DownloadOutcome::NoPage;
-    }
-    const UpdateOffer offer = ReadUpdateOffer(page, request.beta, site);
-    if (offer.downloadUrl.empty()) {
-        return DownloadOutcome::NoDownload;
+    UpdateOffer offer;
+    if (const std::optional<DownloadOutcome> missing = ReadDownloadOffer(request.beta, offer)) {
+        return *missing;
     }
     PrivateFolder folder(request.folderBase);
     if (!folder.Valid()) {

@@ -45,6 +45,19 @@ UpdateOffer CheckSoftwareVersion(bool beta) {
     return ReadUpdateOffer(ReadMakerPage(site), beta, site);
 }
 
+std::optional<DownloadOutcome> ReadDownloadOffer(bool beta, UpdateOffer& offer) {
+    const std::string site = MakerSiteUrl("/index.html");
+    const std::string page = ReadMakerPage(site);
+    if (page.empty()) {
+        return DownloadOutcome::NoPage;
+    }
+    offer = ReadUpdateOffer(page, beta, site);
+    if (offer.downloadUrl.empty()) {
+        return DownloadOutcome::NoDownload;
+    }
+    return std::nullopt;
+}
+
 std::string DownloadOutcomeText(DownloadOutcome outcome) {
     switch (outcome) {
         case DownloadOutcome::Installing:

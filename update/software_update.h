@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -54,6 +55,10 @@ enum class DownloadOutcome {
     NotAuthorized,     // the administrator's password was not given (or the step is not root)
     Cancelled,         // the window closed first
 };
+
+// Where every download starts: the maker's page and its offer for the channel. NoPage or
+// NoDownload when there is nothing to download; nothing when offer names its download.
+std::optional<DownloadOutcome> ReadDownloadOffer(bool beta, UpdateOffer& offer);
 
 // A sentence for the log (English).
 std::string DownloadOutcomeText(DownloadOutcome outcome);
